@@ -1,0 +1,43 @@
+// What the run engine needs from the window: message boxes, the progress displays and the buttons.
+#pragma once
+
+#include <QString>
+
+enum class BoxAnswer { Yes, No, Closed };
+
+enum class ToolButton { Setting, Start, Clear, Cancel };
+
+class RunView {
+public:
+    virtual ~RunView() = default;
+
+    // Message boxes. Notice: OK button and the application's title. Warning, Error, Information:
+    // one Yes button and those titles. Question: Yes and No; Closed when dismissed otherwise.
+    virtual void Notice(const QString& text) = 0;
+    virtual void Warning(const QString& text) = 0;
+    virtual void Error(const QString& text) = 0;
+    virtual void Information(const QString& text) = 0;
+    virtual BoxAnswer Question(const QString& text) = 0;
+    // A question shown with the warning icon, Yes the default ("Do you clearing ?").
+    virtual BoxAnswer WarningQuestion(const QString& text) = 0;
+
+    // Progress display.
+    virtual void SetStepState(int step, const QString& text) = 0;
+    virtual void UpdateProgress() = 0;
+    virtual void AddLogLine(const QString& text) = 0;
+    virtual void ClearLog() = 0;
+    virtual void FillMsgList() = 0;
+    virtual void ClearMsgListStates() = 0;
+    virtual void InitStepGrid(bool reset) = 0;
+    virtual void ShowStepText(const QString& text) = 0;
+    virtual void ShowResultLabel(const QString& text) = 0;
+    virtual void ClearResultLabel() = 0;
+    virtual void SetStatusPanel(int panel, const QString& text) = 0;
+    // The progress line written as given (not lower-cased).
+    virtual void SetProgressLine(const QString& text) = 0;
+    virtual void SetProgressBar(int percent) = 0;
+    virtual void SetSerialBox(const QString& text) = 0;
+
+    virtual void SetButtonEnabled(ToolButton button, bool enabled) = 0;
+    virtual bool ButtonEnabled(ToolButton button) const = 0;
+};

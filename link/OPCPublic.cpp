@@ -1,0 +1,94 @@
+// Frame codecs: checksum, hexadecimal text, model table, serial encoder and answer validity.
+#include "OPCPublic.h"
+
+namespace {
+
+struct ModelEntry {
+    const char* name;
+    const char* tag;
+};
+
+constexpr std::array<ModelEntry, 6> ModelTable{{
+    {"7211B", "7211b"},
+    {"7212B", "7212b"},
+    {"7213B", "7213b"},
+    {"7221B", "7221b"},
+    {"7222B", "7222b"},
+    {"7223B", "7223b"},
+}};
+
+// Only the characters that serial digits and model tags are made of may reach a frame.
+bool FrameCharacter(char c, std::uint8_t* out)
+{
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'c')) {
+        *out = static_cast<std::uint8_t>(c);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::uint8_t FrameChecksum(const TPsuFrame& frame)
+{
+    unsigned sum = 0;
+    for (int i = 0; i < TPsuFrame::ChecksumIndex; ++i) sum += frame[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+void SealFrame(TPsuFrame& frame) { frame[TPsuFrame::ChecksumIndex] = FrameChecksum(frame); }
+
+QString FrameToHex(const TPsuFrame& frame)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(TPsuFrame::Size * 3);
+    for (std::uint8_t b : frame.bytes) {
+        text += QLatin1Char(' ');
+        text += QLatin1Char(Digits[b >> 4]);
+        text += QLatin1Char(Digits[b & 0x0F]);
+    }
+    return text;
+}
+
+QString ModelName(std::uint8_t modelCode)
+{
+    const unsigned index = modelCode & 0x7Fu;
+    if (index < ModelTable.size()) return QString::fromLatin1(ModelTable[index].name);
+    return QStringLiteral("Unknown");
+}
+
+bool EncodeSerialAndModel(std::uint8_t modelCode, std::uint32_t serial, TPsuFrame& frame)
+{
+    if (serial > MaxSerialNumber) return false;
+    const QByteArray digits = QByteArray::number(serial).rightJustified(6, '0', true);
+    for (int i = 0; i < 6; ++i) {
+        std::uint8_t b = 0;
+        FrameCharacter(digits[i], &b);
+        frame.data(i) = b;
+    }
+    // A code outside the table has no tag; its five bytes stay 0 rather than carrying a guess.
+    const unsigned index = modelCode & 0x7Fu;
+    for (int i = 0; i < 5; ++i) {
+        std::uint8_t b = 0;
+        if (index < ModelTable.size()) FrameCharacter(ModelTable[index].tag[i], &b);
+        frame.data(6 + i) = b;
+    }
+    return true;
+}
+
+bool IsValidReply(const TPsuFrame& reply, int configuredAddress, const TPsuFrame& lastSent)
+{
+    return reply[0] == FrameStart && static_cast<int>(reply[1]) == configuredAddress &&
+           reply[TPsuFrame::ChecksumIndex] == FrameChecksum(reply) && reply[1] == lastSent[1];
+}
+
+TPsuFrame MakeFrame(int address, std::uint8_t command)
+{
+    TPsuFrame f;
+    f[0] = FrameStart;
+    f[1] = static_cast<std::uint8_t>(address & 0xFF);
+    f[2] = command;
+    SealFrame(f);
+    return f;
+}

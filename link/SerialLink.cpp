@@ -1,0 +1,149 @@
+// The serial port link: opening, writing frames, port events and the hand-over of whole answers.
+#include "SerialLink.h"
+
+#include <exception>
+
+namespace {
+constexpr int MaxWrite = 128;
+constexpr int MaxPendingOutput = 26;
+constexpr int MaxChunk = 1023;
+}  // namespace
+
+SerialLink::SerialLink(SerialControl& comm, Clock& clock) : comm_(comm), clock_(clock)
+{
+    comm_.setOnComm([this] { Comm1Comm(); });
+}
+
+void SerialLink::Log(const QString& line)
+{
+    if (log_) log_(line);
+}
+
+void SerialLink::SetDefaults()
+{
+    comm_.setCommPort(1);
+    comm_.setSettings(QStringLiteral("9600,n,8,1"));
+    comm_.setInputLen(0);
+    comm_.setInBufferCount(0);
+    comm_.setSThreshold(1);
+    comm_.setRThreshold(1);
+    comm_.setInputMode(1);
+    rx_.Clear();
+}
+
+bool SerialLink::OpenPort(int port, int baud)
+{
+    FPortNo = static_cast<std::uint8_t>(port & 0xFF);
+    FBaud = baud;
+    if (port == 0) return false;
+    if (comm_.portOpen()) comm_.setPortOpen(false);
+    comm_.setCommPort(port);
+    comm_.setSettings(QStringLiteral("%1,n,8,1").arg(baud));
+    FPortOpen = comm_.setPortOpen(true) && comm_.setDTREnable(true) && comm_.setRTSEnable(true);
+    return FPortOpen;
+}
+
+void SerialLink::ClosePort()
+{
+    if (comm_.portOpen()) comm_.setPortOpen(false);
+}
+
+void SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
+{
+    if (length > MaxWrite || length < 0 || !FPortOpen) return;
+    std::array<std::uint8_t, MaxWrite> local{};
+    std::copy(bytes, bytes + length, local.begin());
+    bool ok = comm_.setOutBufferCount(0);
+    for (int i = 0; ok && i < length; ++i) {
+        ok = comm_.setOutput(QByteArray(1, static_cast<char>(local[static_cast<std::size_t>(i)])));
+        // Never let more than one frame wait unsent.
+        if (ok && comm_.outBufferCount() >= MaxPendingOutput) break;
+    }
+    if (!ok) {
+        Log(QStringLiteral("<Error> Failed to write data to port !"));
+        FPortOpen = false;
+        comm_.setPortOpen(false);
+    }
+}
+
+int SerialLink::BaudWaitMs(int baud)
+{
+    switch (baud) {
+        case 4800: return 50;
+        case 9600: return 35;
+        case 19200: return 30;
+        case 38400: return 15;
+        default: return 50;
+    }
+}
+
+void SerialLink::Comm1Comm()
+{
+    switch (comm_.commEvent()) {
+        case CommEv::Receive:
+            try {
+                clock_.WaitPumping(BaudWaitMs(FBaud));
+                const int n = comm_.inBufferCount();
+                const QByteArray waiting = comm_.input();
+                ReceiveChunk(waiting.left(n), n);
+            } catch (...) {
+                // A failure anywhere in reception or reply handling only costs this answer.
+                comm_.setInBufferCount(0);
+            }
+            break;
+        case CommEv::Frame:
+            Log(QStringLiteral("<Message> 帧错误"));
+            ResetPort();
+            break;
+        case CommEv::RxOver:
+            comm_.setInBufferCount(0);
+            Log(QStringLiteral("<Message> 接收缓冲区溢出"));
+            break;
+        case CommEv::RxParity:
+            Log(QStringLiteral("<Message> 寄偶校验错"));
+            break;
+        case CommEv::TxFull:
+            comm_.setOutBufferCount(0);
+            Log(QStringLiteral("<Message> 发送缓冲区溢出"));
+            break;
+        case CommEv::Dcb:
+            Log(QStringLiteral("<Message> 检索端口的设备控制块时的意外错误"));
+            break;
+        case CommEv::HangUp:
+            // The control has already closed the port; writes stop and the run times out.
+            FPortOpen = false;
+            Log(QStringLiteral("<Message> 端口已断开"));
+            break;
+        default:
+            break;
+    }
+}
+
+void SerialLink::ReceiveChunk(const QByteArray& chunk, int n)
+{
+    if (n < 1 || n > MaxChunk || chunk.size() < n) return;
+    const int mode = runMode_ ? runMode_() : 0;
+    if (mode != 1 && mode != 3) return;
+    ReassembleReply(reinterpret_cast<const std::uint8_t*>(chunk.constData()), n);
+}
+
+void SerialLink::ReassembleReply(const std::uint8_t* chunk, int n)
+{
+    if (n < 1 || n > MaxChunk) return;
+    TPsuFrame reply;
+    if (!rx_.Push(chunk, n, &reply)) return;
+    FReply = reply;
+    FLogText = QStringLiteral("Rece : ") + FrameToHex(FReply);
+    Log(FLogText);
+    if (handleReply_) handleReply_();
+}
+
+void SerialLink::ResetPort()
+{
+    if (!comm_.portOpen()) return;
+    comm_.setPortOpen(false);
+    comm_.setInBufferCount(0);
+    comm_.setOutBufferCount(0);
+    clock_.SleepBlocking(10);
+    comm_.setPortOpen(true);
+}
