@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds, starts the simulated supply on a pseudo-terminal and runs the calibrator against it.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build
+"$here/scripts/setup.sh" "$build"
+
+rundir=$here/run
+mkdir -p "$rundir"
+cp "$build/shell/korvex-calibrator" "$rundir/"
+
+simlog=$(mktemp)
+"$build/tools/psu-sim/psu-sim" "$@" > >(tee "$simlog") &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; rm -f "$simlog"' EXIT
+
+pty=
+for _ in $(seq 1 50); do
+  pty=$(sed -n 's/^PTY \(.*\)$/\1/p' "$simlog" | head -n 1)
+  [ -n "$pty" ] && break
+  sleep 0.1
+done
+if [ -z "$pty" ]; then
+  echo "The simulated supply did not start." >&2
+  exit 1
+fi
+
+# Keep the counter and the other keys of an earlier run; only the port mapping is renewed.
+ini=$rundir/Config.Ini
+if [ -f "$ini" ] && grep -q '^\[Ports\]' "$ini"; then
+  sed -i "/^\[Ports\]/,/^\[/ s|^COM1=.*|COM1=$pty|" "$ini"
+else
+  printf '[Ports]\r\nCOM1=%s\r\n' "$pty" >> "$ini"
+fi
+echo "Simulated supply on $pty (COM1). Press Setting, then OK, then Calibrate."
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: starting the calibrator under xvfb-run (nothing will be visible)." >&2
+  xvfb-run -a "$rundir/korvex-calibrator"
+else
+  "$rundir/korvex-calibrator"
+fi
