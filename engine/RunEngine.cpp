@@ -1,0 +1,364 @@
+// The run engine: start and abort of a calibration run, the send tick, the reply rule and completion.
+#include "RunEngine.h"
+
+#include "AppError.h"
+#include "CalList.h"
+
+namespace {
+
+constexpr int SendPeriodMs = 400;
+constexpr int ReadVolPeriodMs = 500;
+constexpr int ShowPeriodMs = 1000;
+constexpr int DefaultMeterDelayMs = 1000;
+constexpr std::uint32_t DefaultTestCode = 0x020101;
+
+constexpr int SerialReadStep = 3;
+constexpr int SerialReadRetryLimit = 100;
+constexpr int RetryLimit = 6;
+// The supply writes these frames into its EEPROM and answers nothing until it is done.
+constexpr int SlowFramePauseMs = 2000;
+
+const QString SucceedText = QStringLiteral("Succeed !");
+
+bool IsSlowFrame(std::uint8_t command)
+{
+    return command == Cmd::TestingInfo || command == Cmd::SerialAndModel;
+}
+
+}  // namespace
+
+RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
+    : link_(link),
+      clock_(clock),
+      view_(view),
+      timerSend_(clock.createTimer()),
+      timerReadVol_(clock.createTimer()),
+      timerShow_(clock.createTimer())
+{
+    timerSend_->setHandler([this] { TimerSendTimer(); });
+    timerReadVol_->setHandler([this] {
+        if (readVolHandler_) {
+            readVolHandler_();
+        } else {
+            // Nobody takes the reading: do not keep firing into nothing.
+            timerReadVol_->stop();
+        }
+    });
+    timerShow_->setHandler([this] { TimerShowTimer(); });
+
+    link_.setRunModeSource([this] { return static_cast<int>(state_.FRunMode); });
+    link_.setLogSink([this](const QString& line) { view_.AddLogLine(line); });
+    link_.setReplyHandler([this] { HandleReply(); });
+
+    SetDefaults();
+}
+
+RunEngine::~RunEngine()
+{
+    // The link may outlive the engine; its hooks must not reach a dead one.
+    link_.setRunModeSource({});
+    link_.setLogSink({});
+    link_.setReplyHandler({});
+}
+
+void RunEngine::SetDefaults()
+{
+    state_.FModel = 0;
+    state_.FTestCode = DefaultTestCode;
+    state_.FReadSerial = 0;
+    state_.FMeterDelay = DefaultMeterDelayMs;
+    state_.FStartTime = clock_.now();
+
+    timerSend_->stop();
+    timerSend_->setInterval(SendPeriodMs);
+    timerReadVol_->stop();
+    timerReadVol_->setInterval(ReadVolPeriodMs);
+    timerShow_->stop();
+    timerShow_->setInterval(ShowPeriodMs);
+}
+
+void RunEngine::btnStartClick()
+{
+    if (state_.FClearing) {
+        view_.Warning(QStringLiteral("Clearing ,please again for a moment !"));
+        return;
+    }
+    if (state_.FCalibrating) {
+        view_.Warning(QStringLiteral("Testing ,please again for a moment !"));
+        return;
+    }
+    if (view_.Question(QStringLiteral("Are you all ready ?")) != BoxAnswer::Yes) return;
+    StartCalibration();
+}
+
+void RunEngine::StartCalibration()
+{
+    ++runGeneration_;
+    handingOverStep_ = 0;
+    state_.FRunMode = RunMode::Calibration;
+    state_.FCalibrating = true;
+    state_.FAborted = false;
+
+    view_.SetButtonEnabled(ToolButton::Start, false);
+
+    const QDate today = clock_.now().date();
+    BuildCalList(state_, today);
+    BuildTestingInfoStep(state_, today);
+
+    view_.FillMsgList();
+    view_.SetSerialBox(QString());
+
+    StartStep(1);
+
+    state_.FStartTime = clock_.now();
+    timerShow_->start();
+
+    view_.SetButtonEnabled(ToolButton::Start, true);
+    view_.SetButtonEnabled(ToolButton::Cancel, true);
+    view_.InitStepGrid(true);
+}
+
+void RunEngine::StartStep(int step)
+{
+    if (step == 1) {
+        view_.ClearLog();
+        view_.ClearMsgListStates();
+        view_.ClearResultLabel();
+    }
+    timerSend_->stop();
+    state_.FTryCount = 1;
+    state_.FStep = static_cast<std::uint8_t>(step);
+    timerSend_->start();
+}
+
+void RunEngine::TimerSendTimer()
+{
+    if (state_.FClearing) {
+        if (clearingTick_) clearingTick_();
+        return;
+    }
+    if (state_.FAborted) {
+        timerSend_->stop();
+        return;
+    }
+    if (state_.FRunMode == RunMode::Calibration) CalibrationBranch();
+}
+
+void RunEngine::CalibrationBranch()
+{
+    const int limit = state_.FStep == SerialReadStep ? SerialReadRetryLimit : RetryLimit;
+    if (state_.FTryCount > limit) {
+        timerSend_->stop();
+        view_.SetStepState(state_.FStep, CommunicationFailedText);
+        const TPsuFrame& last = state_.FLastSent;
+        if (static_cast<int>(last.address()) == state_.FAddress && IsSlowFrame(last.command())) {
+            FailCommunication();
+            return;
+        }
+        // Any other step gets one last send and waits, still active, for a late answer.
+    }
+
+    const int step = state_.FStep;
+    if (step >= 1 && step <= static_cast<int>(state_.FCalList.size())) {
+        const TEvent& event = state_.FCalList[static_cast<std::size_t>(step - 1)];
+        if (!event.MeterStep) {
+            if (event.Frame.command() == Cmd::SerialAndModel &&
+                !IsWritableSerial(SerialForStep25(state_))) {
+                RefuseUnwritableSerial();
+                return;
+            }
+            state_.FLastSent = event.Frame;
+            const bool slow = IsSlowFrame(state_.FLastSent.command());
+            // A stale half answer must not be completed by the first bytes of this frame's answer.
+            if (slow) link_.ClearRx();
+            link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
+            state_.FLogText = QStringLiteral("[Step %1] : %2").arg(step).arg(FrameToHex(event.Frame));
+            view_.AddLogLine(state_.FLogText);
+            if (slow) {
+                // The supply is writing its EEPROM; nothing may be sent meanwhile.
+                timerSend_->stop();
+                clock_.SleepBlocking(SlowFramePauseMs);
+                timerSend_->start();
+            }
+        }
+    }
+    ++state_.FTryCount;
+}
+
+void RunEngine::FailCommunication()
+{
+    state_.FCalibrating = false;
+    timerShow_->stop();
+    view_.SetButtonEnabled(ToolButton::Cancel, false);
+    view_.SetStatusPanel(0, CommunicationFailedText);
+    view_.Warning(CommunicationFailedText);
+    view_.ShowResultLabel(QStringLiteral("Failed!"));
+}
+
+void RunEngine::RefuseUnwritableSerial()
+{
+    // Writing a wrapped or cut counter would give the supply a number not meant for it.
+    state_.FCalibrating = false;
+    timerSend_->stop();
+    timerReadVol_->stop();
+    timerShow_->stop();
+    view_.SetButtonEnabled(ToolButton::Cancel, false);
+    view_.ShowResultLabel(QStringLiteral("Failed!"));
+    view_.Error(QStringLiteral("Unit counter %1 cannot be written as a serial number !")
+                    .arg(state_.FUnitCounter));
+}
+
+void RunEngine::btnCancelClick()
+{
+    if (!state_.FCalibrating) return;
+    if (view_.Question(QStringLiteral("Abort ?")) != BoxAnswer::Yes) return;
+    // The run may have ended by itself while the question was open.
+    if (!state_.FCalibrating) return;
+    timerShow_->stop();
+    timerSend_->stop();
+    timerReadVol_->stop();
+    state_.FCalibrating = false;
+    state_.FAborted = true;
+}
+
+bool RunEngine::FormCloseQuery()
+{
+    if (!state_.FCalibrating) return true;
+    state_.FLogText = QStringLiteral("Sorry,please wait for a moment !") + QLatin1Char('\r') +
+                      QStringLiteral("if you abort ,please choose \"abort\" function !");
+    view_.Warning(state_.FLogText);
+    return false;
+}
+
+void RunEngine::HandleReply()
+{
+    switch (state_.FRunMode) {
+        case RunMode::Calibration:
+            HandleCalReply();
+            break;
+        case RunMode::Clearing:
+            if (clearingReply_) clearingReply_();
+            break;
+        default:
+            break;
+    }
+}
+
+bool RunEngine::IsMeterStep(int step) const
+{
+    return step >= 1 && step <= static_cast<int>(state_.FCalList.size()) &&
+           state_.FCalList[static_cast<std::size_t>(step - 1)].MeterStep;
+}
+
+bool RunEngine::IsPointSelectionStep(int step) const
+{
+    return !IsMeterStep(step) && IsMeterStep(step + 1);
+}
+
+void RunEngine::HandleCalReply()
+{
+    const TPsuFrame& reply = link_.FReply;
+    if (!state_.FCalibrating || !IsValidReply(reply, state_.FAddress, state_.FLastSent)) return;
+    const int step = state_.FStep;
+    if (step < 1 || step > static_cast<int>(state_.FCalList.size())) return;
+    // The step was sent twice and both answers came: the first one already handed it over.
+    if (step == handingOverStep_) return;
+
+    timerSend_->stop();
+    view_.SetStepState(step, SucceedText);
+    view_.UpdateProgress();
+
+    if (reply.command() == Cmd::ReadSerial) {
+        ParseReadSerial();
+        BuildSerialStep(state_);
+    }
+
+    if (step == static_cast<int>(state_.FCalList.size())) {
+        CompleteCalibration();
+    } else if (IsMeterStep(step)) {
+        // The run waits for the operator's reading.
+    } else if (IsPointSelectionStep(step)) {
+        HandOverToMeter();
+    } else {
+        if (step == SerialReadStep) view_.SetSerialBox(state_.FSerialText);
+        StartStep(step + 1);
+    }
+}
+
+void RunEngine::HandOverToMeter()
+{
+    const int step = state_.FStep;
+    const quint64 generation = runGeneration_;
+    handingOverStep_ = step;
+    // The supply needs a moment to settle on the point before the operator reads the meter.
+    clock_.WaitPumping(state_.FMeterDelay);
+    handingOverStep_ = 0;
+    // A run started inside the wait owns the state now.
+    if (generation != runGeneration_) return;
+    state_.FStep = static_cast<std::uint8_t>(step + 1);
+    timerReadVol_->start();
+}
+
+void RunEngine::CompleteCalibration()
+{
+    state_.FCalibrating = false;
+    view_.SetButtonEnabled(ToolButton::Cancel, false);
+    view_.SetButtonEnabled(ToolButton::Clear, true);
+    timerShow_->stop();
+    state_.FLogText =
+        QStringLiteral("Voltrix%1 calibrating finished !").arg(ModelName(state_.FModel));
+    view_.SetProgressLine(QStringLiteral("Calibrating finished"));
+    view_.SetSerialBox(state_.FSerialText);
+    // The supply received the counter as its serial number; the next one gets the following number.
+    if (state_.FReadSerial == 0) ++state_.FUnitCounter;
+
+    view_.Information(state_.FLogText);
+
+    if (!saveConfig_) return;
+    try {
+        saveConfig_();
+    } catch (const AppError& e) {
+        // The counter stays advanced in memory; the next successful save writes it.
+        view_.Error(e.message());
+    }
+}
+
+void RunEngine::ParseReadSerial()
+{
+    const TPsuFrame& reply = link_.FReply;
+    state_.FReadSerial = 0;
+    QString text;
+    for (int i = 0; i < 6; ++i) {
+        const std::uint8_t b = reply.data(i);
+        if (b < '0' || b > '9') return;
+        text += QLatin1Char(static_cast<char>(b));
+    }
+    state_.FReadSerial = text.toUInt();
+    state_.FSerialText = text;
+    // The counter must never hand out a number a supply already carries.
+    if (static_cast<std::int64_t>(state_.FReadSerial) ==
+        static_cast<std::int64_t>(state_.FUnitCounter))
+        ++state_.FUnitCounter;
+}
+
+void RunEngine::StoreMeasuredValue(int step)
+{
+    if (state_.FRunMode != RunMode::Calibration) return;
+    view_.AddLogLine(QStringLiteral("Average voltage : %1mV").arg(state_.FVoltageMv));
+    view_.AddLogLine(QStringLiteral("Average current : %1mA").arg(state_.FCurrentMa));
+    if (step < 1 || step > static_cast<int>(state_.FCalList.size())) return;
+
+    TPsuFrame& frame = state_.FCalList[static_cast<std::size_t>(step - 1)].Frame;
+    if (frame.command() == Cmd::VoltageValue) {
+        const auto mv = static_cast<std::uint32_t>(state_.FVoltageMv);
+        for (int i = 0; i < 4; ++i) frame.data(i) = static_cast<std::uint8_t>((mv >> (8 * i)) & 0xFF);
+        SealFrame(frame);
+    } else if (frame.command() == Cmd::CurrentValue) {
+        const auto ma = static_cast<std::uint32_t>(state_.FCurrentMa);
+        frame.data(0) = static_cast<std::uint8_t>(ma & 0xFF);
+        frame.data(1) = static_cast<std::uint8_t>((ma >> 8) & 0xFF);
+        SealFrame(frame);
+    }
+}
+
+void RunEngine::TimerShowTimer() { elapsedMs_ = state_.FStartTime.msecsTo(clock_.now()); }

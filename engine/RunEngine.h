@@ -12,6 +12,9 @@
 class RunEngine {
 public:
     RunEngine(SerialLink& link, Clock& clock, RunView& view);
+    ~RunEngine();
+    RunEngine(const RunEngine&) = delete;
+    RunEngine& operator=(const RunEngine&) = delete;
 
     TRunState& state() { return state_; }
     const TRunState& state() const { return state_; }
@@ -54,6 +57,14 @@ public:
     qint64 elapsedMs() const { return elapsedMs_; }
 
 private:
+    void CalibrationBranch();
+    void FailCommunication();
+    void RefuseUnwritableSerial();
+    void HandOverToMeter();
+    void CompleteCalibration();
+    bool IsPointSelectionStep(int step) const;
+    bool IsMeterStep(int step) const;
+
     SerialLink& link_;
     Clock& clock_;
     RunView& view_;
@@ -66,4 +77,8 @@ private:
     std::function<void()> clearingReply_;
     std::function<void()> saveConfig_;
     qint64 elapsedMs_ = 0;
+    // The point-selection step whose meter wait is running; a second reply to it is not handed over.
+    int handingOverStep_ = 0;
+    // Raised at every start, so a wait that outlives its run does not touch the next one.
+    quint64 runGeneration_ = 0;
 };
