@@ -4,11 +4,14 @@
 
 #include "RunState.h"
 
+#include <QBrush>
+#include <QColor>
 #include <QWidget>
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPainter;
 class QProgressBar;
 class QStatusBar;
 class QTableWidget;
@@ -23,6 +26,8 @@ public:
     void UpdateProgress();
     void FillMsgList();
     void ClearMsgListStates();
+    // A line the log cannot take (it holds EventLogLimit() lines already) empties the log instead
+    // and is lost, so a run that goes on for days cannot eat the memory.
     void AddLogLine(const QString& text);
     void ClearLog();
     void ShowStepText(const QString& text);
@@ -34,6 +39,20 @@ public:
     void SetProgressBar(int percent);
     void SetSerialBox(const QString& text);
     void Panel2Resize();
+
+    // Draws one State cell (column 2, title row included) on the background the grid chose.
+    void StringGridDrawCell(QPainter& painter, int column, int row, const QRect& rect,
+                            const QBrush& background) const;
+    // Colour of a State text: blue for "succeed", red for "failed" or "abort", else black.
+    static QColor StateTextColor(const QString& text);
+    // The grid row that mirrors a step, or -1 when the step has no row.
+    static int GridRowOfStep(int step);
+
+    static constexpr int DefaultEventLogLimit = 32767;
+    int EventLogLimit() const { return eventLogLimit_; }
+    void setEventLogLimit(int lines) { eventLogLimit_ = lines; }
+
+    QString StatusPanelText(int panel) const;
 
     // Visible controls.
     QProgressBar* ProgressBar1 = nullptr;
@@ -51,5 +70,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void StyleResultLabel();
+
     TRunState& state_;
+    QLabel* statusPanels_[2] = {nullptr, nullptr};
+    int eventLogLimit_ = DefaultEventLogLimit;
 };

@@ -1,0 +1,157 @@
+// The read timer's tick at a meter step: the prompt with its wiring picture, the reading, and the
+// hand-over of the value to the run, or the abort of the run when the operator refuses.
+#include "MeterPrompt.h"
+
+#include "RunEngine.h"
+#include "Rounding.h"
+#include "Unit3.h"
+#include "ValueDlg.h"
+
+#include <QLabel>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+WindowMeterDialogs::WindowMeterDialogs(TForm3& form3, QWidget* valueParent)
+    : form3_(form3), valueParent_(valueParent)
+{
+}
+
+void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
+{
+    form3_.Label1->setText(text);
+    form3_.ShowPicture(picture);
+    form3_.exec();
+}
+
+int WindowMeterDialogs::AskValue(TRunMode mode, int step, double* value)
+{
+    auto dialog = std::make_unique<TFormValue>(valueParent_);
+    dialog->PrepareForStep(mode, static_cast<std::uint8_t>(step));
+    const int result = dialog->exec();
+    if (result == TFormValue::ResultAccepted && value) *value = dialog->FValue;
+    return result;
+}
+
+namespace {
+
+// The value dialog refuses what does not fit; the clamp only keeps the conversion defined.
+std::int32_t ToMilli(double value)
+{
+    const double milli = RoundHalfEven(value * 1000.0);
+    if (std::isnan(milli)) return 0;
+    return static_cast<std::int32_t>(std::clamp(milli, double(std::numeric_limits<std::int32_t>::min()),
+                                                double(std::numeric_limits<std::int32_t>::max())));
+}
+
+}  // namespace
+
+MeterPrompt::MeterPrompt(RunEngine& engine, MeterDialogs& dialogs) : engine_(engine), dialogs_(dialogs) {}
+
+QString MeterPrompt::PromptText(int step, int model)
+{
+    auto piece = [model](const char* m0, const char* m1, const char* m2) {
+        switch (model) {
+        case 0: return QString::fromLatin1(m0);
+        case 1: return QString::fromLatin1(m1);
+        case 2: return QString::fromLatin1(m2);
+        default: return QString();
+        }
+    };
+    switch (step) {
+    case 5:
+        return QStringLiteral(
+            "1.Calibrate the 1st VOLTAGE point. The output VOLTAGE is about 100mV. Please select proper "
+            "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of the "
+            "power supply.");
+    case 8:
+        return QStringLiteral(
+            "2.Calibrate the 2nd VOLTAGE point. The output VOLTAGE is about 3.999V. Please select proper "
+            "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of the "
+            "power supply. ");
+    case 11:
+        return QStringLiteral(
+            "3.Calibrate the 3rd VOLTAGE point. The output VOLTAGE is about 4.00V. Please select proper "
+            "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of the "
+            "power supply.");
+    case 14:
+        return QStringLiteral(
+                   "4.Calibrate the 4th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper "
+                   "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of "
+                   "the power supply. ")
+            .arg(piece("19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)"));
+    case 17:
+        return QStringLiteral(
+                   "5.Calibrate the 5th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper "
+                   "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of "
+                   "the power supply. ")
+            .arg(piece("19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)"));
+    case 20:
+        return QStringLiteral(
+            "6.Calibrate the 1st CURRENT point. The output CURRENT is about 100mA. Please select proper "
+            "CURRENT range of the multimeter, then connect the two probes to the output terminals of the "
+            "power supply.");
+    case 23:
+        return QStringLiteral(
+                   "7.Calibrate the 2nd CURRENT point. The output CURRENT is about %1 . Please select proper "
+                   "CURRENT range of the multimeter, then connect the two probes to the output terminals of "
+                   "the power supply")
+            .arg(piece("5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)"));
+    default:
+        return QString();
+    }
+}
+
+int MeterPrompt::PictureFor(const QString& text, int step)
+{
+    if (!text.isEmpty() && step == 5) return 1;
+    if (!text.isEmpty() && step < 20) return 2;
+    if (!text.isEmpty() && step == 20) return 3;
+    return 4;
+}
+
+void MeterPrompt::TimerReadVolTimer()
+{
+    TRunState& s = engine_.state();
+    if (s.FAborted) {
+        engine_.TimerReadVol().stop();
+        return;
+    }
+    engine_.TimerReadVol().stop();
+
+    const QString text = PromptText(s.FStep, s.FModel);
+    dialogs_.ShowInformation(text, PictureFor(text, s.FStep));
+
+    double value = 0.0;
+    const int result = dialogs_.AskValue(s.FRunMode, s.FStep, &value);
+    if (result != TFormValue::ResultAccepted) {
+        AbortRun();
+        return;
+    }
+    const std::int32_t milli = ToMilli(value);
+    s.FVoltageMv = milli;
+    s.FCurrentMa = milli;
+    engine_.view().SetStepState(s.FStep, QStringLiteral("Succeed !"));
+    s.FStep = static_cast<std::uint8_t>(s.FStep + 1);
+    engine_.StoreMeasuredValue(s.FStep);
+    engine_.StartStep(s.FStep);
+}
+
+void MeterPrompt::AbortRun()
+{
+    TRunState& s = engine_.state();
+    RunView& view = engine_.view();
+    view.SetStepState(s.FStep, QStringLiteral("Test abort"));
+    engine_.TimerShow().stop();
+    engine_.TimerSend().stop();
+    engine_.TimerReadVol().stop();
+    s.FCalibrating = false;
+    s.FAborted = true;
+    view.Notice(QStringLiteral("Calibrating abort !"));
+    view.SetStepState(s.FStep + 1, QStringLiteral("Calibrating Abort !"));
+    view.SetProgressLine(QStringLiteral("Calibrating Abort !"));
+    view.SetProgressBar(0);
+    view.ShowResultLabel(QStringLiteral("Failed!"));
+}

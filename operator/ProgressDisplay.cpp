@@ -1,0 +1,417 @@
+// The display panel (Panel2): progress bar and line, serial box, result label, step grid, and the
+// hidden step list, event log and status bar the operator never sees.
+#include "ProgressDisplay.h"
+
+#include "Pictures.h"
+#include "Rounding.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+
+#include <array>
+
+namespace {
+
+constexpr int GridRows = 15;
+constexpr int GridColumns = 3;
+constexpr int StateColumn = 2;
+constexpr int TopAreaHeight = 80;
+constexpr int FixedColumnsWidth = 220;
+constexpr int StatusPercentWidth = 50;
+
+struct GridStage {
+    int step;
+    const char* text;
+};
+
+// Row r (1..14) of the step grid shows the state of stages[r - 1].step.
+constexpr std::array<GridStage, GridRows - 1> Stages{{
+    {1, "Set the power to PC control mode"},
+    {2, "Enable the calibration"},
+    {3, "Read the serial number"},
+    {6, "Calibrate the 1st voltage point"},
+    {9, "Calibrate the 2nd voltage point"},
+    {12, "Calibrate the 3rd voltage point"},
+    {15, "Calibrate the 4th voltage point"},
+    {18, "Calibrate the 5th voltage point"},
+    {21, "Calibrate the 1st current point"},
+    {24, "Calibrate the 2st current point"},
+    {25, "Set the calibration marker"},
+    {26, "Disable the calibration"},
+    {27, "Set the power to PC control mode, output is OFF"},
+    {28, "Set the power to local mode, output is OFF"},
+}};
+
+// Writes a cell, creating it on first use. Fixed cells (title row, number column) keep the
+// button-face background, take no selection and, like every cell, no editing.
+void SetCell(QTableWidget* grid, int row, int column, const QString& text, bool fixed = false)
+{
+    QTableWidgetItem* item = grid->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        grid->setItem(row, column, item);
+    }
+    if (fixed) {
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setBackground(grid->palette().button());
+    } else {
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    }
+    item->setText(text);
+}
+
+QString CellText(const QTableWidget* grid, int row, int column)
+{
+    const QTableWidgetItem* item = grid->item(row, column);
+    return item ? item->text() : QString();
+}
+
+QTableWidget* MakeGrid(QWidget* parent)
+{
+    auto* grid = new QTableWidget(parent);
+    grid->horizontalHeader()->hide();
+    grid->verticalHeader()->hide();
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grid->setWordWrap(false);
+    return grid;
+}
+
+// Paints the State column through the panel's own cell-drawing handler.
+class StateCellDelegate : public QStyledItemDelegate {
+public:
+    StateCellDelegate(const ProgressDisplay* display, QObject* parent)
+        : QStyledItemDelegate(parent), display_(display)
+    {
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QBrush background = option.palette.base();
+        const QVariant cellBackground = index.data(Qt::BackgroundRole);
+        if (option.state & QStyle::State_Selected)
+            background = option.palette.highlight();
+        else if (cellBackground.canConvert<QBrush>())
+            background = cellBackground.value<QBrush>();
+        display_->StringGridDrawCell(*painter, index.column(), index.row(), option.rect, background);
+    }
+
+private:
+    const ProgressDisplay* display_;
+};
+
+// The grid has no header of its own (its title row is an ordinary row), so column borders in the
+// title row are dragged here.
+class TitleRowSizer : public QObject {
+public:
+    explicit TitleRowSizer(QTableWidget* grid) : QObject(grid), grid_(grid)
+    {
+        grid_->viewport()->installEventFilter(this);
+        grid_->viewport()->setMouseTracking(true);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* me = static_cast<QMouseEvent*>(event);
+            const int column = BorderAt(me->position().toPoint());
+            if (me->button() != Qt::LeftButton || column < 0) return false;
+            dragColumn_ = column;
+            return true;
+        }
+        case QEvent::MouseMove: {
+            auto* me = static_cast<QMouseEvent*>(event);
+            const QPoint pos = me->position().toPoint();
+            if (dragColumn_ >= 0) {
+                const int left = grid_->columnViewportPosition(dragColumn_);
+                grid_->setColumnWidth(dragColumn_, std::max(MinWidth, pos.x() - left));
+                return true;
+            }
+            if (BorderAt(pos) >= 0)
+                grid_->viewport()->setCursor(Qt::SplitHCursor);
+            else
+                grid_->viewport()->unsetCursor();
+            return false;
+        }
+        case QEvent::MouseButtonRelease:
+            if (dragColumn_ < 0) return false;
+            dragColumn_ = -1;
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    static constexpr int Grip = 3;
+    static constexpr int MinWidth = 8;
+
+    // The column whose right border lies under pos in the title row, or -1.
+    int BorderAt(const QPoint& pos) const
+    {
+        if (grid_->rowAt(pos.y()) != 0) return -1;
+        for (int c = 0; c < grid_->columnCount(); ++c) {
+            const int right = grid_->columnViewportPosition(c) + grid_->columnWidth(c);
+            if (std::abs(pos.x() - right) <= Grip) return c;
+        }
+        return -1;
+    }
+
+    QTableWidget* grid_;
+    int dragColumn_ = -1;
+};
+
+}  // namespace
+
+ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(parent), state_(state)
+{
+    setAutoFillBackground(true);
+    QPalette sky = palette();
+    sky.setColor(QPalette::Window, QColor(0xA6, 0xCA, 0xF0));
+    setPalette(sky);
+
+    auto* progressLabel = new QLabel(QStringLiteral("Progress"), this);
+    progressLabel->setGeometry(8, 8, 80, 20);
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setGeometry(92, 8, 300, 20);
+
+    auto* stepLabel = new QLabel(QStringLiteral("Testing Step"), this);
+    stepLabel->setGeometry(8, 32, 80, 20);
+    Edit1 = new QLineEdit(this);
+    Edit1->setReadOnly(true);
+    Edit1->setGeometry(92, 32, 300, 20);
+
+    auto* serialLabel = new QLabel(QStringLiteral("Serial No."), this);
+    serialLabel->setGeometry(8, 56, 80, 20);
+    EditSerial = new QLineEdit(this);
+    EditSerial->setReadOnly(true);
+    EditSerial->setGeometry(92, 56, 150, 20);
+
+    Label4 = new QLabel(this);
+    Label4->setGeometry(410, 20, 160, 40);
+
+    Image3 = new QLabel(this);
+    Image3->setScaledContents(true);
+    const QImage logo = PictureImage(QStringLiteral("logo"));
+    if (!logo.isNull()) Image3->setPixmap(QPixmap::fromImage(logo));
+
+    StringGrid = MakeGrid(this);
+    StringGrid->setItemDelegateForColumn(StateColumn, new StateCellDelegate(this, StringGrid));
+    new TitleRowSizer(StringGrid);
+
+    MsgList = MakeGrid(this);
+    MsgList->setColumnCount(3);
+    MsgList->hide();
+
+    EventLog = new QListWidget(this);
+    EventLog->setContextMenuPolicy(Qt::ActionsContextMenu);
+    EventLog->addAction(new QAction(QStringLiteral("保存到文件"), EventLog));
+    auto* separator = new QAction(EventLog);
+    separator->setSeparator(true);
+    EventLog->addAction(separator);
+    auto* clear = new QAction(QStringLiteral("清除"), EventLog);
+    connect(clear, &QAction::triggered, this, &ProgressDisplay::ClearLog);
+    EventLog->addAction(clear);
+    EventLog->hide();
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->resize(836, 19);
+    for (int i = 0; i < 2; ++i) {
+        statusPanels_[i] = new QLabel(StatusBar1);
+        StatusBar1->addWidget(statusPanels_[i]);
+    }
+    statusPanels_[0]->setFixedWidth(StatusBar1->width() - StatusPercentWidth);
+    statusPanels_[1]->setFixedWidth(StatusPercentWidth);
+    statusPanels_[1]->setAlignment(Qt::AlignCenter);
+    StatusBar1->hide();
+
+    resize(836, 560);
+}
+
+void ProgressDisplay::InitStepGrid(bool reset)
+{
+    StringGrid->setRowCount(GridRows);
+    StringGrid->setColumnCount(GridColumns);
+
+    StringGrid->setColumnWidth(0, 50);
+    StringGrid->setColumnWidth(1, std::max(0, width() - FixedColumnsWidth));
+    StringGrid->setColumnWidth(2, 150);
+
+    const int gridHeight = std::max(0, height() - TopAreaHeight);
+    StringGrid->setGeometry(0, height() - gridHeight, width(), gridHeight);
+
+    SetCell(StringGrid, 0, 0, QStringLiteral("Step"), true);
+    SetCell(StringGrid, 0, 1, QStringLiteral("Command"), true);
+    SetCell(StringGrid, 0, 2, QStringLiteral("State"), true);
+
+    for (int row = 1; row < GridRows; ++row) {
+        SetCell(StringGrid, row, 0, QString::number(row), true);
+        if (reset) SetCell(StringGrid, row, StateColumn, QStringLiteral("---"));
+    }
+    if (reset) {
+        Edit1->clear();
+        ProgressBar1->setValue(0);
+    }
+    for (int row = 1; row < GridRows; ++row)
+        SetCell(StringGrid, row, 1, QString::fromLatin1(Stages[row - 1].text));
+
+    Image3->setGeometry(width() - 158, 4, 150, 72);
+}
+
+int ProgressDisplay::GridRowOfStep(int step)
+{
+    for (std::size_t i = 0; i < Stages.size(); ++i)
+        if (Stages[i].step == step) return static_cast<int>(i) + 1;
+    return -1;
+}
+
+void ProgressDisplay::SetStepState(int step, const QString& text)
+{
+    if (step >= 0 && step < MsgList->rowCount()) SetCell(MsgList, step, StateColumn, text);
+    const int row = GridRowOfStep(step);
+    if (row > 0 && row < StringGrid->rowCount()) SetCell(StringGrid, row, StateColumn, text);
+}
+
+QColor ProgressDisplay::StateTextColor(const QString& text)
+{
+    const QString lower = text.toLower();
+    if (lower.contains(QLatin1String("succeed"))) return QColor(0, 0, 255);
+    if (lower.contains(QLatin1String("failed")) || lower.contains(QLatin1String("abort")))
+        return QColor(255, 0, 0);
+    return QColor(0, 0, 0);
+}
+
+void ProgressDisplay::StringGridDrawCell(QPainter& painter, int column, int row, const QRect& rect,
+                                         const QBrush& background) const
+{
+    if (column != StateColumn) return;
+    const QString text = CellText(StringGrid, row, column).toLower();
+
+    painter.save();
+    painter.setClipRect(rect);
+    painter.fillRect(rect, QBrush(background.color(), Qt::SolidPattern));
+    QFont font = StringGrid->font();
+    font.setPointSize(12);
+    painter.setFont(font);
+    painter.setPen(StateTextColor(text));
+    painter.drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.restore();
+}
+
+void ProgressDisplay::UpdateProgress()
+{
+    const int count = static_cast<int>(state_.FCalList.size());
+    // An empty list has no share to show; dividing by it would put NaN on the bar.
+    if (state_.FRunMode == RunMode::Calibration && count > 0) {
+        const int step = state_.FStep;
+        const QString description =
+            step >= 1 && step <= count ? state_.FCalList[step - 1].Description : QString();
+        const QString line = QString::asprintf("[Step %d]", step) + description;
+        SetStatusPanel(0, line);
+        const double percent = step * 100.0 / count;
+        SetStatusPanel(1, QString::asprintf("%6.2f%%", percent));
+        ProgressBar1->setValue(static_cast<int>(RoundHalfEven(percent)));
+        state_.FLogText = line;
+    }
+    if (ProgressBar1->value() == 100) Label4->setText(QStringLiteral("OK!"));
+    StyleResultLabel();
+    ShowStepText(state_.FLogText);
+}
+
+void ProgressDisplay::ShowStepText(const QString& text)
+{
+    QString lower = text.toLower();
+    const int cut = lower.indexOf(QLatin1Char(']'));
+    if (cut >= 0) lower = lower.mid(cut + 1);
+    Edit1->setText(lower);
+}
+
+void ProgressDisplay::StyleResultLabel()
+{
+    QFont font = Label4->font();
+    font.setPointSize(15);
+    Label4->setFont(font);
+    QPalette pal = Label4->palette();
+    pal.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Label4->setPalette(pal);
+}
+
+void ProgressDisplay::ShowResultLabel(const QString& text)
+{
+    Label4->setText(text);
+    StyleResultLabel();
+}
+
+void ProgressDisplay::ClearResultLabel() { Label4->clear(); }
+
+void ProgressDisplay::FillMsgList()
+{
+    const int count = static_cast<int>(state_.FCalList.size());
+    MsgList->setColumnCount(3);
+    MsgList->setRowCount(count + 1);
+    SetCell(MsgList, 0, 0, QStringLiteral("Step"), true);
+    SetCell(MsgList, 0, 1, QStringLiteral("Order"), true);
+    SetCell(MsgList, 0, 2, QStringLiteral("State"), true);
+    for (int i = 1; i <= count; ++i) {
+        SetCell(MsgList, i, 0, QString::number(i), true);
+        SetCell(MsgList, i, 1, state_.FCalList[i - 1].Description);
+        SetCell(MsgList, i, 2, QString());
+    }
+}
+
+void ProgressDisplay::ClearMsgListStates()
+{
+    for (int row = 1; row < MsgList->rowCount(); ++row)
+        if (MsgList->item(row, StateColumn)) MsgList->item(row, StateColumn)->setText(QString());
+}
+
+void ProgressDisplay::AddLogLine(const QString& text)
+{
+    if (EventLog->count() >= eventLogLimit_)
+        EventLog->clear();
+    else
+        EventLog->addItem(text);
+    if (EventLog->count() > 0) EventLog->setCurrentRow(EventLog->count() - 1);
+}
+
+void ProgressDisplay::ClearLog() { EventLog->clear(); }
+
+void ProgressDisplay::SetStatusPanel(int panel, const QString& text)
+{
+    state_.FLogText = text;
+    if (panel == 0 || panel == 1) statusPanels_[panel]->setText(text);
+}
+
+QString ProgressDisplay::StatusPanelText(int panel) const
+{
+    return panel == 0 || panel == 1 ? statusPanels_[panel]->text() : QString();
+}
+
+void ProgressDisplay::SetProgressLine(const QString& text) { Edit1->setText(text); }
+
+void ProgressDisplay::SetProgressBar(int percent) { ProgressBar1->setValue(percent); }
+
+void ProgressDisplay::SetSerialBox(const QString& text) { EditSerial->setText(text); }
+
+void ProgressDisplay::Panel2Resize() { InitStepGrid(false); }
+
+void ProgressDisplay::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Panel2Resize();
+}
