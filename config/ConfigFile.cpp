@@ -1,0 +1,51 @@
+// Config.Ini beside the executable: the unit counter, its Equality flag and the read-timer period.
+#include "ConfigFile.h"
+
+#include "IniFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+const QString Section = QStringLiteral("Config");
+const QString KeyPowerId = QStringLiteral("PowerID");
+const QString KeyEquality = QStringLiteral("Equality");
+const QString KeyInterval = QStringLiteral("Interval");
+constexpr qint32 DefaultPowerId = 1;
+constexpr int DefaultInterval = 500;
+constexpr int MaxInterval = 60000;
+}  // namespace
+
+QString ExeDir()
+{
+    QString dir = QCoreApplication::instance()
+                      ? QCoreApplication::applicationDirPath()
+                      : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+    if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+    return dir;
+}
+
+int ClampInterval(int ms)
+{
+    if (ms <= 0) return DefaultInterval;
+    if (ms > MaxInterval) return MaxInterval;
+    return ms;
+}
+
+void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath)
+{
+    const IniFile ini(iniPath);
+    state.FUnitCounter = ini.ReadInteger(Section, KeyPowerId, DefaultPowerId);
+    const bool equality = ini.ReadBool(Section, KeyEquality, false);
+    const int interval = ini.ReadInteger(Section, KeyInterval, DefaultInterval);
+    // Wraps like the 32-bit counter it is instead of overflowing at the top of the range.
+    if (equality) state.FUnitCounter = static_cast<qint32>(static_cast<quint32>(state.FUnitCounter) + 1u);
+    readTimer.setInterval(ClampInterval(interval));
+}
+
+void SaveConfig(const TRunState& state, const QString& iniPath)
+{
+    IniFile ini(iniPath);
+    ini.WriteInteger(Section, KeyPowerId, state.FUnitCounter);
+    ini.WriteBool(Section, KeyEquality, state.FReadSerial == static_cast<quint32>(state.FUnitCounter));
+}

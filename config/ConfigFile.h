@@ -1,0 +1,23 @@
+// Config.Ini beside the executable: the unit counter, its Equality flag and the read-timer period.
+#pragma once
+
+#include "Clock.h"
+#include "RunState.h"
+
+#include <QString>
+
+// The running executable's directory, always ending in "/".
+QString ExeDir();
+
+// The read timer's period as applied: 0 or below would leave the timer unable to fire and a run
+// stuck at its first meter step, so it reads as the default; more than a minute is cut to one.
+int ClampInterval(int ms);
+
+// FUnitCounter := "PowerID" (default 1), plus 1 when "Equality" is true; the read timer's period
+// := "Interval" (default 500). A missing file, section or key or an unreadable value gives the
+// default; this never fails.
+void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath);
+
+// Writes "PowerID" and then "Equality", each as one atomic replacement of the file. Throws
+// AppError "Unable to write to <path>" at the first write that fails; nothing after it is done.
+void SaveConfig(const TRunState& state, const QString& iniPath);

@@ -1,0 +1,210 @@
+// Tests of Config.Ini: reading the counter and the read-timer period, writing PowerID and Equality.
+#include "AppError.h"
+#include "ConfigFile.h"
+#include "FakeClock.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <limits>
+
+class TestConfigFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void exeDirEndsInSlash();
+    void load_data();
+    void load();
+    void save_data();
+    void save();
+    void saveWithoutFileWritesThreeLines();
+    void saveKeepsOtherLinesByteForByte();
+    void equalityMovesTheNextStartOn();
+    void unwritableFileThrows_data();
+    void unwritableFileThrows();
+
+private:
+    static QByteArray ReadAll(const QString& path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        return f.readAll();
+    }
+    static void WriteAll(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+};
+
+void TestConfigFile::exeDirEndsInSlash()
+{
+    QCOMPARE(ExeDir(), QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+}
+
+void TestConfigFile::load_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<int>("interval");
+
+    QTest::newRow("no file") << false << QByteArray() << 1 << 500;
+    QTest::newRow("empty file") << true << QByteArray() << 1 << 500;
+    QTest::newRow("other section only") << true << QByteArray("[Ports]\r\nPowerID=9\r\n") << 1 << 500;
+    QTest::newRow("41 with Equality 1") << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=1\r\n") << 42 << 500;
+    QTest::newRow("41 with Equality 0") << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=0\r\n") << 41 << 500;
+    QTest::newRow("hex 0x10") << true << QByteArray("[Config]\r\nPowerID=0x10\r\n") << 16 << 500;
+    QTest::newRow("not a number") << true << QByteArray("[Config]\r\nPowerID=abc\r\n") << 1 << 500;
+    QTest::newRow("Equality 2 is true") << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=2\r\n") << 6 << 500;
+    QTest::newRow("Equality yes is false") << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=yes\r\n") << 5 << 500;
+    QTest::newRow("names ignore case") << true << QByteArray("[CONFIG]\r\npowerid=7\r\nINTERVAL=900\r\n") << 7 << 900;
+    QTest::newRow("Interval 800") << true << QByteArray("[Config]\r\nInterval=800\r\n") << 1 << 800;
+    QTest::newRow("Interval 0") << true << QByteArray("[Config]\r\nInterval=0\r\n") << 1 << 500;
+    QTest::newRow("Interval negative") << true << QByteArray("[Config]\r\nInterval=-20\r\n") << 1 << 500;
+    QTest::newRow("Interval 70000") << true << QByteArray("[Config]\r\nInterval=70000\r\n") << 1 << 60000;
+    QTest::newRow("Interval 60000") << true << QByteArray("[Config]\r\nInterval=60000\r\n") << 1 << 60000;
+    QTest::newRow("Interval 1") << true << QByteArray("[Config]\r\nInterval=1\r\n") << 1 << 1;
+    QTest::newRow("Interval garbage") << true << QByteArray("[Config]\r\nInterval=fast\r\n") << 1 << 500;
+    QTest::newRow("counter wraps at the top")
+        << true << QByteArray("[Config]\r\nPowerID=2147483647\r\nEquality=1\r\n") << std::numeric_limits<int>::min()
+        << 500;
+}
+
+void TestConfigFile::load()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, content);
+    QFETCH(int, counter);
+    QFETCH(int, interval);
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    if (exists) WriteAll(ini, content);
+
+    FakeClock clock;
+    auto timer = clock.createTimer();
+    timer->setInterval(12345);
+    TRunState state;
+    state.FUnitCounter = -77;
+    LoadConfig(state, *timer, ini);
+
+    QCOMPARE(state.FUnitCounter, counter);
+    QCOMPARE(timer->interval(), interval);
+    QVERIFY(!timer->isActive());
+    // Reading never creates or changes the file.
+    QCOMPARE(QFile::exists(ini), exists);
+    if (exists) QCOMPARE(ReadAll(ini), content);
+}
+
+void TestConfigFile::save_data()
+{
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<uint>("readSerial");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("supply without serial") << 43 << 0u << QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n");
+    QTest::newRow("supply carried the counter") << 42 << 42u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=1\r\n");
+    QTest::newRow("supply carried another number") << 42 << 17u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=0\r\n");
+    QTest::newRow("above 16 bits compares whole") << 70000 << 70000u << QByteArray("[Config]\r\nPowerID=70000\r\nEquality=1\r\n");
+    QTest::newRow("low 16 bits alone do not match") << 65578 << 42u << QByteArray("[Config]\r\nPowerID=65578\r\nEquality=0\r\n");
+    QTest::newRow("negative counter") << -3 << 0u << QByteArray("[Config]\r\nPowerID=-3\r\nEquality=0\r\n");
+}
+
+void TestConfigFile::save()
+{
+    QFETCH(int, counter);
+    QFETCH(uint, readSerial);
+    QFETCH(QByteArray, expected);
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    TRunState state;
+    state.FUnitCounter = counter;
+    state.FReadSerial = readSerial;
+    SaveConfig(state, ini);
+    QCOMPARE(ReadAll(ini), expected);
+}
+
+void TestConfigFile::saveWithoutFileWritesThreeLines()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    FakeClock clock;
+    auto timer = clock.createTimer();
+    TRunState state;
+    LoadConfig(state, *timer, ini);
+    SaveConfig(state, ini);
+    QCOMPARE(ReadAll(ini), QByteArray("[Config]\r\nPowerID=1\r\nEquality=0\r\n"));
+}
+
+void TestConfigFile::saveKeepsOtherLinesByteForByte()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    WriteAll(ini, "[Ports]\r\nCOM1=/dev/pts/3\r\n[Config]\r\nPowerID=5\r\nInterval=800\r\nEquality=1\r\n; note\r\n");
+
+    FakeClock clock;
+    auto timer = clock.createTimer();
+    TRunState state;
+    LoadConfig(state, *timer, ini);
+    QCOMPARE(state.FUnitCounter, 6);
+    QCOMPARE(timer->interval(), 800);
+
+    SaveConfig(state, ini);
+    QCOMPARE(ReadAll(ini),
+             QByteArray("[Ports]\r\nCOM1=/dev/pts/3\r\n[Config]\r\nPowerID=6\r\nInterval=800\r\nEquality=0\r\n; note\r\n"));
+}
+
+void TestConfigFile::equalityMovesTheNextStartOn()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    TRunState state;
+    state.FUnitCounter = 42;
+    state.FReadSerial = 42;
+    SaveConfig(state, ini);
+
+    FakeClock clock;
+    auto timer = clock.createTimer();
+    TRunState next;
+    LoadConfig(next, *timer, ini);
+    QCOMPARE(next.FUnitCounter, 43);
+}
+
+void TestConfigFile::unwritableFileThrows_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("makeDirectory");
+    // Paths no user can write to, root included: a directory in the file's place, and a file in
+    // place of a directory on the way.
+    QTest::newRow("a directory named Config.Ini") << QStringLiteral("Config.Ini") << true;
+    QTest::newRow("a file in the way") << QStringLiteral("plain/Config.Ini") << false;
+}
+
+void TestConfigFile::unwritableFileThrows()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, makeDirectory);
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(relative);
+    if (makeDirectory) QVERIFY(QDir().mkpath(ini));
+    else WriteAll(dir.filePath(QStringLiteral("plain")), "x");
+
+    TRunState state;
+    state.FUnitCounter = 9;
+    QString message;
+    try {
+        SaveConfig(state, ini);
+    } catch (const AppError& e) {
+        message = e.message();
+    }
+    QCOMPARE(message, QStringLiteral("Unable to write to %1").arg(ini));
+}
+
+QTEST_GUILESS_MAIN(TestConfigFile)
+#include "tst_ConfigFile.moc"
