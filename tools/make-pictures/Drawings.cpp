@@ -2,6 +2,7 @@
 #include "Drawings.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -35,9 +36,24 @@ QFont Font(const QString& family, qreal pixels, int weight = QFont::Normal, bool
     return font;
 }
 
+// Draws `text` into `box` with the largest font up to `maxPixels` whose width still fits, so that
+// readouts and names never run over their frames.
+void FitText(QPainter& p, const QRectF& box, int align, const QString& text, const QString& family, qreal maxPixels,
+             int weight = QFont::Normal, bool italic = false)
+{
+    qreal pixels = maxPixels;
+    QFont font = Font(family, pixels, weight, italic);
+    while (pixels > 5 && QFontMetricsF(font).horizontalAdvance(text) > box.width()) {
+        pixels -= 0.5;
+        font = Font(family, pixels, weight, italic);
+    }
+    p.setFont(font);
+    p.drawText(box, align, text);
+}
+
 // ---------------------------------------------------------------- maker's mark
 
-// The "K" in a ring with a spark through it, the maker's emblem on the banner, logo and about box.
+// A spark in a blue ring: the maker's emblem on the banner, the logos and the splash.
 void DrawEmblem(QPainter& p, const QRectF& r)
 {
     p.save();
@@ -111,11 +127,10 @@ std::pair<QPointF, QPointF> DrawSupply(QPainter& p, const QRectF& r, const Suppl
     p.drawRect(display);
     const QRectF vBox(display.left() + 2 * u, display.top() + 1 * u, display.width() / 2 - 3 * u, display.height() - 2 * u);
     const QRectF aBox(display.center().x() + 1 * u, vBox.top(), vBox.width(), vBox.height());
-    p.setFont(Font(QStringLiteral("DejaVu Sans Mono"), vBox.height() * 0.62, QFont::Bold));
     p.setPen(QColor(255, 70, 50));
-    p.drawText(vBox, Qt::AlignCenter, look.volts);
+    FitText(p, vBox, Qt::AlignCenter, look.volts, QStringLiteral("DejaVu Sans Mono"), vBox.height() * 0.62, QFont::Bold);
     p.setPen(QColor(90, 255, 110));
-    p.drawText(aBox, Qt::AlignCenter, look.amps);
+    FitText(p, aBox, Qt::AlignCenter, look.amps, QStringLiteral("DejaVu Sans Mono"), aBox.height() * 0.62, QFont::Bold);
     p.setFont(Font(QStringLiteral("DejaVu Sans"), qMax(6.0, display.height() * 0.2), QFont::Bold));
     p.setPen(QColor(230, 230, 230));
     const qreal captionTop = display.bottom() + 0.5 * u;
@@ -125,19 +140,21 @@ std::pair<QPointF, QPointF> DrawSupply(QPainter& p, const QRectF& r, const Suppl
     // Maker's name on the panel, right of the display.
     if (look.nameplate) {
         const QRectF plate(display.right() + 3 * u, display.top(), panel.right() - display.right() - 6 * u, display.height() * 0.45);
-        p.setFont(Font(QStringLiteral("DejaVu Serif"), plate.height() * 0.62, QFont::Bold, true));
         p.setPen(QColor(240, 240, 240));
-        p.drawText(plate, Qt::AlignCenter, QStringLiteral("Korvex"));
-        p.setFont(Font(QStringLiteral("DejaVu Sans"), plate.height() * 0.34));
+        FitText(p, plate, Qt::AlignCenter, QStringLiteral("Korvex"), QStringLiteral("DejaVu Serif"), plate.height() * 0.62,
+                QFont::Bold, true);
         p.setPen(QColor(190, 200, 215));
-        p.drawText(plate.translated(0, plate.height() * 0.85), Qt::AlignCenter, QStringLiteral("DC POWER SUPPLY"));
+        // Too small to read on the wiring pictures; only the splash's large supply carries it.
+        if (plate.width() > 60)
+            FitText(p, plate.translated(0, plate.height() * 0.85), Qt::AlignCenter, QStringLiteral("DC POWER SUPPLY"),
+                QStringLiteral("DejaVu Sans"), plate.height() * 0.34);
     }
 
     // Two knobs under the display.
     const qreal knobR = panel.height() * 0.15;
     const qreal knobY = panel.bottom() - knobR - 5 * u;
     for (int i = 0; i < 2; ++i) {
-        const QPointF c(display.left() + display.width() * (0.22 + 0.5 * i), knobY);
+        const QPointF c(display.left() + display.width() * (0.2 + 0.48 * i), knobY);
         QRadialGradient knob(c - QPointF(knobR * 0.3, knobR * 0.3), knobR * 1.3);
         knob.setColorAt(0, QColor(120, 124, 132));
         knob.setColorAt(1, QColor(22, 22, 26));
@@ -175,11 +192,20 @@ std::pair<QPointF, QPointF> DrawSupply(QPainter& p, const QRectF& r, const Suppl
     post(plus, LeadRed, QStringLiteral("+"));
     post(minus, QColor(40, 40, 40), QStringLiteral("\u2212"));
 
-    // Output switch left of the terminals.
-    const QRectF sw(plus.x() - postR * 4.2, postY - postR * 0.8, postR * 1.8, postR * 1.6);
-    p.setPen(QPen(QColor(15, 15, 15), qMax(1.0, u * 0.3)));
-    p.setBrush(QColor(30, 140, 60));
-    p.drawRoundedRect(sw, u, u);
+    // Output switch in the gap between the current knob and the plus post, where there is room.
+    const qreal gapLeft = display.left() + display.width() * 0.68 + knobR;
+    const qreal gapRight = plus.x() - postR;
+    const qreal swWidth = qMin(postR * 1.8, (gapRight - gapLeft) * 0.55);
+    if (swWidth > 3 * u) {
+        const QRectF sw((gapLeft + gapRight - swWidth) / 2, postY - swWidth * 0.45, swWidth, swWidth * 0.9);
+        p.setPen(QPen(QColor(15, 15, 15), qMax(1.0, u * 0.3)));
+        p.setBrush(QColor(30, 140, 60));
+        p.drawRoundedRect(sw, u, u);
+        p.setPen(QColor(210, 215, 225));
+        if (swWidth > 12 * u / 2 && w > 200)
+            FitText(p, QRectF(sw.left() - swWidth, sw.bottom() + knobR * 0.25, swWidth * 3, knobR * 0.7), Qt::AlignCenter,
+                QStringLiteral("OUTPUT"), QStringLiteral("DejaVu Sans"), qMax(5.0, knobR * 0.45));
+    }
 
     p.restore();
     return {plus, minus};
@@ -224,10 +250,9 @@ MeterSockets DrawMultimeter(QPainter& p, const QRectF& r, MeterRange range)
     const QRectF digits(lcd.left() + 2 * u, lcd.top(), lcd.width() * 0.68, lcd.height());
     const QRectF unitBox(digits.right(), lcd.top(), lcd.right() - digits.right() - 2 * u, lcd.height());
     p.setPen(QColor(20, 24, 20));
-    p.setFont(Font(QStringLiteral("DejaVu Sans Mono"), lcd.height() * 0.62, QFont::Bold));
-    p.drawText(digits, Qt::AlignVCenter | Qt::AlignRight, reading);
-    p.setFont(Font(QStringLiteral("DejaVu Sans"), lcd.height() * 0.42, QFont::Bold));
-    p.drawText(unitBox, Qt::AlignCenter, unit);
+    FitText(p, digits, Qt::AlignVCenter | Qt::AlignRight, reading, QStringLiteral("DejaVu Sans Mono"), lcd.height() * 0.62,
+            QFont::Bold);
+    FitText(p, unitBox, Qt::AlignCenter, unit, QStringLiteral("DejaVu Sans"), lcd.height() * 0.42, QFont::Bold);
 
     // Rotary switch with its range marks; the pointer sits on the chosen range.
     const QPointF c(body.center().x(), lcd.bottom() + h * 0.24);
@@ -481,14 +506,16 @@ QImage Banner()
         gap.setColorAt(1, QColor(92, 150, 230));
         p.fillRect(QRectF(0, y + 2, 300, 2), gap);
     }
-    DrawEmblem(p, QRectF(184, 4, 33, 33));
-    p.setFont(Font(QStringLiteral("DejaVu Serif"), 27, QFont::Black, true));
+    DrawEmblem(p, QRectF(176, 4, 33, 33));
+    const QRectF name(212, 0, 84, 41);
     p.setPen(QColor(0, 20, 60));
-    p.drawText(QRectF(221, 1, 80, 40), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"));
+    FitText(p, name.translated(2, 2), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"),
+            QStringLiteral("DejaVu Serif"), 27, QFont::Black, true);
     p.setPen(Qt::white);
-    p.drawText(QRectF(219, -1, 80, 40), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"));
+    FitText(p, name, Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"), QStringLiteral("DejaVu Serif"), 27,
+            QFont::Black, true);
     p.setPen(QPen(QColor(255, 200, 40), 2));
-    p.drawLine(QPointF(8, 33), QPointF(176, 33));
+    p.drawLine(QPointF(8, 33), QPointF(168, 33));
     return image;
 }
 
@@ -566,10 +593,10 @@ QImage Splash()
     p.setFont(Font(QStringLiteral("DejaVu Sans"), 17, QFont::Bold));
     p.setPen(QColor(230, 236, 250));
     p.drawText(QRectF(24, 420, 300, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Version 1.1.0.19"));
-    DrawEmblem(p, QRectF(508, 414, 42, 42));
-    p.setFont(Font(QStringLiteral("DejaVu Serif"), 34, QFont::Black, true));
+    DrawEmblem(p, QRectF(488, 414, 42, 42));
     p.setPen(Qt::white);
-    p.drawText(QRectF(554, 410, 120, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Korvex"));
+    FitText(p, QRectF(536, 410, 134, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Korvex"),
+            QStringLiteral("DejaVu Serif"), 34, QFont::Black, true);
     return image;
 }
 
