@@ -1,0 +1,913 @@
+// Tests of the run engine against a deterministic clock, a fake serial control and a recording window.
+#include "AppError.h"
+#include "FakeClock.h"
+#include "FakeSerialControl.h"
+#include "RecordingView.h"
+#include "RunEngine.h"
+#include "SerialLink.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+const QString Succeed = QStringLiteral("Succeed !");
+const QString CommFailed = QStringLiteral("Communication failed !");
+
+// The seven readings in volts and amperes, as the operator types them.
+const std::vector<double> Readings{0.1, 3.999, 4.0, 19.0, 20.0, 0.1, 5.1};
+
+// A station with a supply on the line that answers every frame it is meant to answer.
+class Rig {
+public:
+    FakeClock clock;
+    FakeSerialControl comm;
+    SerialLink link{comm, clock};
+    RecordingView view;
+    RunEngine engine{link, clock, view};
+
+    // What the supply reports as its serial number (six bytes).
+    QByteArray serialDigits = "ab0000";
+    // Whether the supply answers a frame; every frame by default.
+    std::function<bool(const TPsuFrame&)> answers = [](const TPsuFrame&) { return true; };
+    int replyDelayMs = 5;
+
+    // What the read tick saw.
+    int readCalls = 0;
+    std::vector<qint64> readAt;
+    std::vector<bool> abortedAtRead;
+    bool acceptReadings = true;
+
+    // What the configuration save saw.
+    int saves = 0;
+    std::vector<std::int32_t> savedCounter;
+    std::vector<bool> savedEquality;
+    int boxesBeforeSave = -1;
+    QString saveError;
+
+    Rig()
+    {
+        link.SetDefaults();
+        link.OpenPort(1, 9600);
+        comm.setFrameHandler([this](const TPsuFrame& f) {
+            if (!answers(f)) return;
+            const TPsuFrame reply = replyTo(f);
+            clock.scheduleIn(replyDelayMs, [this, reply] { comm.inject(reply); });
+        });
+        engine.setReadVolHandler([this] { onReadTick(); });
+        engine.setSaveConfig([this] {
+            boxesBeforeSave = static_cast<int>(view.boxes.size());
+            if (!saveError.isEmpty()) throw AppError(saveError);
+            ++saves;
+            const TRunState& s = engine.state();
+            savedCounter.push_back(s.FUnitCounter);
+            savedEquality.push_back(static_cast<std::int64_t>(s.FReadSerial) == s.FUnitCounter);
+        });
+    }
+
+    TPsuFrame replyTo(const TPsuFrame& f) const
+    {
+        TPsuFrame r = MakeFrame(f.address(), f.command());
+        if (f.command() == Cmd::ReadSerial)
+            for (int i = 0; i < 6; ++i) r.data(i) = static_cast<std::uint8_t>(serialDigits[i]);
+        SealFrame(r);
+        return r;
+    }
+
+    // The operator's side of a meter step, as the prompt takes a confirmed reading.
+    void onReadTick()
+    {
+        TRunState& s = engine.state();
+        engine.TimerReadVol().stop();
+        ++readCalls;
+        readAt.push_back(clock.tickMs());
+        abortedAtRead.push_back(s.FAborted);
+        if (s.FAborted || !acceptReadings) return;
+        const int point = (s.FStep - 5) / 3;
+        const double value = Readings.at(static_cast<std::size_t>(point));
+        s.FVoltageMv = s.FCurrentMa = static_cast<std::int32_t>(std::nearbyint(value * 1000.0));
+        view.SetStepState(s.FStep, Succeed);
+        ++s.FStep;
+        engine.StoreMeasuredValue(s.FStep);
+        engine.StartStep(s.FStep);
+    }
+
+    void start() { engine.btnStartClick(); }
+
+    bool runUntil(const std::function<bool()>& pred, qint64 maxMs = 200000)
+    {
+        return clock.advanceUntil(pred, maxMs);
+    }
+    bool runToEnd() { return runUntil([this] { return !engine.state().FCalibrating; }); }
+
+    int framesWithCommand(std::uint8_t command) const
+    {
+        int n = 0;
+        for (const TPsuFrame& f : comm.frames)
+            if (f.command() == command) ++n;
+        return n;
+    }
+    const TPsuFrame* lastFrameWithCommand(std::uint8_t command) const
+    {
+        for (auto it = comm.frames.rbegin(); it != comm.frames.rend(); ++it)
+            if (it->command() == command) return &*it;
+        return nullptr;
+    }
+};
+
+QByteArray serialBytes(const TPsuFrame& f)
+{
+    QByteArray out;
+    for (int i = 0; i < 6; ++i) out.append(static_cast<char>(f.data(i)));
+    return out;
+}
+
+bool checksumHolds(const TPsuFrame& f) { return f[TPsuFrame::ChecksumIndex] == FrameChecksum(f); }
+
+}  // namespace
+
+class TestRunEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void defaults();
+    void firstSendOnePeriodAfterStartStep();
+    void retryLimits_data();
+    void retryLimits();
+    void slowFramePause_data();
+    void slowFramePause();
+    void anyCommandAcknowledges_data();
+    void anyCommandAcknowledges();
+    void readSerial_data();
+    void readSerial();
+    void ignoredReplies_data();
+    void ignoredReplies();
+    void meterHandOver();
+    void abortInsideMeterWait();
+    void newRunInsideMeterWait();
+    void secondReplyToPointSelection_data();
+    void secondReplyToPointSelection();
+    void storeMeasuredValue_data();
+    void storeMeasuredValue();
+    void completion_data();
+    void completion();
+    void unitCounter_data();
+    void unitCounter();
+    void counterOutOfRange_data();
+    void counterOutOfRange();
+    void failingSaveShownAfterCompletionBox();
+    void calibrateWhileBusy_data();
+    void calibrateWhileBusy();
+    void notReadyStartsNothing();
+    void abortAnsweredNoLeavesRun();
+    void closeQuery();
+    void linkLogReachesView();
+};
+
+void TestRunEngine::defaults()
+{
+    Rig rig;
+    const TRunState& s = rig.engine.state();
+    QCOMPARE(s.FModel, 0);
+    QCOMPARE(s.FTestCode, 0x020101u);
+    QCOMPARE(s.FReadSerial, 0u);
+    QCOMPARE(s.FMeterDelay, 1000);
+    QCOMPARE(s.FStartTime, rig.clock.now());
+    QCOMPARE(rig.engine.TimerSend().interval(), 400);
+    QCOMPARE(rig.engine.TimerReadVol().interval(), 500);
+    QCOMPARE(rig.engine.TimerShow().interval(), 1000);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QVERIFY(!rig.engine.TimerReadVol().isActive());
+    QVERIFY(!rig.engine.TimerShow().isActive());
+}
+
+void TestRunEngine::firstSendOnePeriodAfterStartStep()
+{
+    Rig rig;
+    rig.answers = [](const TPsuFrame&) { return false; };
+    rig.start();
+    QVERIFY(rig.engine.state().FCalibrating);
+    QVERIFY(rig.engine.TimerShow().isActive());
+    rig.clock.advance(399);
+    QCOMPARE(rig.comm.frames.size(), 0u);
+    rig.clock.advance(1);
+    QCOMPARE(rig.comm.frames.size(), 1u);
+    QCOMPARE(rig.comm.frames[0], rig.engine.state().FCalList[0].Frame);
+    QVERIFY(rig.view.log.last().startsWith(QStringLiteral("[Step 1] :  AA 00 82 03")));
+
+    // A new step starts its period anew.
+    rig.clock.advance(200);
+    rig.engine.StartStep(2);
+    rig.clock.advance(399);
+    QCOMPARE(rig.comm.frames.size(), 1u);
+    rig.clock.advance(1);
+    QCOMPARE(rig.comm.frames.size(), 2u);
+    QCOMPARE(rig.comm.frames[1].command(), Cmd::CalibrationMode);
+}
+
+void TestRunEngine::retryLimits_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("runEnds");
+    QTest::newRow("step 1 stalls after 6") << 1 << 6 << false;
+    QTest::newRow("serial read stalls after 100") << 3 << 100 << false;
+    QTest::newRow("set point stalls after 6") << 6 << 6 << false;
+    QTest::newRow("serial number step fails") << 25 << 6 << true;
+    QTest::newRow("testing info step fails") << 26 << 6 << true;
+}
+
+void TestRunEngine::retryLimits()
+{
+    QFETCH(int, step);
+    QFETCH(int, limit);
+    QFETCH(bool, runEnds);
+    Rig rig;
+    rig.engine.state().FUnitCounter = 42;
+    rig.answers = [](const TPsuFrame&) { return false; };
+    rig.start();
+    rig.engine.StartStep(step);
+    const TPsuFrame frame = rig.engine.state().FCalList[static_cast<std::size_t>(step - 1)].Frame;
+
+    QVERIFY(rig.runUntil([&] { return static_cast<int>(rig.comm.frames.size()) == limit; }));
+    QVERIFY(rig.view.stepStates.count(step) == 0);
+    for (const TPsuFrame& f : rig.comm.frames) QCOMPARE(f, frame);
+
+    QVERIFY(rig.runUntil([&] { return rig.view.stepStates.count(step) == 1; }, 3000));
+    QCOMPARE(rig.view.stepStates[step], CommFailed);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    rig.clock.advance(5000);
+
+    const TRunState& s = rig.engine.state();
+    if (runEnds) {
+        QCOMPARE(static_cast<int>(rig.comm.frames.size()), limit);
+        QVERIFY(!s.FCalibrating);
+        QCOMPARE(rig.view.boxTexts("Warning"), QStringList{CommFailed});
+        QCOMPARE(rig.view.statusPanels[0], CommFailed);
+        QCOMPARE(rig.view.buttons[ToolButton::Cancel], false);
+        QCOMPARE(rig.view.resultLabel, QStringLiteral("Failed!"));
+        QVERIFY(!rig.engine.TimerShow().isActive());
+        QCOMPARE(static_cast<int>(s.FTryCount), limit + 1);
+    } else {
+        // One last send although the timer is stopped; the run waits, still active.
+        QCOMPARE(static_cast<int>(rig.comm.frames.size()), limit + 1);
+        QVERIFY(s.FCalibrating);
+        QVERIFY(rig.view.boxTexts("Warning").isEmpty());
+        QVERIFY(rig.view.resultLabel.isEmpty());
+    }
+
+    // A late answer resumes a stalled run and is ignored by a failed one.
+    rig.comm.inject(rig.replyTo(frame));
+    if (runEnds) {
+        QCOMPARE(static_cast<int>(s.FStep), step);
+        QCOMPARE(rig.view.stepStates[step], CommFailed);
+        QVERIFY(!rig.engine.TimerSend().isActive());
+    } else {
+        QCOMPARE(rig.view.stepStates[step], Succeed);
+        QCOMPARE(static_cast<int>(s.FStep), step + 1);
+        QVERIFY(rig.engine.TimerSend().isActive());
+    }
+}
+
+void TestRunEngine::slowFramePause_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<bool>("slow");
+    QTest::newRow("serial number 0x8B") << 25 << true;
+    QTest::newRow("testing info 0x89") << 26 << true;
+    QTest::newRow("set point 0x86") << 6 << false;
+    QTest::newRow("leave calibration 0x83") << 27 << false;
+}
+
+void TestRunEngine::slowFramePause()
+{
+    QFETCH(int, step);
+    QFETCH(bool, slow);
+    Rig rig;
+    rig.engine.state().FUnitCounter = 42;
+    std::vector<int> rxAtWrite;
+    std::vector<qint64> sentAt;
+    rig.comm.setFrameHandler([&](const TPsuFrame&) {
+        rxAtWrite.push_back(rig.link.FRxCount());
+        sentAt.push_back(rig.clock.tickMs());
+    });
+    rig.start();
+    rig.engine.StartStep(step);
+    const qint64 t0 = rig.clock.tickMs();
+    // Half an answer is waiting when the frame goes out.
+    rig.comm.inject(QByteArray(10, '\x11'));
+    QCOMPARE(rig.link.FRxCount(), 10);
+    rig.clock.advance(t0 + 400 - rig.clock.tickMs());
+    QCOMPARE(sentAt.size(), 1u);
+    QCOMPARE(rxAtWrite[0], slow ? 0 : 10);
+
+    std::vector<FakeClock::Wait> blocking;
+    for (const FakeClock::Wait& w : rig.clock.waits())
+        if (w.blocking) blocking.push_back(w);
+    if (slow) {
+        QCOMPARE(blocking.size(), 1u);
+        QCOMPARE(blocking[0].ms, 2000);
+        QCOMPARE(blocking[0].at, sentAt[0]);
+        QVERIFY(rig.engine.TimerSend().isActive());
+    } else {
+        QVERIFY(blocking.empty());
+    }
+
+    rig.runUntil([&] { return sentAt.size() == 2; }, 5000);
+    QCOMPARE(sentAt.size(), 2u);
+    QCOMPARE(sentAt[0], t0 + 400);
+    QCOMPARE(sentAt[1] - sentAt[0], slow ? 2400 : 400);
+}
+
+void TestRunEngine::anyCommandAcknowledges_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::newRow("same command") << int(Cmd::ControlState);
+    QTest::newRow("clearing answer") << int(Cmd::ClearingAnswer);
+    QTest::newRow("zero") << 0;
+    QTest::newRow("unknown 0xFF") << 0xFF;
+}
+
+void TestRunEngine::anyCommandAcknowledges()
+{
+    QFETCH(int, command);
+    Rig rig;
+    rig.answers = [](const TPsuFrame&) { return false; };
+    rig.engine.state().FSerialText = QStringLiteral("777777");
+    rig.start();
+    rig.clock.advance(400);
+    rig.comm.inject(MakeFrame(0, static_cast<std::uint8_t>(command)));
+    const TRunState& s = rig.engine.state();
+    QCOMPARE(rig.view.stepStates[1], Succeed);
+    QCOMPARE(rig.view.progressUpdates, 1);
+    QCOMPARE(static_cast<int>(s.FStep), 2);
+    QCOMPARE(static_cast<int>(s.FTryCount), 1);
+    QVERIFY(rig.engine.TimerSend().isActive());
+    QCOMPARE(s.FSerialText, QStringLiteral("777777"));
+}
+
+void TestRunEngine::readSerial_data()
+{
+    QTest::addColumn<QByteArray>("digits");
+    QTest::addColumn<uint>("serial");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("step25");
+    QTest::newRow("leading zero kept") << QByteArray("012345") << 12345u << "012345" << QByteArray("012345");
+    QTest::newRow("six digits above 65535") << QByteArray("123456") << 123456u << "123456"
+                                            << QByteArray("123456");
+    QTest::newRow("non-digit") << QByteArray("12a456") << 0u << "777777" << QByteArray("000042");
+    QTest::newRow("blank") << QByteArray("12345 ") << 0u << "777777" << QByteArray("000042");
+    QTest::newRow("all zero") << QByteArray("000000") << 0u << "000000" << QByteArray("000042");
+}
+
+void TestRunEngine::readSerial()
+{
+    QFETCH(QByteArray, digits);
+    QFETCH(uint, serial);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, step25);
+    Rig rig;
+    rig.serialDigits = digits;
+    TRunState& s = rig.engine.state();
+    s.FUnitCounter = 42;
+    s.FSerialText = QStringLiteral("777777");
+    s.FReadSerial = 999;
+    rig.start();
+    rig.engine.StartStep(3);
+    QVERIFY(rig.runUntil([&] { return s.FStep == 4; }, 1000));
+    QCOMPARE(s.FReadSerial, serial);
+    QCOMPARE(s.FSerialText, text);
+    QCOMPARE(rig.view.serialBox, text);
+    const TPsuFrame& f = s.FCalList[24].Frame;
+    QCOMPARE(serialBytes(f), step25);
+    QVERIFY(checksumHolds(f));
+}
+
+void TestRunEngine::ignoredReplies_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("idle") << "idle";
+    QTest::newRow("after abort") << "aborted";
+    QTest::newRow("after completion") << "finished";
+    QTest::newRow("wrong address") << "address";
+    QTest::newRow("wrong checksum") << "checksum";
+    QTest::newRow("wrong start byte") << "start";
+}
+
+void TestRunEngine::ignoredReplies()
+{
+    QFETCH(QString, situation);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.answers = [](const TPsuFrame&) { return false; };
+    TPsuFrame reply = MakeFrame(0, Cmd::ReadSerial);
+    for (int i = 0; i < 6; ++i) reply.data(i) = '5';
+    SealFrame(reply);
+
+    if (situation == "idle") {
+        s.FRunMode = RunMode::Calibration;
+    } else if (situation == "finished") {
+        s.FUnitCounter = 42;
+        rig.answers = [](const TPsuFrame&) { return true; };
+        rig.start();
+        QVERIFY(rig.runToEnd());
+        QCOMPARE(static_cast<int>(s.FStep), 29);
+    } else {
+        rig.start();
+        rig.clock.advance(400);
+        if (situation == "aborted") rig.engine.btnCancelClick();
+        if (situation == "address") reply[1] = 1;
+        if (situation == "checksum") reply[25] ^= 0x01;
+        if (situation == "start") reply[0] = 0xAB;
+        if (situation != "checksum") SealFrame(reply);
+    }
+    const std::uint8_t stepBefore = s.FStep;
+    const bool sendingBefore = rig.engine.TimerSend().isActive();
+    const int updatesBefore = rig.view.progressUpdates;
+    const auto statesBefore = rig.view.stepStates;
+    const QString serialBefore = s.FSerialText;
+
+    rig.comm.inject(reply);
+    QVERIFY(rig.view.log.last().startsWith(QStringLiteral("Rece : ")));
+    QCOMPARE(s.FStep, stepBefore);
+    QCOMPARE(rig.engine.TimerSend().isActive(), sendingBefore);
+    QCOMPARE(rig.view.progressUpdates, updatesBefore);
+    QVERIFY(rig.view.stepStates == statesBefore);
+    QCOMPARE(s.FSerialText, serialBefore);
+    QCOMPARE(s.FReadSerial, 0u);
+}
+
+void TestRunEngine::meterHandOver()
+{
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.acceptReadings = false;
+    rig.engine.TimerReadVol().setInterval(700);
+    rig.start();
+    rig.engine.StartStep(4);
+    QVERIFY(rig.runUntil([&] { return s.FStep == 5; }, 5000));
+    QCOMPARE(rig.view.stepStates[4], Succeed);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QVERIFY(rig.engine.TimerReadVol().isActive());
+    QCOMPARE(rig.readCalls, 0);
+
+    const FakeClock::Wait* meterWait = nullptr;
+    for (const FakeClock::Wait& w : rig.clock.waits())
+        if (w.ms == 1000) meterWait = &w;
+    QVERIFY(meterWait);
+    QVERIFY(!meterWait->blocking);
+    const qint64 handedOverAt = meterWait->at + 1001;
+
+    rig.clock.advance(2000);
+    QCOMPARE(rig.readCalls, 1);
+    QCOMPARE(rig.readAt[0], handedOverAt + 700);
+    // Nothing is sent while the operator reads the meter.
+    QCOMPARE(rig.framesWithCommand(Cmd::SelectVoltagePoint), 1);
+    QCOMPARE(rig.comm.frames.size(), 1u);
+}
+
+void TestRunEngine::abortInsideMeterWait()
+{
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.start();
+    rig.engine.StartStep(4);
+    rig.clock.advance(400);
+    QCOMPARE(rig.comm.frames.size(), 1u);
+    // The reply comes 5 ms later; the click lands in the middle of the 1000 ms wait.
+    rig.clock.scheduleIn(500, [&] { rig.engine.btnCancelClick(); });
+    rig.clock.advance(3000);
+
+    QCOMPARE(rig.view.boxTexts("Question").count(QStringLiteral("Abort ?")), 1);
+    QVERIFY(!s.FCalibrating);
+    QVERIFY(s.FAborted);
+    QCOMPARE(static_cast<int>(s.FStep), 5);
+    QCOMPARE(rig.readCalls, 1);
+    QCOMPARE(rig.abortedAtRead[0], true);
+    QVERIFY(!rig.engine.TimerReadVol().isActive());
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QCOMPARE(rig.comm.frames.size(), 1u);
+}
+
+void TestRunEngine::newRunInsideMeterWait()
+{
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.answers = [](const TPsuFrame& f) { return f.command() == Cmd::SelectVoltagePoint; };
+    rig.start();
+    rig.engine.StartStep(4);
+    rig.clock.advance(400);
+    // Abort and a fresh start, both clicked while the old hand-over still waits.
+    rig.clock.scheduleIn(300, [&] { rig.engine.btnCancelClick(); });
+    rig.clock.scheduleIn(400, [&] { rig.engine.btnStartClick(); });
+    rig.clock.advance(1500);
+
+    QVERIFY(s.FCalibrating);
+    QVERIFY(!s.FAborted);
+    QCOMPARE(static_cast<int>(s.FStep), 1);
+    QVERIFY(rig.engine.TimerSend().isActive());
+    QVERIFY(!rig.engine.TimerReadVol().isActive());
+    QCOMPARE(rig.readCalls, 0);
+    QCOMPARE(rig.comm.frames.back().command(), Cmd::ControlState);
+}
+
+void TestRunEngine::secondReplyToPointSelection_data()
+{
+    QTest::addColumn<int>("secondAfterMs");
+    QTest::addColumn<bool>("insideWait");
+    QTest::newRow("inside the meter wait") << 300 << true;
+    QTest::newRow("after the wait, before the prompt") << 1200 << false;
+}
+
+void TestRunEngine::secondReplyToPointSelection()
+{
+    QFETCH(int, secondAfterMs);
+    QFETCH(bool, insideWait);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.acceptReadings = false;
+    rig.start();
+    rig.engine.StartStep(7);
+    rig.clock.advance(400);
+    const TPsuFrame reply = rig.replyTo(rig.comm.frames.back());
+    rig.clock.scheduleIn(secondAfterMs, [&] { rig.comm.inject(reply); });
+    rig.clock.advance(3000);
+
+    QCOMPARE(static_cast<int>(s.FStep), 8);
+    QCOMPARE(rig.readCalls, 1);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    // A meter step that gets an answer is only marked; the run stays where it is.
+    QCOMPARE(rig.view.stepStates.count(8), insideWait ? 0u : 1u);
+    QCOMPARE(rig.view.progressUpdates, insideWait ? 1 : 2);
+    QCOMPARE(rig.comm.frames.size(), 1u);
+}
+
+void TestRunEngine::storeMeasuredValue_data()
+{
+    QTest::addColumn<int>("runMode");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("data");  // data bytes 0..3 afterwards; empty: frame unchanged
+
+    QTest::newRow("3.999 V into step 6") << 1 << 6 << 3999 << QByteArray("\x9F\x0F\x00\x00", 4);
+    QTest::newRow("negative voltage") << 1 << 9 << -1500 << QByteArray("\x24\xFA\xFF\xFF", 4);
+    QTest::newRow("current keeps low 16 bits") << 1 << 21 << 0x12D687 << QByteArray("\x87\xD6\x00\x00", 4);
+    QTest::newRow("5.1 A into step 24") << 1 << 24 << 5100 << QByteArray("\xEC\x13\x00\x00", 4);
+    QTest::newRow("other command untouched") << 1 << 3 << 3999 << QByteArray();
+    QTest::newRow("meter step untouched") << 1 << 5 << 3999 << QByteArray();
+    QTest::newRow("clearing run mode") << 3 << 6 << 3999 << QByteArray();
+    QTest::newRow("no run yet") << 0 << 6 << 3999 << QByteArray();
+}
+
+void TestRunEngine::storeMeasuredValue()
+{
+    QFETCH(int, runMode);
+    QFETCH(int, step);
+    QFETCH(int, value);
+    QFETCH(QByteArray, data);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    BuildCalList(s, QDate(2026, 3, 9));
+    s.FRunMode = static_cast<TRunMode>(runMode);
+    s.FVoltageMv = s.FCurrentMa = value;
+    const TPsuFrame before = s.FCalList[static_cast<std::size_t>(step - 1)].Frame;
+
+    rig.engine.StoreMeasuredValue(step);
+
+    const TPsuFrame& after = s.FCalList[static_cast<std::size_t>(step - 1)].Frame;
+    if (runMode != 1) {
+        QVERIFY(rig.view.log.isEmpty());
+    } else {
+        QCOMPARE(rig.view.log, (QStringList{QStringLiteral("Average voltage : %1mV").arg(value),
+                                            QStringLiteral("Average current : %1mA").arg(value)}));
+    }
+    if (data.isEmpty()) {
+        QCOMPARE(after, before);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) QCOMPARE(after.data(i), static_cast<std::uint8_t>(data[i]));
+    for (int i = 4; i < TPsuFrame::DataSize; ++i) QCOMPARE(after.data(i), before.data(i));
+    QCOMPARE(after.command(), before.command());
+    QVERIFY(checksumHolds(after));
+    QVERIFY(after != before);
+}
+
+void TestRunEngine::completion_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("7211B") << 0 << "Voltrix7211B calibrating finished !";
+    QTest::newRow("7212B") << 1 << "Voltrix7212B calibrating finished !";
+    QTest::newRow("7213B") << 2 << "Voltrix7213B calibrating finished !";
+}
+
+void TestRunEngine::completion()
+{
+    QFETCH(int, model);
+    QFETCH(QString, message);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    s.FModel = static_cast<std::uint8_t>(model);
+    s.FTestCode = TestCodeForModel(s.FModel);
+    s.FUnitCounter = 42;
+    rig.serialDigits = "004711";
+    bool informationSeenRunning = true;
+    rig.view.onBox = [&](const RecordingView::Box& b) {
+        if (b.kind == "Information") informationSeenRunning = s.FCalibrating;
+    };
+    rig.start();
+    QVERIFY(rig.runToEnd());
+
+    QCOMPARE(rig.view.boxTexts("Information"), QStringList{message});
+    QCOMPARE(rig.view.boxes.size(), 2u);  // the start question and the completion box
+    QVERIFY(!informationSeenRunning);
+    QCOMPARE(s.FLogText, message);
+    QCOMPARE(rig.view.progressLine, QStringLiteral("Calibrating finished"));
+    QCOMPARE(rig.view.serialBox, QStringLiteral("004711"));
+    QCOMPARE(rig.view.buttons[ToolButton::Cancel], false);
+    QCOMPARE(rig.view.buttons[ToolButton::Clear], true);
+    QCOMPARE(rig.view.buttons[ToolButton::Start], true);
+    QVERIFY(!rig.engine.TimerShow().isActive());
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QCOMPARE(rig.saves, 1);
+    QCOMPARE(rig.boxesBeforeSave, 2);
+    QCOMPARE(rig.view.progressUpdates, 22);  // every answered step
+    for (int step = 1; step <= 29; ++step) QCOMPARE(rig.view.stepStates[step], Succeed);
+
+    // Each sent step went out once, in order; the seven readings reached their set-point frames.
+    QCOMPARE(rig.comm.frames.size(), 22u);
+    std::vector<std::int32_t> voltages, currents;
+    for (const TPsuFrame& f : rig.comm.frames) {
+        QVERIFY(checksumHolds(f));
+        const std::int32_t v = f.data(0) | (f.data(1) << 8) | (f.data(2) << 16) | (f.data(3) << 24);
+        if (f.command() == Cmd::VoltageValue) voltages.push_back(v);
+        if (f.command() == Cmd::CurrentValue) currents.push_back(v);
+    }
+    QCOMPARE(voltages, (std::vector<std::int32_t>{100, 3999, 4000, 19000, 20000}));
+    QCOMPARE(currents, (std::vector<std::int32_t>{100, 5100}));
+    const TPsuFrame* info = rig.lastFrameWithCommand(Cmd::TestingInfo);
+    QVERIFY(info);
+    QCOMPARE(info->data(2), static_cast<std::uint8_t>(model + 1));
+    QCOMPARE(info->data(3), 26);
+    QCOMPARE(info->data(4), 3);
+    QCOMPARE(info->data(5), 9);
+}
+
+void TestRunEngine::unitCounter_data()
+{
+    QTest::addColumn<QByteArray>("reported");
+    QTest::addColumn<bool>("abortAfterRead");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<int>("counterAtRead");
+    QTest::addColumn<int>("counterAfter");
+    QTest::addColumn<int>("saves");
+
+    QTest::newRow("no serial: supply gets the counter") << QByteArray("??????") << false
+                                                        << QByteArray("000042") << 42 << 43 << 1;
+    QTest::newRow("supply carries the counter") << QByteArray("000042") << false
+                                                << QByteArray("000042") << 43 << 43 << 1;
+    QTest::newRow("supply carries another number") << QByteArray("000017") << false
+                                                   << QByteArray("000017") << 42 << 42 << 1;
+    QTest::newRow("run aborted after reading the counter") << QByteArray("000042") << true
+                                                           << QByteArray() << 43 << 43 << 0;
+}
+
+void TestRunEngine::unitCounter()
+{
+    QFETCH(QByteArray, reported);
+    QFETCH(bool, abortAfterRead);
+    QFETCH(QByteArray, written);
+    QFETCH(int, counterAtRead);
+    QFETCH(int, counterAfter);
+    QFETCH(int, saves);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    s.FUnitCounter = 42;
+    rig.serialDigits = reported;
+    rig.start();
+    QVERIFY(rig.runUntil([&] { return s.FStep == 4; }, 5000));
+    QCOMPARE(s.FUnitCounter, counterAtRead);
+
+    if (abortAfterRead) {
+        rig.engine.btnCancelClick();
+        rig.clock.advance(5000);
+        QVERIFY(rig.engine.FormCloseQuery());
+    } else {
+        QVERIFY(rig.runToEnd());
+        const TPsuFrame* serialFrame = rig.lastFrameWithCommand(Cmd::SerialAndModel);
+        QVERIFY(serialFrame);
+        QCOMPARE(serialBytes(*serialFrame), written);
+        QCOMPARE(rig.savedCounter.back(), counterAfter);
+        // A counter that a supply already carries is never kept for the next start.
+        QCOMPARE(rig.savedEquality.back(), false);
+    }
+    QVERIFY(!s.FCalibrating);
+    QCOMPARE(s.FUnitCounter, counterAfter);
+    QCOMPARE(rig.saves, saves);
+}
+
+void TestRunEngine::counterOutOfRange_data()
+{
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("one above six digits") << 1000000 << true;
+    QTest::newRow("zero") << 0 << true;
+    QTest::newRow("negative") << -5 << true;
+    QTest::newRow("largest six-digit number") << 999999 << false;
+    QTest::newRow("one") << 1 << false;
+}
+
+void TestRunEngine::counterOutOfRange()
+{
+    QFETCH(int, counter);
+    QFETCH(bool, refused);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    s.FUnitCounter = counter;
+    rig.start();
+    QVERIFY(rig.runToEnd());
+
+    if (!refused) {
+        QCOMPARE(static_cast<int>(s.FStep), 29);
+        const TPsuFrame* serialFrame = rig.lastFrameWithCommand(Cmd::SerialAndModel);
+        QVERIFY(serialFrame);
+        QCOMPARE(serialBytes(*serialFrame), QByteArray::number(counter).rightJustified(6, '0'));
+        return;
+    }
+    QCOMPARE(static_cast<int>(s.FStep), 25);
+    QCOMPARE(rig.view.boxTexts("Error"),
+             QStringList{QStringLiteral("Unit counter %1 cannot be written as a serial number !").arg(counter)});
+    QVERIFY(rig.view.boxTexts("Information").isEmpty());
+    QCOMPARE(rig.view.buttons[ToolButton::Cancel], false);
+    QCOMPARE(rig.view.resultLabel, QStringLiteral("Failed!"));
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QVERIFY(!rig.engine.TimerShow().isActive());
+    QVERIFY(!rig.engine.TimerReadVol().isActive());
+    QCOMPARE(rig.framesWithCommand(Cmd::SerialAndModel), 0);
+    QCOMPARE(rig.comm.frames.back().command(), Cmd::CurrentValue);
+    const std::size_t sent = rig.comm.frames.size();
+    rig.clock.advance(10000);
+    QCOMPARE(rig.comm.frames.size(), sent);
+    QCOMPARE(s.FUnitCounter, counter);
+    QCOMPARE(rig.saves, 0);
+    QVERIFY(rig.engine.FormCloseQuery());
+}
+
+void TestRunEngine::failingSaveShownAfterCompletionBox()
+{
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    s.FUnitCounter = 42;
+    const QString error = QStringLiteral("Unable to write to /ro/Config.Ini");
+    rig.saveError = error;
+    rig.start();
+    QVERIFY(rig.runToEnd());
+    QCOMPARE(rig.view.boxes.size(), 3u);
+    QCOMPARE(rig.view.boxes[1].kind, QStringLiteral("Information"));
+    QCOMPARE(rig.view.boxes[2].kind, QStringLiteral("Error"));
+    QCOMPARE(rig.view.boxes[2].text, error);
+    QCOMPARE(s.FUnitCounter, 43);
+
+    // The next save writes the advanced counter.
+    rig.saveError.clear();
+    rig.start();
+    QVERIFY(rig.runToEnd());
+    QCOMPARE(rig.savedCounter, std::vector<std::int32_t>{44});
+}
+
+void TestRunEngine::calibrateWhileBusy_data()
+{
+    QTest::addColumn<bool>("clearing");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("calibrating") << false << "Testing ,please again for a moment !";
+    QTest::newRow("clearing") << true << "Clearing ,please again for a moment !";
+}
+
+void TestRunEngine::calibrateWhileBusy()
+{
+    QFETCH(bool, clearing);
+    QFETCH(QString, warning);
+    Rig rig;
+    TRunState& s = rig.engine.state();
+    rig.answers = [](const TPsuFrame&) { return false; };
+    int clearingTicks = 0;
+    rig.engine.setClearingHandlers([&] { ++clearingTicks; }, [] {});
+    if (clearing) {
+        s.FClearing = true;
+        s.FRunMode = RunMode::Clearing;
+        rig.engine.TimerSend().start();
+    } else {
+        rig.start();
+        rig.engine.StartStep(2);
+    }
+    rig.view.boxes.clear();
+    rig.view.calls.clear();
+    const std::uint8_t step = s.FStep;
+
+    rig.engine.btnStartClick();
+    QCOMPARE(rig.view.boxes.size(), 1u);
+    QCOMPARE(rig.view.boxes[0].kind, QStringLiteral("Warning"));
+    QCOMPARE(rig.view.boxes[0].text, warning);
+    QVERIFY(rig.view.calls.isEmpty());
+    QCOMPARE(s.FStep, step);
+    QCOMPARE(s.FRunMode, clearing ? RunMode::Clearing : RunMode::Calibration);
+    QCOMPARE(s.FCalibrating, !clearing);
+
+    // The send tick belongs to whichever run is active.
+    rig.clock.advance(400);
+    QCOMPARE(clearingTicks, clearing ? 1 : 0);
+    QCOMPARE(rig.comm.frames.size(), clearing ? 0u : 1u);
+}
+
+void TestRunEngine::notReadyStartsNothing()
+{
+    Rig rig;
+    rig.view.answers = {BoxAnswer::No, BoxAnswer::Closed};
+    rig.engine.btnStartClick();
+    rig.engine.btnStartClick();
+    QCOMPARE(rig.view.boxTexts("Question"),
+             (QStringList{QStringLiteral("Are you all ready ?"), QStringLiteral("Are you all ready ?")}));
+    const TRunState& s = rig.engine.state();
+    QVERIFY(!s.FCalibrating);
+    QCOMPARE(s.FRunMode, RunMode::None);
+    QVERIFY(s.FCalList.empty());
+    QVERIFY(rig.view.calls.isEmpty());
+    rig.clock.advance(2000);
+    QVERIFY(rig.comm.frames.empty());
+}
+
+void TestRunEngine::abortAnsweredNoLeavesRun()
+{
+    Rig rig;
+    rig.answers = [](const TPsuFrame&) { return false; };
+    rig.start();
+    rig.clock.advance(400);
+    rig.view.answers = {BoxAnswer::No};
+    rig.engine.btnCancelClick();
+    const TRunState& s = rig.engine.state();
+    QCOMPARE(rig.view.boxTexts("Question").last(), QStringLiteral("Abort ?"));
+    QVERIFY(s.FCalibrating);
+    QVERIFY(!s.FAborted);
+    QVERIFY(rig.engine.TimerSend().isActive());
+    QVERIFY(rig.engine.TimerShow().isActive());
+    rig.clock.advance(400);
+    QCOMPARE(rig.comm.frames.size(), 2u);
+
+    // Confirmed, the run stops at once and nothing else changes on screen.
+    const auto buttons = rig.view.buttons;
+    rig.engine.btnCancelClick();
+    QVERIFY(!s.FCalibrating);
+    QVERIFY(s.FAborted);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QVERIFY(!rig.engine.TimerShow().isActive());
+    QVERIFY(rig.view.buttons == buttons);
+    rig.clock.advance(2000);
+    QCOMPARE(rig.comm.frames.size(), 2u);
+
+    // Without a run the button asks nothing.
+    const std::size_t boxes = rig.view.boxes.size();
+    rig.engine.btnCancelClick();
+    QCOMPARE(rig.view.boxes.size(), boxes);
+}
+
+void TestRunEngine::closeQuery()
+{
+    Rig rig;
+    QVERIFY(rig.engine.FormCloseQuery());
+    QVERIFY(rig.view.boxes.empty());
+
+    rig.answers = [](const TPsuFrame&) { return false; };
+    rig.start();
+    const QString text = QStringLiteral("Sorry,please wait for a moment !\rif you abort ,please choose \"abort\" function !");
+    QVERIFY(!rig.engine.FormCloseQuery());
+    QCOMPARE(rig.view.boxTexts("Warning"), QStringList{text});
+    QCOMPARE(rig.engine.state().FLogText, text);
+
+    rig.engine.btnCancelClick();
+    QVERIFY(rig.engine.FormCloseQuery());
+    QCOMPARE(rig.view.boxTexts("Warning").size(), 1);
+
+    // A clearing run does not hold the window open.
+    rig.engine.state().FClearing = true;
+    QVERIFY(rig.engine.FormCloseQuery());
+}
+
+void TestRunEngine::linkLogReachesView()
+{
+    Rig rig;
+    rig.comm.raise(CommEv::RxParity);
+    QCOMPARE(rig.view.log, QStringList{QStringLiteral("<Message> 寄偶校验错")});
+    // Before any run the link drops what it receives.
+    rig.comm.inject(MakeFrame(0, Cmd::ControlState));
+    QCOMPARE(rig.view.log.size(), 1);
+    rig.engine.state().FRunMode = RunMode::Clearing;
+    int clearingReplies = 0;
+    rig.engine.setClearingHandlers([] {}, [&] { ++clearingReplies; });
+    rig.comm.inject(MakeFrame(0, Cmd::ClearingAnswer));
+    QCOMPARE(rig.view.log.size(), 2);
+    QCOMPARE(clearingReplies, 1);
+}
+
+QTEST_GUILESS_MAIN(TestRunEngine)
+#include "tst_RunEngine.moc"
