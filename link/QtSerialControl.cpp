@@ -1,0 +1,191 @@
+// The serial control over QSerialPort on Linux: port numbers resolved to devices, line errors polled.
+#include "QtSerialControl.h"
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace {
+constexpr int LineErrorPollMs = 100;
+}
+
+QtSerialControl::QtSerialControl(PortResolver resolver, QObject* parent)
+    : QObject(parent), resolver_(std::move(resolver))
+{
+    dispatch_.setSingleShot(true);
+    dispatch_.setInterval(0);
+    connect(&dispatch_, &QTimer::timeout, this, &QtSerialControl::dispatchOne);
+    errorPoll_.setInterval(LineErrorPollMs);
+    connect(&errorPoll_, &QTimer::timeout, this, &QtSerialControl::pollLineErrors);
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+}
+
+QtSerialControl::~QtSerialControl()
+{
+    dispatch_.stop();
+    errorPoll_.stop();
+    // No events may reach the owner while it is tearing down.
+    setOnComm({});
+    if (port_.isOpen()) port_.close();
+}
+
+bool QtSerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        errorPoll_.stop();
+        if (port_.isOpen()) port_.close();
+        receivePending_ = false;
+        std::erase(pending_, CommEv::Receive);
+        return true;
+    }
+    if (port_.isOpen()) return true;
+
+    bool ok = false;
+    const int baud = settings_.section(QLatin1Char(','), 0, 0).trimmed().toInt(&ok);
+    if (!ok || baud <= 0) return false;
+    port_.setPortName(resolver_ ? resolver_(commPort_) : QStringLiteral("/dev/ttyS%1").arg(commPort_ - 1));
+    port_.setBaudRate(baud);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    hangUpPending_ = false;
+    if (!port_.open(QIODevice::ReadWrite)) {
+        port_.clearError();
+        return false;
+    }
+    // Bytes that reached the device while it was closed belong to no question we asked.
+    port_.clear(QSerialPort::Input);
+
+    if (readCounters(&frameErrors_, &parityErrors_, &overruns_)) errorPoll_.start();
+    return true;
+}
+
+bool QtSerialControl::modemLine(bool ok)
+{
+    if (ok) return true;
+    // A pseudo-terminal or a bare adapter has no modem lines; the port itself still works.
+    const bool unsupported = port_.error() == QSerialPort::UnsupportedOperationError;
+    port_.clearError();
+    return unsupported;
+}
+
+bool QtSerialControl::setDTREnable(bool on)
+{
+    if (!port_.isOpen()) return false;
+    return modemLine(port_.setDataTerminalReady(on));
+}
+
+bool QtSerialControl::setRTSEnable(bool on)
+{
+    if (!port_.isOpen()) return false;
+    return modemLine(port_.setRequestToSend(on));
+}
+
+int QtSerialControl::inBufferCount() const
+{
+    if (!port_.isOpen()) return 0;
+    return static_cast<int>(qMin<qint64>(port_.bytesAvailable(), 0x7FFF));
+}
+
+bool QtSerialControl::setInBufferCount(int count)
+{
+    if (count != 0 || !port_.isOpen()) return true;
+    return port_.clear(QSerialPort::Input);
+}
+
+int QtSerialControl::outBufferCount() const
+{
+    if (!port_.isOpen()) return 0;
+    return static_cast<int>(qMin<qint64>(port_.bytesToWrite(), 0x7FFF));
+}
+
+bool QtSerialControl::setOutBufferCount(int count)
+{
+    if (count != 0 || !port_.isOpen()) return true;
+    return port_.clear(QSerialPort::Output);
+}
+
+QByteArray QtSerialControl::input()
+{
+    if (!port_.isOpen()) return {};
+    return port_.readAll();
+}
+
+bool QtSerialControl::setOutput(const QByteArray& bytes)
+{
+    if (!port_.isOpen()) return false;
+    return port_.write(bytes) == bytes.size();
+}
+
+void QtSerialControl::post(int event)
+{
+    if (event == CommEv::Receive) {
+        if (receivePending_) return;
+        receivePending_ = true;
+    }
+    pending_.push_back(event);
+    if (!dispatch_.isActive()) dispatch_.start();
+}
+
+void QtSerialControl::dispatchOne()
+{
+    if (pending_.empty()) return;
+    const int event = pending_.front();
+    pending_.pop_front();
+    // Re-arm first: a handler that pumps events must still get the ones queued behind it.
+    if (!pending_.empty()) dispatch_.start();
+
+    if (event == CommEv::Receive) {
+        receivePending_ = false;
+        if (!port_.isOpen() || port_.bytesAvailable() == 0) return;
+    } else if (event == CommEv::HangUp) {
+        errorPoll_.stop();
+        if (port_.isOpen()) port_.close();
+        receivePending_ = false;
+        std::erase(pending_, CommEv::Receive);
+    }
+    event_ = event;
+    raiseOnComm();
+}
+
+void QtSerialControl::onReadyRead() { post(CommEv::Receive); }
+
+void QtSerialControl::onError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    if (!port_.isOpen() || hangUpPending_) return;
+    // The device is gone. Qt repeats this error on every pass of the event loop until the port
+    // is closed; the close happens once, from the event queue, outside QSerialPort's own call.
+    hangUpPending_ = true;
+    errorPoll_.stop();
+    post(CommEv::HangUp);
+}
+
+bool QtSerialControl::readCounters(int* frame, int* parity, int* overrun) const
+{
+    if (!port_.isOpen()) return false;
+    serial_icounter_struct counters{};
+    if (::ioctl(port_.handle(), TIOCGICOUNT, &counters) != 0) return false;
+    *frame = counters.frame;
+    *parity = counters.parity;
+    *overrun = counters.overrun + counters.buf_overrun;
+    return true;
+}
+
+void QtSerialControl::pollLineErrors()
+{
+    int frame = 0, parity = 0, overrun = 0;
+    if (!readCounters(&frame, &parity, &overrun)) {
+        errorPoll_.stop();
+        return;
+    }
+    const bool frameMoved = frame != frameErrors_;
+    const bool parityMoved = parity != parityErrors_;
+    const bool overrunMoved = overrun != overruns_;
+    frameErrors_ = frame;
+    parityErrors_ = parity;
+    overruns_ = overrun;
+    if (frameMoved) post(CommEv::Frame);
+    if (parityMoved) post(CommEv::RxParity);
+    if (overrunMoved) post(CommEv::RxOver);
+}
