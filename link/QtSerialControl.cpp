@@ -43,7 +43,8 @@ bool QtSerialControl::setPortOpen(bool open)
     bool ok = false;
     const int baud = settings_.section(QLatin1Char(','), 0, 0).trimmed().toInt(&ok);
     if (!ok || baud <= 0) return false;
-    port_.setPortName(resolver_ ? resolver_(commPort_) : QStringLiteral("/dev/ttyS%1").arg(commPort_ - 1));
+    devicePath_ = resolver_ ? resolver_(commPort_) : QStringLiteral("/dev/ttyS%1").arg(commPort_ - 1);
+    port_.setPortName(devicePath_);
     port_.setBaudRate(baud);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -153,6 +154,7 @@ void QtSerialControl::onReadyRead() { post(CommEv::Receive); }
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    ++deviceErrorSignals_;
     if (!port_.isOpen() || hangUpPending_) return;
     // The device is gone. Qt repeats this error on every pass of the event loop until the port
     // is closed; the close happens once, from the event queue, outside QSerialPort's own call.

@@ -40,8 +40,10 @@ public:
     void setSThreshold(int) override {}
 
     // The device path of the last opening attempt, and whether line errors are being watched.
-    QString devicePath() const { return port_.portName(); }
+    QString devicePath() const { return devicePath_; }
     bool pollingLineErrors() const { return errorPoll_.isActive(); }
+    // How many read or resource errors the port has reported since it was created.
+    int deviceErrorSignals() const { return deviceErrorSignals_; }
 
 private:
     void post(int event);
@@ -54,6 +56,7 @@ private:
 
     PortResolver resolver_;
     QSerialPort port_;
+    QString devicePath_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,n,8,1");
     int event_ = 0;
@@ -63,6 +66,7 @@ private:
     std::deque<int> pending_;
     bool receivePending_ = false;
     bool hangUpPending_ = false;
+    int deviceErrorSignals_ = 0;
     QTimer dispatch_;
 
     QTimer errorPoll_;
