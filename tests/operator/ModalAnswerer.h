@@ -95,7 +95,11 @@ private:
         }
         Step step = std::move(steps_.front());
         steps_.pop_front();
-        step(w);
+        // Run outside this timer's slot: a step that opens a box needs the timer again, and a
+        // timer does not fire while its own slot runs.
+        QPointer<QWidget> target(w);
+        QMetaObject::invokeMethod(
+            this, [step = std::move(step), target] { if (target) step(target); }, Qt::QueuedConnection);
     }
 
     QTimer timer_;

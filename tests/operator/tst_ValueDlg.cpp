@@ -1,0 +1,181 @@
+// Tests of the value dialog: the wording per step, the entry check with its refusals, Enter and Abort.
+#include "ModalAnswerer.h"
+#include "ValueDlg.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+// Readings are typed the way the operator's platform writes numbers.
+QString Typed(QString text)
+{
+    return text.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
+}
+
+}  // namespace
+
+class TestValueDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void wording_data();
+    void wording();
+    void entryCheck_data();
+    void entryCheck();
+    void enterActsAsOk_data();
+    void enterActsAsOk();
+    void abortButton();
+};
+
+void TestValueDlg::wording_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<bool>("current");
+    for (int step : {5, 8, 11, 14, 17}) QTest::addRow("meter step %d", step) << step << false;
+    for (int step : {20, 23}) QTest::addRow("meter step %d", step) << step << true;
+    QTest::newRow("below the current range") << 17 << false;
+    QTest::newRow("first current step") << 18 << true;
+    QTest::newRow("last current step") << 51 << true;
+    QTest::newRow("above the current range") << 52 << false;
+}
+
+void TestValueDlg::wording()
+{
+    QFETCH(int, step);
+    QFETCH(bool, current);
+    TFormValue dialog;
+    QCOMPARE(dialog.Edit1->text(), QStringLiteral("0.0"));
+    dialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(step));
+    QCOMPARE(dialog.Label1->text(), current ? QStringLiteral("Please measure PS current value and input")
+                                            : QStringLiteral("Please measure PS voltage value and input"));
+    QCOMPARE(dialog.Label2->text(), current ? QStringLiteral("(A)") : QStringLiteral("(V)"));
+}
+
+void TestValueDlg::entryCheck_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("milli");
+
+    QTest::newRow("zero") << 5 << "0" << false << 0;
+    QTest::newRow("zero with decimals") << 5 << "0.0" << false << 0;
+    QTest::newRow("letters") << 5 << "abc" << false << 0;
+    QTest::newRow("empty") << 5 << "" << false << 0;
+    QTest::newRow("nan") << 5 << "nan" << false << 0;
+    QTest::newRow("inf") << 8 << "inf" << false << 0;
+    QTest::newRow("minus inf") << 8 << "-inf" << false << 0;
+    QTest::newRow("1e12 volts") << 8 << "1e12" << false << 0;
+    QTest::newRow("0.1 V") << 5 << "0.1" << true << 100;
+    QTest::newRow("-1.5 V") << 8 << "-1.5" << true << -1500;
+    QTest::newRow("2.5 V") << 11 << "2.5" << true << 2500;
+    QTest::newRow("0.0025 V halves to even") << 5 << "0.0025" << true << 2;
+    QTest::newRow("largest millivolt value") << 14 << "2147483.647" << true << 2147483647;
+    QTest::newRow("millivolts beyond 32 bits") << 14 << "2147483.648" << false << 0;
+    QTest::newRow("0.1 A") << 20 << "0.1" << true << 100;
+    QTest::newRow("65.535 A fits 16 bits") << 23 << "65.535" << true << 65535;
+    QTest::newRow("65.536 A does not") << 23 << "65.536" << false << 0;
+    QTest::newRow("-32.768 A fits") << 23 << "-32.768" << true << -32768;
+    QTest::newRow("-32.769 A does not") << 23 << "-32.769" << false << 0;
+    QTest::newRow("100 A refused at a current point") << 20 << "100" << false << 0;
+    QTest::newRow("100 V taken at a voltage point") << 17 << "100" << true << 100000;
+}
+
+void TestValueDlg::entryCheck()
+{
+    QFETCH(int, step);
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    QFETCH(int, milli);
+
+    TFormValue dialog;
+    dialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(step));
+    dialog.show();
+    const QString typed = Typed(text);
+    dialog.Edit1->setText(typed);
+
+    ModalAnswerer answerer;
+    if (!accepted) answerer.pressBox(QMessageBox::Ok);
+    dialog.Button1->click();
+
+    QCOMPARE(answerer.unexpected, 0);
+    QVERIFY(answerer.done());
+    if (accepted) {
+        QVERIFY(answerer.boxes.empty());
+        QCOMPARE(dialog.result(), TFormValue::ResultAccepted);
+        QVERIFY(!dialog.isVisible());
+        const auto value = TFormValue::MilliValue(dialog.FValue, static_cast<std::uint8_t>(step));
+        QVERIFY(value.has_value());
+        QCOMPARE(*value, milli);
+    } else {
+        QCOMPARE(answerer.boxes.size(), std::size_t(1));
+        QCOMPARE(answerer.boxes[0].text, QStringLiteral("Please input valid value !"));
+        QCOMPARE(answerer.boxes[0].title, QStringLiteral("Korvex Power Calibrator"));
+        QCOMPARE(answerer.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), 0);
+        QCOMPARE(dialog.Edit1->text(), typed);
+    }
+}
+
+void TestValueDlg::enterActsAsOk_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("reading") << "2.5" << true;
+    QTest::newRow("zero") << "0" << false;
+}
+
+void TestValueDlg::enterActsAsOk()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+
+    TFormValue dialog;
+    dialog.PrepareForStep(RunMode::Calibration, 8);
+    ModalAnswerer answerer;
+    answerer.then([&](QWidget* w) {
+        QCOMPARE(w, &dialog);
+        dialog.Edit1->setText(Typed(text));
+        QTest::keyClick(dialog.Edit1, Qt::Key_Return);
+        if (!accepted) {
+            // The check ran once: one refusal box, then the dialog is still there to take Abort.
+            QCOMPARE(answerer.boxes.size(), std::size_t(1));
+            QVERIFY(dialog.isVisible());
+            dialog.Button2->click();
+        }
+    });
+    if (!accepted) answerer.pressBox(QMessageBox::Ok);
+
+    const int result = dialog.exec();
+
+    QCOMPARE(answerer.unexpected, 0);
+    QVERIFY(answerer.done());
+    if (accepted) {
+        QCOMPARE(result, TFormValue::ResultAccepted);
+        QCOMPARE(dialog.FValue, 2.5);
+        QVERIFY(answerer.boxes.empty());
+    } else {
+        QCOMPARE(result, TFormValue::ResultAbort);
+        QCOMPARE(answerer.boxes.size(), std::size_t(1));
+    }
+}
+
+void TestValueDlg::abortButton()
+{
+    TFormValue dialog;
+    ModalAnswerer answerer;
+    answerer.then([&](QWidget*) {
+        dialog.Edit1->setText(Typed("3.999"));
+        dialog.Button2->click();
+    });
+    QCOMPARE(dialog.exec(), TFormValue::ResultAbort);
+    QVERIFY(answerer.boxes.empty());
+    QCOMPARE(answerer.unexpected, 0);
+}
+
+QTEST_MAIN(TestValueDlg)
+#include "tst_ValueDlg.moc"
