@@ -1,0 +1,331 @@
+// The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
+#include "MainUnit.h"
+
+#include "ConfigFile.h"
+#include "MessageBoxes.h"
+#include "Pictures.h"
+#include "ProgressDisplay.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QShowEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+constexpr int VersionNumbers[4] = {1, 1, 0, 19};
+
+constexpr int FormWidth = 836;
+constexpr int FormHeight = 653;
+constexpr int MinWidth = 513;
+constexpr int MinHeight = 338;
+constexpr int ToolbarHeight = 41;
+constexpr int ButtonWidth = 108;
+constexpr int ButtonHeight = 30;
+constexpr int ButtonIconSize = 20;
+constexpr int FormFontPx = 13;
+constexpr int CaptionFontPx = 19;
+
+QFont FormFont()
+{
+    QFont font;
+    // Times New Roman is rarely installed on Linux; a metric-compatible serif stands in for it.
+    font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                      QStringLiteral("Nimbus Roman"), QStringLiteral("DejaVu Serif")});
+    font.setStyleHint(QFont::Serif);
+    font.setPixelSize(FormFontPx);
+    return font;
+}
+
+}  // namespace
+
+QString VersionText()
+{
+    return QString::asprintf("%d.%d.%d.%d", VersionNumbers[0], VersionNumbers[1], VersionNumbers[2], VersionNumbers[3]);
+}
+
+void MessageBoxPresenter::Notice(QWidget* parent, const QString& text) { MessageBoxes::Notice(parent, text); }
+void MessageBoxPresenter::Warning(QWidget* parent, const QString& text) { MessageBoxes::Warning(parent, text); }
+void MessageBoxPresenter::Error(QWidget* parent, const QString& text) { MessageBoxes::Error(parent, text); }
+void MessageBoxPresenter::Information(QWidget* parent, const QString& text)
+{
+    MessageBoxes::Information(parent, text);
+}
+BoxAnswer MessageBoxPresenter::Question(QWidget* parent, const QString& text)
+{
+    return MessageBoxes::Question(parent, text);
+}
+BoxAnswer MessageBoxPresenter::WarningQuestion(QWidget* parent, const QString& text)
+{
+    return MessageBoxes::WarningQuestion(parent, text);
+}
+
+TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      comm_(*parts.comm),
+      ownBoxes_(parts.boxes ? nullptr : std::make_unique<MessageBoxPresenter>()),
+      boxes_(parts.boxes ? parts.boxes : ownBoxes_.get()),
+      guard_([this](const QString& message) { Error(message); }),
+      clock_(*parts.clock, guard_),
+      link_(comm_, clock_),
+      engine_(link_, clock_, *this),
+      iniPath_(parts.iniPath),
+      tempDir_(parts.tempDir)
+{
+    // Port events reach the link through the general error handler like every other event.
+    comm_.setOnComm(guard_.Wrap([this] { link_.Comm1Comm(); }));
+
+    // A failed save at run completion is discarded by the receive path that carries it; the
+    // counter stays advanced in memory and the next save writes it.
+    engine_.setSaveConfig([this] { SaveConfig(engine_.state(), iniPath_); });
+
+    setWindowTitle(QStringLiteral("Korvex Power Calibrator"));
+    setFont(FormFont());
+    setMinimumSize(MinWidth, MinHeight);
+    resize(FormWidth, FormHeight);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(ToolbarHeight);
+    auto* bar = new QHBoxLayout(Panel1);
+    bar->setContentsMargins(2, 0, 0, 0);
+    bar->setSpacing(0);
+
+    btnSetting = AddToolButton(QStringLiteral("&Setting"), QStringLiteral("setting comm"),
+                               QStringLiteral("icon_setting"), &TMainForm::btnSettingClick);
+    btnStart = AddToolButton(QStringLiteral("&Calibrate"), QStringLiteral("calibrate powersupply value"),
+                             QStringLiteral("icon_calibrate"), nullptr);
+    btnClear = AddToolButton(QStringLiteral("&Reset"), QStringLiteral("clear the value"),
+                             QStringLiteral("icon_reset"), &TMainForm::btnClearClick);
+    btnCancel = AddToolButton(QStringLiteral("&Abort"), QStringLiteral("undo"), QStringLiteral("icon_abort"), nullptr);
+    SpeedButton1 = AddToolButton(QStringLiteral("&Help"), QStringLiteral("help contents"), QStringLiteral("icon_help"),
+                                 &TMainForm::SpeedButton1Click);
+    SpeedButton2 = AddToolButton(QStringLiteral("&About"), QStringLiteral("about us"), QStringLiteral("icon_about"),
+                                 &TMainForm::SpeedButton2Click);
+    btnClose = AddToolButton(QStringLiteral("&Exit"), QStringLiteral("close the window"), QStringLiteral("icon_exit"),
+                             &TMainForm::btnCloseClick);
+    connect(btnStart, &QToolButton::clicked, this, [this] { guard_.Run([this] { engine_.btnStartClick(); }); });
+    connect(btnCancel, &QToolButton::clicked, this, [this] { guard_.Run([this] { engine_.btnCancelClick(); }); });
+    btnCancel->setEnabled(false);
+
+    bar->addStretch(1);
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    const QImage banner = PictureImage(QStringLiteral("banner"));
+    if (!banner.isNull()) Image1->setPixmap(QPixmap::fromImage(banner.scaledToHeight(ToolbarHeight, Qt::SmoothTransformation)));
+    Image1->setFixedHeight(ToolbarHeight);
+    bar->addWidget(Image1);
+
+    Panel2 = new ProgressDisplay(engine_.state(), this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel1);
+    layout->addWidget(Panel2, 1);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(FormWidth / 2, FormHeight / 2));
+    }
+
+    splashTimer_.setSingleShot(true);
+    splashTimer_.setInterval(0);
+    connect(&splashTimer_, &QTimer::timeout, this, [this] {
+        guard_.Run([this] {
+            if (windows_.splash) ShowModal(*windows_.splash);
+        });
+    });
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    // The serial control outlives this window; its events must not reach the dead link.
+    comm_.setOnComm({});
+    if (MainForm == this) MainForm = nullptr;
+}
+
+QToolButton* TMainForm::AddToolButton(const QString& caption, const QString& tip, const QString& picture,
+                                      void (TMainForm::*handler)())
+{
+    auto* button = new QToolButton(Panel1);
+    button->setObjectName(caption.mid(1));
+    button->setText(caption);
+    button->setToolTip(tip);
+    button->setFixedSize(ButtonWidth, ButtonHeight);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setIconSize(QSize(ButtonIconSize, ButtonIconSize));
+    const QImage image = PictureImage(picture);
+    if (!image.isNull()) button->setIcon(QIcon(QPixmap::fromImage(image)));
+    QFont captionFont = button->font();
+    captionFont.setPixelSize(CaptionFontPx);
+    button->setFont(captionFont);
+    if (handler) connect(button, &QToolButton::clicked, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
+    Panel1->layout()->addWidget(button);
+    return button;
+}
+
+void TMainForm::AttachWindows(MainFormWindows windows) { windows_ = std::move(windows); }
+
+int TMainForm::ShowModal(QDialog& dialog)
+{
+    return windows_.showModal ? windows_.showModal(dialog) : dialog.exec();
+}
+
+void TMainForm::FormCreate()
+{
+    // Nothing else uses the work directory, so failing to create it is not worth a word.
+    if (!tempDir_.isEmpty()) QDir().mkpath(tempDir_);
+    engine_.SetDefaults();
+    // The status bar's panel widths are laid out by the display panel itself.
+    link_.SetDefaults();
+    state().FMeterDelay = 1000;
+    LoadConfig(state(), engine_.TimerReadVol(), iniPath_);
+    link_.ClearRx();
+    Panel2->FillMsgList();
+    state().FStartTime = clock_.now();
+}
+
+void TMainForm::FormShow()
+{
+    // The version line is not a status message: the scratch line keeps what it held.
+    const QString keep = state().FLogText;
+    Panel2->SetStatusPanel(0, QStringLiteral("Ver : ") + VersionText());
+    state().FLogText = keep;
+    Panel2->InitStepGrid(false);
+}
+
+void TMainForm::FormActivate()
+{
+    if (splashShown_) return;
+    splashShown_ = true;
+    splashTimer_.start();
+}
+
+bool TMainForm::FormCloseQuery() { return engine_.FormCloseQuery(); }
+
+void TMainForm::FormClose()
+{
+    link_.ClosePort();
+    SaveConfig(state(), iniPath_);
+}
+
+void TMainForm::btnSettingClick()
+{
+    if (settingClick_) settingClick_();
+}
+
+void TMainForm::btnClearClick()
+{
+    if (clearClick_) clearClick_();
+}
+
+void TMainForm::btnCloseClick() { close(); }
+
+void TMainForm::SpeedButton1Click()
+{
+    if (windows_.help) ShowModal(*windows_.help);
+}
+
+void TMainForm::SpeedButton2Click()
+{
+    if (windows_.aboutVersion) windows_.aboutVersion->setText(QStringLiteral("Ver : ") + VersionText());
+    if (windows_.about) ShowModal(*windows_.about);
+}
+
+void TMainForm::Panel2Resize() { Panel2->Panel2Resize(); }
+
+void TMainForm::WMRestoreInstance()
+{
+    if (isMinimized()) {
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        show();
+    }
+    // A modal window in front (the splash, a dialog, a box) is the one to come forward.
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front) front = this;
+    front->raise();
+    front->activateWindow();
+}
+
+bool TMainForm::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) FormActivate();
+    return QWidget::event(event);
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    bool mayClose = false;
+    const bool completed = guard_.Run([this, &mayClose] {
+        mayClose = FormCloseQuery();
+        if (mayClose) FormClose();
+    });
+    // A failed save keeps the window open, so the unit counter is not lost with the process.
+    if (completed && mayClose) event->accept();
+    else event->ignore();
+}
+
+void TMainForm::Notice(const QString& text) { boxes_->Notice(this, text); }
+void TMainForm::Warning(const QString& text) { boxes_->Warning(this, text); }
+void TMainForm::Error(const QString& text) { boxes_->Error(this, text); }
+void TMainForm::Information(const QString& text) { boxes_->Information(this, text); }
+BoxAnswer TMainForm::Question(const QString& text) { return boxes_->Question(this, text); }
+BoxAnswer TMainForm::WarningQuestion(const QString& text) { return boxes_->WarningQuestion(this, text); }
+
+void TMainForm::SetStepState(int step, const QString& text) { Panel2->SetStepState(step, text); }
+void TMainForm::UpdateProgress() { Panel2->UpdateProgress(); }
+void TMainForm::AddLogLine(const QString& text) { Panel2->AddLogLine(text); }
+void TMainForm::ClearLog() { Panel2->ClearLog(); }
+void TMainForm::FillMsgList() { Panel2->FillMsgList(); }
+void TMainForm::ClearMsgListStates() { Panel2->ClearMsgListStates(); }
+void TMainForm::InitStepGrid(bool reset) { Panel2->InitStepGrid(reset); }
+void TMainForm::ShowStepText(const QString& text) { Panel2->ShowStepText(text); }
+void TMainForm::ShowResultLabel(const QString& text) { Panel2->ShowResultLabel(text); }
+void TMainForm::ClearResultLabel() { Panel2->ClearResultLabel(); }
+void TMainForm::SetStatusPanel(int panel, const QString& text) { Panel2->SetStatusPanel(panel, text); }
+void TMainForm::SetProgressLine(const QString& text) { Panel2->SetProgressLine(text); }
+void TMainForm::SetProgressBar(int percent) { Panel2->SetProgressBar(percent); }
+void TMainForm::SetSerialBox(const QString& text) { Panel2->SetSerialBox(text); }
+
+QToolButton* TMainForm::Button(ToolButton button) const
+{
+    switch (button) {
+        case ToolButton::Setting: return btnSetting;
+        case ToolButton::Start: return btnStart;
+        case ToolButton::Clear: return btnClear;
+        case ToolButton::Cancel: return btnCancel;
+    }
+    return nullptr;
+}
+
+void TMainForm::SetButtonEnabled(ToolButton button, bool enabled)
+{
+    if (QToolButton* b = Button(button)) b->setEnabled(enabled);
+}
+
+bool TMainForm::ButtonEnabled(ToolButton button) const
+{
+    const QToolButton* b = Button(button);
+    return b && b->isEnabled();
+}

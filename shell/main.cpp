@@ -1,0 +1,79 @@
+// Program entry: the single-instance rule, then every window and collaborator created and wired here.
+#include "AboutDlg.h"
+#include "ClearingRun.h"
+#include "ConfigFile.h"
+#include "MainUnit.h"
+#include "MeterPrompt.h"
+#include "PortMap.h"
+#include "QtClock.h"
+#include "QtSerialControl.h"
+#include "SettingsFlow.h"
+#include "Settingdlg.h"
+#include "SingleInstance.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+
+#include <QApplication>
+
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
+
+    // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
+    SingleInstance instance;
+    switch (instance.Claim()) {
+        case SingleInstance::Role::Primary: break;
+        case SingleInstance::Role::Secondary: return 0;
+        case SingleInstance::Role::Failed: return 1;
+    }
+
+    const QString dir = ExeDir();
+    const QString iniPath = dir + QStringLiteral("Config.Ini");
+
+    QtClock clock;
+    QtSerialControl comm([iniPath](int port) { return PortDevicePath(port, iniPath); });
+
+    MainFormParts parts;
+    parts.comm = &comm;
+    parts.clock = &clock;
+    parts.iniPath = iniPath;
+    parts.tempDir = dir + QStringLiteral("Temp");
+    auto mainForm = std::make_unique<TMainForm>(parts);
+    MainForm = mainForm.get();
+    RunEngine& engine = MainForm->engine();
+
+    FormSetting = new TFormSetting(MainForm);
+    auto* formAbout = new TFormAbout(MainForm);
+    auto* form1 = new TForm1(MainForm);
+    auto* form2 = new TForm2(MainForm);
+    auto* form3 = new TForm3(MainForm);
+
+    MainFormWindows windows;
+    windows.splash = form1;
+    windows.help = form2;
+    windows.about = formAbout;
+    windows.aboutVersion = formAbout->Label2;
+    MainForm->AttachWindows(windows);
+
+    MainForm->setSettingClick([&engine] { btnSettingClick(engine, *FormSetting); });
+    ClearingRun clearing(engine);
+    MainForm->setClearClick([&clearing] { clearing.btnClearClick(); });
+    WindowMeterDialogs meterDialogs(*form3, MainForm);
+    MeterPrompt meterPrompt(engine, meterDialogs);
+    engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
+
+    QObject::connect(&instance, &SingleInstance::restoreRequested, MainForm, [] {
+        MainForm->guard().Run([] { MainForm->WMRestoreInstance(); });
+    });
+
+    MainForm->show();
+    const int code = QApplication::exec();
+
+    engine.setReadVolHandler({});
+    FormSetting = nullptr;
+    return code;
+}
