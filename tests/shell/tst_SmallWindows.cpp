@@ -1,0 +1,194 @@
+// The splash, help and about windows: their texts, sizes and the ways they close.
+#include "AboutDlg.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// The splash's tick as its timer delivers it, without waiting three real seconds.
+void Tick(TForm1& splash)
+{
+    QVERIFY(QMetaObject::invokeMethod(&splash.Timer1, "timeout", Qt::DirectConnection));
+}
+
+QStringList LabelTexts(const QWidget* page)
+{
+    QStringList texts;
+    for (const QLabel* label : page->findChildren<QLabel*>()) texts << label->text();
+    texts.sort();
+    return texts;
+}
+
+} // namespace
+
+class TestSmallWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void splashLooksRight();
+    void splashClosesOnFirstTickAfterShown();
+    void splashClosesAtOnceOnClick();
+    void splashTickWhileHiddenDoesNothing();
+    void helpTexts();
+    void helpOkClosesWithResultOne();
+    void aboutTexts_data();
+    void aboutTexts();
+    void aboutShowsVersionWrittenBeforeOpening();
+    void aboutOkCloses();
+};
+
+void TestSmallWindows::splashLooksRight()
+{
+    TForm1 splash;
+    QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(splash.size(), QSize(677, 478));
+    QVERIFY(splash.isModal());
+    QCOMPARE(splash.Image1->pixmap().size(), QSize(680, 476));
+    QCOMPARE(splash.Image1->geometry(), QRect(0, 0, 677, 478));
+}
+
+void TestSmallWindows::splashClosesOnFirstTickAfterShown()
+{
+    TForm1 splash;
+    // Running since creation with a 3000 ms period: the next tick is never more than 3000 ms away.
+    QVERIFY(splash.Timer1.isActive());
+    QVERIFY(!splash.Timer1.isSingleShot());
+    QCOMPARE(splash.Timer1.interval(), 3000);
+
+    QSignalSpy finished(&splash, &QDialog::finished);
+    splash.open();
+    QVERIFY(splash.isVisible());
+    QCOMPARE(splash.Timer1.timerType(), Qt::PreciseTimer);
+    QVERIFY2(splash.Timer1.remainingTime() <= 3000, qPrintable(QString::number(splash.Timer1.remainingTime())));
+    Tick(splash);
+    QVERIFY(!splash.isVisible());
+    QCOMPARE(finished.count(), 1);
+    // It keeps running for the life of the process.
+    QVERIFY(splash.Timer1.isActive());
+
+    // The same instance can be shown again and closes again on the next tick.
+    splash.open();
+    QVERIFY(splash.isVisible());
+    Tick(splash);
+    QVERIFY(!splash.isVisible());
+    QCOMPARE(finished.count(), 2);
+}
+
+void TestSmallWindows::splashClosesAtOnceOnClick()
+{
+    TForm1 splash;
+    QSignalSpy finished(&splash, &QDialog::finished);
+    splash.open();
+    QVERIFY(splash.isVisible());
+    QTest::mouseClick(splash.Image1, Qt::LeftButton, {}, QPoint(300, 200));
+    QVERIFY(!splash.isVisible());
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestSmallWindows::splashTickWhileHiddenDoesNothing()
+{
+    TForm1 splash;
+    QSignalSpy finished(&splash, &QDialog::finished);
+    Tick(splash);
+    Tick(splash);
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(!splash.isVisible());
+
+    // A tick before showing must not have left a pending close behind.
+    splash.open();
+    QVERIFY(splash.isVisible());
+    QCOMPARE(finished.count(), 0);
+    Tick(splash);
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestSmallWindows::helpTexts()
+{
+    TForm2 help;
+    QCOMPARE(help.windowTitle(), QStringLiteral("Help"));
+    QCOMPARE(help.size(), QSize(515, 526));
+    QVERIFY(help.minimumSize() != help.maximumSize()); // sizeable
+    QCOMPARE(help.Label1->text(), QStringLiteral("Korvex Power Calibrator Help  "));
+    QCOMPARE(help.Label1->font().pixelSize(), 19);
+
+    QCOMPARE(help.PageControl1->count(), 2);
+    QCOMPARE(help.PageControl1->tabText(0), QStringLiteral("About Program"));
+    QCOMPARE(help.PageControl1->tabText(1), QStringLiteral("About PowerSupply"));
+    QCOMPARE(LabelTexts(help.PageControl1->widget(0)), (QStringList{QStringLiteral("Button:"), QStringLiteral("Function")}));
+    QVERIFY(help.PageControl1->widget(1)->findChildren<QWidget*>().isEmpty());
+    QCOMPARE(help.BitBtn1->text(), QStringLiteral("OK"));
+}
+
+void TestSmallWindows::helpOkClosesWithResultOne()
+{
+    TForm2 help;
+    QSignalSpy finished(&help, &QDialog::finished);
+    help.open();
+    QVERIFY(help.isVisible());
+    QTest::mouseClick(help.BitBtn1, Qt::LeftButton);
+    QVERIFY(!help.isVisible());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 1);
+    QCOMPARE(help.result(), 1);
+}
+
+void TestSmallWindows::aboutTexts_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("Label6") << "Label6" << "Korvex  7200 Series " << 19;
+    QTest::newRow("Label1") << "Label1" << " PowerSupply Calibration Program" << 19;
+    QTest::newRow("Label2 before opening") << "Label2" << "Ver : 1.0.0.0" << 15;
+}
+
+void TestSmallWindows::aboutTexts()
+{
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    QFETCH(int, pixels);
+    TFormAbout about;
+    const QLabel* l = about.findChild<QLabel*>(label);
+    QVERIFY(l);
+    QCOMPARE(l->text(), text);
+    QCOMPARE(l->font().pixelSize(), pixels);
+    QCOMPARE(l->palette().color(QPalette::WindowText), QColor(0x80, 0x00, 0x00));
+    QVERIFY(about.Bevel1->isAncestorOf(l));
+}
+
+void TestSmallWindows::aboutShowsVersionWrittenBeforeOpening()
+{
+    TFormAbout about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("About"));
+    QCOMPARE(about.size(), QSize(349, 283));
+    QCOMPARE(about.minimumSize(), about.maximumSize());
+    QVERIFY(about.font().families().contains(QStringLiteral("Times New Roman")));
+    QCOMPARE(about.Image1->pixmap().size(), QSize(76, 73));
+    QVERIFY(about.Image1->geometry().top() < about.Label6->geometry().top());
+
+    about.Label2->setText(QStringLiteral("Ver : 1.1.0.19"));
+    about.open();
+    QCOMPARE(about.Label2->text(), QStringLiteral("Ver : 1.1.0.19"));
+    QVERIFY(about.Label2->isVisible());
+}
+
+void TestSmallWindows::aboutOkCloses()
+{
+    TFormAbout about;
+    QSignalSpy finished(&about, &QDialog::finished);
+    about.open();
+    QVERIFY(about.isVisible());
+    QTest::mouseClick(about.Button1, Qt::LeftButton);
+    QVERIFY(!about.isVisible());
+    QCOMPARE(finished.count(), 1);
+    // Reused: the same box opens again.
+    about.open();
+    QVERIFY(about.isVisible());
+}
+
+QTEST_MAIN(TestSmallWindows)
+#include "tst_SmallWindows.moc"
