@@ -17,6 +17,7 @@ namespace {
 // small fixed amount so that a typed reading is told apart from the nominal value.
 constexpr std::array<double, 5> VoltageReading{0.1003, 3.9988, 4.0012, 37.0125, 19.9940};
 constexpr std::array<double, 2> CurrentReading{0.1004, 3.0985};
+constexpr int HangUpGraceMs = 50;
 
 QString Hex(const QByteArray& bytes)
 {
@@ -220,13 +221,15 @@ void PsuSim::handleFrame(const TPsuFrame& f)
                                                     .arg(frames_)
                                                     .arg(step_)
                                                     .arg(CmdText(f.command()), words));
+    lastAnswerDue_ = 0;
     answer(f);
     if (f.command() == Cmd::SelectVoltagePoint && voltagePoint_ >= 1)
         Print(QStringLiteral("METER %1 V").arg(VoltageReading[static_cast<std::size_t>(voltagePoint_ - 1)], 0, 'f', 4));
     if (f.command() == Cmd::SelectCurrentPoint && currentPoint_ >= 1)
         Print(QStringLiteral("METER %1 A").arg(CurrentReading[static_cast<std::size_t>(currentPoint_ - 1)], 0, 'f', 4));
     if (changed) printState();
-    if (opt_.hangupAfter > 0 && frames_ == opt_.hangupAfter) schedule(opt_.delayMs, {}, true);
+    // Hang up a little after the answer, so that the answer itself still reaches the other end.
+    if (opt_.hangupAfter > 0 && frames_ == opt_.hangupAfter) schedule(lastAnswerDue_ + HangUpGraceMs, {}, true);
 }
 
 QString PsuSim::applyFrame(const TPsuFrame& f, bool* changed)
@@ -369,10 +372,12 @@ void PsuSim::answer(const TPsuFrame& f)
         notes << QStringLiteral("split %1 gap %2 ms").arg(sizes.join(QLatin1Char(','))).arg(opt_.gapMs);
     }
     qint64 when = opt_.delayMs;
+    lastAnswerDue_ = when;
     if (opt_.delayMs > 0) notes << QStringLiteral("delay %1 ms").arg(opt_.delayMs);
     for (int copy = 0; copy < (twice ? 2 : 1); ++copy) {
         for (std::size_t i = 0; i < chunks.size(); ++i) {
             schedule(when, chunks[i]);
+            lastAnswerDue_ = when;
             if (i + 1 < chunks.size()) when += opt_.gapMs;
         }
         when += opt_.gapMs;

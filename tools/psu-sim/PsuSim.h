@@ -109,5 +109,6 @@ private:
     int answersDue_ = 0;
     int answersSent_ = 0;
     int step_ = 0;
+    qint64 lastAnswerDue_ = 0;  // ms after the current frame at which its answer's last piece goes out
     std::optional<TPsuFrame> previous_;
 };

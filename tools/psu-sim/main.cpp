@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     const QCommandLineOption split(QStringLiteral("split"), QStringLiteral("Write each answer in chunks of these sizes, the rest as a last chunk."), QStringLiteral("a,b,..."));
     const QCommandLineOption gap(QStringLiteral("gap-ms"), QStringLiteral("Pause between chunks and before a duplicate (default 5)."), QStringLiteral("ms"), QStringLiteral("5"));
     const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("Delay before each answer (default 0)."), QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption hangup(QStringLiteral("hangup-after"), QStringLiteral("Close the line after the n-th frame addressed to us has been answered."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption hangup(QStringLiteral("hangup-after"), QStringLiteral("Close the line 50 ms after answering the n-th frame addressed to us."), QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after"), QStringLiteral("Print the state and end after this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
                        noise, noiseBytes, split, gap, delay, hangup, exitAfter});
