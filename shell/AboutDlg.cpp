@@ -33,10 +33,11 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(349, 283);
 
-    // Times New Roman where it is installed; otherwise the closest serif face.
+    // Times New Roman where it is installed; otherwise a serif face of similar width, so that the
+    // name line still fits the frame at 19 pixels.
     QFont face = font();
     face.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
-                      QStringLiteral("DejaVu Serif")});
+                      QStringLiteral("DejaVu Serif Condensed"), QStringLiteral("DejaVu Serif")});
     face.setStyleHint(QFont::Serif);
     setFont(face);
 
@@ -53,11 +54,11 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("about_logo"))));
 
     Label6 = MaroonLabel(QStringLiteral("Label6"), QStringLiteral("Korvex  7200 Series "), 19, Bevel1);
-    Label6->setGeometry(24, 100, 300, 26);
+    Label6->setGeometry(14, 100, 312, 26);
     Label1 = MaroonLabel(QStringLiteral("Label1"), QStringLiteral(" PowerSupply Calibration Program"), 19, Bevel1);
-    Label1->setGeometry(24, 132, 300, 26);
+    Label1->setGeometry(14, 132, 312, 26);
     Label2 = MaroonLabel(QStringLiteral("Label2"), QStringLiteral("Ver : 1.0.0.0"), 15, Bevel1);
-    Label2->setGeometry(24, 172, 300, 22);
+    Label2->setGeometry(14, 172, 312, 22);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

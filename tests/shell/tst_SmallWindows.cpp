@@ -158,6 +158,9 @@ void TestSmallWindows::aboutTexts()
     QCOMPARE(l->font().pixelSize(), pixels);
     QCOMPARE(l->palette().color(QPalette::WindowText), QColor(0x80, 0x00, 0x00));
     QVERIFY(about.Bevel1->isAncestorOf(l));
+    // The whole line must be readable, not cut off at the label's edge or the frame.
+    QVERIFY2(l->fontMetrics().horizontalAdvance(text) <= l->width(), qPrintable(l->font().toString()));
+    QVERIFY(l->geometry().right() < about.Bevel1->contentsRect().right());
 }
 
 void TestSmallWindows::aboutShowsVersionWrittenBeforeOpening()
