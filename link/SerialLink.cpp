@@ -50,7 +50,7 @@ void SerialLink::ClosePort()
 
 void SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
 {
-    if (length > MaxWrite || length < 0 || !FPortOpen) return;
+    if (length > MaxWrite || length < 0 || !FPortOpen || (bytes == nullptr && length > 0)) return;
     std::array<std::uint8_t, MaxWrite> local{};
     std::copy(bytes, bytes + length, local.begin());
     bool ok = comm_.setOutBufferCount(0);
