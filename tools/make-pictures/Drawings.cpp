@@ -532,9 +532,9 @@ QImage Logo()
     p.setBrush(card);
     p.drawRoundedRect(QRectF(1.5, 1.5, 117, 57), 8, 8);
     DrawEmblem(p, QRectF(6, 9, 34, 34));
-    p.setFont(Font(QStringLiteral("DejaVu Serif"), 22, QFont::Black, true));
     p.setPen(MakerBlue);
-    p.drawText(QRectF(40, 6, 78, 32), Qt::AlignCenter, QStringLiteral("Korvex"));
+    FitText(p, QRectF(42, 6, 72, 32), Qt::AlignCenter, QStringLiteral("Korvex"), QStringLiteral("DejaVu Serif"), 22,
+            QFont::Black, true);
     p.setFont(Font(QStringLiteral("DejaVu Sans"), 10, QFont::Bold));
     p.setPen(QColor(140, 20, 20));
     p.drawText(QRectF(40, 36, 78, 14), Qt::AlignCenter, QStringLiteral("7200 SERIES"));
@@ -548,9 +548,9 @@ QImage AboutLogo()
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     DrawEmblem(p, QRectF(8, 2, 60, 56));
-    p.setFont(Font(QStringLiteral("DejaVu Serif"), 13, QFont::Black, true));
     p.setPen(MakerBlue);
-    p.drawText(QRectF(0, 57, 76, 16), Qt::AlignCenter, QStringLiteral("Korvex"));
+    FitText(p, QRectF(2, 57, 72, 16), Qt::AlignCenter, QStringLiteral("Korvex"), QStringLiteral("DejaVu Serif"), 13,
+            QFont::Black, true);
     return image;
 }
 
