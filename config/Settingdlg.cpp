@@ -87,8 +87,8 @@ TFormSetting::TFormSetting(QWidget* parent) : QDialog(parent)
     Power_Testor = new QLineEdit(this);
     Power_Testor->setMaxLength(8);
 
-    // Composition windows of input methods would turn port names and model names into text
-    // the supply's settings can never match.
+    // Port names, model names and the operator's initials are plain ASCII; a composition window
+    // of an input method would only get between the keys and the box.
     for (QWidget* w : {static_cast<QWidget*>(cbPort1), static_cast<QWidget*>(cbPort1->lineEdit()),
                        static_cast<QWidget*>(cbSerial), static_cast<QWidget*>(cbSerial->lineEdit()),
                        static_cast<QWidget*>(Tempreature), static_cast<QWidget*>(Humidity),
