@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDir>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
@@ -32,6 +31,7 @@ constexpr int ToolbarHeight = 41;
 constexpr int ButtonWidth = 108;
 constexpr int ButtonHeight = 30;
 constexpr int ButtonIconSize = 20;
+constexpr int ToolbarLeft = 2;
 constexpr int FormFontPx = 13;
 constexpr int CaptionFontPx = 19;
 
@@ -97,9 +97,9 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(ToolbarHeight);
-    auto* bar = new QHBoxLayout(Panel1);
-    bar->setContentsMargins(2, 0, 0, 0);
-    bar->setSpacing(0);
+    // Placed by hand rather than by a layout: a narrow window clips the toolbar instead of
+    // growing to fit it.
+    Panel1->installEventFilter(this);
 
     btnSetting = AddToolButton(QStringLiteral("&Setting"), QStringLiteral("setting comm"),
                                QStringLiteral("icon_setting"), &TMainForm::btnSettingClick);
@@ -118,13 +118,14 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     connect(btnCancel, &QToolButton::clicked, this, [this] { guard_.Run([this] { engine_.btnCancelClick(); }); });
     btnCancel->setEnabled(false);
 
-    bar->addStretch(1);
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
     const QImage banner = PictureImage(QStringLiteral("banner"));
-    if (!banner.isNull()) Image1->setPixmap(QPixmap::fromImage(banner.scaledToHeight(ToolbarHeight, Qt::SmoothTransformation)));
-    Image1->setFixedHeight(ToolbarHeight);
-    bar->addWidget(Image1);
+    if (!banner.isNull())
+        Image1->setPixmap(QPixmap::fromImage(banner.scaledToHeight(ToolbarHeight, Qt::SmoothTransformation)));
+    // Anchored at the right end: where the buttons leave too little room, its left part is hidden.
+    Image1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LayoutToolbar();
 
     Panel2 = new ProgressDisplay(engine_.state(), this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
@@ -175,8 +176,24 @@ QToolButton* TMainForm::AddToolButton(const QString& caption, const QString& tip
     captionFont.setPixelSize(CaptionFontPx);
     button->setFont(captionFont);
     if (handler) connect(button, &QToolButton::clicked, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
-    Panel1->layout()->addWidget(button);
+    toolButtons_.push_back(button);
     return button;
+}
+
+void TMainForm::LayoutToolbar()
+{
+    int x = ToolbarLeft;
+    for (QToolButton* button : toolButtons_) {
+        button->move(x, (ToolbarHeight - ButtonHeight) / 2);
+        x += ButtonWidth;
+    }
+    if (Image1) Image1->setGeometry(x, 0, qMax(0, Panel1->width() - x), ToolbarHeight);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Panel1 && event->type() == QEvent::Resize) LayoutToolbar();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::AttachWindows(MainFormWindows windows) { windows_ = std::move(windows); }

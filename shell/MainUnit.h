@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ProgressDisplay;
 class QDialog;
@@ -135,6 +136,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -142,6 +144,7 @@ private:
     QToolButton* AddToolButton(const QString& caption, const QString& tip, const QString& picture,
                                void (TMainForm::*handler)());
     QToolButton* Button(ToolButton button) const;
+    void LayoutToolbar();
     int ShowModal(QDialog& dialog);
 
     SerialControl& comm_;
@@ -154,6 +157,7 @@ private:
     QString iniPath_;
     QString tempDir_;
 
+    std::vector<QToolButton*> toolButtons_;
     MainFormWindows windows_;
     std::function<void()> settingClick_;
     std::function<void()> clearClick_;

@@ -1,0 +1,531 @@
+// Tests of the main window: creation, the version line, the splash, the close sequence and its guard.
+#include "AboutDlg.h"
+#include "AppError.h"
+#include "ClearingRun.h"
+#include "FakeClock.h"
+#include "FakeSerialControl.h"
+#include "MainUnit.h"
+#include "ProgressDisplay.h"
+#include "SettingsFlow.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <deque>
+#include <memory>
+
+namespace {
+
+// Answers the boxes from a queue (Yes when empty) and keeps what was shown.
+class RecordingBoxes : public BoxPresenter {
+public:
+    struct Box {
+        QString kind;
+        QString text;
+    };
+    void Notice(QWidget*, const QString& text) override { box("Notice", text); }
+    void Warning(QWidget*, const QString& text) override { box("Warning", text); }
+    void Error(QWidget*, const QString& text) override { box("Error", text); }
+    void Information(QWidget*, const QString& text) override { box("Information", text); }
+    BoxAnswer Question(QWidget*, const QString& text) override { return ask("Question", text); }
+    BoxAnswer WarningQuestion(QWidget*, const QString& text) override { return ask("WarningQuestion", text); }
+
+    std::vector<Box> boxes;
+    std::deque<BoxAnswer> answers;
+    // Runs for every box, as a modal box would while it is up.
+    std::function<void()> whileShown;
+
+    QStringList texts(const QString& kind) const
+    {
+        QStringList out;
+        for (const Box& b : boxes)
+            if (b.kind == kind) out << b.text;
+        return out;
+    }
+
+private:
+    void box(const char* kind, const QString& text)
+    {
+        boxes.push_back({QString::fromLatin1(kind), text});
+        if (whileShown) whileShown();
+    }
+    BoxAnswer ask(const char* kind, const QString& text)
+    {
+        box(kind, text);
+        if (answers.empty()) return BoxAnswer::Yes;
+        const BoxAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+// Notes, at the moment the port is closed, whether Config.Ini was already there.
+class OrderedSerialControl : public FakeSerialControl {
+public:
+    bool setPortOpen(bool open) override
+    {
+        if (!open && portOpen()) iniExistedAtClose = QFile::exists(iniPath);
+        return FakeSerialControl::setPortOpen(open);
+    }
+    QString iniPath;
+    bool iniExistedAtClose = true;
+};
+
+class FixedSettings : public SettingsSource {
+public:
+    bool Execute() override { return true; }
+    QString OperatorText() const override { return {}; }
+    QString TemperatureText() const override { return QStringLiteral("25±5"); }
+    QString HumidityText() const override { return QStringLiteral("<70%"); }
+    int AddressValue() const override { return 0; }
+    QString BaudText() const override { return baud; }
+    int PortIndex() const override { return 0; }
+    QString PortText() const override { return QStringLiteral("COM1"); }
+    int ModelIndex() const override { return 1; }
+    QString baud = QStringLiteral("9600");
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void toolbar_data();
+    void toolbar();
+    void windowFrame();
+    void creation_data();
+    void creation();
+    void existingTempIsLeftAlone();
+    void versionLine();
+    void splashOnlyOnFirstActivation();
+    void closeWritesConfigAfterClosingPort();
+    void closeDuringRun_data();
+    void closeDuringRun();
+    void unwritableConfigKeepsWindowOpen();
+    void failedConversionInAClickIsShownAndEndsIt();
+    void restoreInstance();
+
+private:
+    TMainForm& makeForm();
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString ini_;
+    std::unique_ptr<FakeClock> clockHolder_;
+    std::unique_ptr<OrderedSerialControl> commHolder_;
+    std::unique_ptr<RecordingBoxes> boxesHolder_;
+    std::unique_ptr<TMainForm> form_;
+    // Fresh for every test.
+    FakeClock* clock_ = nullptr;
+    OrderedSerialControl* comm_ = nullptr;
+    RecordingBoxes* boxes_ = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    ini_ = dir_->filePath(QStringLiteral("Config.Ini"));
+    clockHolder_ = std::make_unique<FakeClock>();
+    commHolder_ = std::make_unique<OrderedSerialControl>();
+    boxesHolder_ = std::make_unique<RecordingBoxes>();
+    clock_ = clockHolder_.get();
+    comm_ = commHolder_.get();
+    boxes_ = boxesHolder_.get();
+    comm_->iniPath = ini_;
+}
+
+void TestMainWindow::cleanup()
+{
+    form_.reset();
+    boxesHolder_.reset();
+    commHolder_.reset();
+    clockHolder_.reset();
+    dir_.reset();
+}
+
+TMainForm& TestMainWindow::makeForm()
+{
+    MainFormParts parts;
+    parts.comm = comm_;
+    parts.clock = clock_;
+    parts.iniPath = ini_;
+    parts.tempDir = dir_->filePath(QStringLiteral("Temp"));
+    parts.boxes = boxes_;
+    form_ = std::make_unique<TMainForm>(parts);
+    return *form_;
+}
+
+void TestMainWindow::toolbar_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("btnSetting") << 0 << "&Setting" << "setting comm" << true;
+    QTest::newRow("btnStart") << 1 << "&Calibrate" << "calibrate powersupply value" << true;
+    QTest::newRow("btnClear") << 2 << "&Reset" << "clear the value" << true;
+    QTest::newRow("btnCancel") << 3 << "&Abort" << "undo" << false;
+    QTest::newRow("SpeedButton1") << 4 << "&Help" << "help contents" << true;
+    QTest::newRow("SpeedButton2") << 5 << "&About" << "about us" << true;
+    QTest::newRow("btnClose") << 6 << "&Exit" << "close the window" << true;
+}
+
+void TestMainWindow::toolbar()
+{
+    QFETCH(int, index);
+    QFETCH(QString, caption);
+    QFETCH(QString, tip);
+    QFETCH(bool, enabled);
+
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QToolButton* buttons[] = {w.btnSetting,   w.btnStart,     w.btnClear, w.btnCancel,
+                                    w.SpeedButton1, w.SpeedButton2, w.btnClose};
+    const QToolButton* b = buttons[index];
+    QCOMPARE(b->text(), caption);
+    QCOMPARE(b->toolTip(), tip);
+    QCOMPARE(b->isEnabled(), enabled);
+    QCOMPARE(b->size(), QSize(108, 30));
+    QVERIFY(!b->icon().isNull());
+    QCOMPARE(b->parentWidget(), w.Panel1);
+    // Left to right in the order of the table, the banner after the last one.
+    const QWidget* next = index + 1 < 7 ? static_cast<const QWidget*>(buttons[index + 1]) : w.Image1;
+    QVERIFY2(b->geometry().right() < next->geometry().left(), qPrintable(caption));
+}
+
+void TestMainWindow::windowFrame()
+{
+    TMainForm& w = makeForm();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Power Calibrator"));
+    QCOMPARE(w.size(), QSize(836, 653));
+    QCOMPARE(w.minimumSize(), QSize(513, 338));
+    QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(w.windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(w.font().pixelSize(), 13);
+    QCOMPARE(w.Panel1->height(), 41);
+    QVERIFY(!w.Image1->pixmap().isNull());
+    // The display panel takes everything below the toolbar.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.Panel2->geometry(), QRect(0, 41, w.width(), w.height() - 41));
+}
+
+void TestMainWindow::creation_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("no Config.Ini") << QByteArray() << 1 << 500;
+    QTest::newRow("counter, flag and period")
+        << QByteArray("[Config]\r\nPowerID=41\r\nEquality=1\r\nInterval=800\r\n") << 42 << 800;
+    QTest::newRow("period 0") << QByteArray("[Config]\r\nInterval=0\r\n") << 1 << 500;
+}
+
+void TestMainWindow::creation()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(int, counter);
+    QFETCH(int, interval);
+    if (!config.isEmpty()) {
+        QFile f(ini_);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(config);
+    }
+
+    TMainForm& w = makeForm();
+    const TRunState& s = w.state();
+    QCOMPARE(s.FUnitCounter, counter);
+    QCOMPARE(w.engine().TimerReadVol().interval(), interval);
+    QVERIFY(!w.engine().TimerReadVol().isActive());
+    QVERIFY(!w.engine().TimerSend().isActive());
+    QVERIFY(!w.engine().TimerShow().isActive());
+    QCOMPARE(s.FModel, std::uint8_t(0));
+    QCOMPARE(s.FTestCode, 0x020101u);
+    QCOMPARE(s.FReadSerial, 0u);
+    QCOMPARE(s.FMeterDelay, 1000);
+    QCOMPARE(s.FStartTime, clock_->now());
+    QCOMPARE(w.link().FRxCount(), 0);
+    // Serial defaults set, port left closed.
+    QCOMPARE(comm_->settings(), QStringLiteral("9600,n,8,1"));
+    QCOMPARE(comm_->opens, 0);
+    QVERIFY(QFileInfo(w.tempDir()).isDir());
+    // Creation reads the file but never writes it.
+    QCOMPARE(QFile::exists(ini_), !config.isEmpty());
+    if (!config.isEmpty()) QCOMPARE(ReadAll(ini_), config);
+}
+
+void TestMainWindow::existingTempIsLeftAlone()
+{
+    const QString temp = dir_->filePath(QStringLiteral("Temp"));
+    QVERIFY(QDir().mkpath(temp));
+    QFile keep(temp + QStringLiteral("/keep.txt"));
+    QVERIFY(keep.open(QIODevice::WriteOnly));
+    keep.write("x");
+    keep.close();
+
+    makeForm();
+    QCOMPARE(ReadAll(temp + QStringLiteral("/keep.txt")), QByteArray("x"));
+}
+
+void TestMainWindow::versionLine()
+{
+    QCOMPARE(VersionText(), QStringLiteral("1.1.0.19"));
+
+    TMainForm& w = makeForm();
+    w.state().FLogText = QStringLiteral("earlier line");
+    TFormAbout about(&w);
+    QVERIFY(about.Label2->text() != QStringLiteral("Ver : 1.1.0.19"));
+    QList<QDialog*> shown;
+    MainFormWindows windows;
+    windows.about = &about;
+    windows.aboutVersion = about.Label2;
+    windows.showModal = [&](QDialog& d) {
+        shown << &d;
+        // The line must be written before the box is up.
+        return about.Label2->text() == QStringLiteral("Ver : 1.1.0.19") ? 1 : 0;
+    };
+    w.AttachWindows(windows);
+
+    w.show();
+    QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("Ver : 1.1.0.19"));
+    QCOMPARE(w.state().FLogText, QStringLiteral("earlier line"));
+
+    about.Label2->setText(QStringLiteral("Ver : 1.0.0.0"));
+    QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
+    QCOMPARE(shown, QList<QDialog*>{&about});
+    QCOMPARE(about.Label2->text(), QStringLiteral("Ver : 1.1.0.19"));
+}
+
+namespace {
+class ActivationCounter : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowActivate) ++count;
+        return false;
+    }
+};
+}  // namespace
+
+void TestMainWindow::splashOnlyOnFirstActivation()
+{
+    TMainForm& w = makeForm();
+    ActivationCounter activations;
+    w.installEventFilter(&activations);
+    QDialog splash(&w), help(&w), about(&w);
+    QLabel version;
+    QList<QDialog*> shown;
+    // Real modal windows that close themselves at once.
+    auto runModal = [&shown](QDialog& d) {
+        shown << &d;
+        QTimer::singleShot(0, &d, &QDialog::accept);
+        return d.exec();
+    };
+    MainFormWindows windows;
+    windows.splash = &splash;
+    windows.help = &help;
+    windows.about = &about;
+    windows.aboutVersion = &version;
+    windows.showModal = runModal;
+    w.AttachWindows(windows);
+    QDialog box(&w);
+    boxes_->whileShown = [&] {
+        QTimer::singleShot(0, &box, &QDialog::accept);
+        box.exec();
+    };
+    // Each modal window hands the activation back to the main window when it is gone.
+    auto activateMain = [&] {
+        const int before = activations.count;
+        w.activateWindow();
+        return QTest::qWaitFor([&] { return activations.count > before && w.isActiveWindow(); });
+    };
+
+    QVERIFY(!w.splashShown());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(shown.front(), &splash);
+    QVERIFY(w.splashShown());
+
+    QVERIFY(activateMain());
+    QTest::mouseClick(w.SpeedButton1, Qt::LeftButton);
+    QVERIFY(activateMain());
+    QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
+    QVERIFY(activateMain());
+    w.Notice(QStringLiteral("Please open serial port !"));
+    QVERIFY(activateMain());
+
+    // Another window takes the focus and gives it back.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+    QVERIFY(activateMain());
+    QCoreApplication::processEvents();
+
+    QVERIFY(activations.count >= 6);
+    QCOMPARE(shown, (QList<QDialog*>{&splash, &help, &about}));
+    QCOMPARE(boxes_->boxes.size(), std::size_t(1));
+}
+
+void TestMainWindow::closeWritesConfigAfterClosingPort()
+{
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(w.link().OpenPort(1, 9600));
+    QVERIFY(!QFile::exists(ini_));
+
+    QTest::mouseClick(w.btnClose, Qt::LeftButton);
+
+    QVERIFY(!w.isVisible());
+    QCOMPARE(comm_->closes, 1);
+    QVERIFY(!comm_->portOpen());
+    QVERIFY2(!comm_->iniExistedAtClose, "Config.Ini was written before the port was closed");
+    QCOMPARE(ReadAll(ini_), QByteArray("[Config]\r\nPowerID=1\r\nEquality=0\r\n"));
+    QVERIFY(boxes_->boxes.empty());
+}
+
+void TestMainWindow::closeDuringRun_data()
+{
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("idle") << "idle" << true;
+    QTest::newRow("calibration") << "calibration" << false;
+    QTest::newRow("calibration aborted") << "aborted" << true;
+    QTest::newRow("clearing") << "clearing" << true;
+}
+
+void TestMainWindow::closeDuringRun()
+{
+    QFETCH(QString, run);
+    QFETCH(bool, closes);
+
+    TMainForm& w = makeForm();
+    ClearingRun clearing(w.engine());
+    w.setClearClick([&clearing] { clearing.btnClearClick(); });
+    w.show();
+    QVERIFY(w.link().OpenPort(1, 9600));
+
+    if (run == QLatin1String("calibration") || run == QLatin1String("aborted")) {
+        QTest::mouseClick(w.btnStart, Qt::LeftButton);
+        QVERIFY(w.state().FCalibrating);
+        QVERIFY(w.btnCancel->isEnabled());
+    }
+    if (run == QLatin1String("aborted")) {
+        QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+        QVERIFY(!w.state().FCalibrating);
+    }
+    if (run == QLatin1String("clearing")) {
+        QTest::mouseClick(w.btnClear, Qt::LeftButton);
+        QVERIFY(w.state().FClearing);
+    }
+    boxes_->boxes.clear();
+
+    QTest::mouseClick(w.btnClose, Qt::LeftButton);
+
+    QCOMPARE(!w.isVisible(), closes);
+    QCOMPARE(QFile::exists(ini_), closes);
+    QCOMPARE(comm_->portOpen(), !closes);
+    if (closes) {
+        QVERIFY(boxes_->boxes.empty());
+    } else {
+        QCOMPARE(boxes_->texts(QStringLiteral("Warning")),
+                 QStringList{QStringLiteral("Sorry,please wait for a moment !\rif you abort ,please choose "
+                                            "\"abort\" function !")});
+        // The run goes on behind the refusal.
+        QVERIFY(w.state().FCalibrating);
+        QVERIFY(w.engine().TimerSend().isActive());
+    }
+}
+
+void TestMainWindow::unwritableConfigKeepsWindowOpen()
+{
+    // A directory in the file's place cannot be replaced by a file, whoever runs the test.
+    QVERIFY(QDir().mkpath(ini_));
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(w.link().OpenPort(1, 9600));
+    w.state().FUnitCounter = 43;
+
+    QTest::mouseClick(w.btnClose, Qt::LeftButton);
+
+    QVERIFY(w.isVisible());
+    QCOMPARE(boxes_->texts(QStringLiteral("Error")),
+             QStringList{QStringLiteral("Unable to write to %1").arg(QFileInfo(ini_).absoluteFilePath())});
+    QCOMPARE(boxes_->boxes.size(), std::size_t(1));
+    QVERIFY(!comm_->portOpen());
+    QCOMPARE(w.state().FUnitCounter, 43);
+
+    // Once the file can be written the same window closes and keeps the counter.
+    QVERIFY(QDir().rmdir(ini_));
+    QVERIFY(w.close());
+    QCOMPARE(ReadAll(ini_), QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n"));
+}
+
+void TestMainWindow::failedConversionInAClickIsShownAndEndsIt()
+{
+    TMainForm& w = makeForm();
+    FixedSettings settings;
+    settings.baud = QStringLiteral("abc");
+    w.setSettingClick([&] { btnSettingClick(w.engine(), settings); });
+    w.show();
+
+    QTest::mouseClick(w.btnSetting, Qt::LeftButton);
+
+    QCOMPARE(boxes_->boxes.size(), std::size_t(1));
+    QCOMPARE(boxes_->boxes.front().kind, QStringLiteral("Error"));
+    QCOMPARE(boxes_->boxes.front().text, QStringLiteral("'abc' is not a valid integer value"));
+    // The handler stopped at the conversion: no port, buttons left disabled.
+    QCOMPARE(comm_->opens, 0);
+    QVERIFY(!w.btnStart->isEnabled());
+    QVERIFY(!w.btnClear->isEnabled());
+
+    // The program goes on: the next click runs to its end.
+    settings.baud = QStringLiteral("9600");
+    QTest::mouseClick(w.btnSetting, Qt::LeftButton);
+    QCOMPARE(boxes_->boxes.size(), std::size_t(1));
+    QCOMPARE(comm_->opens, 1);
+    QVERIFY(w.btnStart->isEnabled());
+    QVERIFY(w.btnClear->isEnabled());
+}
+
+void TestMainWindow::restoreInstance()
+{
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.setWindowState(Qt::WindowMinimized);
+    QVERIFY(w.isMinimized());
+
+    w.WMRestoreInstance();
+    QVERIFY(!w.isMinimized());
+    QVERIFY(w.isVisible());
+    QTRY_VERIFY(w.isActiveWindow());
+
+    // Not minimised: brought forward over another window.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+    w.WMRestoreInstance();
+    QTRY_VERIFY(w.isActiveWindow());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"

@@ -1,0 +1,339 @@
+// Tests of the single-instance rule: in-process over private names, and with real program starts.
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A name no other test or running program uses.
+QString PrivateName(const char* tag)
+{
+    return QStringLiteral("korvex-test-%1-%2-%3").arg(getpid()).arg(QLatin1String(tag)).arg(QDateTime::currentMSecsSinceEpoch());
+}
+
+bool SendRaw(const QString& name, const QByteArray& bytes)
+{
+    QLocalSocket socket;
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(2000)) return false;
+    socket.write(bytes);
+    while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(2000)) return false;
+    socket.disconnectFromServer();
+    return true;
+}
+
+}  // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void secondClaimAsksTheFirst();
+    void onlyTheRestoreMessageCounts_data();
+    void onlyTheRestoreMessageCounts();
+    void silentConnectionIsDropped();
+    void otherUserIsRefused();
+
+    void secondStartEndsAtOnce();
+    void startAfterKilledInstance();
+    void twentySimultaneousStartsLeaveOne();
+    void garbageDoesNotHurtTheRunningProgram();
+
+private:
+    QString makeCopy(const QString& dir) const;
+    QProcess* start(const QString& dir);
+    bool waitUntilPrimary(QProcess* process, const QString& dir);
+
+    QString exe_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+    std::vector<std::unique_ptr<QTemporaryDir>> dirs_;
+};
+
+void TestSingleInstance::initTestCase()
+{
+    exe_ = QStringLiteral(KORVEX_EXE);
+    QVERIFY2(QFile::exists(exe_), qPrintable(exe_));
+    // A calibrator the user left running would own the real name and spoil the program tests.
+    QLocalSocket probe;
+    probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    probe.connectToServer(SingleInstance::InstanceName());
+    QVERIFY2(!probe.waitForConnected(200), "a calibrator of this user is already running");
+}
+
+void TestSingleInstance::cleanup()
+{
+    for (auto& p : processes_) {
+        if (p->state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(p->processId()), SIGKILL);
+            p->waitForFinished(5000);
+        }
+    }
+    processes_.clear();
+    dirs_.clear();
+}
+
+QString TestSingleInstance::makeCopy(const QString& dir) const
+{
+    const QString target = dir + QStringLiteral("/korvex-calibrator");
+    // A hard link keeps the executable's own directory (symbolic links would be resolved).
+    if (::link(QFile::encodeName(exe_).constData(), QFile::encodeName(target).constData()) != 0)
+        QFile::copy(exe_, target);
+    return target;
+}
+
+QProcess* TestSingleInstance::start(const QString& dir)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process->setProcessEnvironment(env);
+    process->setWorkingDirectory(dir);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(makeCopy(dir), {});
+    QProcess* raw = process.get();
+    processes_.push_back(std::move(process));
+    return raw;
+}
+
+bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir)
+{
+    // Only the instance that owns the name goes on to create its work directory.
+    return QTest::qWaitFor(
+        [&] { return QFileInfo(dir + QStringLiteral("/Temp")).isDir() || process->state() == QProcess::NotRunning; },
+        20000) &&
+           process->state() == QProcess::Running;
+}
+
+void TestSingleInstance::secondClaimAsksTheFirst()
+{
+    const QString name = PrivateName("claim");
+    SingleInstance first(name);
+    QSignalSpy restored(&first, &SingleInstance::restoreRequested);
+    QCOMPARE(first.Claim(), SingleInstance::Role::Primary);
+    QVERIFY(first.isListening());
+
+    SingleInstance second(name);
+    QCOMPARE(second.Claim(), SingleInstance::Role::Secondary);
+    QVERIFY(!second.isListening());
+    QTRY_COMPARE(restored.size(), 1);
+
+    // The name is free again as soon as its owner is gone.
+    SingleInstance* owner = new SingleInstance(PrivateName("free"));
+    const QString freeName = owner->name();
+    QCOMPARE(owner->Claim(), SingleInstance::Role::Primary);
+    delete owner;
+    SingleInstance next(freeName);
+    QCOMPARE(next.Claim(), SingleInstance::Role::Primary);
+}
+
+void TestSingleInstance::onlyTheRestoreMessageCounts_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("restores");
+    QTest::newRow("restore") << SingleInstance::EncodeMessage(0x7EA, 0, 0) << 1;
+    QTest::newRow("restore with trailing bytes") << SingleInstance::EncodeMessage(0x7EA, 0, 0) + QByteArray(50, 'z') << 1;
+    QTest::newRow("other message") << SingleInstance::EncodeMessage(0x7EB, 0, 0) << 0;
+    QTest::newRow("wParam set") << SingleInstance::EncodeMessage(0x7EA, 1, 0) << 0;
+    QTest::newRow("lParam set") << SingleInstance::EncodeMessage(0x7EA, 0, 0x80000000u) << 0;
+    QByteArray badTag = SingleInstance::EncodeMessage(0x7EA, 0, 0);
+    badTag[0] = 'Q';
+    QTest::newRow("wrong tag") << badTag << 0;
+    QTest::newRow("short") << SingleInstance::EncodeMessage(0x7EA, 0, 0).left(15) << 0;
+    QTest::newRow("nothing") << QByteArray() << 0;
+    QTest::newRow("garbage") << QByteArray(4096, '\xff') << 0;
+    QTest::newRow("text") << QByteArray("WM_RESTORE_INSTANCE\n") << 0;
+}
+
+void TestSingleInstance::onlyTheRestoreMessageCounts()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, restores);
+
+    SingleInstance owner(PrivateName("msg"));
+    QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
+    QSignalSpy restored(&owner, &SingleInstance::restoreRequested);
+
+    QVERIFY(SendRaw(owner.name(), bytes));
+    // A proper message afterwards marks the point by which the first one has been dealt with.
+    QVERIFY(SingleInstance::PostInstanceMessage(owner.name(), WM_RESTORE_INSTANCE, 0, 0));
+    QTRY_COMPARE(restored.size(), restores + 1);
+    QTest::qWait(50);
+    QCOMPARE(restored.size(), restores + 1);
+    QVERIFY(owner.isListening());
+}
+
+void TestSingleInstance::silentConnectionIsDropped()
+{
+    SingleInstance owner(PrivateName("silent"));
+    QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
+    QLocalSocket idle;
+    idle.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    idle.connectToServer(owner.name());
+    QVERIFY(idle.waitForConnected(2000));
+    idle.write("KV");
+    QVERIFY(idle.waitForBytesWritten(2000));
+    QTRY_COMPARE_WITH_TIMEOUT(idle.state(), QLocalSocket::UnconnectedState, 6000);
+}
+
+void TestSingleInstance::otherUserIsRefused()
+{
+    if (geteuid() != 0) QSKIP("needs root to connect as another user");
+    SingleInstance owner(PrivateName("peer"));
+    QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
+    QSignalSpy restored(&owner, &SingleInstance::restoreRequested);
+
+    const QByteArray name = owner.name().toUtf8();
+    const QByteArray message = SingleInstance::EncodeMessage(WM_RESTORE_INSTANCE, 0, 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Plain system calls only: the child of a threaded process may do nothing more.
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+        const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) _exit(2);
+        if (::write(fd, message.constData(), static_cast<size_t>(message.size())) != message.size()) _exit(4);
+        ::close(fd);
+        _exit(0);
+    }
+    QVERIFY(child > 0);
+    int status = -1;
+    QVERIFY(QTest::qWaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000));
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+
+    QVERIFY(SingleInstance::PostInstanceMessage(owner.name(), WM_RESTORE_INSTANCE, 0, 0));
+    QTRY_COMPARE(restored.size(), 1);
+    QTest::qWait(50);
+    QCOMPARE(restored.size(), 1);
+}
+
+void TestSingleInstance::secondStartEndsAtOnce()
+{
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString firstDir = dirs_.back()->path();
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString secondDir = dirs_.back()->path();
+
+    QProcess* first = start(firstDir);
+    QVERIFY(waitUntilPrimary(first, firstDir));
+
+    QProcess* second = start(secondDir);
+    QVERIFY(second->waitForFinished(10000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(!QFile::exists(secondDir + QStringLiteral("/Config.Ini")));
+    QVERIFY(!QFile::exists(secondDir + QStringLiteral("/Temp")));
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestSingleInstance::startAfterKilledInstance()
+{
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString killedDir = dirs_.back()->path();
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString nextDir = dirs_.back()->path();
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString probeDir = dirs_.back()->path();
+
+    QProcess* killed = start(killedDir);
+    QVERIFY(waitUntilPrimary(killed, killedDir));
+    ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QVERIFY(killed->waitForFinished(5000));
+
+    QProcess* next = start(nextDir);
+    QVERIFY(waitUntilPrimary(next, nextDir));
+
+    // The new one really owns the name: a further start defers to it.
+    QProcess* probe = start(probeDir);
+    QVERIFY(probe->waitForFinished(10000));
+    QCOMPARE(probe->exitCode(), 0);
+    QVERIFY(!QFile::exists(probeDir + QStringLiteral("/Temp")));
+    QCOMPARE(next->state(), QProcess::Running);
+}
+
+void TestSingleInstance::twentySimultaneousStartsLeaveOne()
+{
+    constexpr int Starts = 20;
+    QStringList folders;
+    QList<QProcess*> started;
+    for (int i = 0; i < Starts; ++i) {
+        dirs_.push_back(std::make_unique<QTemporaryDir>());
+        folders << dirs_.back()->path();
+    }
+    for (const QString& dir : folders) started << start(dir);
+
+    auto runningCount = [&] {
+        int n = 0;
+        for (QProcess* p : started) n += p->state() != QProcess::NotRunning ? 1 : 0;
+        return n;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return runningCount() <= 1; }, 60000));
+    // The survivor is not merely slow to end.
+    QTest::qWait(500);
+    QCOMPARE(runningCount(), 1);
+
+    int owners = 0;
+    for (int i = 0; i < Starts; ++i) {
+        QProcess* p = started[i];
+        const bool hasTemp = QFileInfo(folders[i] + QStringLiteral("/Temp")).isDir();
+        if (p->state() == QProcess::Running) {
+            QVERIFY(QTest::qWaitFor([&] { return QFileInfo(folders[i] + QStringLiteral("/Temp")).isDir(); }, 20000));
+            ++owners;
+        } else {
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+            QVERIFY(!hasTemp);
+        }
+    }
+    QCOMPARE(owners, 1);
+}
+
+void TestSingleInstance::garbageDoesNotHurtTheRunningProgram()
+{
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString ownerDir = dirs_.back()->path();
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString laterDir = dirs_.back()->path();
+
+    QProcess* owner = start(ownerDir);
+    QVERIFY(waitUntilPrimary(owner, ownerDir));
+
+    const QString name = SingleInstance::InstanceName();
+    QVERIFY(SendRaw(name, QByteArray(10000, '\x7e')));
+    QVERIFY(SendRaw(name, SingleInstance::EncodeMessage(0x7EB, 0, 0)));
+    QVERIFY(SendRaw(name, QByteArray("\x00\x01", 2)));
+    QVERIFY(SendRaw(name, QByteArray()));
+
+    QProcess* later = start(laterDir);
+    QVERIFY(later->waitForFinished(10000));
+    QCOMPARE(later->exitCode(), 0);
+    QCOMPARE(owner->state(), QProcess::Running);
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_SingleInstance.moc"
