@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
@@ -42,6 +43,20 @@ QFont FormFont()
     font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
                       QStringLiteral("Nimbus Roman"), QStringLiteral("DejaVu Serif")});
     font.setStyleHint(QFont::Serif);
+    font.setPixelSize(FormFontPx);
+    return font;
+}
+
+// The captions' 19 pixels fit the buttons in Times New Roman; a wider stand-in face is made smaller
+// until the longest caption fits beside its picture rather than being cut.
+QFont CaptionFont(QFont font)
+{
+    const QString longest = QStringLiteral("Calibrate");
+    const int room = ButtonWidth - ButtonIconSize - 14;
+    for (int px = CaptionFontPx; px > FormFontPx; --px) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(longest) <= room) return font;
+    }
     font.setPixelSize(FormFontPx);
     return font;
 }
@@ -172,9 +187,7 @@ QToolButton* TMainForm::AddToolButton(const QString& caption, const QString& tip
     button->setIconSize(QSize(ButtonIconSize, ButtonIconSize));
     const QImage image = PictureImage(picture);
     if (!image.isNull()) button->setIcon(QIcon(QPixmap::fromImage(image)));
-    QFont captionFont = button->font();
-    captionFont.setPixelSize(CaptionFontPx);
-    button->setFont(captionFont);
+    button->setFont(CaptionFont(button->font()));
     if (handler) connect(button, &QToolButton::clicked, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
     toolButtons_.push_back(button);
     return button;
