@@ -161,6 +161,16 @@ TFormSetting::TFormSetting(QWidget* parent) : QDialog(parent)
     setTabOrder(btnOK, btnCancel);
 }
 
+TFormSetting::~TFormSetting()
+{
+    // The children outlive this part of the object: a text that loses the focus while they are
+    // torn down must not reach the selection flags.
+    for (QComboBox* box : {cbPort1, cbSerial}) {
+        box->lineEdit()->disconnect(this);
+        box->disconnect(this);
+    }
+}
+
 QComboBox* TFormSetting::MakeTypedList(const QStringList& items, int current, bool* typed)
 {
     auto* box = new QComboBox(this);

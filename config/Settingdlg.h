@@ -27,6 +27,7 @@ class TFormSetting : public QDialog, public SettingsSource {
     Q_OBJECT
 public:
     explicit TFormSetting(QWidget* parent = nullptr);
+    ~TFormSetting() override;
 
     bool Execute() override;
     QString OperatorText() const override;
