@@ -16,6 +16,7 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char* argv[])
@@ -28,7 +29,9 @@ int main(int argc, char* argv[])
     switch (instance.Claim()) {
         case SingleInstance::Role::Primary: break;
         case SingleInstance::Role::Secondary: return 0;
-        case SingleInstance::Role::Failed: return 1;
+        case SingleInstance::Role::Failed:
+            std::fputs("korvex-calibrator: another start holds the instance name but cannot be reached\n", stderr);
+            return 1;
     }
 
     const QString dir = ExeDir();
