@@ -10,7 +10,7 @@ mkdir -p "$rundir"
 cp "$build/shell/korvex-calibrator" "$rundir/"
 
 simlog=$(mktemp)
-"$build/tools/psu-sim/psu-sim" "$@" > >(tee "$simlog") &
+"$build/tools/psu-sim" "$@" > >(tee "$simlog") &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; rm -f "$simlog"' EXIT
 
