@@ -1,10 +1,10 @@
 // Config.Ini beside the executable: the unit counter, its Equality flag and the read-timer period.
 #include "ConfigFile.h"
 
-#include "IniFile.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
+
+#include "IniFile.h"
 
 namespace {
 const QString Section = QStringLiteral("Config");
@@ -16,24 +16,22 @@ constexpr int DefaultInterval = 500;
 constexpr int MaxInterval = 60000;
 }  // namespace
 
-QString ExeDir()
-{
-    QString dir = QCoreApplication::instance()
-                      ? QCoreApplication::applicationDirPath()
-                      : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+QString ExeDir() {
+    QString dir =
+        QCoreApplication::instance()
+            ? QCoreApplication::applicationDirPath()
+            : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
     if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     return dir;
 }
 
-int ClampInterval(int ms)
-{
+int ClampInterval(int ms) {
     if (ms <= 0) return DefaultInterval;
     if (ms > MaxInterval) return MaxInterval;
     return ms;
 }
 
-void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath)
-{
+void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath) {
     const IniFile ini(iniPath);
     state.FUnitCounter = ini.ReadInteger(Section, KeyPowerId, DefaultPowerId);
     const bool equality = ini.ReadBool(Section, KeyEquality, false);
@@ -43,8 +41,7 @@ void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath)
     readTimer.setInterval(ClampInterval(interval));
 }
 
-void SaveConfig(const TRunState& state, const QString& iniPath)
-{
+void SaveConfig(const TRunState& state, const QString& iniPath) {
     IniFile ini(iniPath);
     ini.WriteInteger(Section, KeyPowerId, state.FUnitCounter);
     ini.WriteBool(Section, KeyEquality, state.FReadSerial == static_cast<quint32>(state.FUnitCounter));

@@ -1,10 +1,10 @@
 // Config.Ini beside the executable: the unit counter, its Equality flag and the read-timer period.
 #pragma once
 
+#include <QString>
+
 #include "Clock.h"
 #include "RunState.h"
-
-#include <QString>
 
 // The running executable's directory, always ending in "/".
 QString ExeDir();

@@ -1,14 +1,14 @@
 // The general error handler: every click, tick and port event of the program runs through it.
 #include "HandlerGuard.h"
 
-#include "AppError.h"
-
 #include <exception>
 
-HandlerGuard::HandlerGuard(std::function<void(const QString&)> showError) : showError_(std::move(showError)) {}
+#include "AppError.h"
 
-bool HandlerGuard::Run(const std::function<void()>& handler) const
-{
+HandlerGuard::HandlerGuard(std::function<void(const QString&)> showError)
+    : showError_(std::move(showError)) {}
+
+bool HandlerGuard::Run(const std::function<void()>& handler) const {
     // Qt cannot carry an exception out of an event handler, so none may leave this frame.
     QString message;
     try {
@@ -25,8 +25,7 @@ bool HandlerGuard::Run(const std::function<void()>& handler) const
     return false;
 }
 
-std::function<void()> HandlerGuard::Wrap(std::function<void()> handler) const
-{
+std::function<void()> HandlerGuard::Wrap(std::function<void()> handler) const {
     return [this, handler = std::move(handler)] { Run(handler); };
 }
 
@@ -34,8 +33,7 @@ namespace {
 
 class GuardedTimer : public Timer {
 public:
-    GuardedTimer(std::unique_ptr<Timer> inner, const HandlerGuard& guard) : inner_(std::move(inner))
-    {
+    GuardedTimer(std::unique_ptr<Timer> inner, const HandlerGuard& guard) : inner_(std::move(inner)) {
         inner_->setHandler([this, &guard] { guard.Run([this] { fire(); }); });
     }
     void setInterval(int ms) override { inner_->setInterval(ms); }
@@ -50,7 +48,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Timer> GuardedClock::createTimer()
-{
+std::unique_ptr<Timer> GuardedClock::createTimer() {
     return std::make_unique<GuardedTimer>(inner_.createTimer(), guard_);
 }

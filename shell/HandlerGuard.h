@@ -1,12 +1,11 @@
 // The general error handler: every click, tick and port event of the program runs through it.
 #pragma once
 
-#include "Clock.h"
-
 #include <QString>
-
 #include <functional>
 #include <memory>
+
+#include "Clock.h"
 
 class HandlerGuard {
 public:

@@ -1,11 +1,6 @@
 // The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
 #include "MainUnit.h"
 
-#include "ConfigFile.h"
-#include "MessageBoxes.h"
-#include "Pictures.h"
-#include "ProgressDisplay.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -17,6 +12,11 @@
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include "ConfigFile.h"
+#include "MessageBoxes.h"
+#include "Pictures.h"
+#include "ProgressDisplay.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -36,8 +36,7 @@ constexpr int ToolbarLeft = 2;
 constexpr int FormFontPx = 13;
 constexpr int CaptionFontPx = 19;
 
-QFont FormFont()
-{
+QFont FormFont() {
     QFont font;
     // Times New Roman is rarely installed on Linux; a metric-compatible serif stands in for it.
     font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
@@ -49,8 +48,7 @@ QFont FormFont()
 
 // The captions' 19 pixels fit the buttons in Times New Roman; a wider stand-in face is made smaller
 // until the longest caption fits beside its picture rather than being cut.
-QFont CaptionFont(QFont font)
-{
+QFont CaptionFont(QFont font) {
     const QString longest = QStringLiteral("Calibrate");
     const int room = ButtonWidth - ButtonIconSize - 14;
     for (int px = CaptionFontPx; px > FormFontPx; --px) {
@@ -63,24 +61,23 @@ QFont CaptionFont(QFont font)
 
 }  // namespace
 
-QString VersionText()
-{
-    return QString::asprintf("%d.%d.%d.%d", VersionNumbers[0], VersionNumbers[1], VersionNumbers[2], VersionNumbers[3]);
+QString VersionText() {
+    return QString::asprintf("%d.%d.%d.%d", VersionNumbers[0], VersionNumbers[1], VersionNumbers[2],
+                             VersionNumbers[3]);
 }
 
 void MessageBoxPresenter::Notice(QWidget* parent, const QString& text) { MessageBoxes::Notice(parent, text); }
-void MessageBoxPresenter::Warning(QWidget* parent, const QString& text) { MessageBoxes::Warning(parent, text); }
+void MessageBoxPresenter::Warning(QWidget* parent, const QString& text) {
+    MessageBoxes::Warning(parent, text);
+}
 void MessageBoxPresenter::Error(QWidget* parent, const QString& text) { MessageBoxes::Error(parent, text); }
-void MessageBoxPresenter::Information(QWidget* parent, const QString& text)
-{
+void MessageBoxPresenter::Information(QWidget* parent, const QString& text) {
     MessageBoxes::Information(parent, text);
 }
-BoxAnswer MessageBoxPresenter::Question(QWidget* parent, const QString& text)
-{
+BoxAnswer MessageBoxPresenter::Question(QWidget* parent, const QString& text) {
     return MessageBoxes::Question(parent, text);
 }
-BoxAnswer MessageBoxPresenter::WarningQuestion(QWidget* parent, const QString& text)
-{
+BoxAnswer MessageBoxPresenter::WarningQuestion(QWidget* parent, const QString& text) {
     return MessageBoxes::WarningQuestion(parent, text);
 }
 
@@ -95,8 +92,7 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
       link_(comm_, clock_),
       engine_(link_, clock_, *this),
       iniPath_(parts.iniPath),
-      tempDir_(parts.tempDir)
-{
+      tempDir_(parts.tempDir) {
     // Port events reach the link through the general error handler like every other event.
     comm_.setOnComm(guard_.Wrap([this] { link_.Comm1Comm(); }));
 
@@ -116,21 +112,30 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     // growing to fit it.
     Panel1->installEventFilter(this);
 
-    btnSetting = AddToolButton(QStringLiteral("&Setting"), QStringLiteral("setting comm"),
-                               QStringLiteral("icon_setting"), &TMainForm::btnSettingClick);
-    btnStart = AddToolButton(QStringLiteral("&Calibrate"), QStringLiteral("calibrate powersupply value"),
-                             QStringLiteral("icon_calibrate"), nullptr);
-    btnClear = AddToolButton(QStringLiteral("&Reset"), QStringLiteral("clear the value"),
-                             QStringLiteral("icon_reset"), &TMainForm::btnClearClick);
-    btnCancel = AddToolButton(QStringLiteral("&Abort"), QStringLiteral("undo"), QStringLiteral("icon_abort"), nullptr);
-    SpeedButton1 = AddToolButton(QStringLiteral("&Help"), QStringLiteral("help contents"), QStringLiteral("icon_help"),
+    btnSetting = AddToolButton(QStringLiteral("btnSetting"), QStringLiteral("&Setting"),
+                               QStringLiteral("setting comm"), QStringLiteral("icon_setting"),
+                               &TMainForm::btnSettingClick);
+    btnStart = AddToolButton(QStringLiteral("btnStart"), QStringLiteral("&Calibrate"),
+                             QStringLiteral("calibrate powersupply value"), QStringLiteral("icon_calibrate"),
+                             nullptr);
+    btnClear =
+        AddToolButton(QStringLiteral("btnClear"), QStringLiteral("&Reset"), QStringLiteral("clear the value"),
+                      QStringLiteral("icon_reset"), &TMainForm::btnClearClick);
+    btnCancel = AddToolButton(QStringLiteral("btnCancel"), QStringLiteral("&Abort"), QStringLiteral("undo"),
+                              QStringLiteral("icon_abort"), nullptr);
+    SpeedButton1 = AddToolButton(QStringLiteral("SpeedButton1"), QStringLiteral("&Help"),
+                                 QStringLiteral("help contents"), QStringLiteral("icon_help"),
                                  &TMainForm::SpeedButton1Click);
-    SpeedButton2 = AddToolButton(QStringLiteral("&About"), QStringLiteral("about us"), QStringLiteral("icon_about"),
-                                 &TMainForm::SpeedButton2Click);
-    btnClose = AddToolButton(QStringLiteral("&Exit"), QStringLiteral("close the window"), QStringLiteral("icon_exit"),
-                             &TMainForm::btnCloseClick);
-    connect(btnStart, &QToolButton::clicked, this, [this] { guard_.Run([this] { engine_.btnStartClick(); }); });
-    connect(btnCancel, &QToolButton::clicked, this, [this] { guard_.Run([this] { engine_.btnCancelClick(); }); });
+    SpeedButton2 =
+        AddToolButton(QStringLiteral("SpeedButton2"), QStringLiteral("&About"), QStringLiteral("about us"),
+                      QStringLiteral("icon_about"), &TMainForm::SpeedButton2Click);
+    btnClose =
+        AddToolButton(QStringLiteral("btnClose"), QStringLiteral("&Exit"), QStringLiteral("close the window"),
+                      QStringLiteral("icon_exit"), &TMainForm::btnCloseClick);
+    connect(btnStart, &QToolButton::clicked, this,
+            [this] { guard_.Run([this] { engine_.btnStartClick(); }); });
+    connect(btnCancel, &QToolButton::clicked, this,
+            [this] { guard_.Run([this] { engine_.btnCancelClick(); }); });
     btnCancel->setEnabled(false);
 
     Image1 = new QLabel(Panel1);
@@ -167,18 +172,16 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     FormCreate();
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     // The serial control outlives this window; its events must not reach the dead link.
     comm_.setOnComm({});
     if (MainForm == this) MainForm = nullptr;
 }
 
-QToolButton* TMainForm::AddToolButton(const QString& caption, const QString& tip, const QString& picture,
-                                      void (TMainForm::*handler)())
-{
+QToolButton* TMainForm::AddToolButton(const QString& name, const QString& caption, const QString& tip,
+                                      const QString& picture, void (TMainForm::*handler)()) {
     auto* button = new QToolButton(Panel1);
-    button->setObjectName(caption.mid(1));
+    button->setObjectName(name);
     button->setText(caption);
     button->setToolTip(tip);
     button->setFixedSize(ButtonWidth, ButtonHeight);
@@ -188,13 +191,14 @@ QToolButton* TMainForm::AddToolButton(const QString& caption, const QString& tip
     const QImage image = PictureImage(picture);
     if (!image.isNull()) button->setIcon(QIcon(QPixmap::fromImage(image)));
     button->setFont(CaptionFont(button->font()));
-    if (handler) connect(button, &QToolButton::clicked, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
+    if (handler)
+        connect(button, &QToolButton::clicked, this,
+                [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
     toolButtons_.push_back(button);
     return button;
 }
 
-void TMainForm::LayoutToolbar()
-{
+void TMainForm::LayoutToolbar() {
     int x = ToolbarLeft;
     for (QToolButton* button : toolButtons_) {
         button->move(x, (ToolbarHeight - ButtonHeight) / 2);
@@ -203,21 +207,18 @@ void TMainForm::LayoutToolbar()
     if (Image1) Image1->setGeometry(x, 0, qMax(0, Panel1->width() - x), ToolbarHeight);
 }
 
-bool TMainForm::eventFilter(QObject* watched, QEvent* event)
-{
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Panel1 && event->type() == QEvent::Resize) LayoutToolbar();
     return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::AttachWindows(MainFormWindows windows) { windows_ = std::move(windows); }
 
-int TMainForm::ShowModal(QDialog& dialog)
-{
+int TMainForm::ShowModal(QDialog& dialog) {
     return windows_.showModal ? windows_.showModal(dialog) : dialog.exec();
 }
 
-void TMainForm::FormCreate()
-{
+void TMainForm::FormCreate() {
     // Nothing else uses the work directory, so failing to create it is not worth a word.
     if (!tempDir_.isEmpty()) QDir().mkpath(tempDir_);
     engine_.SetDefaults();
@@ -230,8 +231,7 @@ void TMainForm::FormCreate()
     state().FStartTime = clock_.now();
 }
 
-void TMainForm::FormShow()
-{
+void TMainForm::FormShow() {
     // The version line is not a status message: the scratch line keeps what it held.
     const QString keep = state().FLogText;
     Panel2->SetStatusPanel(0, QStringLiteral("Ver : ") + VersionText());
@@ -239,8 +239,7 @@ void TMainForm::FormShow()
     Panel2->InitStepGrid(false);
 }
 
-void TMainForm::FormActivate()
-{
+void TMainForm::FormActivate() {
     if (splashShown_) return;
     splashShown_ = true;
     splashTimer_.start();
@@ -248,39 +247,33 @@ void TMainForm::FormActivate()
 
 bool TMainForm::FormCloseQuery() { return engine_.FormCloseQuery(); }
 
-void TMainForm::FormClose()
-{
+void TMainForm::FormClose() {
     link_.ClosePort();
     SaveConfig(state(), iniPath_);
 }
 
-void TMainForm::btnSettingClick()
-{
+void TMainForm::btnSettingClick() {
     if (settingClick_) settingClick_();
 }
 
-void TMainForm::btnClearClick()
-{
+void TMainForm::btnClearClick() {
     if (clearClick_) clearClick_();
 }
 
 void TMainForm::btnCloseClick() { close(); }
 
-void TMainForm::SpeedButton1Click()
-{
+void TMainForm::SpeedButton1Click() {
     if (windows_.help) ShowModal(*windows_.help);
 }
 
-void TMainForm::SpeedButton2Click()
-{
+void TMainForm::SpeedButton2Click() {
     if (windows_.aboutVersion) windows_.aboutVersion->setText(QStringLiteral("Ver : ") + VersionText());
     if (windows_.about) ShowModal(*windows_.about);
 }
 
 void TMainForm::Panel2Resize() { Panel2->Panel2Resize(); }
 
-void TMainForm::WMRestoreInstance()
-{
+void TMainForm::WMRestoreInstance() {
     if (isMinimized()) {
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         show();
@@ -292,28 +285,27 @@ void TMainForm::WMRestoreInstance()
     front->activateWindow();
 }
 
-bool TMainForm::event(QEvent* event)
-{
+bool TMainForm::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) FormActivate();
     return QWidget::event(event);
 }
 
-void TMainForm::showEvent(QShowEvent* event)
-{
+void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous()) FormShow();
 }
 
-void TMainForm::closeEvent(QCloseEvent* event)
-{
+void TMainForm::closeEvent(QCloseEvent* event) {
     bool mayClose = false;
     const bool completed = guard_.Run([this, &mayClose] {
         mayClose = FormCloseQuery();
         if (mayClose) FormClose();
     });
     // A failed save keeps the window open, so the unit counter is not lost with the process.
-    if (completed && mayClose) event->accept();
-    else event->ignore();
+    if (completed && mayClose)
+        event->accept();
+    else
+        event->ignore();
 }
 
 void TMainForm::Notice(const QString& text) { boxes_->Notice(this, text); }
@@ -338,24 +330,25 @@ void TMainForm::SetProgressLine(const QString& text) { Panel2->SetProgressLine(t
 void TMainForm::SetProgressBar(int percent) { Panel2->SetProgressBar(percent); }
 void TMainForm::SetSerialBox(const QString& text) { Panel2->SetSerialBox(text); }
 
-QToolButton* TMainForm::Button(ToolButton button) const
-{
+QToolButton* TMainForm::Button(ToolButton button) const {
     switch (button) {
-        case ToolButton::Setting: return btnSetting;
-        case ToolButton::Start: return btnStart;
-        case ToolButton::Clear: return btnClear;
-        case ToolButton::Cancel: return btnCancel;
+        case ToolButton::Setting:
+            return btnSetting;
+        case ToolButton::Start:
+            return btnStart;
+        case ToolButton::Clear:
+            return btnClear;
+        case ToolButton::Cancel:
+            return btnCancel;
     }
     return nullptr;
 }
 
-void TMainForm::SetButtonEnabled(ToolButton button, bool enabled)
-{
+void TMainForm::SetButtonEnabled(ToolButton button, bool enabled) {
     if (QToolButton* b = Button(button)) b->setEnabled(enabled);
 }
 
-bool TMainForm::ButtonEnabled(ToolButton button) const
-{
+bool TMainForm::ButtonEnabled(ToolButton button) const {
     const QToolButton* b = Button(button);
     return b && b->isEnabled();
 }

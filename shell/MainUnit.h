@@ -1,18 +1,17 @@
 // The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
 #pragma once
 
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
 #include "HandlerGuard.h"
 #include "RunEngine.h"
 #include "RunView.h"
 #include "SerialLink.h"
-
-#include <QString>
-#include <QTimer>
-#include <QWidget>
-
-#include <functional>
-#include <memory>
-#include <vector>
 
 class ProgressDisplay;
 class QDialog;
@@ -141,8 +140,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QToolButton* AddToolButton(const QString& caption, const QString& tip, const QString& picture,
-                               void (TMainForm::*handler)());
+    QToolButton* AddToolButton(const QString& name, const QString& caption, const QString& tip,
+                               const QString& picture, void (TMainForm::*handler)());
     QToolButton* Button(ToolButton button) const;
     void LayoutToolbar();
     int ShowModal(QDialog& dialog);

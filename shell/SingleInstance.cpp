@@ -1,16 +1,15 @@
 // The single-instance rule: the first start owns a per-user name, later starts ask it to come forward.
 #include "SingleInstance.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
 #include <QtEndian>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 
 namespace {
@@ -33,8 +32,7 @@ constexpr int ClaimAttempts = 12;
 constexpr int ClaimPauseMs = 25;
 constexpr int ConnectTimeoutMs = 1000;
 
-bool PeerIsSameUser(QLocalSocket* socket)
-{
+bool PeerIsSameUser(QLocalSocket* socket) {
     const qintptr fd = socket->socketDescriptor();
     if (fd < 0) return false;
     ucred cred{};
@@ -45,8 +43,7 @@ bool PeerIsSameUser(QLocalSocket* socket)
 
 }  // namespace
 
-QByteArray MainWindowClass()
-{
+QByteArray MainWindowClass() {
     QByteArray name(ClassNameSize, '\0');
     std::copy(ClassNameGbk.begin(), ClassNameGbk.end(), name.begin());
     return name;
@@ -56,8 +53,7 @@ SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent),
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::InstanceName()
-{
+QString SingleInstance::InstanceName() {
     const QByteArray cls = MainWindowClass();
     const QByteArray text = cls.left(cls.indexOf('\0'));
     return QStringLiteral("korvex-%1-%2").arg(QString::fromLatin1(text.toHex())).arg(geteuid());
@@ -65,8 +61,7 @@ QString SingleInstance::InstanceName()
 
 bool SingleInstance::isListening() const { return server_ && server_->isListening(); }
 
-SingleInstance::Role SingleInstance::Claim()
-{
+SingleInstance::Role SingleInstance::Claim() {
     if (isListening()) return Role::Primary;
     for (int attempt = 0; attempt < ClaimAttempts; ++attempt) {
         // A live owner's name is never removed and taken over: that would leave two owners.
@@ -84,8 +79,7 @@ SingleInstance::Role SingleInstance::Claim()
     return Role::Failed;
 }
 
-QByteArray SingleInstance::EncodeMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
-{
+QByteArray SingleInstance::EncodeMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
     QByteArray bytes(MessageSize, '\0');
     std::copy(std::begin(MessageTag), std::end(MessageTag), bytes.begin());
     qToLittleEndian<quint32>(message, bytes.data() + 4);
@@ -95,8 +89,7 @@ QByteArray SingleInstance::EncodeMessage(std::uint32_t message, std::uint32_t wP
 }
 
 bool SingleInstance::PostInstanceMessage(const QString& name, std::uint32_t message, std::uint32_t wParam,
-                                         std::uint32_t lParam, int timeoutMs)
-{
+                                         std::uint32_t lParam, int timeoutMs) {
     QLocalSocket socket;
     socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(name);
@@ -111,8 +104,7 @@ bool SingleInstance::PostInstanceMessage(const QString& name, std::uint32_t mess
     return true;
 }
 
-void SingleInstance::onNewConnection()
-{
+void SingleInstance::onNewConnection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         // An abstract name carries no file permissions: only the owner's own user may talk to it.
         if (!PeerIsSameUser(socket)) {
@@ -136,8 +128,7 @@ void SingleInstance::onNewConnection()
     }
 }
 
-void SingleInstance::consume(QLocalSocket* socket)
-{
+void SingleInstance::consume(QLocalSocket* socket) {
     if (socket->property("korvexDone").toBool()) {
         socket->readAll();
         return;

@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
 
 class QLocalServer;

@@ -1,4 +1,8 @@
 // Program entry: the single-instance rule, then every window and collaborator created and wired here.
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+
 #include "AboutDlg.h"
 #include "ClearingRun.h"
 #include "ConfigFile.h"
@@ -7,30 +11,27 @@
 #include "PortMap.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
-#include "SettingsFlow.h"
 #include "Settingdlg.h"
+#include "SettingsFlow.h"
 #include "SingleInstance.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
 
-#include <QApplication>
-
-#include <cstdio>
-#include <memory>
-
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
 
     // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
     SingleInstance instance;
     switch (instance.Claim()) {
-        case SingleInstance::Role::Primary: break;
-        case SingleInstance::Role::Secondary: return 0;
+        case SingleInstance::Role::Primary:
+            break;
+        case SingleInstance::Role::Secondary:
+            return 0;
         case SingleInstance::Role::Failed:
-            std::fputs("korvex-calibrator: another start holds the instance name but cannot be reached\n", stderr);
+            std::fputs("korvex-calibrator: another start holds the instance name but cannot be reached\n",
+                       stderr);
             return 1;
     }
 
@@ -69,9 +70,8 @@ int main(int argc, char* argv[])
     MeterPrompt meterPrompt(engine, meterDialogs);
     engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
 
-    QObject::connect(&instance, &SingleInstance::restoreRequested, MainForm, [] {
-        MainForm->guard().Run([] { MainForm->WMRestoreInstance(); });
-    });
+    QObject::connect(&instance, &SingleInstance::restoreRequested, MainForm,
+                     [] { MainForm->guard().Run([] { MainForm->WMRestoreInstance(); }); });
 
     MainForm->show();
     const int code = QApplication::exec();

@@ -1,14 +1,13 @@
 // Tests of Config.Ini: reading the counter and the read-timer period, writing PowerID and Equality.
-#include "AppError.h"
-#include "ConfigFile.h"
-#include "FakeClock.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <limits>
+
+#include "AppError.h"
+#include "ConfigFile.h"
+#include "FakeClock.h"
 
 class TestConfigFile : public QObject {
     Q_OBJECT
@@ -26,27 +25,23 @@ private slots:
     void unwritableFileThrows();
 
 private:
-    static QByteArray ReadAll(const QString& path)
-    {
+    static QByteArray ReadAll(const QString& path) {
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly)) return {};
         return f.readAll();
     }
-    static void WriteAll(const QString& path, const QByteArray& bytes)
-    {
+    static void WriteAll(const QString& path, const QByteArray& bytes) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(f.write(bytes), bytes.size());
     }
 };
 
-void TestConfigFile::exeDirEndsInSlash()
-{
+void TestConfigFile::exeDirEndsInSlash() {
     QCOMPARE(ExeDir(), QCoreApplication::applicationDirPath() + QLatin1Char('/'));
 }
 
-void TestConfigFile::load_data()
-{
+void TestConfigFile::load_data() {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("counter");
@@ -55,13 +50,18 @@ void TestConfigFile::load_data()
     QTest::newRow("no file") << false << QByteArray() << 1 << 500;
     QTest::newRow("empty file") << true << QByteArray() << 1 << 500;
     QTest::newRow("other section only") << true << QByteArray("[Ports]\r\nPowerID=9\r\n") << 1 << 500;
-    QTest::newRow("41 with Equality 1") << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=1\r\n") << 42 << 500;
-    QTest::newRow("41 with Equality 0") << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=0\r\n") << 41 << 500;
+    QTest::newRow("41 with Equality 1")
+        << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=1\r\n") << 42 << 500;
+    QTest::newRow("41 with Equality 0")
+        << true << QByteArray("[Config]\r\nPowerID=41\r\nEquality=0\r\n") << 41 << 500;
     QTest::newRow("hex 0x10") << true << QByteArray("[Config]\r\nPowerID=0x10\r\n") << 16 << 500;
     QTest::newRow("not a number") << true << QByteArray("[Config]\r\nPowerID=abc\r\n") << 1 << 500;
-    QTest::newRow("Equality 2 is true") << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=2\r\n") << 6 << 500;
-    QTest::newRow("Equality yes is false") << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=yes\r\n") << 5 << 500;
-    QTest::newRow("names ignore case") << true << QByteArray("[CONFIG]\r\npowerid=7\r\nINTERVAL=900\r\n") << 7 << 900;
+    QTest::newRow("Equality 2 is true")
+        << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=2\r\n") << 6 << 500;
+    QTest::newRow("Equality yes is false")
+        << true << QByteArray("[Config]\r\nPowerID=5\r\nEquality=yes\r\n") << 5 << 500;
+    QTest::newRow("names ignore case")
+        << true << QByteArray("[CONFIG]\r\npowerid=7\r\nINTERVAL=900\r\n") << 7 << 900;
     QTest::newRow("Interval 800") << true << QByteArray("[Config]\r\nInterval=800\r\n") << 1 << 800;
     QTest::newRow("Interval 0") << true << QByteArray("[Config]\r\nInterval=0\r\n") << 1 << 500;
     QTest::newRow("Interval negative") << true << QByteArray("[Config]\r\nInterval=-20\r\n") << 1 << 500;
@@ -70,12 +70,11 @@ void TestConfigFile::load_data()
     QTest::newRow("Interval 1") << true << QByteArray("[Config]\r\nInterval=1\r\n") << 1 << 1;
     QTest::newRow("Interval garbage") << true << QByteArray("[Config]\r\nInterval=fast\r\n") << 1 << 500;
     QTest::newRow("counter wraps at the top")
-        << true << QByteArray("[Config]\r\nPowerID=2147483647\r\nEquality=1\r\n") << std::numeric_limits<int>::min()
-        << 500;
+        << true << QByteArray("[Config]\r\nPowerID=2147483647\r\nEquality=1\r\n")
+        << std::numeric_limits<int>::min() << 500;
 }
 
-void TestConfigFile::load()
-{
+void TestConfigFile::load() {
     QFETCH(bool, exists);
     QFETCH(QByteArray, content);
     QFETCH(int, counter);
@@ -100,22 +99,25 @@ void TestConfigFile::load()
     if (exists) QCOMPARE(ReadAll(ini), content);
 }
 
-void TestConfigFile::save_data()
-{
+void TestConfigFile::save_data() {
     QTest::addColumn<int>("counter");
     QTest::addColumn<uint>("readSerial");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("supply without serial") << 43 << 0u << QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n");
-    QTest::newRow("supply carried the counter") << 42 << 42u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=1\r\n");
-    QTest::newRow("supply carried another number") << 42 << 17u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=0\r\n");
-    QTest::newRow("above 16 bits compares whole") << 70000 << 70000u << QByteArray("[Config]\r\nPowerID=70000\r\nEquality=1\r\n");
-    QTest::newRow("low 16 bits alone do not match") << 65578 << 42u << QByteArray("[Config]\r\nPowerID=65578\r\nEquality=0\r\n");
+    QTest::newRow("supply without serial")
+        << 43 << 0u << QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n");
+    QTest::newRow("supply carried the counter")
+        << 42 << 42u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=1\r\n");
+    QTest::newRow("supply carried another number")
+        << 42 << 17u << QByteArray("[Config]\r\nPowerID=42\r\nEquality=0\r\n");
+    QTest::newRow("above 16 bits compares whole")
+        << 70000 << 70000u << QByteArray("[Config]\r\nPowerID=70000\r\nEquality=1\r\n");
+    QTest::newRow("low 16 bits alone do not match")
+        << 65578 << 42u << QByteArray("[Config]\r\nPowerID=65578\r\nEquality=0\r\n");
     QTest::newRow("negative counter") << -3 << 0u << QByteArray("[Config]\r\nPowerID=-3\r\nEquality=0\r\n");
 }
 
-void TestConfigFile::save()
-{
+void TestConfigFile::save() {
     QFETCH(int, counter);
     QFETCH(uint, readSerial);
     QFETCH(QByteArray, expected);
@@ -129,8 +131,7 @@ void TestConfigFile::save()
     QCOMPARE(ReadAll(ini), expected);
 }
 
-void TestConfigFile::saveWithoutFileWritesThreeLines()
-{
+void TestConfigFile::saveWithoutFileWritesThreeLines() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
     FakeClock clock;
@@ -141,11 +142,12 @@ void TestConfigFile::saveWithoutFileWritesThreeLines()
     QCOMPARE(ReadAll(ini), QByteArray("[Config]\r\nPowerID=1\r\nEquality=0\r\n"));
 }
 
-void TestConfigFile::saveKeepsOtherLinesByteForByte()
-{
+void TestConfigFile::saveKeepsOtherLinesByteForByte() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
-    WriteAll(ini, "[Ports]\r\nCOM1=/dev/pts/3\r\n[Config]\r\nPowerID=5\r\nInterval=800\r\nEquality=1\r\n; note\r\n");
+    WriteAll(
+        ini,
+        "[Ports]\r\nCOM1=/dev/pts/3\r\n[Config]\r\nPowerID=5\r\nInterval=800\r\nEquality=1\r\n; note\r\n");
 
     FakeClock clock;
     auto timer = clock.createTimer();
@@ -156,11 +158,11 @@ void TestConfigFile::saveKeepsOtherLinesByteForByte()
 
     SaveConfig(state, ini);
     QCOMPARE(ReadAll(ini),
-             QByteArray("[Ports]\r\nCOM1=/dev/pts/3\r\n[Config]\r\nPowerID=6\r\nInterval=800\r\nEquality=0\r\n; note\r\n"));
+             QByteArray("[Ports]\r\nCOM1=/dev/pts/"
+                        "3\r\n[Config]\r\nPowerID=6\r\nInterval=800\r\nEquality=0\r\n; note\r\n"));
 }
 
-void TestConfigFile::equalityMovesTheNextStartOn()
-{
+void TestConfigFile::equalityMovesTheNextStartOn() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
     TRunState state;
@@ -175,8 +177,7 @@ void TestConfigFile::equalityMovesTheNextStartOn()
     QCOMPARE(next.FUnitCounter, 43);
 }
 
-void TestConfigFile::unwritableFileThrows_data()
-{
+void TestConfigFile::unwritableFileThrows_data() {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<bool>("makeDirectory");
     // Paths no user can write to, root included: a directory in the file's place, and a file in
@@ -185,15 +186,16 @@ void TestConfigFile::unwritableFileThrows_data()
     QTest::newRow("a file in the way") << QStringLiteral("plain/Config.Ini") << false;
 }
 
-void TestConfigFile::unwritableFileThrows()
-{
+void TestConfigFile::unwritableFileThrows() {
     QFETCH(QString, relative);
     QFETCH(bool, makeDirectory);
 
     QTemporaryDir dir;
     const QString ini = dir.filePath(relative);
-    if (makeDirectory) QVERIFY(QDir().mkpath(ini));
-    else WriteAll(dir.filePath(QStringLiteral("plain")), "x");
+    if (makeDirectory)
+        QVERIFY(QDir().mkpath(ini));
+    else
+        WriteAll(dir.filePath(QStringLiteral("plain")), "x");
 
     TRunState state;
     state.FUnitCounter = 9;

@@ -1,16 +1,14 @@
 // Saves a picture of the main window as it looks after start-up, for the documentation.
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
 #include "FakeSerialControl.h"
 #include "MainUnit.h"
 #include "QtClock.h"
 
-#include <QApplication>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <cstdio>
-
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: grab_MainWindow <output.png>\n");

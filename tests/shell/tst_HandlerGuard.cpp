@@ -1,11 +1,11 @@
-// Tests of the general error handler: a raised error ends its handler, is shown once, and the program goes on.
+// Tests of the general error handler: a raised error ends its handler, is shown once, and the program goes
+// on.
+#include <QtTest>
+#include <stdexcept>
+
 #include "AppError.h"
 #include "FakeClock.h"
 #include "HandlerGuard.h"
-
-#include <QtTest>
-
-#include <stdexcept>
 
 class TestHandlerGuard : public QObject {
     Q_OBJECT
@@ -17,8 +17,7 @@ private slots:
     void timerTickErrorIsShownAndTimerGoesOn();
 };
 
-void TestHandlerGuard::errorEndsHandler_data()
-{
+void TestHandlerGuard::errorEndsHandler_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("shown");
     QTest::newRow("nothing raised") << 0 << QString();
@@ -28,8 +27,7 @@ void TestHandlerGuard::errorEndsHandler_data()
     QTest::newRow("anything else") << 4 << QStringLiteral("Unknown error");
 }
 
-void TestHandlerGuard::errorEndsHandler()
-{
+void TestHandlerGuard::errorEndsHandler() {
     QFETCH(int, kind);
     QFETCH(QString, shown);
 
@@ -39,11 +37,16 @@ void TestHandlerGuard::errorEndsHandler()
     const bool completed = guard.Run([&] {
         steps << QStringLiteral("before");
         switch (kind) {
-            case 1: throw AppError(QStringLiteral("'12a' is not a valid integer value"));
-            case 2: throw AppError(QStringLiteral("Unable to write to /x/Config.Ini"));
-            case 3: throw std::runtime_error("bad thing");
-            case 4: throw 42;
-            default: break;
+            case 1:
+                throw AppError(QStringLiteral("'12a' is not a valid integer value"));
+            case 2:
+                throw AppError(QStringLiteral("Unable to write to /x/Config.Ini"));
+            case 3:
+                throw std::runtime_error("bad thing");
+            case 4:
+                throw 42;
+            default:
+                break;
         }
         steps << QStringLiteral("after");
     });
@@ -58,8 +61,7 @@ void TestHandlerGuard::errorEndsHandler()
     QCOMPARE(errors.size(), shown.isEmpty() ? 0 : 1);
 }
 
-void TestHandlerGuard::wrappedHandlerIsGuardedWhenCalled()
-{
+void TestHandlerGuard::wrappedHandlerIsGuardedWhenCalled() {
     QStringList errors;
     HandlerGuard guard([&errors](const QString& text) { errors << text; });
     int calls = 0;
@@ -71,11 +73,11 @@ void TestHandlerGuard::wrappedHandlerIsGuardedWhenCalled()
     handler();
     handler();
     QCOMPARE(calls, 2);
-    QCOMPARE(errors, (QStringList{QStringLiteral("Unable to write to /y"), QStringLiteral("Unable to write to /y")}));
+    QCOMPARE(errors,
+             (QStringList{QStringLiteral("Unable to write to /y"), QStringLiteral("Unable to write to /y")}));
 }
 
-void TestHandlerGuard::timerTickErrorIsShownAndTimerGoesOn()
-{
+void TestHandlerGuard::timerTickErrorIsShownAndTimerGoesOn() {
     QStringList errors;
     HandlerGuard guard([&errors](const QString& text) { errors << text; });
     FakeClock inner;

@@ -1,4 +1,13 @@
 // Tests of the main window: creation, the version line, the splash, the close sequence and its guard.
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <deque>
+#include <memory>
+
 #include "AboutDlg.h"
 #include "AppError.h"
 #include "ClearingRun.h"
@@ -7,16 +16,6 @@
 #include "MainUnit.h"
 #include "ProgressDisplay.h"
 #include "SettingsFlow.h"
-
-#include <QDialog>
-#include <QFile>
-#include <QLabel>
-#include <QTemporaryDir>
-#include <QToolButton>
-#include <QtTest>
-
-#include <deque>
-#include <memory>
 
 namespace {
 
@@ -39,8 +38,7 @@ public:
     // Runs for every box, as a modal box would while it is up.
     std::function<void()> whileShown;
 
-    QStringList texts(const QString& kind) const
-    {
+    QStringList texts(const QString& kind) const {
         QStringList out;
         for (const Box& b : boxes)
             if (b.kind == kind) out << b.text;
@@ -48,13 +46,11 @@ public:
     }
 
 private:
-    void box(const char* kind, const QString& text)
-    {
+    void box(const char* kind, const QString& text) {
         boxes.push_back({QString::fromLatin1(kind), text});
         if (whileShown) whileShown();
     }
-    BoxAnswer ask(const char* kind, const QString& text)
-    {
+    BoxAnswer ask(const char* kind, const QString& text) {
         box(kind, text);
         if (answers.empty()) return BoxAnswer::Yes;
         const BoxAnswer a = answers.front();
@@ -66,8 +62,7 @@ private:
 // Notes, at the moment the port is closed, whether Config.Ini was already there.
 class OrderedSerialControl : public FakeSerialControl {
 public:
-    bool setPortOpen(bool open) override
-    {
+    bool setPortOpen(bool open) override {
         if (!open && portOpen()) iniExistedAtClose = QFile::exists(iniPath);
         return FakeSerialControl::setPortOpen(open);
     }
@@ -89,8 +84,7 @@ public:
     QString baud = QStringLiteral("9600");
 };
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -134,8 +128,7 @@ private:
     RecordingBoxes* boxes_ = nullptr;
 };
 
-void TestMainWindow::init()
-{
+void TestMainWindow::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     ini_ = dir_->filePath(QStringLiteral("Config.Ini"));
     clockHolder_ = std::make_unique<FakeClock>();
@@ -147,8 +140,7 @@ void TestMainWindow::init()
     comm_->iniPath = ini_;
 }
 
-void TestMainWindow::cleanup()
-{
+void TestMainWindow::cleanup() {
     form_.reset();
     boxesHolder_.reset();
     commHolder_.reset();
@@ -156,8 +148,7 @@ void TestMainWindow::cleanup()
     dir_.reset();
 }
 
-TMainForm& TestMainWindow::makeForm()
-{
+TMainForm& TestMainWindow::makeForm() {
     MainFormParts parts;
     parts.comm = comm_;
     parts.clock = clock_;
@@ -168,23 +159,28 @@ TMainForm& TestMainWindow::makeForm()
     return *form_;
 }
 
-void TestMainWindow::toolbar_data()
-{
+void TestMainWindow::toolbar_data() {
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("tip");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("btnSetting") << 0 << "&Setting" << "setting comm" << true;
-    QTest::newRow("btnStart") << 1 << "&Calibrate" << "calibrate powersupply value" << true;
-    QTest::newRow("btnClear") << 2 << "&Reset" << "clear the value" << true;
-    QTest::newRow("btnCancel") << 3 << "&Abort" << "undo" << false;
-    QTest::newRow("SpeedButton1") << 4 << "&Help" << "help contents" << true;
-    QTest::newRow("SpeedButton2") << 5 << "&About" << "about us" << true;
-    QTest::newRow("btnClose") << 6 << "&Exit" << "close the window" << true;
+    QTest::newRow("btnSetting") << 0 << "&Setting"
+                                << "setting comm" << true;
+    QTest::newRow("btnStart") << 1 << "&Calibrate"
+                              << "calibrate powersupply value" << true;
+    QTest::newRow("btnClear") << 2 << "&Reset"
+                              << "clear the value" << true;
+    QTest::newRow("btnCancel") << 3 << "&Abort"
+                               << "undo" << false;
+    QTest::newRow("SpeedButton1") << 4 << "&Help"
+                                  << "help contents" << true;
+    QTest::newRow("SpeedButton2") << 5 << "&About"
+                                  << "about us" << true;
+    QTest::newRow("btnClose") << 6 << "&Exit"
+                              << "close the window" << true;
 }
 
-void TestMainWindow::toolbar()
-{
+void TestMainWindow::toolbar() {
     QFETCH(int, index);
     QFETCH(QString, caption);
     QFETCH(QString, tip);
@@ -207,8 +203,7 @@ void TestMainWindow::toolbar()
     QVERIFY2(b->geometry().right() < next->geometry().left(), qPrintable(caption));
 }
 
-void TestMainWindow::windowFrame()
-{
+void TestMainWindow::windowFrame() {
     TMainForm& w = makeForm();
     QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Power Calibrator"));
     QCOMPARE(w.size(), QSize(836, 653));
@@ -225,8 +220,7 @@ void TestMainWindow::windowFrame()
     QCOMPARE(w.Panel2->geometry(), QRect(0, 41, w.width(), w.height() - 41));
 }
 
-void TestMainWindow::creation_data()
-{
+void TestMainWindow::creation_data() {
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<int>("counter");
     QTest::addColumn<int>("interval");
@@ -236,8 +230,7 @@ void TestMainWindow::creation_data()
     QTest::newRow("period 0") << QByteArray("[Config]\r\nInterval=0\r\n") << 1 << 500;
 }
 
-void TestMainWindow::creation()
-{
+void TestMainWindow::creation() {
     QFETCH(QByteArray, config);
     QFETCH(int, counter);
     QFETCH(int, interval);
@@ -269,8 +262,7 @@ void TestMainWindow::creation()
     if (!config.isEmpty()) QCOMPARE(ReadAll(ini_), config);
 }
 
-void TestMainWindow::existingTempIsLeftAlone()
-{
+void TestMainWindow::existingTempIsLeftAlone() {
     const QString temp = dir_->filePath(QStringLiteral("Temp"));
     QVERIFY(QDir().mkpath(temp));
     QFile keep(temp + QStringLiteral("/keep.txt"));
@@ -282,8 +274,7 @@ void TestMainWindow::existingTempIsLeftAlone()
     QCOMPARE(ReadAll(temp + QStringLiteral("/keep.txt")), QByteArray("x"));
 }
 
-void TestMainWindow::versionLine()
-{
+void TestMainWindow::versionLine() {
     QCOMPARE(VersionText(), QStringLiteral("1.1.0.19"));
 
     TMainForm& w = makeForm();
@@ -315,16 +306,14 @@ namespace {
 class ActivationCounter : public QObject {
 public:
     int count = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
+    bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::WindowActivate) ++count;
         return false;
     }
 };
 }  // namespace
 
-void TestMainWindow::splashOnlyOnFirstActivation()
-{
+void TestMainWindow::splashOnlyOnFirstActivation() {
     TMainForm& w = makeForm();
     ActivationCounter activations;
     w.installEventFilter(&activations);
@@ -384,8 +373,7 @@ void TestMainWindow::splashOnlyOnFirstActivation()
     QCOMPARE(boxes_->boxes.size(), std::size_t(1));
 }
 
-void TestMainWindow::closeWritesConfigAfterClosingPort()
-{
+void TestMainWindow::closeWritesConfigAfterClosingPort() {
     TMainForm& w = makeForm();
     w.show();
     QVERIFY(w.link().OpenPort(1, 9600));
@@ -401,8 +389,7 @@ void TestMainWindow::closeWritesConfigAfterClosingPort()
     QVERIFY(boxes_->boxes.empty());
 }
 
-void TestMainWindow::closeDuringRun_data()
-{
+void TestMainWindow::closeDuringRun_data() {
     QTest::addColumn<QString>("run");
     QTest::addColumn<bool>("closes");
     QTest::newRow("idle") << "idle" << true;
@@ -411,8 +398,7 @@ void TestMainWindow::closeDuringRun_data()
     QTest::newRow("clearing") << "clearing" << true;
 }
 
-void TestMainWindow::closeDuringRun()
-{
+void TestMainWindow::closeDuringRun() {
     QFETCH(QString, run);
     QFETCH(bool, closes);
 
@@ -454,8 +440,7 @@ void TestMainWindow::closeDuringRun()
     }
 }
 
-void TestMainWindow::unwritableConfigKeepsWindowOpen()
-{
+void TestMainWindow::unwritableConfigKeepsWindowOpen() {
     // A directory in the file's place cannot be replaced by a file, whoever runs the test.
     QVERIFY(QDir().mkpath(ini_));
     TMainForm& w = makeForm();
@@ -478,8 +463,7 @@ void TestMainWindow::unwritableConfigKeepsWindowOpen()
     QCOMPARE(ReadAll(ini_), QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n"));
 }
 
-void TestMainWindow::failedConversionInAClickIsShownAndEndsIt()
-{
+void TestMainWindow::failedConversionInAClickIsShownAndEndsIt() {
     TMainForm& w = makeForm();
     FixedSettings settings;
     settings.baud = QStringLiteral("abc");
@@ -505,8 +489,7 @@ void TestMainWindow::failedConversionInAClickIsShownAndEndsIt()
     QVERIFY(w.btnClear->isEnabled());
 }
 
-void TestMainWindow::restoreInstance()
-{
+void TestMainWindow::restoreInstance() {
     TMainForm& w = makeForm();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));

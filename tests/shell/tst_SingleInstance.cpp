@@ -1,5 +1,8 @@
 // Tests of the single-instance rule: in-process over private names, and with real program starts.
-#include "SingleInstance.h"
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,27 +11,24 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "SingleInstance.h"
+
 namespace {
 
 // A name no other test or running program uses.
-QString PrivateName(const char* tag)
-{
-    return QStringLiteral("korvex-test-%1-%2-%3").arg(getpid()).arg(QLatin1String(tag)).arg(QDateTime::currentMSecsSinceEpoch());
+QString PrivateName(const char* tag) {
+    return QStringLiteral("korvex-test-%1-%2-%3")
+        .arg(getpid())
+        .arg(QLatin1String(tag))
+        .arg(QDateTime::currentMSecsSinceEpoch());
 }
 
-bool SendRaw(const QString& name, const QByteArray& bytes)
-{
+bool SendRaw(const QString& name, const QByteArray& bytes) {
     QLocalSocket socket;
     socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(name);
@@ -70,8 +70,7 @@ private:
     std::vector<std::unique_ptr<QTemporaryDir>> dirs_;
 };
 
-void TestSingleInstance::initTestCase()
-{
+void TestSingleInstance::initTestCase() {
     exe_ = QStringLiteral(KORVEX_EXE);
     QVERIFY2(QFile::exists(exe_), qPrintable(exe_));
     // A calibrator the user left running would own the real name and spoil the program tests.
@@ -81,8 +80,7 @@ void TestSingleInstance::initTestCase()
     QVERIFY2(!probe.waitForConnected(200), "a calibrator of this user is already running");
 }
 
-void TestSingleInstance::cleanup()
-{
+void TestSingleInstance::cleanup() {
     for (auto& p : processes_) {
         if (p->state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(p->processId()), SIGKILL);
@@ -93,8 +91,7 @@ void TestSingleInstance::cleanup()
     dirs_.clear();
 }
 
-QString TestSingleInstance::makeCopy(const QString& dir) const
-{
+QString TestSingleInstance::makeCopy(const QString& dir) const {
     const QString target = dir + QStringLiteral("/korvex-calibrator");
     // A hard link keeps the executable's own directory (symbolic links would be resolved).
     if (::link(QFile::encodeName(exe_).constData(), QFile::encodeName(target).constData()) != 0)
@@ -102,8 +99,7 @@ QString TestSingleInstance::makeCopy(const QString& dir) const
     return target;
 }
 
-QProcess* TestSingleInstance::start(const QString& dir)
-{
+QProcess* TestSingleInstance::start(const QString& dir) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -117,17 +113,18 @@ QProcess* TestSingleInstance::start(const QString& dir)
     return raw;
 }
 
-bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir)
-{
+bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir) {
     // Only the instance that owns the name goes on to create its work directory.
     return QTest::qWaitFor(
-        [&] { return QFileInfo(dir + QStringLiteral("/Temp")).isDir() || process->state() == QProcess::NotRunning; },
-        20000) &&
+               [&] {
+                   return QFileInfo(dir + QStringLiteral("/Temp")).isDir() ||
+                          process->state() == QProcess::NotRunning;
+               },
+               20000) &&
            process->state() == QProcess::Running;
 }
 
-void TestSingleInstance::secondClaimAsksTheFirst()
-{
+void TestSingleInstance::secondClaimAsksTheFirst() {
     const QString name = PrivateName("claim");
     SingleInstance first(name);
     QSignalSpy restored(&first, &SingleInstance::restoreRequested);
@@ -148,12 +145,12 @@ void TestSingleInstance::secondClaimAsksTheFirst()
     QCOMPARE(next.Claim(), SingleInstance::Role::Primary);
 }
 
-void TestSingleInstance::onlyTheRestoreMessageCounts_data()
-{
+void TestSingleInstance::onlyTheRestoreMessageCounts_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("restores");
     QTest::newRow("restore") << SingleInstance::EncodeMessage(0x7EA, 0, 0) << 1;
-    QTest::newRow("restore with trailing bytes") << SingleInstance::EncodeMessage(0x7EA, 0, 0) + QByteArray(50, 'z') << 1;
+    QTest::newRow("restore with trailing bytes")
+        << SingleInstance::EncodeMessage(0x7EA, 0, 0) + QByteArray(50, 'z') << 1;
     QTest::newRow("other message") << SingleInstance::EncodeMessage(0x7EB, 0, 0) << 0;
     QTest::newRow("wParam set") << SingleInstance::EncodeMessage(0x7EA, 1, 0) << 0;
     QTest::newRow("lParam set") << SingleInstance::EncodeMessage(0x7EA, 0, 0x80000000u) << 0;
@@ -166,8 +163,7 @@ void TestSingleInstance::onlyTheRestoreMessageCounts_data()
     QTest::newRow("text") << QByteArray("WM_RESTORE_INSTANCE\n") << 0;
 }
 
-void TestSingleInstance::onlyTheRestoreMessageCounts()
-{
+void TestSingleInstance::onlyTheRestoreMessageCounts() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, restores);
 
@@ -184,8 +180,7 @@ void TestSingleInstance::onlyTheRestoreMessageCounts()
     QVERIFY(owner.isListening());
 }
 
-void TestSingleInstance::silentConnectionIsDropped()
-{
+void TestSingleInstance::silentConnectionIsDropped() {
     SingleInstance owner(PrivateName("silent"));
     QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
     QLocalSocket idle;
@@ -197,8 +192,7 @@ void TestSingleInstance::silentConnectionIsDropped()
     QTRY_COMPARE_WITH_TIMEOUT(idle.state(), QLocalSocket::UnconnectedState, 6000);
 }
 
-void TestSingleInstance::otherUserIsRefused()
-{
+void TestSingleInstance::otherUserIsRefused() {
     if (geteuid() != 0) QSKIP("needs root to connect as another user");
     SingleInstance owner(PrivateName("peer"));
     QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
@@ -232,8 +226,7 @@ void TestSingleInstance::otherUserIsRefused()
     QCOMPARE(restored.size(), 1);
 }
 
-void TestSingleInstance::secondStartEndsAtOnce()
-{
+void TestSingleInstance::secondStartEndsAtOnce() {
     dirs_.push_back(std::make_unique<QTemporaryDir>());
     const QString firstDir = dirs_.back()->path();
     dirs_.push_back(std::make_unique<QTemporaryDir>());
@@ -251,8 +244,7 @@ void TestSingleInstance::secondStartEndsAtOnce()
     QCOMPARE(first->state(), QProcess::Running);
 }
 
-void TestSingleInstance::startAfterKilledInstance()
-{
+void TestSingleInstance::startAfterKilledInstance() {
     dirs_.push_back(std::make_unique<QTemporaryDir>());
     const QString killedDir = dirs_.back()->path();
     dirs_.push_back(std::make_unique<QTemporaryDir>());
@@ -276,8 +268,7 @@ void TestSingleInstance::startAfterKilledInstance()
     QCOMPARE(next->state(), QProcess::Running);
 }
 
-void TestSingleInstance::twentySimultaneousStartsLeaveOne()
-{
+void TestSingleInstance::twentySimultaneousStartsLeaveOne() {
     constexpr int Starts = 20;
     QStringList folders;
     QList<QProcess*> started;
@@ -302,7 +293,8 @@ void TestSingleInstance::twentySimultaneousStartsLeaveOne()
         QProcess* p = started[i];
         const bool hasTemp = QFileInfo(folders[i] + QStringLiteral("/Temp")).isDir();
         if (p->state() == QProcess::Running) {
-            QVERIFY(QTest::qWaitFor([&] { return QFileInfo(folders[i] + QStringLiteral("/Temp")).isDir(); }, 20000));
+            QVERIFY(QTest::qWaitFor([&] { return QFileInfo(folders[i] + QStringLiteral("/Temp")).isDir(); },
+                                    20000));
             ++owners;
         } else {
             QCOMPARE(p->exitStatus(), QProcess::NormalExit);
@@ -313,8 +305,7 @@ void TestSingleInstance::twentySimultaneousStartsLeaveOne()
     QCOMPARE(owners, 1);
 }
 
-void TestSingleInstance::garbageDoesNotHurtTheRunningProgram()
-{
+void TestSingleInstance::garbageDoesNotHurtTheRunningProgram() {
     dirs_.push_back(std::make_unique<QTemporaryDir>());
     const QString ownerDir = dirs_.back()->path();
     dirs_.push_back(std::make_unique<QTemporaryDir>());
