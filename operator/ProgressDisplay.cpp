@@ -183,26 +183,26 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     setPalette(sky);
 
     auto* progressLabel = new QLabel(QStringLiteral("Progress"), this);
-    progressLabel->setGeometry(8, 8, 80, 20);
+    progressLabel->setGeometry(8, 8, 96, 20);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    ProgressBar1->setGeometry(92, 8, 300, 20);
+    ProgressBar1->setGeometry(108, 8, 300, 20);
 
     auto* stepLabel = new QLabel(QStringLiteral("Testing Step"), this);
-    stepLabel->setGeometry(8, 32, 80, 20);
+    stepLabel->setGeometry(8, 32, 96, 20);
     Edit1 = new QLineEdit(this);
     Edit1->setReadOnly(true);
-    Edit1->setGeometry(92, 32, 300, 20);
+    Edit1->setGeometry(108, 32, 300, 20);
 
     auto* serialLabel = new QLabel(QStringLiteral("Serial No."), this);
-    serialLabel->setGeometry(8, 56, 80, 20);
+    serialLabel->setGeometry(8, 56, 96, 20);
     EditSerial = new QLineEdit(this);
     EditSerial->setReadOnly(true);
-    EditSerial->setGeometry(92, 56, 150, 20);
+    EditSerial->setGeometry(108, 56, 150, 20);
 
     Label4 = new QLabel(this);
-    Label4->setGeometry(410, 20, 160, 40);
+    Label4->setGeometry(426, 20, 160, 40);
 
     Image3 = new QLabel(this);
     Image3->setScaledContents(true);

@@ -12,7 +12,9 @@ cp "$build/shell/korvex-calibrator" "$rundir/"
 simlog=$(mktemp)
 "$build/tools/psu-sim" "$@" > >(tee "$simlog") &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true; rm -f "$simlog"' EXIT
+cleanup() { kill "$sim" 2>/dev/null || true; rm -f "$simlog"; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 pty=
 for _ in $(seq 1 50); do
@@ -27,8 +29,8 @@ fi
 
 # Keep the counter and the other keys of an earlier run; only the port mapping is renewed.
 ini=$rundir/Config.Ini
-if [ -f "$ini" ] && grep -q '^\[Ports\]' "$ini"; then
-  sed -i "/^\[Ports\]/,/^\[/ s|^COM1=.*|COM1=$pty|" "$ini"
+if [ -f "$ini" ] && grep -q '^COM1=' "$ini"; then
+  sed -i "s|^COM1=.*|COM1=$pty\r|" "$ini"
 else
   printf '[Ports]\r\nCOM1=%s\r\n' "$pty" >> "$ini"
 fi
