@@ -1,0 +1,258 @@
+// One whole calibration through the real main window and its dialogs against the simulated supply,
+// the operator played by the test: Setting, Calibrate, and at each point the level the supply's
+// multimeter would show. With KORVEX_SCREENSHOT_DIR set, the windows are also saved as pictures.
+#include "MainUnit.h"
+#include "MeterPrompt.h"
+#include "ModalAnswerer.h"
+#include "PortMap.h"
+#include "ProgressDisplay.h"
+#include "QtClock.h"
+#include "QtSerialControl.h"
+#include "Settingdlg.h"
+#include "SettingsFlow.h"
+#include "Unit3.h"
+#include "ValueDlg.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr int Points = 7;
+
+// What the operator saw and did at one calibration point.
+struct PointSeen {
+    int picture = 0;
+    QString prompt;
+    QString unit;       // the value dialog's "(V)" or "(A)"
+    QString entryText;  // what the value dialog's entry held when it came up
+    QString meter;      // the simulator's METER line the reading was taken from
+};
+
+QStringList LinesStartingWith(const QString& output, const QString& head)
+{
+    QStringList out;
+    for (const QString& line : output.split(QLatin1Char('\n')))
+        if (line.startsWith(head)) out << line.trimmed();
+    return out;
+}
+
+QString CellText(const QTableWidget* grid, int row, int column)
+{
+    const QTableWidgetItem* item = grid->item(row, column);
+    return item ? item->text() : QString();
+}
+
+}  // namespace
+
+class TestGuiCalibration : public QObject {
+    Q_OBJECT
+
+private slots:
+    void wholeCalibrationThroughTheWindows();
+
+private:
+    void shoot(QWidget* window, const QString& name);
+
+    QString shotDir_;
+};
+
+void TestGuiCalibration::shoot(QWidget* window, const QString& name)
+{
+    if (shotDir_.isEmpty()) return;
+    QVERIFY(QDir().mkpath(shotDir_));
+    const QString path = QDir(shotDir_).filePath(name);
+    QVERIFY2(window->grab().save(path), qPrintable(path));
+}
+
+void TestGuiCalibration::wholeCalibrationThroughTheWindows()
+{
+    shotDir_ = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+
+    QProcess sim;
+    QString simOutput;
+    sim.setProgram(QStringLiteral(PSU_SIM));
+    // A supply without a serial number: it receives the unit counter of Config.Ini.
+    sim.setArguments({QStringLiteral("--serial"), QStringLiteral("none")});
+    sim.start();
+    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+    QString ptyPath;
+    while (ptyPath.isEmpty() && sim.waitForReadyRead(5000)) {
+        simOutput += QString::fromLatin1(sim.readAllStandardOutput());
+        const QStringList pty = LinesStartingWith(simOutput, QStringLiteral("PTY "));
+        if (!pty.isEmpty()) ptyPath = pty.first().mid(4);
+    }
+    QVERIFY2(!ptyPath.isEmpty(), "the simulator named no pseudo-terminal");
+    connect(&sim, &QProcess::readyReadStandardOutput, this,
+            [&] { simOutput += QString::fromLatin1(sim.readAllStandardOutput()); });
+    auto meterLines = [&] { return LinesStartingWith(simOutput, QStringLiteral("METER ")); };
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Config]\r\nPowerID=4711\r\nEquality=0\r\n[Ports]\r\nCOM1=" + ptyPath.toLocal8Bit() + "\r\n");
+    }
+
+    // Wired as the program wires them, without the splash, help and about windows.
+    QtClock clock;
+    QtSerialControl comm([ini](int port) { return PortDevicePath(port, ini); });
+    MainFormParts parts;
+    parts.comm = &comm;
+    parts.clock = &clock;
+    parts.iniPath = ini;
+    parts.tempDir = dir.filePath(QStringLiteral("Temp"));
+    TMainForm form(parts);
+    RunEngine& engine = form.engine();
+    auto* settings = new TFormSetting(&form);
+    form.setSettingClick([&engine, settings] { btnSettingClick(engine, *settings); });
+    auto* form3 = new TForm3(&form);
+    WindowMeterDialogs meterDialogs(*form3, &form);
+    MeterPrompt meterPrompt(engine, meterDialogs);
+    engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    ModalAnswerer answer;
+    answer.then([&](QWidget* w) {
+        auto* dialog = qobject_cast<TFormSetting*>(w);
+        if (!dialog) {
+            ++answer.unexpected;
+            w->close();
+            return;
+        }
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.btnSetting, Qt::LeftButton);
+    QVERIFY(answer.done());
+    QCOMPARE(answer.unexpected, 0);
+    QCOMPARE(comm.devicePath(), ptyPath);
+    QVERIFY(form.btnStart->isEnabled());
+
+    std::vector<PointSeen> seen(Points);
+    answer.pressBox(QMessageBox::Yes);
+    for (int point = 0; point < Points; ++point) {
+        answer.then([&, point](QWidget* w) {
+            if (w != form3) {
+                ++answer.unexpected;
+                w->close();
+                return;
+            }
+            seen[point].picture = form3->VisiblePicture();
+            seen[point].prompt = form3->Label1->text();
+            // The 4th voltage point: six rows of the grid are done by then.
+            if (point == 3) {
+                shoot(&form, QStringLiteral("grid-mid-run.png"));
+                shoot(form3, QStringLiteral("information-window.png"));
+            }
+            QTest::mouseClick(form3->Button1, Qt::LeftButton);
+        });
+        answer.then([&, point](QWidget* w) {
+            auto* dialog = qobject_cast<TFormValue*>(w);
+            // The supply prints its meter level when it starts to output the point.
+            if (!dialog || !QTest::qWaitFor([&] { return meterLines().size() > point; }, 5000)) {
+                ++answer.unexpected;
+                w->close();
+                return;
+            }
+            PointSeen& p = seen[point];
+            p.unit = dialog->Label2->text();
+            p.entryText = dialog->Edit1->text();
+            p.meter = meterLines().at(point);
+            dialog->Edit1->selectAll();
+            QTest::keyClicks(dialog->Edit1, p.meter.section(QLatin1Char(' '), 1, 1));
+            if (point == 3) shoot(dialog, QStringLiteral("value-dialog.png"));
+            // Both ways of confirming a reading.
+            if (point % 2)
+                QTest::keyClick(dialog->Edit1, Qt::Key_Return);
+            else
+                QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        });
+    }
+    answer.pressBox(QMessageBox::Yes);
+
+    TRunState& s = engine.state();
+    const QDate today = QDate::currentDate();
+    QTest::mouseClick(form.btnStart, Qt::LeftButton);
+    QVERIFY(s.FCalibrating);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.FCalibrating, 150000);
+    QTRY_VERIFY_WITH_TIMEOUT(answer.done(), 5000);
+    QCOMPARE(answer.unexpected, 0);
+    shoot(&form, QStringLiteral("finished-run.png"));
+
+    QCOMPARE(answer.boxes.size(), std::size_t(2));
+    QCOMPARE(answer.boxes[0].text, QStringLiteral("Are you all ready ?"));
+    QCOMPARE(answer.boxes[1].title, QStringLiteral("Information"));
+    QCOMPARE(answer.boxes[1].text, QStringLiteral("Voltrix7212B calibrating finished !"));
+
+    // Millivolts at the first point, volts up to the fifth, milliamperes, then amperes.
+    const int pictures[Points] = {1, 2, 2, 2, 2, 3, 4};
+    for (int point = 0; point < Points; ++point) {
+        const PointSeen& p = seen[point];
+        const QString current = point < 5 ? QStringLiteral("V") : QStringLiteral("A");
+        QVERIFY2(p.prompt.startsWith(QString::number(point + 1) + QStringLiteral(".Calibrate the ")),
+                 qPrintable(p.prompt));
+        QCOMPARE(p.picture, pictures[point]);
+        QCOMPARE(p.unit, QStringLiteral("(%1)").arg(current));
+        QVERIFY2(p.meter.endsWith(QStringLiteral(" ") + current), qPrintable(p.meter));
+        QCOMPARE(p.entryText, QStringLiteral("0.0"));
+    }
+
+    const ProgressDisplay* panel = form.Panel2;
+    QCOMPARE(panel->MsgList->rowCount(), 30);
+    for (int step = 1; step < panel->MsgList->rowCount(); ++step)
+        QCOMPARE(CellText(panel->MsgList, step, 2), QStringLiteral("Succeed !"));
+    QCOMPARE(panel->StringGrid->rowCount(), 15);
+    for (int row = 1; row < panel->StringGrid->rowCount(); ++row)
+        QCOMPARE(CellText(panel->StringGrid, row, 2), QStringLiteral("Succeed !"));
+    QCOMPARE(panel->ProgressBar1->value(), 100);
+    QCOMPARE(panel->Label4->text(), QStringLiteral("OK!"));
+
+    // The next supply without a serial number gets the following one, also after a restart.
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray config = file.readAll();
+    QVERIFY2(config.contains("PowerID=4712"), config.constData());
+    QVERIFY2(config.contains("COM1=" + ptyPath.toLocal8Bit()), config.constData());
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    simOutput += QString::fromLatin1(sim.readAllStandardOutput());
+    const QStringList states = LinesStartingWith(simOutput, QStringLiteral("STATE "));
+    QVERIFY2(!states.isEmpty(), qPrintable(simOutput.right(2000)));
+    const QStringList fields = states.last().split(QLatin1Char(' '));
+    QStringList expected{
+        QStringLiteral("serial=004711"),
+        QStringLiteral("model=7212b"),
+        QStringLiteral("date=%1-%2-%3")
+            .arg(today.year() % 100, 2, 10, QLatin1Char('0'))
+            .arg(today.month(), 2, 10, QLatin1Char('0'))
+            .arg(today.day(), 2, 10, QLatin1Char('0')),
+        QStringLiteral("control=0"),
+        QStringLiteral("calmode=0")};
+    const QStringList names{"V1", "V2", "V3", "V4", "V5", "I1", "I2"};
+    for (int point = 0; point < Points; ++point) {
+        const double level = seen[point].meter.section(QLatin1Char(' '), 1, 1).toDouble();
+        // The supply keeps thousandths of what was typed, halves going to the even neighbour.
+        expected << names[point] + QLatin1Char('=') + QString::number(std::nearbyint(level * 1000.0), 'f', 0);
+    }
+    for (const QString& field : expected)
+        QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + states.last()));
+}
+
+QTEST_MAIN(TestGuiCalibration)
+#include "tst_GuiCalibration.moc"
