@@ -506,8 +506,9 @@ QImage Banner()
         gap.setColorAt(1, QColor(92, 150, 230));
         p.fillRect(QRectF(0, y + 2, 300, 2), gap);
     }
-    DrawEmblem(p, QRectF(176, 4, 33, 33));
-    const QRectF name(212, 0, 84, 41);
+    // The toolbar shows the banner's right end when the window is narrow, so the name sits there.
+    DrawEmblem(p, QRectF(186, 4, 33, 33));
+    const QRectF name(224, 0, 72, 41);
     p.setPen(QColor(0, 20, 60));
     FitText(p, name.translated(2, 2), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"),
             QStringLiteral("DejaVu Serif"), 27, QFont::Black, true);
@@ -515,7 +516,7 @@ QImage Banner()
     FitText(p, name, Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Korvex"), QStringLiteral("DejaVu Serif"), 27,
             QFont::Black, true);
     p.setPen(QPen(QColor(255, 200, 40), 2));
-    p.drawLine(QPointF(8, 33), QPointF(168, 33));
+    p.drawLine(QPointF(8, 33), QPointF(178, 33));
     return image;
 }
 
