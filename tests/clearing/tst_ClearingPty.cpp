@@ -5,32 +5,9 @@
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
+#include "SimulatedSupply.h"
 
-#include <QProcess>
 #include <QtTest>
-
-namespace {
-
-QString ReadPtyPath(QProcess& sim)
-{
-    QByteArray seen;
-    while (sim.waitForReadyRead(5000)) {
-        seen += sim.readAllStandardOutput();
-        for (const QByteArray& line : seen.split('\n'))
-            if (line.startsWith("PTY ")) return QString::fromLatin1(line.mid(4).trimmed());
-    }
-    return {};
-}
-
-QStringList LastStateFields(const QString& output)
-{
-    QString last;
-    for (const QString& line : output.split(QLatin1Char('\n')))
-        if (line.startsWith(QLatin1String("STATE "))) last = line.trimmed();
-    return last.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-}  // namespace
 
 class tst_ClearingPty : public QObject {
     Q_OBJECT
@@ -57,13 +34,9 @@ void tst_ClearingPty::againstSimulator()
     QFETCH(QString, result);
     QFETCH(QStringList, stateFields);
 
-    QProcess sim;
-    sim.setProgram(QStringLiteral(PSU_SIM));
-    sim.setArguments(simArgs);
-    sim.start();
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    const QString ptyPath = ReadPtyPath(sim);
-    QVERIFY2(!ptyPath.isEmpty(), "the simulator named no pseudo-terminal");
+    SimulatedSupply sim(QStringLiteral(PSU_SIM));
+    const QString ptyPath = sim.start(simArgs);
+    QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
 
     QtClock clock;
     QtSerialControl comm([ptyPath](int) { return ptyPath; });
@@ -88,10 +61,8 @@ void tst_ClearingPty::againstSimulator()
         QCOMPARE(int(engine.state().FStep), 3);
     }
 
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    const QString output = QString::fromLatin1(sim.readAllStandardOutput());
-    const QStringList fields = LastStateFields(output);
+    QVERIFY(sim.stop());
+    const QStringList fields = sim.lastStateFields();
     for (const QString& field : stateFields)
         QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + fields.join(QLatin1Char(' '))));
 }

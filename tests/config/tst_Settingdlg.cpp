@@ -1,5 +1,6 @@
 // Tests of the settings dialog: its starting state, the address rule, typed list text and closing.
 #include "Settingdlg.h"
+#include "WidgetInput.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -8,29 +9,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
-
-namespace {
-
-// Puts text into a list box as the operator types it, replacing what it held.
-void TypeInto(QLineEdit* edit, const QString& text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
-}
-
-// Chooses an item of an open list with the mouse.
-void PickFromPopup(QComboBox* box, int index)
-{
-    box->showPopup();
-    QAbstractItemView* view = box->view();
-    QTRY_VERIFY(view->isVisible());
-    const QRect r = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
-    QTRY_VERIFY(!view->isVisible());
-}
-
-}  // namespace
 
 class tst_Settingdlg : public QObject {
     Q_OBJECT

@@ -12,6 +12,7 @@
 #include "SerialLink.h"
 #include "Settingdlg.h"
 #include "SettingsFlow.h"
+#include "WidgetInput.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -22,23 +23,6 @@
 #include <QtTest>
 
 namespace {
-
-void TypeInto(QLineEdit* edit, const QString& text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
-}
-
-void Choose(QComboBox* box, int index)
-{
-    box->showPopup();
-    QAbstractItemView* view = box->view();
-    QTRY_VERIFY(view->isVisible());
-    const QRect r = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
-    QTRY_VERIFY(!view->isVisible());
-}
 
 // The real dialog, shown without a modal loop: the script plays the operator, then OK or Cancel is
 // clicked.
@@ -56,9 +40,9 @@ public:
             for (const QString& a : actions) {
                 const QString what = a.section(QLatin1Char('='), 0, 0);
                 const QString value = a.section(QLatin1Char('='), 1);
-                if (what == "port") Choose(f.cbPort1, value.toInt());
+                if (what == "port") PickFromPopup(f.cbPort1, value.toInt());
                 if (what == "porttext") TypeInto(f.cbPort1->lineEdit(), value);
-                if (what == "model") Choose(f.cbSerial, value.toInt());
+                if (what == "model") PickFromPopup(f.cbSerial, value.toInt());
                 if (what == "modeltext") TypeInto(f.cbSerial->lineEdit(), value);
                 if (what == "addr") TypeInto(f.Addr->findChild<QLineEdit*>(), value);
                 if (what == "baud") TypeInto(f.ComboBox2->lineEdit(), value);

@@ -5,9 +5,9 @@
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
+#include "SimulatedSupply.h"
 
 #include <QDate>
-#include <QProcess>
 #include <QtTest>
 
 #include <cmath>
@@ -17,41 +17,14 @@ class TestRunEnginePty : public QObject {
 
 private slots:
     void fullCalibrationAgainstSimulator();
-
-private:
-    static QString readPtyPath(QProcess& sim);
-    static QString lastStateLine(const QString& output);
 };
-
-QString TestRunEnginePty::readPtyPath(QProcess& sim)
-{
-    QByteArray seen;
-    while (sim.waitForReadyRead(5000)) {
-        seen += sim.readAllStandardOutput();
-        for (const QByteArray& line : seen.split('\n'))
-            if (line.startsWith("PTY ")) return QString::fromLatin1(line.mid(4).trimmed());
-    }
-    return {};
-}
-
-QString TestRunEnginePty::lastStateLine(const QString& output)
-{
-    QString last;
-    for (const QString& line : output.split(QLatin1Char('\n')))
-        if (line.startsWith(QLatin1String("STATE "))) last = line.trimmed();
-    return last;
-}
 
 void TestRunEnginePty::fullCalibrationAgainstSimulator()
 {
-    QProcess sim;
-    sim.setProgram(QStringLiteral(PSU_SIM));
+    SimulatedSupply sim(QStringLiteral(PSU_SIM));
     // A supply without a serial number: it receives the unit counter.
-    sim.setArguments({QStringLiteral("--serial"), QStringLiteral("none")});
-    sim.start();
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    const QString ptyPath = readPtyPath(sim);
-    QVERIFY2(!ptyPath.isEmpty(), "the simulator named no pseudo-terminal");
+    const QString ptyPath = sim.start({QStringLiteral("--serial"), QStringLiteral("none")});
+    QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
 
     QtClock clock;
     QtSerialControl comm([ptyPath](int) { return ptyPath; });
@@ -97,11 +70,10 @@ void TestRunEnginePty::fullCalibrationAgainstSimulator()
     QCOMPARE(s.FUnitCounter, 4712);
     QCOMPARE(saves, 1);
 
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    const QString output = QString::fromLatin1(sim.readAllStandardOutput());
-    const QString state = lastStateLine(output);
-    QVERIFY2(!state.isEmpty(), qPrintable(output.right(2000)));
+    QVERIFY(sim.stop());
+    const QStringList fields = sim.lastStateFields();
+    const QString state = fields.join(QLatin1Char(' '));
+    QVERIFY2(!fields.isEmpty(), qPrintable(sim.output().right(2000)));
     const QString date = QStringLiteral("%1-%2-%3")
                              .arg(today.year() % 100, 2, 10, QLatin1Char('0'))
                              .arg(today.month(), 2, 10, QLatin1Char('0'))
@@ -112,7 +84,6 @@ void TestRunEnginePty::fullCalibrationAgainstSimulator()
         QStringLiteral("V1=100"),        QStringLiteral("V2=3999"),     QStringLiteral("V3=4000"),
         QStringLiteral("V4=37000"),      QStringLiteral("V5=20000"),    QStringLiteral("I1=100"),
         QStringLiteral("I2=3100")};
-    const QStringList fields = state.split(QLatin1Char(' '));
     for (const QString& field : expected) QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + state));
 }
 

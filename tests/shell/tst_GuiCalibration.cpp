@@ -10,6 +10,7 @@
 #include "QtSerialControl.h"
 #include "Settingdlg.h"
 #include "SettingsFlow.h"
+#include "SimulatedSupply.h"
 #include "Unit3.h"
 #include "ValueDlg.h"
 
@@ -18,7 +19,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -40,14 +40,6 @@ struct PointSeen {
     QString entryText;  // what the value dialog's entry held when it came up
     QString meter;      // the simulator's METER line the reading was taken from
 };
-
-QStringList LinesStartingWith(const QString& output, const QString& head)
-{
-    QStringList out;
-    for (const QString& line : output.split(QLatin1Char('\n')))
-        if (line.startsWith(head)) out << line.trimmed();
-    return out;
-}
 
 QString CellText(const QTableWidget* grid, int row, int column)
 {
@@ -81,23 +73,11 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
 {
     shotDir_ = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
 
-    QProcess sim;
-    QString simOutput;
-    sim.setProgram(QStringLiteral(PSU_SIM));
+    SimulatedSupply sim(QStringLiteral(PSU_SIM));
     // A supply without a serial number: it receives the unit counter of Config.Ini.
-    sim.setArguments({QStringLiteral("--serial"), QStringLiteral("none")});
-    sim.start();
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    QString ptyPath;
-    while (ptyPath.isEmpty() && sim.waitForReadyRead(5000)) {
-        simOutput += QString::fromLatin1(sim.readAllStandardOutput());
-        const QStringList pty = LinesStartingWith(simOutput, QStringLiteral("PTY "));
-        if (!pty.isEmpty()) ptyPath = pty.first().mid(4);
-    }
-    QVERIFY2(!ptyPath.isEmpty(), "the simulator named no pseudo-terminal");
-    connect(&sim, &QProcess::readyReadStandardOutput, this,
-            [&] { simOutput += QString::fromLatin1(sim.readAllStandardOutput()); });
-    auto meterLines = [&] { return LinesStartingWith(simOutput, QStringLiteral("METER ")); };
+    const QString ptyPath = sim.start({QStringLiteral("--serial"), QStringLiteral("none")});
+    QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
+    auto meterLines = [&] { return sim.linesStartingWith(QStringLiteral("METER ")); };
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -229,12 +209,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     QVERIFY2(config.contains("PowerID=4712"), config.constData());
     QVERIFY2(config.contains("COM1=" + ptyPath.toLocal8Bit()), config.constData());
 
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    simOutput += QString::fromLatin1(sim.readAllStandardOutput());
-    const QStringList states = LinesStartingWith(simOutput, QStringLiteral("STATE "));
-    QVERIFY2(!states.isEmpty(), qPrintable(simOutput.right(2000)));
-    const QStringList fields = states.last().split(QLatin1Char(' '));
+    QVERIFY(sim.stop());
+    const QStringList fields = sim.lastStateFields();
+    QVERIFY2(!fields.isEmpty(), qPrintable(sim.output().right(2000)));
     QStringList expected{
         QStringLiteral("serial=004711"),
         QStringLiteral("model=7212b"),
@@ -251,7 +228,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         expected << names[point] + QLatin1Char('=') + QString::number(std::nearbyint(level * 1000.0), 'f', 0);
     }
     for (const QString& field : expected)
-        QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + states.last()));
+        QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + fields.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(TestGuiCalibration)

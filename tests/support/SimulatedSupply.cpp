@@ -1,0 +1,61 @@
+// Runs the simulated supply as a child process on its own pseudo-terminal and keeps what it prints.
+#include "SimulatedSupply.h"
+
+#include <QDeadlineTimer>
+
+SimulatedSupply::SimulatedSupply(QString program) : program_(std::move(program))
+{
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QObject::connect(&process_, &QProcess::readyReadStandardOutput,
+                     [this] { printed_ += process_.readAllStandardOutput(); });
+}
+
+SimulatedSupply::~SimulatedSupply()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+QString SimulatedSupply::start(const QStringList& args, int timeoutMs)
+{
+    process_.start(program_, args);
+    if (!process_.waitForStarted(timeoutMs)) return {};
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        for (const QString& line : linesStartingWith(QStringLiteral("PTY ")))
+            return line.mid(4).trimmed();
+        process_.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return {};
+}
+
+bool SimulatedSupply::stop(int timeoutMs)
+{
+    process_.terminate();
+    const bool ended = process_.waitForFinished(timeoutMs);
+    printed_ += process_.readAllStandardOutput();
+    return ended;
+}
+
+QString SimulatedSupply::output()
+{
+    printed_ += process_.readAllStandardOutput();
+    return QString::fromLatin1(printed_);
+}
+
+QStringList SimulatedSupply::linesStartingWith(const QString& prefix)
+{
+    QStringList lines;
+    for (const QString& line : output().split(QLatin1Char('\n')))
+        if (line.startsWith(prefix)) lines << line.trimmed();
+    return lines;
+}
+
+QStringList SimulatedSupply::lastStateFields()
+{
+    const QStringList states = linesStartingWith(QStringLiteral("STATE "));
+    if (states.isEmpty()) return {};
+    return states.last().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}

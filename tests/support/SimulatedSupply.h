@@ -1,0 +1,30 @@
+// Runs the simulated supply as a child process on its own pseudo-terminal and keeps what it prints.
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+class SimulatedSupply {
+public:
+    explicit SimulatedSupply(QString program);
+    ~SimulatedSupply();
+    SimulatedSupply(const SimulatedSupply&) = delete;
+    SimulatedSupply& operator=(const SimulatedSupply&) = delete;
+
+    // Starts it with the given options; returns its pseudo-terminal's path, empty when it failed.
+    QString start(const QStringList& args, int timeoutMs = 5000);
+    // Ends it the way an operator would (SIGTERM); it prints its final state on the way out.
+    bool stop(int timeoutMs = 5000);
+
+    // Everything printed so far.
+    QString output();
+    QStringList linesStartingWith(const QString& prefix);
+    // The fields of the last "STATE ..." line ("serial=000042", "V1=100", ...).
+    QStringList lastStateFields();
+    QString errorString() const { return process_.errorString(); }
+
+private:
+    QString program_;
+    QProcess process_;
+    QByteArray printed_;
+};
