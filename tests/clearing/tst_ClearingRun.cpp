@@ -3,6 +3,7 @@
 #include "ClearingRun.h"
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
+#include "FakeStation.h"
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
@@ -14,13 +15,8 @@
 namespace {
 
 // A station with a supply on the line; by default the supply answers every frame with 0x12.
-class Rig {
+class Rig : public FakeStation {
 public:
-    FakeClock clock;
-    FakeSerialControl comm;
-    SerialLink link{comm, clock};
-    RecordingView view;
-    RunEngine engine{link, clock, view};
     ClearingRun run{engine};
 
     // The reply the supply gives to a frame; none when it stays silent.
@@ -33,7 +29,6 @@ public:
 
     Rig()
     {
-        link.SetDefaults();
         comm.setFrameHandler([this](const TPsuFrame& f) {
             sentAt.push_back(clock.tickMs());
             if (auto reply = supply(f)) {

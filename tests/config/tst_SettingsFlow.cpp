@@ -3,6 +3,7 @@
 #include "ClearingRun.h"
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
+#include "FakeStation.h"
 #include "PortMap.h"
 #include "PtyPair.h"
 #include "QtClock.h"
@@ -68,15 +69,9 @@ public:
     int ModelIndex() const override { return form.ModelIndex(); }
 };
 
-struct Rig {
-    FakeClock clock;
-    FakeSerialControl comm;
-    SerialLink link{comm, clock};
-    RecordingView view;
-    RunEngine engine{link, clock, view};
+struct Rig : FakeStation {
     PlayedDialog dialog;
 
-    Rig() { link.SetDefaults(); }
     TRunState& s() { return engine.state(); }
     bool startEnabled() const { return view.ButtonEnabled(ToolButton::Start); }
     bool clearEnabled() const { return view.ButtonEnabled(ToolButton::Clear); }

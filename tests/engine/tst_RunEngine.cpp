@@ -2,6 +2,7 @@
 #include "AppError.h"
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
+#include "FakeStation.h"
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
@@ -19,13 +20,8 @@ const QString CommFailed = QStringLiteral("Communication failed !");
 const std::vector<double> Readings{0.1, 3.999, 4.0, 19.0, 20.0, 0.1, 5.1};
 
 // A station with a supply on the line that answers every frame it is meant to answer.
-class Rig {
+class Rig : public FakeStation {
 public:
-    FakeClock clock;
-    FakeSerialControl comm;
-    SerialLink link{comm, clock};
-    RecordingView view;
-    RunEngine engine{link, clock, view};
 
     // What the supply reports as its serial number (six bytes).
     QByteArray serialDigits = "ab0000";
@@ -48,7 +44,6 @@ public:
 
     Rig()
     {
-        link.SetDefaults();
         link.OpenPort(1, 9600);
         comm.setFrameHandler([this](const TPsuFrame& f) {
             if (!answers(f)) return;

@@ -2,6 +2,7 @@
 // the abort path, an abort that comes before the tick, and the same road through the real windows.
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
+#include "FakeStation.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
 #include "RecordingView.h"
@@ -52,12 +53,7 @@ public:
     QStringList order;
 };
 
-struct Rig {
-    FakeClock clock;
-    FakeSerialControl comm;
-    SerialLink link{comm, clock};
-    RecordingView view;
-    RunEngine engine{link, clock, view};
+struct Rig : FakeStation {
     TRunState& s = engine.state();
 
     void wire(MeterPrompt& prompt)
