@@ -34,18 +34,14 @@ void BuildClearList(TRunState& state)
     ComposeInto(state, f, 0);
 
     f[2] = Cmd::CalibrationMode;
-    f.data(0) = CalAccessCode[0];
-    f.data(1) = CalAccessCode[1];
-    f.data(2) = 1;
+    PutCalibrationMode(f, true);
     ComposeInto(state, f, 1);
 
     f[2] = Cmd::ClearCalibration;
     ComposeInto(state, f, 2);
 
     f[2] = Cmd::CalibrationMode;
-    f.data(0) = CalAccessCode[0];
-    f.data(1) = CalAccessCode[1];
-    f.data(2) = 0;
+    PutCalibrationMode(f, false);
     ComposeInto(state, f, 3);
 
     f[2] = Cmd::ControlState;

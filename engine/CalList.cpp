@@ -41,9 +41,7 @@ TEvent ControlStateStep(const TRunState& state, std::uint8_t value, const QStrin
 TEvent CalibrationModeStep(const TRunState& state, bool enter, const QString& description)
 {
     TEvent e = SentStep(state, Cmd::CalibrationMode, description);
-    e.Frame.data(0) = CalAccessCode[0];
-    e.Frame.data(1) = CalAccessCode[1];
-    e.Frame.data(2) = enter ? 1 : 0;
+    PutCalibrationMode(e.Frame, enter);
     SealFrame(e.Frame);
     return e;
 }
@@ -59,8 +57,7 @@ TEvent PointStep(const TRunState& state, std::uint8_t command, int point, const 
 TEvent VoltageValueStep(const TRunState& state, int point)
 {
     TEvent e = SentStep(state, Cmd::VoltageValue, QStringLiteral("Setting point %1 value for PS").arg(point));
-    const auto mv = static_cast<std::uint32_t>(state.FVoltageMv);
-    for (int i = 0; i < 4; ++i) e.Frame.data(i) = static_cast<std::uint8_t>((mv >> (8 * i)) & 0xFF);
+    PutVoltageMv(e.Frame, state.FVoltageMv);
     SealFrame(e.Frame);
     return e;
 }
@@ -68,9 +65,7 @@ TEvent VoltageValueStep(const TRunState& state, int point)
 TEvent CurrentValueStep(const TRunState& state, int point)
 {
     TEvent e = SentStep(state, Cmd::CurrentValue, QStringLiteral("Setting point %1 value for PS").arg(point));
-    const auto ma = static_cast<std::uint32_t>(state.FCurrentMa);
-    e.Frame.data(0) = static_cast<std::uint8_t>(ma & 0xFF);
-    e.Frame.data(1) = static_cast<std::uint8_t>((ma >> 8) & 0xFF);
+    PutCurrentMa(e.Frame, state.FCurrentMa);
     SealFrame(e.Frame);
     return e;
 }

@@ -350,13 +350,10 @@ void RunEngine::StoreMeasuredValue(int step)
 
     TPsuFrame& frame = state_.FCalList[static_cast<std::size_t>(step - 1)].Frame;
     if (frame.command() == Cmd::VoltageValue) {
-        const auto mv = static_cast<std::uint32_t>(state_.FVoltageMv);
-        for (int i = 0; i < 4; ++i) frame.data(i) = static_cast<std::uint8_t>((mv >> (8 * i)) & 0xFF);
+        PutVoltageMv(frame, state_.FVoltageMv);
         SealFrame(frame);
     } else if (frame.command() == Cmd::CurrentValue) {
-        const auto ma = static_cast<std::uint32_t>(state_.FCurrentMa);
-        frame.data(0) = static_cast<std::uint8_t>(ma & 0xFF);
-        frame.data(1) = static_cast<std::uint8_t>((ma >> 8) & 0xFF);
+        PutCurrentMa(frame, state_.FCurrentMa);
         SealFrame(frame);
     }
 }

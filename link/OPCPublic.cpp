@@ -83,6 +83,26 @@ bool IsValidReply(const TPsuFrame& reply, int configuredAddress, const TPsuFrame
            reply[TPsuFrame::ChecksumIndex] == FrameChecksum(reply) && reply[1] == lastSent[1];
 }
 
+void PutVoltageMv(TPsuFrame& frame, std::int32_t millivolts)
+{
+    const auto mv = static_cast<std::uint32_t>(millivolts);
+    for (int i = 0; i < 4; ++i) frame.data(i) = static_cast<std::uint8_t>((mv >> (8 * i)) & 0xFF);
+}
+
+void PutCurrentMa(TPsuFrame& frame, std::int32_t milliamperes)
+{
+    const auto ma = static_cast<std::uint32_t>(milliamperes);
+    frame.data(0) = static_cast<std::uint8_t>(ma & 0xFF);
+    frame.data(1) = static_cast<std::uint8_t>((ma >> 8) & 0xFF);
+}
+
+void PutCalibrationMode(TPsuFrame& frame, bool enter)
+{
+    frame.data(0) = CalAccessCode[0];
+    frame.data(1) = CalAccessCode[1];
+    frame.data(2) = enter ? 1 : 0;
+}
+
 TPsuFrame MakeFrame(int address, std::uint8_t command)
 {
     TPsuFrame f;

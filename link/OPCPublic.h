@@ -70,3 +70,11 @@ bool EncodeSerialAndModel(std::uint8_t modelCode, std::uint32_t serial, TPsuFram
 bool IsValidReply(const TPsuFrame& reply, int configuredAddress, const TPsuFrame& lastSent);
 // Builds a frame: start byte, low byte of the address, command, zero data, checksum.
 TPsuFrame MakeFrame(int address, std::uint8_t command);
+
+// Data-field writers; like every change to a built frame, they leave the checksum to the caller.
+// Voltage in millivolts: data bytes 0..3, 32-bit two's complement, least significant first.
+void PutVoltageMv(TPsuFrame& frame, std::int32_t millivolts);
+// Current in milliamperes: the low 16 bits in data bytes 0..1, least significant first.
+void PutCurrentMa(TPsuFrame& frame, std::int32_t milliamperes);
+// Calibration-mode switch: the access code in data bytes 0..1, then 1 to enter or 0 to leave.
+void PutCalibrationMode(TPsuFrame& frame, bool enter);
