@@ -98,6 +98,9 @@ void RunEngine::StartCalibration()
     state_.FRunMode = RunMode::Calibration;
     state_.FCalibrating = true;
     state_.FAborted = false;
+    // Nothing is known of this supply's serial number yet; the last supply's must never reach it.
+    state_.FReadSerial = 0;
+    state_.FSerialText.clear();
 
     view_.SetButtonEnabled(ToolButton::Start, false);
 
@@ -175,8 +178,10 @@ void RunEngine::CalibrationBranch()
             state_.FLogText = QStringLiteral("[Step %1] : %2").arg(step).arg(FrameToHex(event.Frame));
             view_.AddLogLine(state_.FLogText);
             if (slow) {
-                // The supply is writing its EEPROM; nothing may be sent meanwhile.
+                // The supply is writing its EEPROM; nothing may be sent meanwhile. Its time starts
+                // when the frame has left the port, not when it was queued.
                 timerSend_->stop();
+                link_.WaitUntilSent();
                 clock_.SleepBlocking(SlowFramePauseMs);
                 timerSend_->start();
             }
@@ -270,6 +275,11 @@ void RunEngine::HandleCalReply()
 
     if (reply.command() == Cmd::ReadSerial) {
         ParseReadSerial();
+        BuildSerialStep(state_);
+    } else if (step == SerialReadStep) {
+        // The supply confirmed the read without serial digits: it reports none, as a 0x8C answer
+        // with a blank field would, and receives the counter.
+        state_.FReadSerial = 0;
         BuildSerialStep(state_);
     }
 

@@ -1,6 +1,9 @@
 // The serial control over QSerialPort on Linux: port numbers resolved to devices, line errors polled.
 #include "QtSerialControl.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
@@ -116,6 +119,48 @@ bool QtSerialControl::setOutput(const QByteArray& bytes)
 {
     if (!port_.isOpen()) return false;
     return port_.write(bytes) == bytes.size();
+}
+
+bool QtSerialControl::flushOutput()
+{
+    if (!port_.isOpen()) return false;
+    if (port_.bytesToWrite() == 0) return true;
+    port_.flush();
+    // A line that cannot take the bytes yet (output stopped, buffer full) makes flush() report a
+    // write error; that is not a broken port, and waitUntilSent tells whether they ever leave. A
+    // device that is gone reports a resource error instead and is closed as a hang-up.
+    if (port_.error() == QSerialPort::WriteError) port_.clearError();
+    return port_.isOpen();
+}
+
+bool QtSerialControl::waitUntilSent(int timeoutMs)
+{
+    if (!port_.isOpen()) return false;
+    const QDeadlineTimer deadline(qMax(0, timeoutMs));
+    // First out of QSerialPort's own buffer into the device...
+    while (port_.bytesToWrite() > 0) {
+        if (deadline.hasExpired()) return false;
+        port_.waitForBytesWritten(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        if (!port_.isOpen()) return false;
+        if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::TimeoutError)
+            port_.clearError();
+    }
+    // ...then out of the driver's queue, and off the UART's shift register where the driver can
+    // tell. Polled rather than tcdrain(), which has no time limit on a line that never drains.
+    const int fd = port_.handle();
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+        if (deadline.hasExpired()) return false;
+        QThread::usleep(500);
+    }
+    for (;;) {
+        unsigned int lineStatus = 0;
+        if (::ioctl(fd, TIOCSERGETLSR, &lineStatus) != 0 || (lineStatus & TIOCSER_TEMT) != 0) break;
+        if (deadline.hasExpired()) return false;
+        QThread::usleep(200);
+    }
+    return true;
 }
 
 void QtSerialControl::post(int event)

@@ -33,6 +33,8 @@ public:
     bool setOutBufferCount(int count) override;
     QByteArray input() override;
     bool setOutput(const QByteArray& bytes) override;
+    bool flushOutput() override;
+    bool waitUntilSent(int timeoutMs) override;
     int commEvent() const override { return event_; }
     void setInputLen(int) override {}
     void setInputMode(int) override {}

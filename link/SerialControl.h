@@ -39,6 +39,12 @@ public:
     virtual bool setOutBufferCount(int count) = 0;  // 0 discards pending output
     virtual QByteArray input() = 0;                  // takes every waiting byte
     virtual bool setOutput(const QByteArray& bytes) = 0;
+    // Hands every queued byte to the device now instead of when the event loop next runs; false
+    // when the device refuses them. Bytes the line cannot take yet stay queued.
+    virtual bool flushOutput() = 0;
+    // Waits, without handling events, until every byte written has left the port, for at most
+    // timeoutMs; false when some are still waiting (a stopped, full or hung-up line).
+    virtual bool waitUntilSent(int timeoutMs) = 0;
     virtual int commEvent() const = 0;
 
     // Start-up properties that only shape how Input and the receive event behave.

@@ -7,6 +7,9 @@ namespace {
 constexpr int MaxWrite = 128;
 constexpr int MaxPendingOutput = 26;
 constexpr int MaxChunk = 1023;
+// Start bit, eight data bits, stop bit.
+constexpr int BitsPerByte = 10;
+constexpr int SendMarginMs = 250;
 }  // namespace
 
 SerialLink::SerialLink(SerialControl& comm, Clock& clock) : comm_(comm), clock_(clock)
@@ -59,11 +62,32 @@ void SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
         // Never let more than one frame wait unsent.
         if (ok && comm_.outBufferCount() >= MaxPendingOutput) break;
     }
-    if (!ok) {
-        Log(QStringLiteral("<Error> Failed to write data to port !"));
-        FPortOpen = false;
-        comm_.setPortOpen(false);
-    }
+    // Queued bytes would otherwise leave only when the event loop next runs, which after a
+    // blocking pause is too late.
+    if (ok) ok = comm_.flushOutput();
+    if (!ok) WriteFailed();
+}
+
+void SerialLink::WriteFailed()
+{
+    Log(QStringLiteral("<Error> Failed to write data to port !"));
+    FPortOpen = false;
+    comm_.setPortOpen(false);
+}
+
+bool SerialLink::WaitUntilSent()
+{
+    if (!FPortOpen || !comm_.portOpen()) return false;
+    if (comm_.waitUntilSent(SendBoundMs(FBaud))) return true;
+    WriteFailed();
+    return false;
+}
+
+int SerialLink::SendBoundMs(int baud)
+{
+    const int rate = baud > 0 ? baud : 4800;
+    const int lineMs = (TPsuFrame::Size * BitsPerByte * 1000 + rate - 1) / rate;
+    return lineMs + SendMarginMs;
 }
 
 int SerialLink::BaudWaitMs(int baud)

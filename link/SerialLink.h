@@ -29,8 +29,13 @@ public:
     {
         WriteFabData(frame.bytes.data(), length);
     }
+    // Waits until the frame just written has left the port, at most SendBoundMs; a line that does
+    // not take it fails like a write. True when the bytes are out.
+    bool WaitUntilSent();
     void Comm1Comm();
     static int BaudWaitMs(int baud);
+    // The longest wait for one frame to leave: its line time at the baud rate and a margin.
+    static int SendBoundMs(int baud);
     void ReceiveChunk(const QByteArray& chunk, int n);
     void ReassembleReply(const std::uint8_t* chunk, int n);
     void ResetPort();
@@ -49,6 +54,7 @@ public:
 
 private:
     void Log(const QString& line);
+    void WriteFailed();
 
     SerialControl& comm_;
     Clock& clock_;

@@ -23,8 +23,9 @@ const std::vector<double> Readings{0.1, 3.999, 4.0, 19.0, 20.0, 0.1, 5.1};
 class Rig : public FakeStation {
 public:
 
-    // What the supply reports as its serial number (six bytes).
+    // What the supply reports as its serial number (six bytes), and the command of that answer.
     QByteArray serialDigits = "ab0000";
+    std::uint8_t serialAnswerCommand = Cmd::ReadSerial;
     // Whether the supply answers a frame; every frame by default.
     std::function<bool(const TPsuFrame&)> answers = [](const TPsuFrame&) { return true; };
     int replyDelayMs = 5;
@@ -63,7 +64,7 @@ public:
 
     TPsuFrame replyTo(const TPsuFrame& f) const
     {
-        TPsuFrame r = MakeFrame(f.address(), f.command());
+        TPsuFrame r = MakeFrame(f.address(), f.command() == Cmd::ReadSerial ? serialAnswerCommand : f.command());
         if (f.command() == Cmd::ReadSerial)
             for (int i = 0; i < 6; ++i) r.data(i) = static_cast<std::uint8_t>(serialDigits[i]);
         SealFrame(r);
@@ -287,6 +288,12 @@ void TestRunEngine::slowFramePause()
         rxAtWrite.push_back(rig.link.FRxCount());
         sentAt.push_back(rig.clock.tickMs());
     });
+    // How many blocking pauses had begun when the engine waited for the frame to leave.
+    std::vector<int> pausesAtWait;
+    rig.comm.setWaitHandler([&] {
+        pausesAtWait.push_back(static_cast<int>(std::count_if(rig.clock.waits().begin(), rig.clock.waits().end(),
+                                                              [](const FakeClock::Wait& w) { return w.blocking; })));
+    });
     rig.start();
     rig.engine.StartStep(step);
     const qint64 t0 = rig.clock.tickMs();
@@ -305,8 +312,12 @@ void TestRunEngine::slowFramePause()
         QCOMPARE(blocking[0].ms, 2000);
         QCOMPARE(blocking[0].at, sentAt[0]);
         QVERIFY(rig.engine.TimerSend().isActive());
+        // The pause begins only once the frame has left the port, and that wait is bounded.
+        QCOMPARE(pausesAtWait, std::vector<int>{0});
+        QCOMPARE(rig.comm.waitTimeouts, std::vector<int>{SerialLink::SendBoundMs(9600)});
     } else {
         QVERIFY(blocking.empty());
+        QVERIFY(pausesAtWait.empty());
     }
 
     rig.runUntil([&] { return sentAt.size() == 2; }, 5000);
@@ -329,8 +340,9 @@ void TestRunEngine::anyCommandAcknowledges()
     QFETCH(int, command);
     Rig rig;
     rig.answers = [](const TPsuFrame&) { return false; };
-    rig.engine.state().FSerialText = QStringLiteral("777777");
     rig.start();
+    // Only a 0x8C answer is parsed: the text stays whatever the run holds.
+    rig.engine.state().FSerialText = QStringLiteral("777777");
     rig.clock.advance(400);
     rig.comm.inject(MakeFrame(0, static_cast<std::uint8_t>(command)));
     const TRunState& s = rig.engine.state();
@@ -351,8 +363,8 @@ void TestRunEngine::readSerial_data()
     QTest::newRow("leading zero kept") << QByteArray("012345") << 12345u << "012345" << QByteArray("012345");
     QTest::newRow("six digits above 65535") << QByteArray("123456") << 123456u << "123456"
                                             << QByteArray("123456");
-    QTest::newRow("non-digit") << QByteArray("12a456") << 0u << "777777" << QByteArray("000042");
-    QTest::newRow("blank") << QByteArray("12345 ") << 0u << "777777" << QByteArray("000042");
+    QTest::newRow("non-digit") << QByteArray("12a456") << 0u << "" << QByteArray("000042");
+    QTest::newRow("blank") << QByteArray("12345 ") << 0u << "" << QByteArray("000042");
     QTest::newRow("all zero") << QByteArray("000000") << 0u << "000000" << QByteArray("000042");
 }
 
@@ -657,15 +669,28 @@ void TestRunEngine::unitCounter_data()
     QTest::addColumn<int>("counterAtRead");
     QTest::addColumn<int>("counterAfter");
     QTest::addColumn<int>("saves");
+    // A whole run on an earlier supply that reported this serial number (empty: none before).
+    QTest::addColumn<QByteArray>("earlierSupply");
+    // The command of this supply's answer to the serial-number read.
+    QTest::addColumn<int>("readAnswer");
+    const int serial = Cmd::ReadSerial;
 
     QTest::newRow("no serial: supply gets the counter") << QByteArray("??????") << false
-                                                        << QByteArray("000042") << 42 << 43 << 1;
+                                                        << QByteArray("000042") << 42 << 43 << 1 << QByteArray() << serial;
     QTest::newRow("supply carries the counter") << QByteArray("000042") << false
-                                                << QByteArray("000042") << 43 << 43 << 1;
+                                                << QByteArray("000042") << 43 << 43 << 1 << QByteArray() << serial;
     QTest::newRow("supply carries another number") << QByteArray("000017") << false
-                                                   << QByteArray("000017") << 42 << 42 << 1;
+                                                   << QByteArray("000017") << 42 << 42 << 1 << QByteArray() << serial;
     QTest::newRow("run aborted after reading the counter") << QByteArray("000042") << true
-                                                           << QByteArray() << 43 << 43 << 0;
+                                                           << QByteArray() << 43 << 43 << 0 << QByteArray() << serial;
+    // The serial number of the supply before never reaches the next one.
+    QTest::newRow("after 000017, read confirmed by 0x12") << QByteArray("000099") << false << QByteArray("000042")
+                                                          << 42 << 43 << 2 << QByteArray("000017")
+                                                          << int(Cmd::ClearingAnswer);
+    QTest::newRow("after 000017, blank serial field") << QByteArray("      ") << false << QByteArray("000042")
+                                                      << 42 << 43 << 2 << QByteArray("000017") << serial;
+    QTest::newRow("after 000017, its own number") << QByteArray("000099") << false << QByteArray("000099")
+                                                  << 42 << 42 << 2 << QByteArray("000017") << serial;
 }
 
 void TestRunEngine::unitCounter()
@@ -676,13 +701,28 @@ void TestRunEngine::unitCounter()
     QFETCH(int, counterAtRead);
     QFETCH(int, counterAfter);
     QFETCH(int, saves);
+    QFETCH(QByteArray, earlierSupply);
+    QFETCH(int, readAnswer);
     Rig rig;
     TRunState& s = rig.engine.state();
     s.FUnitCounter = 42;
+    if (!earlierSupply.isEmpty()) {
+        rig.serialDigits = earlierSupply;
+        rig.start();
+        QVERIFY(rig.runToEnd());
+        QCOMPARE(serialBytes(*rig.lastFrameWithCommand(Cmd::SerialAndModel)), earlierSupply);
+        QCOMPARE(s.FSerialText, QString::fromLatin1(earlierSupply));
+        rig.comm.frames.clear();
+    }
     rig.serialDigits = reported;
+    rig.serialAnswerCommand = static_cast<std::uint8_t>(readAnswer);
     rig.start();
+    QCOMPARE(rig.view.serialBox, QString());
     QVERIFY(rig.runUntil([&] { return s.FStep == 4; }, 5000));
     QCOMPARE(s.FUnitCounter, counterAtRead);
+    const bool carriesDigits = readAnswer == Cmd::ReadSerial &&
+                               std::all_of(reported.begin(), reported.end(), [](char c) { return c >= '0' && c <= '9'; });
+    QCOMPARE(rig.view.serialBox, carriesDigits ? QString::fromLatin1(reported) : QString());
 
     if (abortAfterRead) {
         rig.engine.btnCancelClick();

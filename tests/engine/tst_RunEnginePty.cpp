@@ -17,13 +17,18 @@ class TestRunEnginePty : public QObject {
 
 private slots:
     void fullCalibrationAgainstSimulator();
+
+private:
+    void checkTimingOnTheLine(const std::vector<SimulatedSupply::Received>& frames);
 };
 
 void TestRunEnginePty::fullCalibrationAgainstSimulator()
 {
     SimulatedSupply sim(QStringLiteral(PSU_SIM));
-    // A supply without a serial number: it receives the unit counter.
-    const QString ptyPath = sim.start({QStringLiteral("--serial"), QStringLiteral("none")});
+    // A supply without a serial number: it receives the unit counter. It leaves the first two
+    // sends unanswered, so that the period of repeats shows on the line.
+    const QString ptyPath = sim.start({QStringLiteral("--serial"), QStringLiteral("none"),
+                                       QStringLiteral("--no-answer-step"), QStringLiteral("1x2")});
     QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
 
     QtClock clock;
@@ -85,6 +90,60 @@ void TestRunEnginePty::fullCalibrationAgainstSimulator()
         QStringLiteral("V4=37000"),      QStringLiteral("V5=20000"),    QStringLiteral("I1=100"),
         QStringLiteral("I2=3100")};
     for (const QString& field : expected) QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + state));
+
+    checkTimingOnTheLine(sim.received());
+}
+
+// The run's timing as the supply saw it. Lower bounds are the protocol's; upper bounds only leave
+// room for a busy machine.
+void TestRunEnginePty::checkTimingOnTheLine(const std::vector<SimulatedSupply::Received>& frames)
+{
+    constexpr qint64 PeriodMs = 400;
+    constexpr qint64 ReceiveWaitMs = 35;  // 9600 baud
+    constexpr qint64 SlowPauseMs = 2000;
+    constexpr qint64 MeterDelayMs = 1000;
+    constexpr qint64 ReadTimerMs = 500;
+    constexpr qint64 LateMs = 250;
+    constexpr qint64 EarlyMs = 10;
+
+    // Sends of one step, in order; the supply numbers a step by its distinct frames.
+    std::vector<std::vector<SimulatedSupply::Received>> steps;
+    for (const auto& f : frames) {
+        if (steps.empty() || steps.back().front().step != f.step) steps.emplace_back();
+        steps.back().push_back(f);
+    }
+    // 29 steps less the seven meter steps, which send nothing.
+    QCOMPARE(steps.size(), std::size_t{22});
+    QCOMPARE(steps.front().size(), std::size_t{3});
+
+    auto describe = [](int step, qint64 gap) { return QStringLiteral("after step %1: %2 ms").arg(step).arg(gap); };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto& sends = steps[i];
+        for (std::size_t k = 1; k < sends.size(); ++k) {
+            const qint64 gap = sends[k].atMs - sends[k - 1].atMs;
+            QVERIFY2(gap >= PeriodMs - EarlyMs && gap <= PeriodMs + LateMs, qPrintable(describe(sends[k].step, gap)));
+        }
+        if (i + 1 == steps.size()) break;
+        const auto& last = sends.back();
+        QVERIFY2(last.answeredAtMs >= 0, qPrintable(describe(last.step, -1)));
+        const qint64 next = steps[i + 1].front().atMs;
+        const int command = last.command;
+        if (command == Cmd::SerialAndModel || command == Cmd::TestingInfo) {
+            // The supply writes its EEPROM: nothing may reach it for 2000 ms after the frame did.
+            const qint64 gap = next - last.atMs;
+            QVERIFY2(gap >= SlowPauseMs, qPrintable(describe(last.step, gap)));
+            QVERIFY2(gap <= SlowPauseMs + ReceiveWaitMs + PeriodMs + LateMs, qPrintable(describe(last.step, gap)));
+        } else if (command == Cmd::SelectVoltagePoint || command == Cmd::SelectCurrentPoint) {
+            const qint64 gap = next - last.answeredAtMs;
+            const qint64 least = ReceiveWaitMs + MeterDelayMs + ReadTimerMs + PeriodMs;
+            QVERIFY2(gap >= least - EarlyMs && gap <= least + LateMs, qPrintable(describe(last.step, gap)));
+        } else {
+            // The next step starts when the answer is handled; its first send comes one period later.
+            const qint64 gap = next - last.answeredAtMs;
+            const qint64 least = ReceiveWaitMs + PeriodMs;
+            QVERIFY2(gap >= least - EarlyMs && gap <= least + LateMs, qPrintable(describe(last.step, gap)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRunEnginePty)

@@ -46,6 +46,8 @@ private slots:
     void openWithoutModemLines();
     void openMissingDevice();
     void frameWrittenByteByByte();
+    void frameOnTheLineBeforeABlockingPause();
+    void stoppedLineBoundedAndFailed();
     void splitAnswer_data();
     void splitAnswer();
     void inputDiscardedOnReopen();
@@ -88,6 +90,47 @@ void TestPtyLink::frameWrittenByteByByte()
     QCOMPARE(got, Bytes(frame));
     QVERIFY(rig.link.FPortOpen);
     QVERIFY(rig.log.isEmpty());
+}
+
+// The pause after a slow frame blocks the event loop; the frame must already have left by then.
+void TestPtyLink::frameOnTheLineBeforeABlockingPause()
+{
+    PtyRig rig;
+    QVERIFY(rig.link.OpenPort(1, 9600));
+    // No event loop runs between the write and the read.
+    const TPsuFrame first = MakeFrame(0, Cmd::SerialAndModel);
+    rig.link.WriteFabData(first);
+    rig.clock.SleepBlocking(100);
+    QCOMPARE(rig.pty.readAvailable(), Bytes(first));
+
+    const TPsuFrame second = MakeFrame(0, Cmd::TestingInfo);
+    rig.link.WriteFabData(second);
+    QVERIFY(rig.link.WaitUntilSent());
+    rig.clock.SleepBlocking(20);
+    QCOMPARE(rig.pty.readAvailable(), Bytes(second));
+    QVERIFY(rig.log.isEmpty());
+    QVERIFY(rig.link.FPortOpen);
+}
+
+void TestPtyLink::stoppedLineBoundedAndFailed()
+{
+    PtyRig rig;
+    QVERIFY(rig.link.OpenPort(1, 9600));
+    QVERIFY(rig.pty.stopOutput(true));
+    rig.link.WriteFabData(MakeFrame(0, Cmd::TestingInfo));
+    QVERIFY(rig.link.FPortOpen);
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(!rig.link.WaitUntilSent());
+    const qint64 ms = waited.elapsed();
+    QVERIFY2(ms >= SerialLink::SendBoundMs(9600) - 5 && ms < 5000, qPrintable(QString::number(ms)));
+    QCOMPARE(rig.log, QStringList{QStringLiteral("<Error> Failed to write data to port !")});
+    QVERIFY(!rig.link.FPortOpen);
+    QVERIFY(!rig.comm.portOpen());
+    // Nothing of the frame reaches the supply once the line runs again.
+    QVERIFY(rig.pty.stopOutput(false));
+    QTest::qWait(50);
+    QCOMPARE(rig.pty.readAvailable(), QByteArray());
 }
 
 void TestPtyLink::splitAnswer_data()

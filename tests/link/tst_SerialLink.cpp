@@ -63,6 +63,8 @@ private slots:
     void writeRefused();
     void heldOutput_data();
     void heldOutput();
+    void waitUntilSent_data();
+    void waitUntilSent();
 
     void openOrder();
     void openFailures_data();
@@ -303,6 +305,45 @@ void TestSerialLink::heldOutput()
     // Pending output from an earlier write is discarded before the next one.
     rig.link.WriteFabData(bytes.data() + 1, 3);
     QCOMPARE(rig.comm.outBufferCount(), 3);
+}
+
+void TestSerialLink::waitUntilSent_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("lineTakesBytes");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("boundMs");
+    QTest::addColumn<bool>("sentOut");
+    // The bound is the frame's line time (26 bytes of 10 bits) rounded up, and 250 ms.
+    QTest::newRow("9600: out") << true << true << 9600 << 278 << true;
+    QTest::newRow("4800: out") << true << true << 4800 << 305 << true;
+    QTest::newRow("38400: out") << true << true << 38400 << 257 << true;
+    QTest::newRow("unknown rate bounded as 4800") << true << true << 0 << 305 << true;
+    QTest::newRow("line never takes them: write failure") << true << false << 9600 << 278 << false;
+    QTest::newRow("port not open: nothing to wait for") << false << true << 9600 << 0 << false;
+}
+
+void TestSerialLink::waitUntilSent()
+{
+    QFETCH(bool, open);
+    QFETCH(bool, lineTakesBytes);
+    QFETCH(int, baud);
+    QFETCH(int, boundMs);
+    QFETCH(bool, sentOut);
+    Rig rig;
+    if (open) QVERIFY(rig.open(1, baud));
+    rig.comm.holdOutput = !lineTakesBytes;
+    rig.link.WriteFabData(MakeFrame(0, Cmd::SerialAndModel));
+    // Every write is pushed to the device at once, not left for the event loop.
+    QCOMPARE(rig.comm.flushes, open ? 1 : 0);
+    QCOMPARE(rig.comm.sent.size(), open && lineTakesBytes ? 26 : 0);
+
+    QCOMPARE(rig.link.WaitUntilSent(), sentOut);
+    QCOMPARE(rig.comm.waitTimeouts, open ? std::vector<int>{boundMs} : std::vector<int>{});
+    const bool failed = open && !lineTakesBytes;
+    QCOMPARE(rig.log, failed ? QStringList{QStringLiteral("<Error> Failed to write data to port !")} : QStringList());
+    QCOMPARE(rig.link.FPortOpen, open && !failed);
+    QCOMPARE(rig.comm.portOpen(), open && !failed);
 }
 
 void TestSerialLink::openOrder()

@@ -59,6 +59,23 @@ bool FakeSerialControl::setOutput(const QByteArray& bytes)
     return true;
 }
 
+bool FakeSerialControl::flushOutput()
+{
+    if (!open_) return false;
+    ++flushes;
+    if (!holdOutput) flushPending();
+    return true;
+}
+
+bool FakeSerialControl::waitUntilSent(int timeoutMs)
+{
+    waitTimeouts.push_back(timeoutMs);
+    if (onWait_) onWait_();
+    if (!open_) return false;
+    if (!holdOutput) flushPending();
+    return pending_.isEmpty();
+}
+
 void FakeSerialControl::flushPending()
 {
     sent.append(pending_);

@@ -24,6 +24,8 @@ public:
     bool setOutBufferCount(int count) override;
     QByteArray input() override;
     bool setOutput(const QByteArray& bytes) override;
+    bool flushOutput() override;
+    bool waitUntilSent(int timeoutMs) override;
     int commEvent() const override { return event_; }
     void setInputLen(int len) override { inputLen_ = len; }
     void setInputMode(int mode) override { inputMode_ = mode; }
@@ -39,17 +41,21 @@ public:
 
     // Called with every whole 26-byte frame that reached the line.
     void setFrameHandler(std::function<void(const TPsuFrame&)> handler) { onFrame_ = std::move(handler); }
+    // Called at every wait until the output has left, before it answers.
+    void setWaitHandler(std::function<void()> handler) { onWait_ = std::move(handler); }
 
     // Failure switches.
     bool failOpen = false;
     bool failDtr = false;
     bool failRts = false;
     int failWriteAfter = -1;  // refuse the output write after this many bytes (-1: never)
-    bool holdOutput = false;  // written bytes stay pending instead of going out
+    bool holdOutput = false;  // written bytes stay pending instead of going out, even when flushed
 
     QByteArray sent;                  // every byte that went out, in order
     std::vector<TPsuFrame> frames;    // every whole frame that went out
     std::vector<QString> settingsLog; // the line settings at each opening
+    std::vector<int> waitTimeouts;    // the time limit of every wait until sent
+    int flushes = 0;
     int opens = 0;
     int closes = 0;
     bool dtr = false;
@@ -70,4 +76,5 @@ private:
     QByteArray pending_;
     QByteArray frameBytes_;
     std::function<void(const TPsuFrame&)> onFrame_;
+    std::function<void()> onWait_;
 };

@@ -50,6 +50,11 @@ QByteArray PtyPair::readAvailable()
     return all;
 }
 
+bool PtyPair::stopOutput(bool stopped)
+{
+    return slave_ >= 0 && tcflow(slave_, stopped ? TCOOFF : TCOON) == 0;
+}
+
 void PtyPair::closeMaster()
 {
     if (master_ >= 0) ::close(master_);

@@ -18,6 +18,8 @@ public:
     bool write(const QByteArray& bytes);
     // Whatever the link has written so far, without waiting.
     QByteArray readAvailable();
+    // Suspends or resumes the link's output, as a line held by flow control (nothing leaves).
+    bool stopOutput(bool stopped);
     // The supply goes away. The slave stays held so that its number is not reused meanwhile.
     void closeMaster();
 

@@ -2,6 +2,7 @@
 #include "SimulatedSupply.h"
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 
 SimulatedSupply::SimulatedSupply(QString program) : program_(std::move(program))
 {
@@ -58,4 +59,19 @@ QStringList SimulatedSupply::lastStateFields()
     const QStringList states = linesStartingWith(QStringLiteral("STATE "));
     if (states.isEmpty()) return {};
     return states.last().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+std::vector<SimulatedSupply::Received> SimulatedSupply::received()
+{
+    const QRegularExpression rx(QStringLiteral("^RX .* \\| frame \\d+ step (\\d+) at (\\d+) ms cmd 0x([0-9A-F]{2})"));
+    const QRegularExpression tx(QStringLiteral("^TX .* \\| answer cmd 0x[0-9A-F]{2} at (\\d+) ms"));
+    std::vector<Received> frames;
+    for (const QString& line : output().split(QLatin1Char('\n'))) {
+        if (const auto m = rx.match(line); m.hasMatch()) {
+            frames.push_back({m.captured(1).toInt(), m.captured(3).toInt(nullptr, 16), m.captured(2).toLongLong(), -1});
+        } else if (const auto a = tx.match(line); a.hasMatch() && !frames.empty()) {
+            frames.back().answeredAtMs = a.captured(1).toLongLong();
+        }
+    }
+    return frames;
 }

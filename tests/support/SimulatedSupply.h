@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <vector>
+
 class SimulatedSupply {
 public:
     explicit SimulatedSupply(QString program);
@@ -19,6 +21,15 @@ public:
     // Everything printed so far.
     QString output();
     QStringList linesStartingWith(const QString& prefix);
+    // Every frame the supply took as addressed to it, in order, with when it arrived and when its
+    // answer went out (-1: not answered), in the supply's milliseconds.
+    struct Received {
+        int step = 0;
+        int command = 0;
+        qint64 atMs = 0;
+        qint64 answeredAtMs = -1;
+    };
+    std::vector<Received> received();
     // The fields of the last "STATE ..." line ("serial=000042", "V1=100", ...).
     QStringList lastStateFields();
     QString errorString() const { return process_.errorString(); }

@@ -217,9 +217,11 @@ void PsuSim::handleFrame(const TPsuFrame& f)
 
     bool changed = false;
     const QString words = applyFrame(f, &changed);
-    Print(QStringLiteral("RX") + FrameToHex(f) + QStringLiteral(" | frame %1 step %2 cmd %3 %4")
+    // When the frame's last byte was read, for checking the calibrator's timing from outside.
+    Print(QStringLiteral("RX") + FrameToHex(f) + QStringLiteral(" | frame %1 step %2 at %3 ms cmd %4 %5")
                                                     .arg(frames_)
                                                     .arg(step_)
+                                                    .arg(clock_.elapsed())
                                                     .arg(CmdText(f.command()), words));
     lastAnswerDue_ = 0;
     answer(f);
@@ -383,8 +385,9 @@ void PsuSim::answer(const TPsuFrame& f)
         when += opt_.gapMs;
     }
     ++answersSent_;
-    Print(QStringLiteral("TX") + FrameToHex(a) + QStringLiteral(" | answer cmd %1%2")
+    Print(QStringLiteral("TX") + FrameToHex(a) + QStringLiteral(" | answer cmd %1 at %2 ms%3")
                                                   .arg(CmdText(a.command()))
+                                                  .arg(clock_.elapsed() + opt_.delayMs)
                                                   .arg(notes.isEmpty() ? QString() : QStringLiteral(" [") + notes.join(QStringLiteral("] [")) + QLatin1Char(']')));
 }
 

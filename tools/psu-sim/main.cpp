@@ -57,7 +57,9 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Korvex 7200 supply. Opens a pseudo-terminal and prints \"PTY <slave path>\" first,\n"
         "or attaches to --device. Output lines: PTY/DEVICE, RX, TX, NOANSWER, DROP, JUNK, METER, STATE,\n"
-        "HANGUP, LINECLOSED, EXIT. SIGUSR1 prints the state; SIGTERM/SIGINT print it and end.\n"
+        "HANGUP, LINECLOSED, EXIT. RX and TX carry \"at <ms> ms\": when the frame was received and\n"
+        "when its answer goes out, in milliseconds since the start. SIGUSR1 prints the state;\n"
+        "SIGTERM/SIGINT print it and end.\n"
         "CMDS selects answers by command: all or hex codes (0x8C or 8C), comma-separated, each\n"
         "optionally limited to its first N occurrences with xN (0x8Cx2, allx1)."));
     parser.addHelpOption();
