@@ -21,7 +21,7 @@ WindowMeterDialogs::WindowMeterDialogs(TForm3& form3, QWidget* valueParent)
 
 void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
 {
-    form3_.Label1->setText(text);
+    form3_.SetPrompt(text);
     form3_.ShowPicture(picture);
     form3_.exec();
 }

@@ -1,6 +1,7 @@
 // The information window: the prompt of a calibration point beside its multimeter wiring picture.
 #include "Unit3.h"
 
+#include "FitText.h"
 #include "Pictures.h"
 
 #include <QFrame>
@@ -19,6 +20,8 @@ QLabel* MakePicture(QWidget* parent, const char* name)
     return label;
 }
 
+constexpr int PromptPixels = 17;
+
 }  // namespace
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent)
@@ -32,9 +35,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     Label1->setGeometry(8, 8, 291, 145);
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QFont font = Label1->font();
-    font.setPixelSize(17);
-    Label1->setFont(font);
+    FitLabelText(Label1, PromptPixels);
 
     Image1 = MakePicture(this, "wiring_mv");
     Image2 = MakePicture(this, "wiring_v");
@@ -52,6 +53,12 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     connect(Button1, &QPushButton::clicked, this, [this] { done(1); });
 
     ShowPicture(1);
+}
+
+void TForm3::SetPrompt(const QString& text)
+{
+    Label1->setText(text);
+    FitLabelText(Label1, PromptPixels);
 }
 
 QLabel* TForm3::image(int picture) const

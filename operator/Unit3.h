@@ -11,6 +11,8 @@ class TForm3 : public QDialog {
 public:
     explicit TForm3(QWidget* parent = nullptr);
 
+    // Shows the prompt text, in a smaller type where the machine's face would not fit it whole.
+    void SetPrompt(const QString& text);
     // Makes picture 1..4 the visible one and hides the other three.
     void ShowPicture(int picture);
     // The picture now visible (1..4).

@@ -1,9 +1,11 @@
 // The value dialog: the operator types the multimeter reading of one calibration point.
 #include "ValueDlg.h"
 
+#include "FitText.h"
 #include "MessageBoxes.h"
 #include "Rounding.h"
 
+#include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -32,6 +34,7 @@ TFormValue::TFormValue(QWidget* parent) : QDialog(parent)
 
     Label2 = new QLabel(this);
     Label2->setGeometry(194, 44, 48, 22);
+    labelPixels_ = QFontInfo(Label1->font()).pixelSize();
 
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
@@ -64,6 +67,8 @@ void TFormValue::PrepareForStep(TRunMode, std::uint8_t step)
         Label1->setText(QStringLiteral("Please measure PS voltage value and input"));
         Label2->setText(QStringLiteral("(V)"));
     }
+    FitLabelText(Label1, labelPixels_);
+    FitLabelText(Label2, labelPixels_);
 }
 
 std::optional<std::int32_t> TFormValue::MilliValue(double value, std::uint8_t step)

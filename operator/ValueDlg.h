@@ -44,5 +44,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The type size the labels are drawn in where the machine's face lets their text fit.
+    int labelPixels_ = 0;
     std::uint8_t step_ = 0;
 };

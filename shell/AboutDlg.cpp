@@ -1,6 +1,7 @@
 // The about box TFormAbout: the maker's logo, the program's name and its version line.
 #include "AboutDlg.h"
 
+#include "FitText.h"
 #include "Pictures.h"
 
 #include <QGuiApplication>
@@ -10,6 +11,8 @@
 namespace {
 
 const QColor Maroon(0x80, 0x00, 0x00);
+constexpr int NamePixels = 19;
+constexpr int VersionPixels = 15;
 
 QLabel* MaroonLabel(const QString& name, const QString& text, int pixels, QWidget* parent)
 {
@@ -33,8 +36,8 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(349, 283);
 
-    // Times New Roman where it is installed; otherwise a serif face of similar width, so that the
-    // name line still fits the frame at 19 pixels.
+    // Times New Roman where it is installed, else its metric twin Liberation Serif; with any other
+    // face the lines are set smaller where they would not fit the frame.
     QFont face = font();
     face.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
                       QStringLiteral("DejaVu Serif Condensed"), QStringLiteral("DejaVu Serif")});
@@ -53,12 +56,13 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     Image1->setGeometry(12, 12, 76, 73);
     Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("about_logo"))));
 
-    Label6 = MaroonLabel(QStringLiteral("Label6"), QStringLiteral("Korvex  7200 Series "), 19, Bevel1);
+    Label6 = MaroonLabel(QStringLiteral("Label6"), QStringLiteral("Korvex  7200 Series "), NamePixels, Bevel1);
     Label6->setGeometry(14, 100, 312, 26);
-    Label1 = MaroonLabel(QStringLiteral("Label1"), QStringLiteral(" PowerSupply Calibration Program"), 19, Bevel1);
+    Label1 = MaroonLabel(QStringLiteral("Label1"), QStringLiteral(" PowerSupply Calibration Program"), NamePixels, Bevel1);
     Label1->setGeometry(14, 132, 312, 26);
-    Label2 = MaroonLabel(QStringLiteral("Label2"), QStringLiteral("Ver : 1.0.0.0"), 15, Bevel1);
+    Label2 = MaroonLabel(QStringLiteral("Label2"), QStringLiteral("Ver : 1.0.0.0"), VersionPixels, Bevel1);
     Label2->setGeometry(14, 172, 312, 22);
+    FitTexts();
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -72,8 +76,17 @@ void TFormAbout::Button1Click()
     close();
 }
 
+void TFormAbout::FitTexts()
+{
+    FitLabelText(Label6, NamePixels);
+    FitLabelText(Label1, NamePixels);
+    FitLabelText(Label2, VersionPixels);
+}
+
 void TFormAbout::showEvent(QShowEvent* event)
 {
+    // The version line is written by whoever opens the box.
+    FitTexts();
     QDialog::showEvent(event);
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();

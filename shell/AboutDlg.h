@@ -25,4 +25,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    void FitTexts();
 };

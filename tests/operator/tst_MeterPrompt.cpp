@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
 #include "FakeStation.h"
+#include "LabelFit.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
 #include "RecordingView.h"
@@ -165,6 +166,13 @@ void TestMeterPrompt::promptForStep()
     TFormValue valueDialog;
     valueDialog.PrepareForStep(dialogs.asks[0].mode, static_cast<std::uint8_t>(dialogs.asks[0].step));
     QCOMPARE(valueDialog.Label2->text(), unit);
+
+    // The whole prompt is readable in the information window, whatever the machine's faces.
+    TForm3 form3;
+    form3.SetPrompt(text);
+    QCOMPARE(form3.Label1->text(), text);
+    QVERIFY2(ShowsWholeText(*form3.Label1), qPrintable(form3.Label1->font().toString()));
+    QVERIFY(form3.Label1->font().pixelSize() <= 17);
 }
 
 void TestMeterPrompt::acceptedReading_data()

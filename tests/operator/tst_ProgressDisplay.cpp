@@ -1,5 +1,6 @@
 // Tests of the display panel: step grid layout and states, cell colours, progress texts, the hidden
 // step list and the event log.
+#include "LabelFit.h"
 #include "ProgressDisplay.h"
 
 #include <QAction>
@@ -389,6 +390,8 @@ void TestProgressDisplay::resultLabel()
     QCOMPARE(display.Label4->text(), QStringLiteral("Failed!"));
     QCOMPARE(display.Label4->font().pointSize(), 15);
     QCOMPARE(display.Label4->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    // The result and the captions beside the bar and the two lines are shown whole.
+    QVERIFY2(CutLabels(display).isEmpty(), qPrintable(CutLabels(display).join(QStringLiteral(" | "))));
     display.ClearResultLabel();
     QCOMPARE(display.Label4->text(), QString());
 }

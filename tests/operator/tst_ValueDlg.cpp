@@ -1,4 +1,5 @@
 // Tests of the value dialog: the wording per step, the entry check with its refusals, Enter and Abort.
+#include "LabelFit.h"
 #include "ModalAnswerer.h"
 #include "ValueDlg.h"
 
@@ -52,6 +53,7 @@ void TestValueDlg::wording()
     QCOMPARE(dialog.Label1->text(), current ? QStringLiteral("Please measure PS current value and input")
                                             : QStringLiteral("Please measure PS voltage value and input"));
     QCOMPARE(dialog.Label2->text(), current ? QStringLiteral("(A)") : QStringLiteral("(V)"));
+    QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
 }
 
 void TestValueDlg::entryCheck_data()

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "AboutDlg.h"
+#include "LabelFit.h"
 #include "AppError.h"
 #include "ClearingRun.h"
 #include "FakeClock.h"
@@ -196,6 +197,10 @@ void TestMainWindow::toolbar() {
     QCOMPARE(b->toolTip(), tip);
     QCOMPARE(b->isEnabled(), enabled);
     QCOMPARE(b->size(), QSize(108, 30));
+    // The caption is not cut beside its picture, which takes its width and 4 pixels, inside the
+    // button's frame.
+    const int captionWidth = QFontMetrics(b->font()).horizontalAdvance(QString(caption).remove(QLatin1Char('&')));
+    QVERIFY2(captionWidth <= b->width() - b->iconSize().width() - 14, qPrintable(b->font().toString()));
     QVERIFY(!b->icon().isNull());
     QCOMPARE(b->parentWidget(), w.Panel1);
     // Left to right in the order of the table, the banner after the last one.
@@ -218,6 +223,7 @@ void TestMainWindow::windowFrame() {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.Panel2->geometry(), QRect(0, 41, w.width(), w.height() - 41));
+    QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
 }
 
 void TestMainWindow::creation_data() {

@@ -1,9 +1,11 @@
 // The splash, help and about windows: their texts, sizes and the ways they close.
 #include "AboutDlg.h"
+#include "LabelFit.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -114,6 +116,9 @@ void TestSmallWindows::helpTexts()
     QVERIFY(help.minimumSize() != help.maximumSize()); // sizeable
     QCOMPARE(help.Label1->text(), QStringLiteral("Korvex Power Calibrator Help  "));
     QCOMPARE(help.Label1->font().pixelSize(), 19);
+    help.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&help));
+    QVERIFY2(CutLabels(help).isEmpty(), qPrintable(CutLabels(help).join(QStringLiteral(" | "))));
 
     QCOMPARE(help.PageControl1->count(), 2);
     QCOMPARE(help.PageControl1->tabText(0), QStringLiteral("About Program"));
@@ -155,11 +160,16 @@ void TestSmallWindows::aboutTexts()
     const QLabel* l = about.findChild<QLabel*>(label);
     QVERIFY(l);
     QCOMPARE(l->text(), text);
-    QCOMPARE(l->font().pixelSize(), pixels);
+    // The designed size in the faces the box is drawn for; smaller in a wider stand-in only.
+    const QString face = QFontInfo(l->font()).family();
+    if (face == QLatin1String("Times New Roman") || face == QLatin1String("Liberation Serif"))
+        QCOMPARE(l->font().pixelSize(), pixels);
+    else
+        QVERIFY2(l->font().pixelSize() <= pixels, qPrintable(face));
     QCOMPARE(l->palette().color(QPalette::WindowText), QColor(0x80, 0x00, 0x00));
     QVERIFY(about.Bevel1->isAncestorOf(l));
     // The whole line must be readable, not cut off at the label's edge or the frame.
-    QVERIFY2(l->fontMetrics().horizontalAdvance(text) <= l->width(), qPrintable(l->font().toString()));
+    QVERIFY2(ShowsWholeText(*l), qPrintable(l->font().toString()));
     QVERIFY(l->geometry().right() < about.Bevel1->contentsRect().right());
 }
 
