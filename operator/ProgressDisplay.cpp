@@ -188,18 +188,21 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setGeometry(108, 8, 300, 20);
+    progressLabel->setBuddy(ProgressBar1);
 
     auto* stepLabel = new QLabel(QStringLiteral("Testing Step"), this);
     stepLabel->setGeometry(8, 32, 96, 20);
     Edit1 = new QLineEdit(this);
     Edit1->setReadOnly(true);
     Edit1->setGeometry(108, 32, 300, 20);
+    stepLabel->setBuddy(Edit1);
 
     auto* serialLabel = new QLabel(QStringLiteral("Serial No."), this);
     serialLabel->setGeometry(8, 56, 96, 20);
     EditSerial = new QLineEdit(this);
     EditSerial->setReadOnly(true);
     EditSerial->setGeometry(108, 56, 150, 20);
+    serialLabel->setBuddy(EditSerial);
 
     Label4 = new QLabel(this);
     Label4->setGeometry(426, 20, 160, 40);
@@ -210,6 +213,7 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     if (!logo.isNull()) Image3->setPixmap(QPixmap::fromImage(logo));
 
     StringGrid = MakeGrid(this);
+    StringGrid->setAccessibleName(QStringLiteral("Calibration steps"));
     StringGrid->setItemDelegateForColumn(StateColumn, new StateCellDelegate(this, StringGrid));
     new TitleRowSizer(StringGrid);
 
@@ -247,6 +251,9 @@ void ProgressDisplay::InitStepGrid(bool reset)
 {
     StringGrid->setRowCount(GridRows);
     StringGrid->setColumnCount(GridColumns);
+    // The title row is drawn as an ordinary row; the hidden header carries the same titles for
+    // assistive technology, which reads a table's columns from its header.
+    StringGrid->setHorizontalHeaderLabels({QStringLiteral("Step"), QStringLiteral("Command"), QStringLiteral("State")});
 
     StringGrid->setColumnWidth(0, 50);
     StringGrid->setColumnWidth(1, std::max(0, width() - FixedColumnsWidth));

@@ -31,6 +31,8 @@ TFormValue::TFormValue(QWidget* parent) : QDialog(parent)
 
     Edit1 = new QLineEdit(QStringLiteral("0.0"), this);
     Edit1->setGeometry(8, 44, 180, 22);
+    // Assistive technology names the entry box after the request line.
+    Label1->setBuddy(Edit1);
 
     Label2 = new QLabel(this);
     Label2->setGeometry(194, 44, 48, 22);

@@ -1,6 +1,8 @@
 // The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
 #include "MainUnit.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -59,6 +61,14 @@ QFont CaptionFont(QFont font) {
     return font;
 }
 
+// The main window is a plain top-level widget, which assistive technology would take for a mere
+// filler; screen readers and UI automation look for a frame.
+QAccessibleInterface* MainFormAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("TMainForm") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 }  // namespace
 
 QString VersionText() {
@@ -93,6 +103,7 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
       engine_(link_, clock_, *this),
       iniPath_(parts.iniPath),
       tempDir_(parts.tempDir) {
+    QAccessible::installFactory(MainFormAccessible);
     // Port events reach the link through the general error handler like every other event.
     comm_.setOnComm(guard_.Wrap([this] { link_.Comm1Comm(); }));
 

@@ -3,6 +3,7 @@
 #include "ModalAnswerer.h"
 #include "ValueDlg.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -54,6 +55,14 @@ void TestValueDlg::wording()
                                             : QStringLiteral("Please measure PS voltage value and input"));
     QCOMPARE(dialog.Label2->text(), current ? QStringLiteral("(A)") : QStringLiteral("(V)"));
     QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
+
+    // Assistive technology reads the entry box by the request line above it.
+    QAccessibleInterface* edit = QAccessible::queryAccessibleInterface(dialog.Edit1);
+    QVERIFY(edit);
+    QCOMPARE(edit->role(), QAccessible::EditableText);
+    QCOMPARE(edit->text(QAccessible::Name), dialog.Label1->text());
+    QCOMPARE(edit->text(QAccessible::Value), QStringLiteral("0.0"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(&dialog)->role(), QAccessible::Dialog);
 }
 
 void TestValueDlg::entryCheck_data()

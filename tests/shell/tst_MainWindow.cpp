@@ -1,8 +1,12 @@
 // Tests of the main window: creation, the version line, the splash, the close sequence and its guard.
+#include <QAccessible>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
 #include <deque>
@@ -102,6 +106,7 @@ private slots:
     void toolbar_data();
     void toolbar();
     void windowFrame();
+    void accessibleRolesAndNames();
     void creation_data();
     void creation();
     void existingTempIsLeftAlone();
@@ -224,6 +229,60 @@ void TestMainWindow::windowFrame() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.Panel2->geometry(), QRect(0, 41, w.width(), w.height() - 41));
     QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
+}
+
+// What screen readers and UI automation see over AT-SPI.
+void TestMainWindow::accessibleRolesAndNames() {
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto iface = [](QObject* object) { return QAccessible::queryAccessibleInterface(object); };
+
+    QAccessibleInterface* window = iface(&w);
+    QVERIFY(window);
+    QCOMPARE(window->role(), QAccessible::Window);
+    QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Korvex Power Calibrator"));
+
+    const std::vector<std::pair<QToolButton*, QString>> buttons{
+        {w.btnSetting, "Setting"}, {w.btnStart, "Calibrate"}, {w.btnClear, "Reset"},  {w.btnCancel, "Abort"},
+        {w.SpeedButton1, "Help"},  {w.SpeedButton2, "About"}, {w.btnClose, "Exit"}};
+    for (const auto& [button, name] : buttons) {
+        QAccessibleInterface* b = iface(button);
+        QVERIFY(b);
+        QCOMPARE(b->role(), QAccessible::Button);
+        QCOMPARE(b->text(QAccessible::Name), name);
+        QCOMPARE(b->text(QAccessible::Description), button->toolTip());
+        QCOMPARE(b->state().disabled, !button->isEnabled());
+    }
+
+    QAccessibleInterface* grid = iface(w.Panel2->StringGrid);
+    QVERIFY(grid);
+    QCOMPARE(grid->role(), QAccessible::Table);
+    QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Calibration steps"));
+    QAccessibleTableInterface* table = grid->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->rowCount(), 15);
+    const QStringList titles{QStringLiteral("Step"), QStringLiteral("Command"), QStringLiteral("State")};
+    for (int column = 0; column < 3; ++column) {
+        QAccessibleTableCellInterface* cell = table->cellAt(4, column)->tableCellInterface();
+        QVERIFY(cell);
+        const QList<QAccessibleInterface*> headers = cell->columnHeaderCells();
+        QCOMPARE(headers.size(), 1);
+        QCOMPARE(headers[0]->role(), QAccessible::ColumnHeader);
+        QCOMPARE(headers[0]->text(QAccessible::Name), titles[column]);
+    }
+    QCOMPARE(table->cellAt(4, 1)->text(QAccessible::Name), QStringLiteral("Calibrate the 1st voltage point"));
+
+    QAccessibleInterface* bar = iface(w.Panel2->ProgressBar1);
+    QVERIFY(bar);
+    QCOMPARE(bar->role(), QAccessible::ProgressBar);
+    QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress"));
+    QVERIFY(bar->valueInterface());
+    QCOMPARE(bar->valueInterface()->currentValue().toInt(), 0);
+    QCOMPARE(bar->valueInterface()->maximumValue().toInt(), 100);
+    QCOMPARE(iface(w.Panel2->Edit1)->text(QAccessible::Name), QStringLiteral("Testing Step"));
+    QCOMPARE(iface(w.Panel2->EditSerial)->text(QAccessible::Name), QStringLiteral("Serial No."));
 }
 
 void TestMainWindow::creation_data() {
