@@ -34,11 +34,24 @@ if [ -f "$ini" ] && grep -q '^COM1=' "$ini"; then
 else
   printf '[Ports]\r\nCOM1=%s\r\n' "$pty" >> "$ini"
 fi
-echo "Simulated supply on $pty (COM1). Press Setting, then OK, then Calibrate."
+echo "Simulated supply on $pty (COM1)."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: starting the calibrator under xvfb-run (nothing will be visible)." >&2
-  xvfb-run -a "$rundir/korvex-calibrator"
-else
-  "$rundir/korvex-calibrator"
+  # Nobody could see or answer its windows: prove that it starts, then stop it.
+  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): starting the calibrator offscreen for 5 s to check that it runs."
+  QT_QPA_PLATFORM=offscreen "$rundir/korvex-calibrator" &
+  calibrator=$!
+  sleep 5
+  if ! kill -0 "$calibrator" 2> /dev/null; then
+    rc=0
+    wait "$calibrator" || rc=$?
+    echo "The calibrator ended by itself (exit $rc)." >&2
+    exit 1
+  fi
+  kill "$calibrator"
+  wait "$calibrator" 2> /dev/null || true
+  echo "The calibrator started and was stopped. It is a desktop program: run scripts/run.sh in a desktop session (or over ssh -X) to calibrate."
+  exit 0
 fi
+echo "Press Setting, then OK, then Calibrate."
+"$rundir/korvex-calibrator"
