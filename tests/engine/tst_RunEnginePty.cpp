@@ -116,6 +116,14 @@ void TestRunEnginePty::checkTimingOnTheLine(const std::vector<SimulatedSupply::R
     QCOMPARE(steps.size(), std::size_t{22});
     QCOMPARE(steps.front().size(), std::size_t{3});
 
+    // What was measured, for reading in the log: each step's command, its sends and the gap to the next step.
+    QStringList measured;
+    for (std::size_t i = 0; i + 1 < steps.size(); ++i)
+        measured << QStringLiteral("%1x%2 +%3").arg(steps[i].back().command, 2, 16, QLatin1Char('0'))
+                        .arg(steps[i].size())
+                        .arg(steps[i + 1].front().atMs - steps[i].back().atMs);
+    qInfo().noquote() << "frame arrivals (command x sends +ms to the next step's first frame):" << measured.join(QLatin1Char(' '));
+
     auto describe = [](int step, qint64 gap) { return QStringLiteral("after step %1: %2 ms").arg(step).arg(gap); };
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const auto& sends = steps[i];
