@@ -80,14 +80,7 @@ void ClearingRun::StartClearing()
     if (view.WarningQuestion(QStringLiteral("Do you clearing ?")) != BoxAnswer::Yes) return;
 
     BuildClearList(s);
-    s.FRunMode = RunMode::Clearing;
-    view.ClearLog();
-    s.FClearing = true;
-    s.FTryCount = 0;
-    s.FStep = 1;
-    engine_.TimerSend().start();
-    s.FStartTime = engine_.clock().now();
-    engine_.TimerShow().start();
+    engine_.BeginClearing();
     view.ShowStepText(ClearingText);
     view.SetStatusPanel(0, ClearingText);
 }
@@ -105,9 +98,7 @@ void ClearingRun::TimerSendClearing()
 
     if (s.FStep > n - 1) {
         // Stopped before the box: replies that come while it is open must find the run over.
-        s.FClearing = false;
-        engine_.TimerSend().stop();
-        engine_.TimerShow().stop();
+        engine_.EndRun(RunEnd::Cleared);
         view.Information(QStringLiteral("Ok,succeed!"));
         view.ShowResultLabel(QStringLiteral("OK!"));
         return;
@@ -117,16 +108,14 @@ void ClearingRun::TimerSendClearing()
     view.SetProgressBar(static_cast<int>(std::lround(s.FStep * 100.0 / (n - 1))));
 
     if (s.FTryCount >= ClearRetryLimit) {
-        s.FClearing = false;
-        engine_.TimerSend().stop();
-        engine_.TimerShow().stop();
+        engine_.EndRun(RunEnd::ClearingFailed);
         view.Error(QStringLiteral("Communication failed,clearing abort!"));
         view.ShowResultLabel(QStringLiteral("Failed!"));
         return;
     }
 
     s.FLastSent = s.FClearList[static_cast<std::size_t>(s.FStep - 1)];
-    engine_.link().WriteFabData(s.FLastSent, TPsuFrame::Size);
+    engine_.WriteLastSent(s.FStep);
     s.FLogText = QStringLiteral("[Clearing Step%1] : %2").arg(s.FStep).arg(FrameToHex(s.FLastSent));
     view.AddLogLine(s.FLogText);
     ++s.FTryCount;

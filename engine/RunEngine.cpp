@@ -4,6 +4,8 @@
 #include "AppError.h"
 #include "CalList.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int SendPeriodMs = 400;
@@ -30,7 +32,7 @@ bool IsSlowFrame(std::uint8_t command)
 RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
     : link_(link),
       clock_(clock),
-      view_(view),
+      view_(*this, view),
       timerSend_(clock.createTimer()),
       timerReadVol_(clock.createTimer()),
       timerShow_(clock.createTimer())
@@ -51,6 +53,90 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
     link_.setReplyHandler([this] { HandleReply(); });
 
     SetDefaults();
+}
+
+template <typename Call>
+void RunEngine::Tell(Call call)
+{
+    // A copy: an observer may register or leave while it is being told.
+    const std::vector<RunObserver*> observers = observers_;
+    for (RunObserver* observer : observers) call(*observer);
+}
+
+void RunEngine::ObservedView::SetStepState(int step, const QString& text)
+{
+    window_.SetStepState(step, text);
+    engine_.Tell([&](RunObserver& o) { o.StepState(step, text); });
+}
+
+void RunEngine::ObservedView::AddLogLine(const QString& text)
+{
+    window_.AddLogLine(text);
+    engine_.Tell([&](RunObserver& o) { o.LogLine(text); });
+}
+
+void RunEngine::AddObserver(RunObserver* observer)
+{
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void RunEngine::RemoveObserver(RunObserver* observer) { std::erase(observers_, observer); }
+
+RunKind RunEngine::CurrentKind() const
+{
+    return state_.FRunMode == RunMode::Clearing ? RunKind::Clearing : RunKind::Calibration;
+}
+
+void RunEngine::EndRun(RunEnd end)
+{
+    const RunKind kind = CurrentKind();
+    state_.FCalibrating = false;
+    state_.FClearing = false;
+    if (end == RunEnd::Aborted) state_.FAborted = true;
+    timerSend_->stop();
+    timerReadVol_->stop();
+    timerShow_->stop();
+    Tell([&](RunObserver& o) { o.RunEnded(kind, end, state_); });
+}
+
+void RunEngine::BeginClearing()
+{
+    state_.FRunMode = RunMode::Clearing;
+    view_.ClearLog();
+    state_.FClearing = true;
+    state_.FTryCount = 0;
+    state_.FStep = 1;
+    timerSend_->start();
+    state_.FStartTime = clock_.now();
+    timerShow_->start();
+    Tell([&](RunObserver& o) { o.RunStarted(RunKind::Clearing, state_); });
+}
+
+void RunEngine::WriteLastSent(int step)
+{
+    link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
+    const TPsuFrame frame = state_.FLastSent;
+    Tell([&](RunObserver& o) { o.FrameSent(step, frame); });
+}
+
+void RunEngine::AcceptReading(const QString& typed, std::int32_t milli)
+{
+    const int meterStep = state_.FStep;
+    state_.FVoltageMv = milli;
+    state_.FCurrentMa = milli;
+    view_.SetStepState(meterStep, SucceedText);
+    state_.FStep = static_cast<std::uint8_t>(meterStep + 1);
+    StoreMeasuredValue(state_.FStep);
+    // What the supply will receive, as its frame carries it.
+    std::int64_t sent = milli;
+    const int setPoint = state_.FStep;
+    if (setPoint >= 1 && setPoint <= static_cast<int>(state_.FCalList.size())) {
+        const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(setPoint - 1)].Frame;
+        if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
+    }
+    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent); });
+    StartStep(state_.FStep);
 }
 
 RunEngine::~RunEngine()
@@ -119,6 +205,7 @@ void RunEngine::StartCalibration()
     view_.SetButtonEnabled(ToolButton::Start, true);
     view_.SetButtonEnabled(ToolButton::Cancel, true);
     view_.InitStepGrid(true);
+    Tell([&](RunObserver& o) { o.RunStarted(RunKind::Calibration, state_); });
 }
 
 void RunEngine::StartStep(int step)
@@ -159,6 +246,7 @@ void RunEngine::CalibrationBranch()
             return;
         }
         // Any other step gets one last send and waits, still active, for a late answer.
+        Tell([&](RunObserver& o) { o.RunStalled(state_.FStep); });
     }
 
     const int step = state_.FStep;
@@ -174,7 +262,7 @@ void RunEngine::CalibrationBranch()
             const bool slow = IsSlowFrame(state_.FLastSent.command());
             // A stale half answer must not be completed by the first bytes of this frame's answer.
             if (slow) link_.ClearRx();
-            link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
+            WriteLastSent(step);
             state_.FLogText = QStringLiteral("[Step %1] : %2").arg(step).arg(FrameToHex(event.Frame));
             view_.AddLogLine(state_.FLogText);
             if (slow) {
@@ -192,8 +280,7 @@ void RunEngine::CalibrationBranch()
 
 void RunEngine::FailCommunication()
 {
-    state_.FCalibrating = false;
-    timerShow_->stop();
+    EndRun(RunEnd::Failed);
     view_.SetButtonEnabled(ToolButton::Cancel, false);
     view_.SetStatusPanel(0, CommunicationFailedText);
     view_.Warning(CommunicationFailedText);
@@ -203,10 +290,7 @@ void RunEngine::FailCommunication()
 void RunEngine::RefuseUnwritableSerial()
 {
     // Writing a wrapped or cut counter would give the supply a number not meant for it.
-    state_.FCalibrating = false;
-    timerSend_->stop();
-    timerReadVol_->stop();
-    timerShow_->stop();
+    EndRun(RunEnd::Refused);
     view_.SetButtonEnabled(ToolButton::Cancel, false);
     view_.ShowResultLabel(QStringLiteral("Failed!"));
     view_.Error(QStringLiteral("Unit counter %1 cannot be written as a serial number !")
@@ -219,11 +303,7 @@ void RunEngine::btnCancelClick()
     if (view_.Question(QStringLiteral("Abort ?")) != BoxAnswer::Yes) return;
     // The run may have ended by itself while the question was open.
     if (!state_.FCalibrating) return;
-    timerShow_->stop();
-    timerSend_->stop();
-    timerReadVol_->stop();
-    state_.FCalibrating = false;
-    state_.FAborted = true;
+    EndRun(RunEnd::Aborted);
 }
 
 bool RunEngine::FormCloseQuery()
@@ -311,16 +391,15 @@ void RunEngine::HandOverToMeter()
 
 void RunEngine::CompleteCalibration()
 {
-    state_.FCalibrating = false;
+    // The supply received the counter as its serial number; the next one gets the following number.
+    if (state_.FReadSerial == 0) ++state_.FUnitCounter;
+    EndRun(RunEnd::Finished);
     view_.SetButtonEnabled(ToolButton::Cancel, false);
     view_.SetButtonEnabled(ToolButton::Clear, true);
-    timerShow_->stop();
     state_.FLogText =
         QStringLiteral("Voltrix%1 calibrating finished !").arg(ModelName(state_.FModel));
     view_.SetProgressLine(QStringLiteral("Calibrating finished"));
     view_.SetSerialBox(state_.FSerialText);
-    // The supply received the counter as its serial number; the next one gets the following number.
-    if (state_.FReadSerial == 0) ++state_.FUnitCounter;
 
     view_.Information(state_.FLogText);
 

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "Clock.h"
+#include "RunObserver.h"
 #include "RunState.h"
 #include "RunView.h"
 #include "SerialLink.h"
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class RunEngine {
 public:
@@ -20,7 +22,13 @@ public:
     const TRunState& state() const { return state_; }
     SerialLink& link() { return link_; }
     Clock& clock() { return clock_; }
+    // The window as every part of a run reaches it; step states and log lines are also told to
+    // the observers.
     RunView& view() { return view_; }
+
+    // Observers watch every run from its start to its end; they must outlive their registration.
+    void AddObserver(RunObserver* observer);
+    void RemoveObserver(RunObserver* observer);
 
     Timer& TimerSend() { return *timerSend_; }
     Timer& TimerReadVol() { return *timerReadVol_; }
@@ -53,10 +61,56 @@ public:
     void StoreMeasuredValue(int step);
     void TimerShowTimer();
 
+    // The one way a run ends: the run flags down (FAborted raised for an abort), the three timers
+    // stopped, the observers told. What the operator is shown stays with each ending.
+    void EndRun(RunEnd end);
+    // A clearing run's start once its list is built: run mode, log, flags, timers, observers.
+    void BeginClearing();
+    // Writes FLastSent, the frame of step `step`, to the port and tells the observers.
+    void WriteLastSent(int step);
+    // The operator's reading at the current meter step, in millivolts or milliamperes: stored into
+    // the set-point frame that follows, which then starts. `typed` is the text as entered.
+    void AcceptReading(const QString& typed, std::int32_t milli);
+
     // Milliseconds since the run started, as the clock timer last computed them.
     qint64 elapsedMs() const { return elapsedMs_; }
 
 private:
+    // Forwards to the window and tells the observers of step states and log lines.
+    class ObservedView : public RunView {
+    public:
+        ObservedView(RunEngine& engine, RunView& window) : engine_(engine), window_(window) {}
+        void Notice(const QString& text) override { window_.Notice(text); }
+        void Warning(const QString& text) override { window_.Warning(text); }
+        void Error(const QString& text) override { window_.Error(text); }
+        void Information(const QString& text) override { window_.Information(text); }
+        BoxAnswer Question(const QString& text) override { return window_.Question(text); }
+        BoxAnswer WarningQuestion(const QString& text) override { return window_.WarningQuestion(text); }
+        void SetStepState(int step, const QString& text) override;
+        void UpdateProgress() override { window_.UpdateProgress(); }
+        void AddLogLine(const QString& text) override;
+        void ClearLog() override { window_.ClearLog(); }
+        void FillMsgList() override { window_.FillMsgList(); }
+        void ClearMsgListStates() override { window_.ClearMsgListStates(); }
+        void InitStepGrid(bool reset) override { window_.InitStepGrid(reset); }
+        void ShowStepText(const QString& text) override { window_.ShowStepText(text); }
+        void ShowResultLabel(const QString& text) override { window_.ShowResultLabel(text); }
+        void ClearResultLabel() override { window_.ClearResultLabel(); }
+        void SetStatusPanel(int panel, const QString& text) override { window_.SetStatusPanel(panel, text); }
+        void SetProgressLine(const QString& text) override { window_.SetProgressLine(text); }
+        void SetProgressBar(int percent) override { window_.SetProgressBar(percent); }
+        void SetSerialBox(const QString& text) override { window_.SetSerialBox(text); }
+        void SetButtonEnabled(ToolButton button, bool enabled) override { window_.SetButtonEnabled(button, enabled); }
+        bool ButtonEnabled(ToolButton button) const override { return window_.ButtonEnabled(button); }
+
+    private:
+        RunEngine& engine_;
+        RunView& window_;
+    };
+
+    template <typename Call>
+    void Tell(Call call);
+    RunKind CurrentKind() const;
     void CalibrationBranch();
     void FailCommunication();
     void RefuseUnwritableSerial();
@@ -67,7 +121,8 @@ private:
 
     SerialLink& link_;
     Clock& clock_;
-    RunView& view_;
+    ObservedView view_;
+    std::vector<RunObserver*> observers_;
     TRunState state_;
     std::unique_ptr<Timer> timerSend_;
     std::unique_ptr<Timer> timerReadVol_;

@@ -8,6 +8,7 @@
 #include "ValueDlg.h"
 
 #include <QLabel>
+#include <QLineEdit>
 
 #include <algorithm>
 #include <cmath>
@@ -26,12 +27,15 @@ void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
     form3_.exec();
 }
 
-int WindowMeterDialogs::AskValue(TRunMode mode, int step, double* value)
+int WindowMeterDialogs::AskValue(TRunMode mode, int step, double* value, QString* typed)
 {
     auto dialog = std::make_unique<TFormValue>(valueParent_);
     dialog->PrepareForStep(mode, static_cast<std::uint8_t>(step));
     const int result = dialog->exec();
-    if (result == TFormValue::ResultAccepted && value) *value = dialog->FValue;
+    if (result == TFormValue::ResultAccepted) {
+        if (value) *value = dialog->FValue;
+        if (typed) *typed = dialog->Edit1->text();
+    }
     return result;
 }
 
@@ -125,18 +129,13 @@ void MeterPrompt::TimerReadVolTimer()
     dialogs_.ShowInformation(text, PictureFor(text, s.FStep));
 
     double value = 0.0;
-    const int result = dialogs_.AskValue(s.FRunMode, s.FStep, &value);
+    QString typed;
+    const int result = dialogs_.AskValue(s.FRunMode, s.FStep, &value, &typed);
     if (result != TFormValue::ResultAccepted) {
         AbortRun();
         return;
     }
-    const std::int32_t milli = ToMilli(value);
-    s.FVoltageMv = milli;
-    s.FCurrentMa = milli;
-    engine_.view().SetStepState(s.FStep, QStringLiteral("Succeed !"));
-    s.FStep = static_cast<std::uint8_t>(s.FStep + 1);
-    engine_.StoreMeasuredValue(s.FStep);
-    engine_.StartStep(s.FStep);
+    engine_.AcceptReading(typed, ToMilli(value));
 }
 
 void MeterPrompt::AbortRun()
@@ -144,11 +143,7 @@ void MeterPrompt::AbortRun()
     TRunState& s = engine_.state();
     RunView& view = engine_.view();
     view.SetStepState(s.FStep, QStringLiteral("Test abort"));
-    engine_.TimerShow().stop();
-    engine_.TimerSend().stop();
-    engine_.TimerReadVol().stop();
-    s.FCalibrating = false;
-    s.FAborted = true;
+    engine_.EndRun(RunEnd::Aborted);
     view.Notice(QStringLiteral("Calibrating abort !"));
     view.SetStepState(s.FStep + 1, QStringLiteral("Calibrating Abort !"));
     view.SetProgressLine(QStringLiteral("Calibrating Abort !"));

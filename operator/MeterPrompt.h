@@ -18,8 +18,8 @@ public:
     virtual ~MeterDialogs() = default;
     // Shows the information window with the text and picture 1..4; returns when it is closed.
     virtual void ShowInformation(const QString& text, int picture) = 0;
-    // Asks for the reading; returns the dialog's result and, on 1, the value.
-    virtual int AskValue(TRunMode mode, int step, double* value) = 0;
+    // Asks for the reading; returns the dialog's result and, on 1, the value and its text as typed.
+    virtual int AskValue(TRunMode mode, int step, double* value, QString* typed) = 0;
 };
 
 // The real windows: the one information window of the program and a fresh value dialog for each
@@ -28,7 +28,7 @@ class WindowMeterDialogs : public MeterDialogs {
 public:
     WindowMeterDialogs(TForm3& form3, QWidget* valueParent);
     void ShowInformation(const QString& text, int picture) override;
-    int AskValue(TRunMode mode, int step, double* value) override;
+    int AskValue(TRunMode mode, int step, double* value, QString* typed) override;
 
 private:
     TForm3& form3_;

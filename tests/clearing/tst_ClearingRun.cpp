@@ -4,6 +4,7 @@
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
 #include "FakeStation.h"
+#include "RecordingObserver.h"
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
@@ -217,6 +218,8 @@ void tst_ClearingRun::supplyAnsweringEverything()
 {
     Rig rig;
     rig.open();
+    RecordingObserver watcher(&rig.view);
+    rig.engine.AddObserver(&watcher);
     rig.view.serialBox = QStringLiteral("000123");
     QStringList progress;
     rig.view.onBox = [&](const RecordingView::Box& b) {
@@ -272,12 +275,25 @@ void tst_ClearingRun::supplyAnsweringEverything()
                  qPrintable(call));
     }
     QCOMPARE(rig.view.serialBox, QStringLiteral("000123"));
+
+    // Watched from its start to its end, told before the closing box.
+    QCOMPARE(watcher.started, std::vector<RunKind>{RunKind::Clearing});
+    QCOMPARE(watcher.ended.size(), 1u);
+    QCOMPARE(int(watcher.ended[0].end), int(RunEnd::Cleared));
+    QCOMPARE(int(watcher.ended[0].kind), int(RunKind::Clearing));
+    QVERIFY(!watcher.ended[0].clearing);
+    QCOMPARE(watcher.ended[0].boxesBefore, 1);  // the question only
+    QCOMPARE(watcher.sent.size(), 5u);
+    for (int i = 0; i < 5; ++i) QCOMPARE(watcher.sent[std::size_t(i)].first, i + 1);
+    QCOMPARE(watcher.log, rig.view.log);
 }
 
 void tst_ClearingRun::supplyAnsweringTwoFrames()
 {
     Rig rig;
     rig.open();
+    RecordingObserver watcher(&rig.view);
+    rig.engine.AddObserver(&watcher);
     rig.answerFirst(2);
 
     rig.run.btnClearClick();
@@ -294,6 +310,11 @@ void tst_ClearingRun::supplyAnsweringTwoFrames()
     QCOMPARE(int(rig.s().FTryCount), 6);
     QVERIFY(!rig.engine.TimerSend().isActive());
     QVERIFY(!rig.engine.TimerShow().isActive());
+    QCOMPARE(watcher.ended.size(), 1u);
+    QCOMPARE(int(watcher.ended[0].end), int(RunEnd::ClearingFailed));
+    QCOMPARE(watcher.ended[0].boxesBefore, 1);
+    QCOMPARE(watcher.sent.size(), 8u);
+    QCOMPARE(watcher.sent.back().first, 3);
 }
 
 void tst_ClearingRun::supplySilent()

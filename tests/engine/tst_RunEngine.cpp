@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
 #include "FakeStation.h"
+#include "RecordingObserver.h"
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
@@ -82,11 +83,7 @@ public:
         if (s.FAborted || !acceptReadings) return;
         const int point = (s.FStep - 5) / 3;
         const double value = Readings.at(static_cast<std::size_t>(point));
-        s.FVoltageMv = s.FCurrentMa = static_cast<std::int32_t>(std::nearbyint(value * 1000.0));
-        view.SetStepState(s.FStep, Succeed);
-        ++s.FStep;
-        engine.StoreMeasuredValue(s.FStep);
-        engine.StartStep(s.FStep);
+        engine.AcceptReading(QString::number(value), static_cast<std::int32_t>(std::nearbyint(value * 1000.0)));
     }
 
     void start() { engine.btnStartClick(); }
@@ -159,6 +156,8 @@ private slots:
     void abortAnsweredNoLeavesRun();
     void closeQuery();
     void linkLogReachesView();
+    void observerSeesEachEnding_data();
+    void observerSeesEachEnding();
 };
 
 void TestRunEngine::defaults()
@@ -942,6 +941,82 @@ void TestRunEngine::linkLogReachesView()
     rig.comm.inject(MakeFrame(0, Cmd::ClearingAnswer));
     QCOMPARE(rig.view.log.size(), 2);
     QCOMPARE(clearingReplies, 1);
+}
+
+void TestRunEngine::observerSeesEachEnding_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("framesSent");
+    QTest::addColumn<QList<int>>("stalledAt");
+    QTest::newRow("finished") << "finished" << int(RunEnd::Finished) << 22 << QList<int>{};
+    QTest::newRow("serial number unanswered") << "failed" << int(RunEnd::Failed) << 17 + 6 << QList<int>{};
+    QTest::newRow("counter not writable") << "refused" << int(RunEnd::Refused) << 17 << QList<int>{};
+    QTest::newRow("aborted") << "aborted" << int(RunEnd::Aborted) << 2 << QList<int>{};
+    QTest::newRow("stalled, then aborted") << "stalled" << int(RunEnd::Aborted) << 7 << QList<int>{1};
+}
+
+void TestRunEngine::observerSeesEachEnding()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, end);
+    QFETCH(int, framesSent);
+    QFETCH(QList<int>, stalledAt);
+    Rig rig;
+    RecordingObserver watcher(&rig.view);
+    rig.engine.AddObserver(&watcher);
+    TRunState& s = rig.engine.state();
+    s.FUnitCounter = situation == "refused" ? 0 : 42;
+    if (situation == "failed") rig.answers = [](const TPsuFrame& f) { return f.command() != Cmd::SerialAndModel; };
+    if (situation == "stalled") rig.answers = [](const TPsuFrame&) { return false; };
+    rig.start();
+    if (situation == "aborted") {
+        QVERIFY(rig.runUntil([&] { return s.FStep == 3; }, 5000));
+    } else if (situation == "stalled") {
+        QVERIFY(rig.runUntil([&] { return !watcher.stalled.empty(); }, 5000));
+        rig.clock.advance(1000);
+        QVERIFY(s.FCalibrating);
+    }
+    if (situation == "aborted" || situation == "stalled") rig.engine.btnCancelClick();
+    QVERIFY(rig.runToEnd());
+    rig.clock.advance(5000);
+
+    QCOMPARE(watcher.started, std::vector<RunKind>{RunKind::Calibration});
+    QCOMPARE(watcher.stepsAtStart, 29);
+    QCOMPARE(watcher.ended.size(), 1u);
+    const RecordingObserver::Ended& e = watcher.ended[0];
+    QCOMPARE(int(e.end), end);
+    QCOMPARE(int(e.kind), int(RunKind::Calibration));
+    // Told once the run is over, before the operator sees any box of its ending.
+    QVERIFY(!e.calibrating);
+    QCOMPARE(e.aborted, end == int(RunEnd::Aborted));
+    QCOMPARE(e.boxesBefore, situation == "aborted" || situation == "stalled" ? 2 : 1);
+    QVERIFY(!rig.engine.TimerSend().isActive() && !rig.engine.TimerReadVol().isActive() && !rig.engine.TimerShow().isActive());
+    QCOMPARE(watcher.events.first(), QStringLiteral("started"));
+    QCOMPARE(watcher.events.last(), QStringLiteral("ended"));
+    QCOMPARE(QList<int>(watcher.stalled.begin(), watcher.stalled.end()), stalledAt);
+
+    // Every frame that reached the line, with its step; every state the step list got.
+    QCOMPARE(static_cast<int>(watcher.sent.size()), framesSent);
+    QCOMPARE(watcher.sent.size(), rig.comm.frames.size());
+    for (std::size_t i = 0; i < watcher.sent.size(); ++i) QVERIFY(watcher.sent[i].second == rig.comm.frames[i]);
+    std::map<int, QString> lastTold;
+    for (const auto& [step, text] : watcher.states) lastTold[step] = text;
+    QVERIFY(!lastTold.empty());
+    for (const auto& [step, text] : lastTold) QCOMPARE(text, rig.view.stepStates[step]);
+    QCOMPARE(watcher.log, rig.view.log);
+
+    if (situation == "finished") {
+        QCOMPARE(watcher.readings.size(), 7u);
+        const std::vector<int> meterSteps{5, 8, 11, 14, 17, 20, 23};
+        for (std::size_t i = 0; i < 7; ++i) {
+            QCOMPARE(watcher.readings[i].meterStep, meterSteps[i]);
+            QCOMPARE(watcher.readings[i].typed, QString::number(Readings[i]));
+            QCOMPARE(watcher.readings[i].sent, static_cast<std::int64_t>(std::nearbyint(Readings[i] * 1000.0)));
+        }
+        QCOMPARE(watcher.states.size(), 29u);
+        QCOMPARE(watcher.sent.back().first, 29);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRunEngine)

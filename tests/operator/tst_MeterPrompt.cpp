@@ -6,6 +6,7 @@
 #include "LabelFit.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
+#include "RecordingObserver.h"
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
@@ -38,11 +39,14 @@ public:
         order << QStringLiteral("info");
         if (onInfo) onInfo();
     }
-    int AskValue(TRunMode mode, int step, double* value) override
+    int AskValue(TRunMode mode, int step, double* value, QString* typed) override
     {
         asks.push_back({mode, step});
         order << QStringLiteral("ask");
-        if (result == TFormValue::ResultAccepted) *value = reading;
+        if (result == TFormValue::ResultAccepted) {
+            *value = reading;
+            *typed = QString::number(reading);
+        }
         return result;
     }
 
@@ -202,6 +206,8 @@ void TestMeterPrompt::acceptedReading()
     dialogs.reading = reading;
     MeterPrompt prompt(rig.engine, dialogs);
     rig.wire(prompt);
+    RecordingObserver watcher;
+    rig.engine.AddObserver(&watcher);
     bool readTimerStoppedFirst = false;
     dialogs.onInfo = [&] { readTimerStoppedFirst = !rig.engine.TimerReadVol().isActive(); };
 
@@ -223,6 +229,11 @@ void TestMeterPrompt::acceptedReading()
     const TPsuFrame stored = rig.s.FCalList[static_cast<std::size_t>(meterStep)].Frame;
     for (int i = 0; i < data.size(); ++i) QCOMPARE(int(stored.data(i)), int(std::uint8_t(data[i])));
     QCOMPARE(stored.bytes[25], FrameChecksum(stored));
+    // Told as typed, and as the frame carries it: a current's low 16 bits, unsigned.
+    QCOMPARE(watcher.readings.size(), 1u);
+    QCOMPARE(watcher.readings[0].meterStep, meterStep);
+    QCOMPARE(watcher.readings[0].typed, QString::number(reading));
+    QCOMPARE(watcher.readings[0].sent, data.size() == 2 ? std::int64_t(std::uint16_t(milli)) : std::int64_t(milli));
 
     // The set-point frame goes out on the next send tick, not before.
     QVERIFY(rig.engine.TimerSend().isActive());
@@ -249,6 +260,8 @@ void TestMeterPrompt::abortAtStep14()
     dialogs.result = result;
     MeterPrompt prompt(rig.engine, dialogs);
     rig.wire(prompt);
+    RecordingObserver watcher(&rig.view);
+    rig.engine.AddObserver(&watcher);
     rig.answerPointStep(13);
     rig.view.calls.clear();
     const TPsuFrame lastSent = rig.s.FLastSent;
@@ -285,6 +298,11 @@ void TestMeterPrompt::abortAtStep14()
     QCOMPARE(rig.view.resultLabel, QStringLiteral("Failed!"));
     QCOMPARE(int(rig.s.FStep), 14);
     QCOMPARE(rig.s.FVoltageMv, 0);
+    QCOMPARE(watcher.ended.size(), 1u);
+    QCOMPARE(int(watcher.ended[0].end), int(RunEnd::Aborted));
+    QVERIFY(watcher.ended[0].aborted && !watcher.ended[0].calibrating);
+    QCOMPARE(watcher.ended[0].boxesBefore, 0);
+    QVERIFY(watcher.readings.empty());
 
     // Nothing more goes out once the run is over.
     rig.clock.advance(5000);

@@ -1,0 +1,44 @@
+// What can be seen of a run's life from outside. Whoever listens (the results record, ...) only
+// watches: nothing it does may steer the run.
+#pragma once
+
+#include "OPCPublic.h"
+
+#include <QString>
+
+#include <cstdint>
+
+struct TRunState;
+
+enum class RunKind { Calibration, Clearing };
+
+// How a run ended.
+enum class RunEnd {
+    Finished,        // the answer to the last step came
+    Failed,          // the serial-number or testing-information frame went unanswered
+    Refused,         // the unit counter cannot be written as a serial number
+    Aborted,         // the operator aborted, or refused a reading
+    Cleared,         // every clearing frame was answered
+    ClearingFailed,  // a clearing frame went unanswered
+};
+
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+
+    // The run's list is built and its state set; nothing has been sent yet.
+    virtual void RunStarted(RunKind kind, const TRunState& state) = 0;
+    // A frame of step `step` was handed to the port.
+    virtual void FrameSent(int step, const TPsuFrame& frame) = 0;
+    // The step list's state of a step changed ("Succeed !", "Communication failed !", ...).
+    virtual void StepState(int step, const QString& text) = 0;
+    // The operator's reading at meter step `meterStep` went into the frame of the step after it:
+    // `typed` as entered, `valueSent` the millivolts or milliamperes as that frame carries them.
+    virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent) = 0;
+    // A step ran out of sends; the run waits, still active, for a late answer.
+    virtual void RunStalled(int step) = 0;
+    // A line was added to the event log.
+    virtual void LogLine(const QString& line) = 0;
+    // The run is over; the state holds what it ended with.
+    virtual void RunEnded(RunKind kind, RunEnd end, const TRunState& state) = 0;
+};
