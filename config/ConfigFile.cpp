@@ -2,6 +2,7 @@
 #include "ConfigFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include "IniFile.h"
@@ -23,6 +24,14 @@ QString ExeDir() {
             : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
     if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     return dir;
+}
+
+QString ResultsDatabasePath(const QString& iniPath) {
+    const QDir folder = QFileInfo(iniPath).absoluteDir();
+    const QString set =
+        IniFile(iniPath).ReadString(QStringLiteral("Results"), QStringLiteral("Database"), QString()).trimmed();
+    if (set.isEmpty()) return folder.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    return QDir::cleanPath(folder.absoluteFilePath(set));
 }
 
 int ClampInterval(int ms) {

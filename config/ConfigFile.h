@@ -13,6 +13,10 @@ QString ExeDir();
 // stuck at its first meter step, so it reads as the default; more than a minute is cut to one.
 int ClampInterval(int ms);
 
+// The results database: "Database" of section "Results" when set (a relative path is taken from
+// the folder of Config.Ini), otherwise PowerTestDb.sqlite beside Config.Ini.
+QString ResultsDatabasePath(const QString& iniPath);
+
 // FUnitCounter := "PowerID" (default 1), plus 1 when "Equality" is true; the read timer's period
 // := "Interval" (default 500). A missing file, section or key or an unreadable value gives the
 // default; this never fails.

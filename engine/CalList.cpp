@@ -163,3 +163,33 @@ std::int64_t SerialForStep25(const TRunState& state)
 }
 
 bool IsWritableSerial(std::int64_t serial) { return serial >= 1 && serial <= MaxSerialNumber; }
+
+int CalPointOfMeterStep(int meterStep)
+{
+    if (meterStep < 5 || meterStep > 23 || (meterStep - 5) % 3 != 0) return 0;
+    return (meterStep - 5) / 3 + 1;
+}
+
+bool IsCurrentPoint(int meterStep) { return CalPointOfMeterStep(meterStep) >= 6; }
+
+QString NominalLevel(int meterStep, std::uint8_t model)
+{
+    auto byModel = [model](const char* m0, const char* m1, const char* m2) {
+        switch (model) {
+            case 0: return QString::fromLatin1(m0);
+            case 1: return QString::fromLatin1(m1);
+            case 2: return QString::fromLatin1(m2);
+            default: return QString();
+        }
+    };
+    switch (meterStep) {
+        case 5: return QStringLiteral("100mV");
+        case 8: return QStringLiteral("3.999V");
+        case 11: return QStringLiteral("4.00V");
+        case 14: return byModel("19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)");
+        case 17: return byModel("19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)");
+        case 20: return QStringLiteral("100mA");
+        case 23: return byModel("5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)");
+        default: return QString();
+    }
+}

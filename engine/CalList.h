@@ -34,5 +34,12 @@ void BuildTestingInfoStep(TRunState& state, const QDate& today);
 bool BuildSerialStep(TRunState& state);
 // The serial number step 25 writes: the one read from the supply, else the unit counter.
 std::int64_t SerialForStep25(const TRunState& state);
+// The seven calibration points, by their meter steps 5, 8, ..., 23: the point's number 1..7 (0 for
+// any other step), whether it reads a current, and the level the supply outputs there as the
+// operator's prompt names it ("100mV", "37.0V(7212B)"; empty where the model has none).
+int CalPointOfMeterStep(int meterStep);
+bool IsCurrentPoint(int meterStep);
+QString NominalLevel(int meterStep, std::uint8_t model);
+
 // Whether a number can be written into the six-digit serial field as a supply's serial number.
 bool IsWritableSerial(std::int64_t serial);

@@ -2,6 +2,7 @@
 // hand-over of the value to the run, or the abort of the run when the operator refuses.
 #include "MeterPrompt.h"
 
+#include "CalList.h"
 #include "RunEngine.h"
 #include "Rounding.h"
 #include "Unit3.h"
@@ -56,14 +57,7 @@ MeterPrompt::MeterPrompt(RunEngine& engine, MeterDialogs& dialogs) : engine_(eng
 
 QString MeterPrompt::PromptText(int step, int model)
 {
-    auto piece = [model](const char* m0, const char* m1, const char* m2) {
-        switch (model) {
-        case 0: return QString::fromLatin1(m0);
-        case 1: return QString::fromLatin1(m1);
-        case 2: return QString::fromLatin1(m2);
-        default: return QString();
-        }
-    };
+    const QString level = NominalLevel(step, static_cast<std::uint8_t>(model));
     switch (step) {
     case 5:
         return QStringLiteral(
@@ -85,13 +79,13 @@ QString MeterPrompt::PromptText(int step, int model)
                    "4.Calibrate the 4th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper "
                    "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of "
                    "the power supply. ")
-            .arg(piece("19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)"));
+            .arg(level);
     case 17:
         return QStringLiteral(
                    "5.Calibrate the 5th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper "
                    "VOLTAGE range of the multimeter, then connect the two probes to the output terminals of "
                    "the power supply. ")
-            .arg(piece("19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)"));
+            .arg(level);
     case 20:
         return QStringLiteral(
             "6.Calibrate the 1st CURRENT point. The output CURRENT is about 100mA. Please select proper "
@@ -102,7 +96,7 @@ QString MeterPrompt::PromptText(int step, int model)
                    "7.Calibrate the 2nd CURRENT point. The output CURRENT is about %1 . Please select proper "
                    "CURRENT range of the multimeter, then connect the two probes to the output terminals of "
                    "the power supply")
-            .arg(piece("5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)"));
+            .arg(level);
     default:
         return QString();
     }

@@ -7,7 +7,7 @@ build=${1:-$here/build}
 shift || true
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libturbojpeg0-dev libgl-dev
-          xvfb xauth fonts-dejavu-core fonts-liberation2 clang)
+          xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

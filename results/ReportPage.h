@@ -1,0 +1,17 @@
+// A run's calibration report: one page for the unit's file, drawn for paper or PDF alike.
+#pragma once
+
+#include "ResultsQuery.h"
+
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+
+// Draws the report of `run` into `page` (device coordinates of the painter's page): the unit
+// (model, serial, address), bench, operator, temperature and humidity, date and time, the seven
+// points (nominal level, reading as typed, value written), the result and lines for signatures.
+void DrawReport(QPainter& painter, const QRectF& page, const RunDetails& run);
+
+// The report as a one-page A4 PDF file.
+bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error);

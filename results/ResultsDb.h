@@ -1,0 +1,55 @@
+// The results database "PowerTestDb": one SQLite file, its schema and how it is opened.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// Tables TestResult (one row per run), TestReading (the seven readings of a calibration) and
+// TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
+class ResultsDb {
+public:
+    static constexpr int SchemaVersionNow = 1;
+
+    enum class Mode {
+        // The calibrator: creates the file and its schema, migrates an older one, and moves a
+        // corrupt file aside (never deletes it) to start a new one.
+        Record,
+        // Supervisors' tools and the results window: reads only; a missing or corrupt file is an
+        // error.
+        Read,
+    };
+
+    ResultsDb();
+    ~ResultsDb();
+    ResultsDb(const ResultsDb&) = delete;
+    ResultsDb& operator=(const ResultsDb&) = delete;
+
+    bool open(const QString& path, Mode mode);
+    void close();
+    bool isOpen() const;
+    QSqlDatabase database() const;
+    QString path() const { return path_; }
+
+    // Why the last open failed, in words for the operator.
+    QString errorText() const { return error_; }
+    // Where a corrupt file was moved by the last open; empty when none was.
+    QString movedAside() const { return movedAside_; }
+
+    // Moves the file (and its -wal and -shm companions) aside under a name carrying the time;
+    // returns the new name, empty when it could not be moved.
+    static QString MoveAside(const QString& path);
+    // Whether a driver error means the file is not a database or is damaged.
+    static bool IsCorruption(const QString& nativeErrorCode);
+
+private:
+    bool openConnection(Mode mode);
+    bool prepareSchema();
+    bool readVersion(int* version);
+
+    QString connection_;
+    QString path_;
+    QString error_;
+    QString movedAside_;
+    // The last failure came from a damaged file, not from a refusal or a missing right.
+    bool damaged_ = false;
+};

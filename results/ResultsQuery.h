@@ -1,0 +1,77 @@
+// Reading the results back: the list of runs with its filters, one run in full, CSV export.
+#pragma once
+
+#include <QDate>
+#include <QIODevice>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariantList>
+
+#include <vector>
+
+struct RunFilter {
+    QString serial;  // part of the serial number read or written; empty: any
+    QDate from;      // first day, local time; null: no limit
+    QDate to;        // last day, included; null: no limit
+    QString result;  // "finished", "failed", ...; empty: any
+};
+
+// The results a run can have, as stored.
+const QStringList& RunResults();
+
+// The list of runs, newest first: id, date ("yyyy-MM-dd HH:mm:ss" local), serial (written, else
+// read), model, operator, result, duration_s (null while a run has no end), kind. The values to
+// bind, in order, go to `binds`.
+QString RunListSql(const RunFilter& filter, QVariantList* binds);
+
+struct RunSummary {
+    qint64 id = 0;
+    QString date;
+    QString serial;
+    QString model;
+    QString operatorName;
+    QString result;
+    double durationS = -1;  // -1: no end recorded
+    QString kind;
+};
+
+struct ReadingRow {
+    int point = 0;
+    QString quantity;
+    QString nominal;
+    QString typed;
+    qint64 valueSent = 0;
+};
+
+struct StepRow {
+    int step = 0;
+    QString state;
+    int sends = 0;
+    QString at;
+};
+
+struct RunDetails {
+    qint64 id = 0;
+    QString kind, startedAt, endedAt, result;
+    QString serialRead, serialWritten, model;
+    int address = 0;
+    QString port;
+    int baud = 0;
+    QString testCode, dateWritten, operatorName, temperature, humidity, bench, programVersion;
+    qint64 counterBefore = 0, counterAfter = 0;
+    bool hasCounterAfter = false;
+    QString eventLog;
+    std::vector<ReadingRow> readings;  // by point
+    std::vector<StepRow> steps;        // by step
+};
+
+bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSummary>* runs, QString* error);
+// False with an error when there is no run `id`.
+bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error);
+
+// The TestResult columns written as CSV, in this order (the event log is left out).
+const QStringList& CsvColumns();
+// RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled.
+QString CsvField(const QString& text);
+// The runs the filter selects, newest first, as UTF-8 CSV with a header row and CRLF line ends.
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error);

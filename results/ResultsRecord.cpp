@@ -1,0 +1,283 @@
+// The record of every run: watches the engine and writes each change to the results database as
+// it happens, in its own transaction. It never steers a run, and its faults never reach one.
+#include "ResultsRecord.h"
+
+#include "CalList.h"
+#include "RunEngine.h"
+
+#include <QSqlQuery>
+
+#include <cstdlib>
+
+namespace {
+
+const QString Interrupted = QStringLiteral("interrupted");
+const QString Stalled = QStringLiteral("stalled");
+const QString Succeed = QStringLiteral("Succeed !");
+
+QString ResultText(RunEnd end)
+{
+    switch (end) {
+        case RunEnd::Finished: return QStringLiteral("finished");
+        case RunEnd::Failed:
+        case RunEnd::Refused: return QStringLiteral("failed");
+        case RunEnd::Aborted: return QStringLiteral("aborted");
+        case RunEnd::Cleared: return QStringLiteral("cleared");
+        case RunEnd::ClearingFailed: return QStringLiteral("clearing_failed");
+    }
+    return Interrupted;
+}
+
+QString Iso(const QDateTime& t)
+{
+    // With the offset spelled out (also +00:00), so that a record read elsewhere still tells the moment.
+    const int offset = t.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text); }
+
+}  // namespace
+
+ResultsRecord::ResultsRecord(RunEngine& engine, QString databasePath, RecordContext context)
+    : engine_(engine), path_(std::move(databasePath)), context_(std::move(context))
+{
+    engine_.AddObserver(this);
+}
+
+ResultsRecord::~ResultsRecord() { engine_.RemoveObserver(this); }
+
+QString ResultsRecord::Now() const { return Iso(engine_.clock().now()); }
+
+bool ResultsRecord::Open()
+{
+    if (db_.isOpen()) return true;
+    if (db_.open(path_, ResultsDb::Mode::Record)) {
+        if (!db_.movedAside().isEmpty())
+            Fault(QStringLiteral("the results database was damaged; it was moved to %1 and a new one started")
+                      .arg(db_.movedAside()));
+        return true;
+    }
+    Fault(QStringLiteral("results are not recorded: %1").arg(db_.errorText()));
+    return false;
+}
+
+void ResultsRecord::Fault(const QString& what)
+{
+    if (reportedThisRun_) return;
+    reportedThisRun_ = true;
+    const bool first = !reportedThisStart_;
+    reportedThisStart_ = true;
+    if (faultSink_) faultSink_(QStringLiteral("<Results> ") + what, first);
+}
+
+bool ResultsRecord::Write(const std::function<bool()>& change)
+{
+    QSqlDatabase db = db_.database();
+    if (!db.isOpen()) return false;
+    QSqlError error;
+    if (db.transaction()) {
+        if (change()) {
+            if (db.commit()) return true;
+            error = db.lastError();
+        } else {
+            error = lastError_;
+        }
+        db.rollback();
+    } else {
+        error = db.lastError();
+    }
+    failedThisRun_ = true;
+    if (ResultsDb::IsCorruption(error.nativeErrorCode())) {
+        // Kept aside, never deleted; the next run starts a new file.
+        db_.close();
+        const QString aside = ResultsDb::MoveAside(path_);
+        Fault(QStringLiteral("the results database is damaged (%1); it was moved to %2").arg(error.text(), aside));
+        return false;
+    }
+    Fault(QStringLiteral("results are not recorded: %1: %2").arg(path_, error.text()));
+    return false;
+}
+
+bool ResultsRecord::Exec(QSqlQuery& q)
+{
+    if (q.exec()) return true;
+    lastError_ = q.lastError();
+    return false;
+}
+
+void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
+{
+    recording_ = false;
+    runId_ = 0;
+    failedThisRun_ = false;
+    reportedThisRun_ = false;
+    kind_ = kind;
+    result_ = Interrupted;
+    endedAt_.clear();
+    endedMs_ = 0;
+    serialWritten_.clear();
+    dateWritten_.clear();
+    log_.clear();
+    steps_.clear();
+    lastSentStep_ = 0;
+    if (!db_.isOpen() && !Open()) return;
+
+    const SerialLink& link = engine_.link();
+    qint64 id = 0;
+    const bool ok = Write([&] {
+        QSqlQuery q(db_.database());
+        q.prepare(QStringLiteral(
+            "INSERT INTO TestResult (kind, started_at, started_ms, result, model, address, port, baud, test_code,"
+            " operator, temperature, humidity, bench, program_version, unit_counter_before)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(kind == RunKind::Clearing ? QStringLiteral("clearing") : QStringLiteral("calibration"));
+        q.addBindValue(Iso(s.FStartTime));
+        q.addBindValue(s.FStartTime.toMSecsSinceEpoch());
+        q.addBindValue(result_);
+        q.addBindValue(ModelName(s.FModel));
+        q.addBindValue(s.FAddress);
+        q.addBindValue(QStringLiteral("COM%1").arg(link.FPortNo));
+        q.addBindValue(link.FBaud);
+        q.addBindValue(QStringLiteral("%1").arg(s.FTestCode & 0xFFFFFF, 6, 16, QLatin1Char('0')).toUpper());
+        q.addBindValue(s.FOperatorName);
+        q.addBindValue(s.FTemperature);
+        q.addBindValue(s.FHumidity);
+        q.addBindValue(context_.bench);
+        q.addBindValue(context_.programVersion);
+        q.addBindValue(static_cast<qint64>(s.FUnitCounter));
+        if (!Exec(q)) return false;
+        id = q.lastInsertId().toLongLong();
+        return id > 0;
+    });
+    if (!ok) return;
+    runId_ = id;
+    recording_ = true;
+}
+
+void ResultsRecord::FrameSent(int step, const TPsuFrame& frame)
+{
+    if (!recording_) return;
+    ++steps_[step].sends;
+    if (frame.command() == Cmd::SerialAndModel) {
+        serialWritten_.clear();
+        for (int i = 0; i < 6; ++i) serialWritten_ += QLatin1Char(static_cast<char>(frame.data(i)));
+    } else if (frame.command() == Cmd::TestingInfo) {
+        dateWritten_ = QStringLiteral("20%1-%2-%3")
+                           .arg(frame.data(3), 2, 10, QLatin1Char('0'))
+                           .arg(frame.data(4), 2, 10, QLatin1Char('0'))
+                           .arg(frame.data(5), 2, 10, QLatin1Char('0'));
+    }
+    // A clearing frame has no state of its own: the next frame going out is its answer's proof.
+    if (kind_ == RunKind::Clearing && step != lastSentStep_) {
+        const int answered = lastSentStep_;
+        lastSentStep_ = step;
+        if (answered > 0) {
+            steps_[answered].state = Succeed;
+            steps_[answered].at = Now();
+            if (!failedThisRun_) Write([&] { return WriteStep(answered) && WriteRun(); });
+        }
+    }
+}
+
+void ResultsRecord::StepState(int step, const QString& text)
+{
+    if (!recording_) return;
+    Step& s = steps_[step];
+    s.state = text;
+    s.at = Now();
+    // A late answer took the run on again.
+    if (result_ == Stalled && text == Succeed) result_ = Interrupted;
+    if (!failedThisRun_) Write([&] { return WriteStep(step) && WriteRun(); });
+}
+
+void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent)
+{
+    if (!recording_ || failedThisRun_) return;
+    const int point = CalPointOfMeterStep(meterStep);
+    if (point == 0) return;
+    Write([&] {
+        QSqlQuery q(db_.database());
+        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent)"
+                                 " VALUES (?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(runId_);
+        q.addBindValue(point);
+        q.addBindValue(IsCurrentPoint(meterStep) ? QStringLiteral("A") : QStringLiteral("V"));
+        q.addBindValue(NominalLevel(meterStep, engine_.state().FModel));
+        q.addBindValue(typed);
+        q.addBindValue(static_cast<qint64>(valueSent));
+        return Exec(q) && WriteRun();
+    });
+}
+
+void ResultsRecord::RunStalled(int)
+{
+    if (!recording_) return;
+    result_ = Stalled;
+    if (!failedThisRun_) Write([&] { return WriteRun(); });
+}
+
+void ResultsRecord::LogLine(const QString& line)
+{
+    if (recording_) log_ << line;
+}
+
+void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
+{
+    if (!recording_) return;
+    recording_ = false;
+    result_ = ResultText(end);
+    const QDateTime now = engine_.clock().now();
+    endedAt_ = Iso(now);
+    endedMs_ = now.toMSecsSinceEpoch();
+    if (kind_ == RunKind::Clearing && lastSentStep_ > 0) {
+        Step& last = steps_[lastSentStep_];
+        last.state = end == RunEnd::Cleared ? Succeed : QStringLiteral("Communication failed !");
+        last.at = endedAt_;
+    }
+    // Tried even after an earlier failure of this run: the result is what matters most.
+    Write([&] {
+        for (const auto& entry : steps_)
+            if (!entry.second.state.isEmpty() && !WriteStep(entry.first)) return false;
+        return WriteRun();
+    });
+}
+
+bool ResultsRecord::WriteStep(int step)
+{
+    const Step& s = steps_[step];
+    QSqlQuery q(db_.database());
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestStep (run_id, step, state, sends, at) VALUES (?, ?, ?, ?, ?)"));
+    q.addBindValue(runId_);
+    q.addBindValue(step);
+    q.addBindValue(s.state);
+    q.addBindValue(s.sends);
+    q.addBindValue(TextOrNull(s.at));
+    return Exec(q);
+}
+
+bool ResultsRecord::WriteRun()
+{
+    const TRunState& s = engine_.state();
+    const bool ended = !endedAt_.isEmpty();
+    QSqlQuery q(db_.database());
+    q.prepare(QStringLiteral(
+        "UPDATE TestResult SET ended_at = ?, ended_ms = ?, result = ?, serial_read = ?, serial_written = ?,"
+        " date_written = ?, event_log = ?, unit_counter_after = ? WHERE id = ?"));
+    q.addBindValue(TextOrNull(endedAt_));
+    q.addBindValue(ended ? QVariant(endedMs_) : QVariant(QMetaType(QMetaType::LongLong)));
+    q.addBindValue(result_);
+    q.addBindValue(kind_ == RunKind::Calibration && s.FReadSerial != 0 ? QVariant(s.FSerialText)
+                                                                      : QVariant(QMetaType(QMetaType::QString)));
+    q.addBindValue(TextOrNull(serialWritten_));
+    q.addBindValue(TextOrNull(dateWritten_));
+    q.addBindValue(log_.join(QLatin1Char('\n')));
+    q.addBindValue(ended ? QVariant(static_cast<qint64>(s.FUnitCounter)) : QVariant(QMetaType(QMetaType::LongLong)));
+    q.addBindValue(runId_);
+    return Exec(q);
+}

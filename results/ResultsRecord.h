@@ -1,0 +1,93 @@
+// The record of every run: watches the engine and writes each change to the results database as
+// it happens, in its own transaction. It never steers a run, and its faults never reach one.
+#pragma once
+
+#include "ResultsDb.h"
+#include "RunObserver.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QString>
+#include <QStringList>
+
+#include <QSqlQuery>
+
+#include <functional>
+#include <map>
+
+class RunEngine;
+
+struct RecordContext {
+    QString bench;           // the host name
+    QString programVersion;  // "1.1.0.19"
+};
+
+class ResultsRecord : public RunObserver {
+public:
+    // Registers with the engine; `databasePath` is opened by Open().
+    ResultsRecord(RunEngine& engine, QString databasePath, RecordContext context);
+    ~ResultsRecord() override;
+    ResultsRecord(const ResultsRecord&) = delete;
+    ResultsRecord& operator=(const ResultsRecord&) = delete;
+
+    // Opens or creates the database. False when it cannot; the fault has been reported. Every
+    // run start tries again while it is closed.
+    bool Open();
+
+    // Told of a fault with a message for the operator: once per run at most, and `firstThisStart`
+    // only for the first fault since the program started (the one worth a message box).
+    using FaultSink = std::function<void(const QString& message, bool firstThisStart)>;
+    void setFaultSink(FaultSink sink) { faultSink_ = std::move(sink); }
+
+    const ResultsDb& db() const { return db_; }
+    // The id of the run being recorded, or of the last one; 0 when none was recorded.
+    qint64 runId() const { return runId_; }
+
+    void RunStarted(RunKind kind, const TRunState& state) override;
+    void FrameSent(int step, const TPsuFrame& frame) override;
+    void StepState(int step, const QString& text) override;
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent) override;
+    void RunStalled(int step) override;
+    void LogLine(const QString& line) override;
+    void RunEnded(RunKind kind, RunEnd end, const TRunState& state) override;
+
+private:
+    struct Step {
+        QString state;
+        int sends = 0;
+        QString at;
+    };
+
+    // One transaction; on failure it is rolled back and the fault reported.
+    bool Write(const std::function<bool()>& change);
+    // Runs a prepared query inside a change, keeping its error for the fault report.
+    bool Exec(QSqlQuery& q);
+    bool WriteStep(int step);
+    bool WriteRun();
+    void Fault(const QString& what);
+    QString Now() const;
+
+    RunEngine& engine_;
+    QString path_;
+    RecordContext context_;
+    ResultsDb db_;
+    FaultSink faultSink_;
+    QSqlError lastError_;
+    bool reportedThisStart_ = false;
+    bool reportedThisRun_ = false;
+
+    // The run being recorded.
+    qint64 runId_ = 0;
+    bool recording_ = false;
+    // A write of this run failed: the rest waits for the run's end, tried once more then.
+    bool failedThisRun_ = false;
+    RunKind kind_ = RunKind::Calibration;
+    QString result_;
+    QString endedAt_;
+    qint64 endedMs_ = 0;
+    QString serialWritten_;
+    QString dateWritten_;
+    QStringList log_;
+    std::map<int, Step> steps_;
+    int lastSentStep_ = 0;
+};

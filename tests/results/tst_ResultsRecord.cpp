@@ -1,0 +1,371 @@
+// Tests of the results record against a deterministic clock and a fake supply: what a run leaves
+// in the database, how each ending is recorded, and that no fault of the database reaches a run.
+#include "CalList.h"
+#include "ClearingRun.h"
+#include "FakeStation.h"
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+#include "ResultsRecord.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+#include <sys/mount.h>
+
+namespace {
+
+// The seven readings as the operator types them.
+const QStringList Typed{QStringLiteral("0.1"), QStringLiteral("3.999"), QStringLiteral("4.0"), QStringLiteral("37.0"),
+                        QStringLiteral("20.0"), QStringLiteral("0.1"), QStringLiteral("3.1")};
+
+// A bench of fakes with a supply that answers what `answers` lets through, and an operator who
+// types the readings above.
+struct Bench : FakeStation {
+    ClearingRun clearing{engine};
+    std::function<bool(const TPsuFrame&)> answers = [](const TPsuFrame&) { return true; };
+    QByteArray serialDigits = "      ";
+    std::unique_ptr<ResultsRecord> record;
+    QStringList faults;
+    int firstFaults = 0;
+
+    explicit Bench(const QString& dbPath)
+    {
+        link.OpenPort(1, 9600);
+        TRunState& s = engine.state();
+        s.FModel = 1;
+        s.FTestCode = TestCodeForModel(1);
+        s.FUnitCounter = 42;
+        s.FOperatorName = QStringLiteral("Anna");
+        s.FTemperature = QStringLiteral("25±5°C");
+        s.FHumidity = QStringLiteral("<70%");
+        comm.setFrameHandler([this](const TPsuFrame& f) {
+            if (!answers(f)) return;
+            TPsuFrame r = MakeFrame(f.address(), f.command() == Cmd::ReadSerial ? Cmd::ReadSerial : Cmd::ClearingAnswer);
+            if (f.command() == Cmd::ReadSerial)
+                for (int i = 0; i < 6; ++i) r.data(i) = static_cast<std::uint8_t>(serialDigits[i]);
+            SealFrame(r);
+            clock.scheduleIn(5, [this, r] { comm.inject(r); });
+        });
+        engine.setReadVolHandler([this] {
+            engine.TimerReadVol().stop();
+            const QString text = Typed[CalPointOfMeterStep(engine.state().FStep) - 1];
+            engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)));
+        });
+        if (!dbPath.isEmpty()) {
+            record = std::make_unique<ResultsRecord>(engine, dbPath, RecordContext{QStringLiteral("bench-7"), QStringLiteral("1.1.0.19")});
+            record->setFaultSink([this](const QString& text, bool first) {
+                faults << text;
+                if (first) ++firstFaults;
+            });
+            record->Open();
+        }
+    }
+    bool calibrate()
+    {
+        engine.btnStartClick();
+        return clock.advanceUntil([this] { return !engine.state().FCalibrating; }, 300000);
+    }
+    bool clear()
+    {
+        clearing.btnClearClick();
+        return clock.advanceUntil([this] { return !engine.state().FClearing; }, 60000);
+    }
+};
+
+// Opens the database the way supervisors' tools do.
+struct Reader {
+    ResultsDb db;
+    explicit Reader(const QString& path) { db.open(path, ResultsDb::Mode::Read); }
+    QVariant value(const QString& sql)
+    {
+        QSqlQuery q(db.database());
+        if (!q.exec(sql) || !q.next()) return QVariant();
+        return q.value(0);
+    }
+};
+
+}  // namespace
+
+class TestResultsRecord : public QObject {
+    Q_OBJECT
+
+private slots:
+    void finishedCalibrationRecordsEverything();
+    void endings_data();
+    void endings();
+    void faultsNeverReachTheRun_data();
+    void faultsNeverReachTheRun();
+    void schemaVersions();
+};
+
+void TestResultsRecord::finishedCalibrationRecordsEverything()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    Bench bench(path);
+    QVERIFY(bench.calibrate());
+    QCOMPARE(bench.engine.state().FUnitCounter, 43);
+    QVERIFY(bench.faults.isEmpty());
+
+    Reader reader(path);
+    QVERIFY2(reader.db.isOpen(), qPrintable(reader.db.errorText()));
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(reader.db.database(), bench.record->runId(), &run, &error), qPrintable(error));
+    QCOMPARE(run.kind, QStringLiteral("calibration"));
+    QCOMPARE(run.result, QStringLiteral("finished"));
+    QCOMPARE(run.startedAt, QStringLiteral("2026-03-09T09:00:00.000") + run.startedAt.mid(23));
+    QVERIFY2(run.startedAt.size() == 29 && (run.startedAt[23] == QLatin1Char('+') || run.startedAt[23] == QLatin1Char('-')),
+             qPrintable(run.startedAt));
+    QVERIFY(run.endedAt > run.startedAt);
+    QCOMPARE(run.serialRead, QString());
+    QCOMPARE(run.serialWritten, QStringLiteral("000042"));
+    QCOMPARE(run.model, QStringLiteral("7212B"));
+    QCOMPARE(run.address, 0);
+    QCOMPARE(run.port, QStringLiteral("COM1"));
+    QCOMPARE(run.baud, 9600);
+    QCOMPARE(run.testCode, QStringLiteral("020102"));
+    QCOMPARE(run.dateWritten, QStringLiteral("2026-03-09"));
+    QCOMPARE(run.operatorName, QStringLiteral("Anna"));
+    QCOMPARE(run.temperature, QStringLiteral("25±5°C"));
+    QCOMPARE(run.humidity, QStringLiteral("<70%"));
+    QCOMPARE(run.bench, QStringLiteral("bench-7"));
+    QCOMPARE(run.programVersion, QStringLiteral("1.1.0.19"));
+    QCOMPARE(run.counterBefore, 42);
+    QVERIFY(run.hasCounterAfter);
+    QCOMPARE(run.counterAfter, 43);
+    QVERIFY(run.eventLog.startsWith(QStringLiteral("[Step 1] : ")));
+    QVERIFY(run.eventLog.contains(QStringLiteral("Average voltage : 37000mV")));
+    QCOMPARE(run.eventLog.count(QStringLiteral("Rece : ")), 22);
+
+    const QStringList nominal{QStringLiteral("100mV"), QStringLiteral("3.999V"), QStringLiteral("4.00V"),
+                              QStringLiteral("37.0V(7212B)"), QStringLiteral("20.0V(7212B)"), QStringLiteral("100mA"),
+                              QStringLiteral("3.1A(7212B)")};
+    const std::vector<qint64> sent{100, 3999, 4000, 37000, 20000, 100, 3100};
+    QCOMPARE(run.readings.size(), 7u);
+    for (int i = 0; i < 7; ++i) {
+        const ReadingRow& r = run.readings[std::size_t(i)];
+        QCOMPARE(r.point, i + 1);
+        QCOMPARE(r.quantity, i < 5 ? QStringLiteral("V") : QStringLiteral("A"));
+        QCOMPARE(r.nominal, nominal[i]);
+        QCOMPARE(r.typed, Typed[i]);
+        QCOMPARE(r.valueSent, sent[std::size_t(i)]);
+    }
+    QCOMPARE(run.steps.size(), 29u);
+    for (int i = 0; i < 29; ++i) {
+        const StepRow& s = run.steps[std::size_t(i)];
+        QCOMPARE(s.step, i + 1);
+        QCOMPARE(s.state, QStringLiteral("Succeed !"));
+        QCOMPARE(s.sends, CalPointOfMeterStep(s.step) ? 0 : 1);
+        QVERIFY(!s.at.isEmpty());
+    }
+}
+
+void TestResultsRecord::endings_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("steps");        // steps with a recorded state
+    QTest::addColumn<QString>("lastState");
+    QTest::newRow("operator aborts at step 3") << "abort" << "aborted" << 2 << "Succeed !";
+    QTest::newRow("serial number unanswered") << "fail" << "failed" << 25 << "Communication failed !";
+    QTest::newRow("stalled at step 1, still active") << "stall" << "stalled" << 1 << "Communication failed !";
+    QTest::newRow("stalled, then a late answer") << "resume" << "finished" << 29 << "Succeed !";
+    QTest::newRow("clearing answered") << "clear" << "cleared" << 5 << "Succeed !";
+    QTest::newRow("clearing unanswered at frame 3") << "clearfail" << "clearing_failed" << 3 << "Communication failed !";
+}
+
+void TestResultsRecord::endings()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, result);
+    QFETCH(int, steps);
+    QFETCH(QString, lastState);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    Bench bench(path);
+    TRunState& s = bench.engine.state();
+    bool ok = true;
+    if (how == "abort") {
+        bench.engine.btnStartClick();
+        QVERIFY(bench.clock.advanceUntil([&] { return s.FStep == 3; }, 5000));
+        bench.engine.btnCancelClick();
+    } else if (how == "fail") {
+        bench.answers = [](const TPsuFrame& f) { return f.command() != Cmd::SerialAndModel; };
+        ok = bench.calibrate();
+    } else if (how == "stall" || how == "resume") {
+        // Silent until step 1 has run out of sends.
+        bench.answers = [](const TPsuFrame&) { return false; };
+        bench.engine.btnStartClick();
+        bench.clock.advance(400 * 8);
+        QVERIFY(s.FCalibrating);
+        if (how == "resume") {
+            bench.answers = [](const TPsuFrame&) { return true; };
+            bench.comm.inject(MakeFrame(0, Cmd::ClearingAnswer));
+            ok = bench.clock.advanceUntil([&] { return !s.FCalibrating; }, 300000);
+        }
+    } else if (how == "clear") {
+        ok = bench.clear();
+    } else if (how == "clearfail") {
+        auto answered = std::make_shared<int>(0);
+        bench.answers = [answered](const TPsuFrame&) { return ++*answered <= 2; };
+        ok = bench.clear();
+    }
+    QVERIFY(ok);
+    QVERIFY(bench.faults.isEmpty());
+
+    Reader reader(path);
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(reader.db.database(), bench.record->runId(), &run, &error), qPrintable(error));
+    QCOMPARE(run.result, result);
+    QCOMPARE(run.kind, how.startsWith(QLatin1String("clear")) ? QStringLiteral("clearing") : QStringLiteral("calibration"));
+    QCOMPARE(static_cast<int>(run.steps.size()), steps);
+    QCOMPARE(run.steps.back().state, lastState);
+    QCOMPARE(run.endedAt.isEmpty(), how == "stall");
+    if (how == "fail") {
+        QCOMPARE(run.steps.back().step, 25);
+        QCOMPARE(run.steps.back().sends, 6);
+        QCOMPARE(run.serialWritten, QStringLiteral("000042"));
+        QCOMPARE(run.counterAfter, 42);
+    }
+    if (how == "clearfail") QCOMPARE(run.steps.back().sends, 6);
+}
+
+void TestResultsRecord::faultsNeverReachTheRun_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("folder cannot hold a file") << "unopenable";
+    QTest::newRow("damaged file") << "corrupt";
+    QTest::newRow("another writer holds the lock") << "locked";
+    QTest::newRow("read-only folder") << "readonly";
+}
+
+void TestResultsRecord::faultsNeverReachTheRun()
+{
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+
+    // The same bench without a record shows what the run must look like.
+    Bench baseline({});
+    QVERIFY(baseline.calibrate());
+
+    std::unique_ptr<ResultsDb> holder;
+    bool mounted = false;
+    if (fault == "unopenable") {
+        QFile blocker(dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        path = dir.filePath(QStringLiteral("file/PowerTestDb.sqlite"));
+    } else if (fault == "corrupt") {
+        QFile garbage(path);
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(8192, '\x5A'));
+    } else if (fault == "readonly") {
+        // Root writes anywhere regardless of permissions, so the folder is mounted read-only.
+        const QByteArray folder = dir.path().toLocal8Bit();
+        if (::geteuid() == 0) {
+            mounted = ::mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+                      ::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+            if (!mounted) QSKIP("root without the right to mount: no read-only folder can be made");
+        } else {
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        }
+    }
+
+    Bench bench(path);
+    if (fault == "locked") {
+        // Another program takes the write lock once the run is under way and keeps it.
+        bench.clock.scheduleIn(2000, [&] {
+            holder = std::make_unique<ResultsDb>();
+            QVERIFY(holder->open(path, ResultsDb::Mode::Record));
+            QSqlQuery(holder->database()).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        });
+    }
+    const bool finished = bench.calibrate();
+    if (mounted) ::umount2(dir.path().toLocal8Bit().constData(), MNT_DETACH);
+    if (fault == "readonly" && !mounted) QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(finished);
+
+    // The run went exactly as without the record.
+    QCOMPARE(bench.comm.frames.size(), baseline.comm.frames.size());
+    for (std::size_t i = 0; i < bench.comm.frames.size(); ++i) QVERIFY(bench.comm.frames[i] == baseline.comm.frames[i]);
+    QCOMPARE(bench.clock.tickMs(), baseline.clock.tickMs());
+    QCOMPARE(bench.view.boxTexts("Information"), baseline.view.boxTexts("Information"));
+    QCOMPARE(bench.engine.state().FUnitCounter, baseline.engine.state().FUnitCounter);
+    QCOMPARE(bench.view.log, baseline.view.log);
+
+    if (fault == "corrupt") {
+        // Kept aside, a new file started, and this run recorded in it.
+        QCOMPARE(bench.faults.size(), 1);
+        QVERIFY2(bench.faults[0].contains(QStringLiteral("moved to")), qPrintable(bench.faults[0]));
+        const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("PowerTestDb.sqlite.corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(dir.filePath(aside[0]));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray(8192, '\x5A'));
+        Reader reader(path);
+        QCOMPARE(reader.value(QStringLiteral("SELECT result FROM TestResult")).toString(), QStringLiteral("finished"));
+    } else {
+        // One report at the start or at the first failing write; one of them worth a box.
+        QVERIFY2(!bench.faults.isEmpty() && bench.faults.size() <= 2, qPrintable(bench.faults.join(QLatin1Char('|'))));
+        QCOMPARE(bench.firstFaults, 1);
+        for (const QString& f : bench.faults) QVERIFY(f.startsWith(QStringLiteral("<Results> ")));
+    }
+    if (fault == "locked") {
+        holder.reset();
+        Reader reader(path);
+        // Written up to the lock; the row tells that the run did not end while it was recorded.
+        QCOMPARE(reader.value(QStringLiteral("SELECT result FROM TestResult")).toString(), QStringLiteral("interrupted"));
+    }
+}
+
+void TestResultsRecord::schemaVersions()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    {
+        // An empty file is a database of no version: the schema is made in it.
+        QFile empty(path);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+    }
+    {
+        ResultsDb db;
+        QVERIFY2(db.open(path, ResultsDb::Mode::Record), qPrintable(db.errorText()));
+        QSqlQuery q(db.database());
+        QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
+        QCOMPARE(q.value(0).toInt(), ResultsDb::SchemaVersionNow);
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'x', 1, 'finished')")));
+    }
+    {
+        // Opened again: the rows stay, nothing is made twice.
+        ResultsDb db;
+        QVERIFY2(db.open(path, ResultsDb::Mode::Record), qPrintable(db.errorText()));
+        QSqlQuery q(db.database());
+        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM TestResult")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
+        QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 99);
+    }
+    for (ResultsDb::Mode mode : {ResultsDb::Mode::Record, ResultsDb::Mode::Read}) {
+        // A newer program's file is neither read nor written, and not moved aside either.
+        ResultsDb db;
+        QVERIFY(!db.open(path, mode));
+        QVERIFY2(db.errorText().contains(QStringLiteral("newer program")), qPrintable(db.errorText()));
+        QVERIFY(db.movedAside().isEmpty());
+        QVERIFY(QFile::exists(path));
+    }
+    ResultsDb missing;
+    QVERIFY(!missing.open(dir.filePath(QStringLiteral("none.sqlite")), ResultsDb::Mode::Read));
+    QVERIFY(missing.errorText().contains(QStringLiteral("no results database")));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none.sqlite"))));
+}
+
+QTEST_GUILESS_MAIN(TestResultsRecord)
+#include "tst_ResultsRecord.moc"
