@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QToolButton>
@@ -37,6 +38,11 @@ constexpr int ButtonIconSize = 20;
 constexpr int ToolbarLeft = 2;
 constexpr int FormFontPx = 13;
 constexpr int CaptionFontPx = 19;
+// Right of the serial number's box on the display panel.
+constexpr int ResultsButtonLeft = 266;
+constexpr int ResultsButtonTop = 54;
+constexpr int ResultsButtonWidth = 100;
+constexpr int ResultsButtonHeight = 24;
 
 QFont FormFont() {
     QFont font;
@@ -160,6 +166,17 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
 
     Panel2 = new ProgressDisplay(engine_.state(), this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
+    btnResults = new QPushButton(QStringLiteral("Results..."), Panel2);
+    btnResults->setObjectName(QStringLiteral("btnResults"));
+    btnResults->setToolTip(QStringLiteral("the record of every unit"));
+    btnResults->setGeometry(ResultsButtonLeft, ResultsButtonTop, ResultsButtonWidth, ResultsButtonHeight);
+    // Its caption may be wider in another face; the button grows rather than cut it.
+    btnResults->resize(qMax(ResultsButtonWidth, btnResults->sizeHint().width()), ResultsButtonHeight);
+    connect(btnResults, &QPushButton::clicked, this, [this] { guard_.Run([this] { btnResultsClick(); }); });
+
+    faultBoxTimer_.setSingleShot(true);
+    faultBoxTimer_.setInterval(0);
+    connect(&faultBoxTimer_, &QTimer::timeout, this, [this] { guard_.Run([this] { Warning(faultBoxText_); }); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -272,6 +289,24 @@ void TMainForm::btnClearClick() {
 }
 
 void TMainForm::btnCloseClick() { close(); }
+
+void TMainForm::btnResultsClick() {
+    if (resultsClick_) resultsClick_();
+}
+
+void TMainForm::ShowRecordFault(const QString& text, bool showBox) {
+    Panel2->AddLogLine(text);
+    // Not a run's status line: the scratch line keeps what the run left in it.
+    const QString keep = state().FLogText;
+    Panel2->SetStatusPanel(0, text);
+    state().FLogText = keep;
+    if (!showBox) return;
+    QString box = text;
+    box.remove(QStringLiteral("<Results> "));
+    if (!box.isEmpty()) box[0] = box[0].toUpper();
+    faultBoxText_ = box + QStringLiteral("\nThe calibration is not affected.");
+    faultBoxTimer_.start();
+}
 
 void TMainForm::SpeedButton1Click() {
     if (windows_.help) ShowModal(*windows_.help);

@@ -16,6 +16,7 @@
 class ProgressDisplay;
 class QDialog;
 class QLabel;
+class QPushButton;
 class QToolButton;
 
 // "%d.%d.%d.%d" of the program's version numbers.
@@ -74,6 +75,11 @@ public:
     // Click handlers that live in other units.
     void setSettingClick(std::function<void()> handler) { settingClick_ = std::move(handler); }
     void setClearClick(std::function<void()> handler) { clearClick_ = std::move(handler); }
+    void setResultsClick(std::function<void()> handler) { resultsClick_ = std::move(handler); }
+
+    // A fault of the results record: a line in the event log and the status bar, and with
+    // `showBox` a warning once the event loop is free again, so that no run is held inside it.
+    void ShowRecordFault(const QString& text, bool showBox);
 
     RunEngine& engine() { return engine_; }
     SerialLink& link() { return link_; }
@@ -92,6 +98,7 @@ public:
     void btnSettingClick();
     void btnClearClick();
     void btnCloseClick();
+    void btnResultsClick();
     void SpeedButton1Click();
     void SpeedButton2Click();
     void Panel2Resize();
@@ -132,6 +139,8 @@ public:
     QToolButton* btnClose = nullptr;
     QLabel* Image1 = nullptr;
     ProgressDisplay* Panel2 = nullptr;
+    // On the display panel beside the serial number: the toolbar keeps its seven buttons.
+    QPushButton* btnResults = nullptr;
 
 protected:
     bool event(QEvent* event) override;
@@ -160,6 +169,9 @@ private:
     MainFormWindows windows_;
     std::function<void()> settingClick_;
     std::function<void()> clearClick_;
+    std::function<void()> resultsClick_;
+    QTimer faultBoxTimer_;
+    QString faultBoxText_;
     // The splash belongs to the first activation only; later ones come from closing dialogs and boxes.
     bool splashShown_ = false;
     // The splash is shown from the event loop, not from inside the activation event.

@@ -1,5 +1,6 @@
 // Program entry: the single-instance rule, then every window and collaborator created and wired here.
 #include <QApplication>
+#include <QSysInfo>
 #include <cstdio>
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include "MainUnit.h"
 #include "MeterPrompt.h"
 #include "PortMap.h"
+#include "ResultsRecord.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "Settingdlg.h"
@@ -66,6 +68,11 @@ int main(int argc, char* argv[]) {
     MainForm->setSettingClick([&engine] { btnSettingClick(engine, *FormSetting); });
     ClearingRun clearing(engine);
     MainForm->setClearClick([&clearing] { clearing.btnClearClick(); });
+    // Every run is recorded; a fault of the record is shown and the run goes on untouched.
+    ResultsRecord record(engine, ResultsDatabasePath(iniPath), RecordContext{QSysInfo::machineHostName(), VersionText()});
+    record.setFaultSink([](const QString& text, bool showBox) { MainForm->ShowRecordFault(text, showBox); });
+    record.Open();
+
     WindowMeterDialogs meterDialogs(*form3, MainForm);
     MeterPrompt meterPrompt(engine, meterDialogs);
     engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });

@@ -1,5 +1,6 @@
 // Tests of Config.Ini: reading the counter and the read-timer period, writing PowerID and Equality.
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +24,8 @@ private slots:
     void equalityMovesTheNextStartOn();
     void unwritableFileThrows_data();
     void unwritableFileThrows();
+    void resultsDatabasePath_data();
+    void resultsDatabasePath();
 
 private:
     static QByteArray ReadAll(const QString& path) {
@@ -206,6 +209,28 @@ void TestConfigFile::unwritableFileThrows() {
         message = e.message();
     }
     QCOMPARE(message, QStringLiteral("Unable to write to %1").arg(ini));
+}
+
+void TestConfigFile::resultsDatabasePath_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("expected");  // relative to the folder of Config.Ini, or absolute
+    QTest::newRow("no file") << QByteArray() << "PowerTestDb.sqlite";
+    QTest::newRow("no Results section") << QByteArray("[Config]\r\nPowerID=5\r\n") << "PowerTestDb.sqlite";
+    QTest::newRow("empty key") << QByteArray("[Results]\r\nDatabase=  \r\n") << "PowerTestDb.sqlite";
+    QTest::newRow("relative") << QByteArray("[results]\r\ndatabase=shared/line.sqlite\r\n") << "shared/line.sqlite";
+    QTest::newRow("relative upwards") << QByteArray("[Results]\r\nDatabase=../x.sqlite\r\n") << "../x.sqlite";
+    QTest::newRow("absolute") << QByteArray("[Results]\r\nDatabase=/var/lib/korvex/r.sqlite\r\n")
+                              << "/var/lib/korvex/r.sqlite";
+}
+
+void TestConfigFile::resultsDatabasePath() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString iniPath = dir.filePath(QStringLiteral("Config.Ini"));
+    if (!ini.isEmpty()) WriteAll(iniPath, ini);
+    const QString want = expected.startsWith(QLatin1Char('/')) ? expected : QDir::cleanPath(dir.filePath(expected));
+    QCOMPARE(ResultsDatabasePath(iniPath), want);
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

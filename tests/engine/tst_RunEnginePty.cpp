@@ -1,22 +1,92 @@
-// One whole calibration in real time over a pseudo-terminal against the simulated supply.
+// One whole calibration in real time over a pseudo-terminal against the simulated supply, with
+// the results record writing as it goes; also the record of a run that ends early or is killed.
 #include "CalList.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "RecordingView.h"
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+#include "ResultsRecord.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
 #include "SimulatedSupply.h"
 
 #include <QDate>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// What the operator types at the seven points, in volts and amperes.
+const QStringList Typed{QStringLiteral("0.1"), QStringLiteral("3.999"), QStringLiteral("4.0"), QStringLiteral("37.0"),
+                        QStringLiteral("20.0"), QStringLiteral("0.1"), QStringLiteral("3.1")};
+
+// A bench on a real pseudo-terminal: the link over QSerialPort, the engine with its record, and an
+// operator who types the readings as the prompts come.
+struct PtyBench {
+    QtClock clock;
+    QtSerialControl comm;
+    SerialLink link{comm, clock};
+    RecordingView view;
+    RunEngine engine{link, clock, view};
+    ResultsRecord record;
+    TRunState& s = engine.state();
+    int saves = 0;
+    int nextReading = 0;
+    QStringList faults;
+
+    PtyBench(const QString& ptyPath, const QString& dbPath)
+        : comm([ptyPath](int) { return ptyPath; }),
+          record(engine, dbPath, RecordContext{QStringLiteral("bench-pty"), QStringLiteral("1.1.0.19")})
+    {
+        s.FAddress = 0;
+        s.FModel = 1;
+        s.FTestCode = TestCodeForModel(1);
+        s.FUnitCounter = 4711;
+        s.FOperatorName = QStringLiteral("Ben");
+        s.FTemperature = QStringLiteral("25±5°C");
+        s.FHumidity = QStringLiteral("<70%");
+        engine.setSaveConfig([this] { ++saves; });
+        engine.setReadVolHandler([this] {
+            engine.TimerReadVol().stop();
+            if (s.FAborted || nextReading >= Typed.size()) return;
+            const QString text = Typed[nextReading++];
+            engine.AcceptReading(text, static_cast<std::int32_t>(std::nearbyint(text.toDouble() * 1000.0)));
+        });
+        record.setFaultSink([this](const QString& text, bool) { faults << text; });
+        record.Open();
+        link.SetDefaults();
+    }
+};
+
+// The child a test kills: it calibrates against the supply on KORVEX_CHILD_PTY, recording into
+// KORVEX_CHILD_DB, until it is stopped.
+int RunChild()
+{
+    PtyBench bench(qEnvironmentVariable("KORVEX_CHILD_PTY"), qEnvironmentVariable("KORVEX_CHILD_DB"));
+    if (!bench.link.OpenPort(1, 9600)) return 3;
+    bench.engine.btnStartClick();
+    std::puts("STARTED");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+}  // namespace
 
 class TestRunEnginePty : public QObject {
     Q_OBJECT
 
 private slots:
     void fullCalibrationAgainstSimulator();
+    void recordOfEarlyEndings_data();
+    void recordOfEarlyEndings();
+    void killedMidRunLeavesItsRecord();
 
 private:
     void checkTimingOnTheLine(const std::vector<SimulatedSupply::Received>& frames);
@@ -31,49 +101,54 @@ void TestRunEnginePty::fullCalibrationAgainstSimulator()
                                        QStringLiteral("--no-answer-step"), QStringLiteral("1x2")});
     QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
 
-    QtClock clock;
-    QtSerialControl comm([ptyPath](int) { return ptyPath; });
-    SerialLink link(comm, clock);
-    RecordingView view;
-    RunEngine engine(link, clock, view);
-    TRunState& s = engine.state();
-    s.FAddress = 0;
-    s.FModel = 1;
-    s.FTestCode = TestCodeForModel(1);
-    s.FUnitCounter = 4711;
-    int saves = 0;
-    engine.setSaveConfig([&] { ++saves; });
-
-    // What the operator reads at the seven points, in volts and amperes.
-    const std::vector<double> readings{0.1, 3.999, 4.0, 37.0, 20.0, 0.1, 3.1};
-    std::size_t nextReading = 0;
-    engine.setReadVolHandler([&] {
-        engine.TimerReadVol().stop();
-        if (s.FAborted || nextReading >= readings.size()) return;
-        const double value = readings[nextReading++];
-        s.FVoltageMv = s.FCurrentMa = static_cast<std::int32_t>(std::nearbyint(value * 1000.0));
-        view.SetStepState(s.FStep, QStringLiteral("Succeed !"));
-        ++s.FStep;
-        engine.StoreMeasuredValue(s.FStep);
-        engine.StartStep(s.FStep);
-    });
-
-    link.SetDefaults();
-    QVERIFY(link.OpenPort(1, 9600));
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    PtyBench bench(ptyPath, dbPath);
+    RecordingView& view = bench.view;
+    TRunState& s = bench.s;
+    QVERIFY(bench.link.OpenPort(1, 9600));
     const QDate today = QDate::currentDate();
-    engine.btnStartClick();
+    bench.engine.btnStartClick();
     QVERIFY(s.FCalibrating);
     QTRY_VERIFY_WITH_TIMEOUT(!s.FCalibrating, 90000);
-    link.ClosePort();
+    bench.link.ClosePort();
 
     QCOMPARE(view.boxTexts("Warning"), QStringList());
     QCOMPARE(view.boxTexts("Error"), QStringList());
     QCOMPARE(view.boxTexts("Information"), QStringList{QStringLiteral("Voltrix7212B calibrating finished !")});
     for (int step = 1; step <= CalStepCount; ++step)
         QCOMPARE(view.stepStates[step], QStringLiteral("Succeed !"));
-    QCOMPARE(nextReading, readings.size());
+    QCOMPARE(bench.nextReading, Typed.size());
     QCOMPARE(s.FUnitCounter, 4712);
-    QCOMPARE(saves, 1);
+    QCOMPARE(bench.saves, 1);
+
+    // The record holds the run as it went.
+    QVERIFY(bench.faults.isEmpty());
+    ResultsDb db;
+    QVERIFY2(db.open(dbPath, ResultsDb::Mode::Read), qPrintable(db.errorText()));
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(db.database(), bench.record.runId(), &run, &error), qPrintable(error));
+    QCOMPARE(run.result, QStringLiteral("finished"));
+    QCOMPARE(run.serialRead, QString());
+    QCOMPARE(run.serialWritten, QStringLiteral("004711"));
+    QCOMPARE(run.dateWritten, today.toString(QStringLiteral("yyyy-MM-dd")));
+    QCOMPARE(run.model, QStringLiteral("7212B"));
+    QCOMPARE(run.operatorName, QStringLiteral("Ben"));
+    QCOMPARE(run.temperature, QStringLiteral("25±5°C"));
+    QCOMPARE(run.counterBefore, 4711);
+    QCOMPARE(run.counterAfter, 4712);
+    QCOMPARE(run.baud, 9600);
+    const std::vector<qint64> sent{100, 3999, 4000, 37000, 20000, 100, 3100};
+    QCOMPARE(run.readings.size(), 7u);
+    for (std::size_t i = 0; i < 7; ++i) {
+        QCOMPARE(run.readings[i].typed, Typed[int(i)]);
+        QCOMPARE(run.readings[i].valueSent, sent[i]);
+    }
+    QCOMPARE(run.steps.size(), 29u);
+    QCOMPARE(run.steps.front().sends, 3);
+    for (const StepRow& step : run.steps) QCOMPARE(step.state, QStringLiteral("Succeed !"));
+    QCOMPARE(run.eventLog.count(QStringLiteral("[Step 1] : ")), 3);
 
     QVERIFY(sim.stop());
     const QStringList fields = sim.lastStateFields();
@@ -154,5 +229,132 @@ void TestRunEnginePty::checkTimingOnTheLine(const std::vector<SimulatedSupply::R
     }
 }
 
-QTEST_GUILESS_MAIN(TestRunEnginePty)
+void TestRunEnginePty::recordOfEarlyEndings_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<bool>("abortAtStep3");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("lastStep");
+    QTest::addColumn<QString>("lastState");
+    QTest::newRow("operator aborts at step 3") << QStringList{} << true << "aborted" << 2 << "Succeed !";
+    QTest::newRow("serial number unanswered") << QStringList{QStringLiteral("--no-answer"), QStringLiteral("0x8B")} << false
+                                              << "failed" << 25 << "Communication failed !";
+}
+
+void TestRunEnginePty::recordOfEarlyEndings()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(bool, abortAtStep3);
+    QFETCH(QString, result);
+    QFETCH(int, lastStep);
+    QFETCH(QString, lastState);
+    SimulatedSupply sim(QStringLiteral(PSU_SIM));
+    const QString ptyPath = sim.start(simArgs);
+    QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    PtyBench bench(ptyPath, dbPath);
+    QVERIFY(bench.link.OpenPort(1, 9600));
+    bench.engine.btnStartClick();
+    if (abortAtStep3) {
+        QTRY_VERIFY_WITH_TIMEOUT(bench.s.FStep == 3, 10000);
+        bench.engine.btnCancelClick();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!bench.s.FCalibrating, 120000);
+    bench.link.ClosePort();
+    QVERIFY(sim.stop());
+
+    ResultsDb db;
+    QVERIFY2(db.open(dbPath, ResultsDb::Mode::Read), qPrintable(db.errorText()));
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(db.database(), bench.record.runId(), &run, &error), qPrintable(error));
+    QCOMPARE(run.result, result);
+    QVERIFY(!run.endedAt.isEmpty());
+    QCOMPARE(run.steps.back().step, lastStep);
+    QCOMPARE(run.steps.back().state, lastState);
+    QCOMPARE(run.counterAfter, 4711);
+    if (!abortAtStep3) {
+        QCOMPARE(run.steps.back().sends, 6);
+        QCOMPARE(run.readings.size(), 7u);
+        QCOMPARE(bench.view.boxTexts("Warning"), QStringList{QStringLiteral("Communication failed !")});
+    }
+}
+
+// A power cut or a kill in the middle of a run: the record keeps what was done, and the file
+// opens cleanly afterwards.
+void TestRunEnginePty::killedMidRunLeavesItsRecord()
+{
+    SimulatedSupply sim(QStringLiteral(PSU_SIM));
+    const QString ptyPath = sim.start({});
+    QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KORVEX_CHILD_PTY"), ptyPath);
+    env.insert(QStringLiteral("KORVEX_CHILD_DB"), dbPath);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForStarted(5000));
+
+    // Killed once two readings are in and the steps after them are being recorded.
+    auto stepsDone = [&dbPath] {
+        ResultsDb db;
+        if (!db.open(dbPath, ResultsDb::Mode::Read)) return 0;
+        QSqlQuery q(db.database());
+        return q.exec(QStringLiteral("SELECT count(*) FROM TestStep")) && q.next() ? q.value(0).toInt() : 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stepsDone() >= 10, 30000);
+    child.kill();
+    QVERIFY(child.waitForFinished(5000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QVERIFY(sim.stop());
+
+    {
+        ResultsDb db;
+        QVERIFY2(db.open(dbPath, ResultsDb::Mode::Read), qPrintable(db.errorText()));
+        std::vector<RunSummary> runs;
+        QString error;
+        QVERIFY2(ListRuns(db.database(), RunFilter{}, &runs, &error), qPrintable(error));
+        QCOMPARE(runs.size(), 1u);
+        QCOMPARE(runs[0].result, QStringLiteral("interrupted"));
+        QCOMPARE(runs[0].durationS, -1.0);
+        RunDetails run;
+        QVERIFY2(LoadRun(db.database(), runs[0].id, &run, &error), qPrintable(error));
+        QVERIFY(run.steps.size() >= 10u);
+        for (std::size_t i = 0; i < run.steps.size(); ++i) {
+            QCOMPARE(run.steps[i].step, int(i) + 1);
+            QCOMPARE(run.steps[i].state, QStringLiteral("Succeed !"));
+        }
+        QVERIFY(run.readings.size() >= 2u);
+        QCOMPARE(run.readings[0].typed, Typed[0]);
+    }
+    // The next start records into the same file, with nothing to repair or move aside.
+    QtClock clock;
+    QtSerialControl comm([](int) { return QString(); });
+    SerialLink link(comm, clock);
+    RecordingView view;
+    RunEngine engine(link, clock, view);
+    ResultsRecord record(engine, dbPath, RecordContext{});
+    QStringList faults;
+    record.setFaultSink([&](const QString& text, bool) { faults << text; });
+    QVERIFY(record.Open());
+    QVERIFY(faults.isEmpty());
+    QVERIFY(record.db().movedAside().isEmpty());
+    QSqlQuery q(record.db().database());
+    QVERIFY(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("ok"));
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("KORVEX_CHILD_PTY")) return RunChild();
+    TestRunEnginePty test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_RunEnginePty.moc"

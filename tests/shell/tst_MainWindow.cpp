@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QToolButton>
@@ -107,6 +109,8 @@ private slots:
     void toolbar();
     void windowFrame();
     void accessibleRolesAndNames();
+    void resultsButtonBesideTheSerialNumber();
+    void recordFaultShownOnce();
     void creation_data();
     void creation();
     void existingTempIsLeftAlone();
@@ -283,6 +287,46 @@ void TestMainWindow::accessibleRolesAndNames() {
     QCOMPARE(bar->valueInterface()->maximumValue().toInt(), 100);
     QCOMPARE(iface(w.Panel2->Edit1)->text(QAccessible::Name), QStringLiteral("Testing Step"));
     QCOMPARE(iface(w.Panel2->EditSerial)->text(QAccessible::Name), QStringLiteral("Serial No."));
+}
+
+void TestMainWindow::resultsButtonBesideTheSerialNumber() {
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    int clicks = 0;
+    w.setResultsClick([&] { ++clicks; });
+    QVERIFY(w.btnResults);
+    QCOMPARE(w.btnResults->parentWidget(), static_cast<QWidget*>(w.Panel2));
+    QVERIFY(w.btnResults->isVisible());
+    QVERIFY(w.btnResults->sizeHint().width() <= w.btnResults->width());
+    // Clear of the serial number's box and of the result label.
+    QVERIFY(!w.btnResults->geometry().intersects(w.Panel2->EditSerial->geometry()));
+    QVERIFY(!w.btnResults->geometry().intersects(w.Panel2->Label4->geometry()));
+    // The toolbar keeps its seven buttons.
+    QCOMPARE(w.Panel1->findChildren<QToolButton*>().size(), 7);
+    QCOMPARE(w.Panel1->findChildren<QPushButton*>().size(), 0);
+    QTest::mouseClick(w.btnResults, Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+}
+
+void TestMainWindow::recordFaultShownOnce() {
+    TMainForm& w = makeForm();
+    w.state().FLogText = QStringLiteral("[Step 7]Calibrating for point 2 voltage ");
+    const int logBefore = w.Panel2->EventLog->count();
+    w.ShowRecordFault(QStringLiteral("<Results> results are not recorded: disk full"), true);
+    // Nothing modal inside the call: the box waits for the event loop.
+    QVERIFY(boxes_->boxes.empty());
+    w.ShowRecordFault(QStringLiteral("<Results> results are not recorded: disk full"), false);
+    QTRY_COMPARE(boxes_->boxes.size(), std::size_t(1));
+    QTest::qWait(20);
+    QCOMPARE(boxes_->boxes.size(), std::size_t(1));
+    QCOMPARE(boxes_->boxes[0].kind, QStringLiteral("Warning"));
+    QCOMPARE(boxes_->boxes[0].text, QStringLiteral("Results are not recorded: disk full\nThe calibration is not affected."));
+    QCOMPARE(w.Panel2->EventLog->count(), logBefore + 2);
+    QCOMPARE(w.Panel2->EventLog->item(w.Panel2->EventLog->count() - 1)->text(),
+             QStringLiteral("<Results> results are not recorded: disk full"));
+    QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("<Results> results are not recorded: disk full"));
+    QCOMPARE(w.state().FLogText, QStringLiteral("[Step 7]Calibrating for point 2 voltage "));
 }
 
 void TestMainWindow::creation_data() {
