@@ -1,25 +1,405 @@
 // A run's calibration report: one page for the unit's file, drawn for paper or PDF alike.
 #include "ReportPage.h"
 
+#include "CalList.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+const QString NotRecorded = QStringLiteral("not recorded");
+constexpr int PointCount = 7;
+
+struct ResultMeaning {
+    const char* result;
+    const char* words;
+};
+
+// Whoever files the page may not know the stored codes; only "finished" vouches for the unit.
+const ResultMeaning Meanings[] = {
+    {"finished",
+     "Every point was calibrated, and the serial number and the test date were written into the supply."},
+    {"failed", "The supply did not take its serial number or test date; the unit is not calibrated."},
+    {"aborted", "The run was aborted at the bench; the unit is not calibrated."},
+    {"stalled", "The supply stopped answering and the run was left waiting; the unit is not calibrated."},
+    {"cleared", "The supply's calibration data were cleared."},
+    {"clearing_failed", "The supply did not confirm that its calibration data were cleared."},
+    {"interrupted", "The program ended before the run did; how the run would have ended is not known."},
+};
+
+QString ResultWords(const QString& result)
+{
+    for (const ResultMeaning& m : Meanings)
+        if (result == QLatin1String(m.result)) return QString::fromUtf8(m.words);
+    return QStringLiteral("A result this program does not know.");
+}
+
+// In the bench's time at the moment of recording, with its offset, so that the page tells the
+// moment wherever it is read.
+QString Moment(const QString& iso)
+{
+    if (iso.isEmpty()) return NotRecorded;
+    const QDateTime t = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (!t.isValid()) return iso;
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + t.timeZoneAbbreviation();
+}
+
+QString Duration(const RunDetails& run)
+{
+    const QDateTime from = QDateTime::fromString(run.startedAt, Qt::ISODateWithMs);
+    const QDateTime to = QDateTime::fromString(run.endedAt, Qt::ISODateWithMs);
+    if (!from.isValid() || !to.isValid()) return NotRecorded;
+    const qint64 s = from.secsTo(to);
+    return s < 60 ? QStringLiteral("%1 s").arg(s) : QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+}
+
+QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
+QString Shown(const QString& text) { return text.isEmpty() ? NotRecorded : text; }
+
+// The quantity a point measures when its reading is missing, from the calibration list itself.
+QString QuantityOfPoint(int point)
+{
+    for (int step = 1; step <= CalStepCount; ++step)
+        if (CalPointOfMeterStep(step) == point)
+            return IsCurrentPoint(step) ? QStringLiteral("A") : QStringLiteral("V");
+    return QString();
+}
+
+struct Field {
+    QString label;
+    QString value;
+    // Dates and the like are never cut; what was typed at the bench may be, past a sensible length.
+    bool whole = false;
+};
+using Fields = std::vector<Field>;
+
+// The page laid out at one type size. Measuring and drawing run the same code, so the size found
+// to fit is the size drawn.
+class Sheet {
+public:
+    Sheet(QPainter& painter, const QRectF& area, qreal unit, bool paint)
+        : painter_(painter), area_(area), unit_(unit), paint_(paint), y_(area.top())
+    {
+        body_ = painter.font();
+        body_.setPixelSize(std::max(1, qRound(unit)));
+        // Without ligatures: a PDF gives "fi" drawn as one glyph back as one character, and
+        // "finished" would not be found in the file.
+        body_.setStyleStrategy(QFont::PreferNoShaping);
+        bold_ = body_;
+        bold_.setBold(true);
+        heading_ = bold_;
+        heading_.setPixelSize(std::max(1, qRound(unit * 1.15)));
+        title_ = bold_;
+        title_.setPixelSize(std::max(1, qRound(unit * 2.0)));
+    }
+
+    // The height and the width the report needs at this size.
+    QSizeF compose(const RunDetails& run)
+    {
+        titleBlock(run);
+        const QString serial = run.serialWritten.isEmpty() ? run.serialRead : run.serialWritten;
+        fieldBlock(QStringLiteral("Unit"),
+                   {{QStringLiteral("Model"), Shown(run.model)},
+                    {QStringLiteral("Serial number"), OrNone(serial)},
+                    {QStringLiteral("Address"), QString::number(run.address), true}},
+                   QStringLiteral("Conditions"),
+                   {{QStringLiteral("Bench"), Shown(run.bench)},
+                    {QStringLiteral("Operator"), Shown(run.operatorName)},
+                    {QStringLiteral("Temperature"), Shown(run.temperature)},
+                    {QStringLiteral("Humidity"), Shown(run.humidity)}});
+        const QString port =
+            run.port.isEmpty() ? NotRecorded : QStringLiteral("%1 at %2 baud").arg(run.port).arg(run.baud);
+        fieldBlock(QStringLiteral("Run"),
+                   {{QStringLiteral("Started"), Moment(run.startedAt), true},
+                    {QStringLiteral("Ended"), Moment(run.endedAt), true},
+                    {QStringLiteral("Duration"), Duration(run), true}},
+                   QStringLiteral("Station"),
+                   {{QStringLiteral("Test date written"), Shown(run.dateWritten), true},
+                    {QStringLiteral("Port"), port},
+                    {QStringLiteral("Program version"), Shown(run.programVersion), true}});
+        pointsTable(run);
+        resultBlock(run);
+        signatures();
+        return QSizeF(needWidth_, y_ - area_.top());
+    }
+
+private:
+    qreal lineOf(const QFont& font) const { return QFontMetricsF(font, painter_.device()).lineSpacing(); }
+    qreal widthOf(const QFont& font, const QString& text) const
+    {
+        return QFontMetricsF(font, painter_.device()).horizontalAdvance(text);
+    }
+    QString elided(const QFont& font, const QString& text, qreal width) const
+    {
+        return QFontMetricsF(font, painter_.device()).elidedText(text, Qt::ElideRight, width);
+    }
+    void text(const QRectF& r, int flags, const QString& s, const QFont& font)
+    {
+        if (!paint_) return;
+        painter_.setFont(font);
+        painter_.drawText(r, flags, s);
+    }
+    void line(const QPointF& from, const QPointF& to, qreal weight)
+    {
+        if (!paint_) return;
+        painter_.setPen(QPen(Qt::black, unit_ * weight));
+        painter_.drawLine(from, to);
+    }
+    void need(qreal width) { needWidth_ = std::max(needWidth_, width); }
+
+    void titleBlock(const RunDetails& run)
+    {
+        const QString title = QStringLiteral("Calibration report");
+        const QString which = QStringLiteral("Run %1, %2").arg(run.id).arg(run.kind);
+        const qreal h = lineOf(title_);
+        need(widthOf(title_, title) + unit_ * 2 + widthOf(body_, which));
+        const QRectF row(area_.left(), y_, area_.width(), h);
+        text(row, Qt::AlignLeft | Qt::AlignVCenter, title, title_);
+        text(row, Qt::AlignRight | Qt::AlignVCenter, which, body_);
+        y_ += h + unit_ * 0.3;
+        line({area_.left(), y_}, {area_.right(), y_}, 0.12);
+        y_ += unit_ * 0.9;
+    }
+
+    // Two columns of labelled values under their headings; a typed value too long for its column
+    // is cut with an ellipsis rather than shrinking the whole page for it.
+    void fieldBlock(const QString& leftHeading, const Fields& left, const QString& rightHeading,
+                    const Fields& right)
+    {
+        const qreal gap = unit_ * 2;
+        const qreal column = (area_.width() - gap) / 2;
+        const std::array<const Fields*, 2> sides{&left, &right};
+        const std::array<QString, 2> headings{leftHeading, rightHeading};
+        std::array<qreal, 2> labelWidths{};
+        for (std::size_t side = 0; side < sides.size(); ++side) {
+            qreal valueWidth = unit_ * 6;
+            for (const Field& f : *sides[side]) {
+                labelWidths[side] = std::max(labelWidths[side], widthOf(body_, f.label) + unit_);
+                valueWidth = std::max(valueWidth, f.whole ? widthOf(bold_, f.value)
+                                                          : std::min(widthOf(bold_, f.value), unit_ * 8));
+            }
+            need(2 * (labelWidths[side] + valueWidth) + gap);
+        }
+
+        const qreal hh = lineOf(heading_);
+        for (std::size_t side = 0; side < sides.size(); ++side)
+            text(QRectF(area_.left() + side * (column + gap), y_, column, hh),
+                 Qt::AlignLeft | Qt::AlignVCenter, headings[side], heading_);
+        y_ += hh;
+        const qreal h = lineOf(body_);
+        const std::size_t rows = std::max(left.size(), right.size());
+        for (std::size_t i = 0; i < rows; ++i) {
+            for (std::size_t side = 0; side < sides.size(); ++side) {
+                if (i >= sides[side]->size()) continue;
+                const Field& f = (*sides[side])[i];
+                const qreal x = area_.left() + side * (column + gap);
+                const qreal valueWidth = column - labelWidths[side];
+                text(QRectF(x, y_, labelWidths[side], h), Qt::AlignLeft | Qt::AlignVCenter, f.label, body_);
+                text(QRectF(x + labelWidths[side], y_, valueWidth, h), Qt::AlignLeft | Qt::AlignVCenter,
+                     elided(bold_, f.value, valueWidth), bold_);
+            }
+            y_ += h;
+        }
+        y_ += unit_ * 0.9;
+    }
+
+    void pointsTable(const RunDetails& run)
+    {
+        const std::array<QString, 5> headers{QStringLiteral("Point"), QStringLiteral("Quantity"),
+                                             QStringLiteral("Nominal level"), QStringLiteral("Reading"),
+                                             QStringLiteral("Value written")};
+        std::vector<std::array<QString, 5>> rows;
+        for (int point = 1; point <= PointCount; ++point) {
+            const auto found = std::find_if(run.readings.begin(), run.readings.end(),
+                                            [point](const ReadingRow& r) { return r.point == point; });
+            if (found == run.readings.end()) {
+                const QString q = QuantityOfPoint(point);
+                rows.push_back(
+                    {QString::number(point),
+                     q == QLatin1String("A") ? QStringLiteral("Current") : QStringLiteral("Voltage"),
+                     QString(), QStringLiteral("not measured"), QString()});
+                continue;
+            }
+            const bool current = found->quantity == QLatin1String("A");
+            rows.push_back({QString::number(point),
+                            current ? QStringLiteral("Current") : QStringLiteral("Voltage"), found->nominal,
+                            QStringLiteral("%1 %2").arg(found->typed, found->quantity),
+                            QStringLiteral("%1 %2")
+                                .arg(found->valueSent)
+                                .arg(current ? QStringLiteral("mA") : QStringLiteral("mV"))});
+        }
+
+        const qreal hh = lineOf(heading_);
+        text(QRectF(area_.left(), y_, area_.width(), hh), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Calibration points"), heading_);
+        y_ += hh + unit_ * 0.3;
+
+        // Columns as wide as their widest text (a freak entry counts only up to a limit and is cut),
+        // then widened alike to fill the line.
+        const qreal pad = unit_ * 0.6;
+        std::array<qreal, 5> widths{};
+        for (std::size_t c = 0; c < headers.size(); ++c) {
+            widths[c] = widthOf(bold_, headers[c]);
+            for (const auto& row : rows)
+                widths[c] = std::max(widths[c], std::min(widthOf(body_, row[c]), unit_ * 14));
+            widths[c] += 2 * pad;
+        }
+        qreal total = 0;
+        for (qreal w : widths) total += w;
+        need(total);
+        for (qreal& w : widths) w *= area_.width() / total;
+
+        const qreal rowHeight = lineOf(body_) * 1.5;
+        const qreal top = y_;
+        if (paint_)
+            painter_.fillRect(QRectF(area_.left(), y_, area_.width(), rowHeight), QColor(230, 230, 230));
+        auto drawRow = [&](const std::array<QString, 5>& cells, const QFont& font) {
+            qreal x = area_.left();
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                const QRectF cell(x + pad, y_, widths[c] - 2 * pad, rowHeight);
+                const int align = c < 2 ? Qt::AlignHCenter : Qt::AlignLeft;
+                text(cell, align | Qt::AlignVCenter, elided(font, cells[c], cell.width()), font);
+                x += widths[c];
+            }
+            y_ += rowHeight;
+        };
+        drawRow(headers, bold_);
+        line({area_.left(), y_}, {area_.right(), y_}, 0.1);
+        for (const auto& row : rows) {
+            drawRow(row, body_);
+            line({area_.left(), y_}, {area_.right(), y_}, 0.04);
+        }
+        if (paint_) {
+            painter_.setPen(QPen(Qt::black, unit_ * 0.1));
+            painter_.setBrush(Qt::NoBrush);
+            painter_.drawRect(QRectF(area_.left(), top, area_.width(), y_ - top));
+            qreal x = area_.left();
+            painter_.setPen(QPen(Qt::black, unit_ * 0.04));
+            for (std::size_t c = 0; c + 1 < widths.size(); ++c) {
+                x += widths[c];
+                painter_.drawLine(QPointF(x, top), QPointF(x, y_));
+            }
+        }
+        y_ += unit_ * 1.2;
+    }
+
+    void resultBlock(const RunDetails& run)
+    {
+        const QString headline = QStringLiteral("Result: %1").arg(run.result);
+        const qreal hh = lineOf(heading_);
+        need(widthOf(heading_, headline));
+        text(QRectF(area_.left(), y_, area_.width(), hh), Qt::AlignLeft | Qt::AlignVCenter, headline,
+             heading_);
+        y_ += hh;
+        const QString words = ResultWords(run.result);
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+        const QRectF room(area_.left(), y_, area_.width(), area_.height());
+        const qreal h = QFontMetricsF(body_, painter_.device()).boundingRect(room, flags, words).height();
+        text(QRectF(area_.left(), y_, area_.width(), h), flags, words, body_);
+        y_ += h;
+    }
+
+    // Kept at the foot of the page, where a signature is looked for; whatever room is left over
+    // opens up above them.
+    void signatures()
+    {
+        const qreal rowHeight = lineOf(body_) * 2.8;
+        const qreal height = 2 * rowHeight;
+        y_ = std::max(y_ + unit_ * 2, area_.bottom() - height);
+        const QString date = QStringLiteral("Date");
+        const qreal labelWidth = std::max(widthOf(body_, QStringLiteral("Tested by")),
+                                          widthOf(body_, QStringLiteral("Checked by"))) +
+                                 unit_;
+        const qreal dateWidth = widthOf(body_, date) + unit_;
+        const qreal dateLine = area_.width() * 0.25;
+        const qreal gap = unit_ * 2;
+        need(labelWidth + unit_ * 10 + gap + dateWidth + unit_ * 6);
+        const qreal descent = QFontMetricsF(body_, painter_.device()).descent();
+        for (const QString& who : {QStringLiteral("Tested by"), QStringLiteral("Checked by")}) {
+            const qreal baseline = y_ + rowHeight - descent;
+            const QRectF label(area_.left(), y_, labelWidth, rowHeight - descent);
+            text(label, Qt::AlignLeft | Qt::AlignBottom, who, body_);
+            const qreal signEnd = area_.right() - dateLine - dateWidth - gap;
+            line({area_.left() + labelWidth, baseline}, {signEnd, baseline}, 0.06);
+            const qreal dateAt = signEnd + gap;
+            text(QRectF(dateAt, y_, dateWidth, rowHeight - descent), Qt::AlignLeft | Qt::AlignBottom, date,
+                 body_);
+            line({dateAt + dateWidth, baseline}, {area_.right(), baseline}, 0.06);
+            y_ += rowHeight;
+        }
+    }
+
+    QPainter& painter_;
+    const QRectF area_;
+    const qreal unit_;
+    const bool paint_;
+    qreal y_;
+    qreal needWidth_ = 0;
+    QFont body_, bold_, heading_, title_;
+};
+
+}  // namespace
+
 void DrawReport(QPainter& painter, const QRectF& page, const RunDetails& run)
 {
-    painter.drawText(page, Qt::AlignTop | Qt::AlignLeft,
-                     QStringLiteral("Calibration report\nSerial No. %1\nResult %2").arg(run.serialWritten, run.result));
+    painter.save();
+    const qreal margin = std::min(page.width(), page.height()) * 0.08;
+    const QRectF area = page.adjusted(margin, margin, -margin, -margin);
+    // About 10.5 pt on A4; any other page or face is fitted by measuring, since text widths do not
+    // shrink in proportion to the type size (hinting, whole pixels).
+    qreal unit = std::min(area.height() / 66.0, area.width() / 44.0);
+    for (int round = 0; round < 8; ++round) {
+        const QSizeF need = Sheet(painter, area, unit, false).compose(run);
+        const qreal fit = std::min(area.height() / need.height(), area.width() / need.width());
+        if (fit >= 1.0 || unit <= 1.0) break;
+        unit = std::max(1.0, unit * std::max(0.5, fit * 0.98));
+    }
+    Sheet(painter, area, unit, true).compose(run);
+    painter.restore();
 }
 
 bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error)
 {
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    QPainter painter;
-    if (!painter.begin(&writer)) {
-        if (error) *error = QStringLiteral("%1 cannot be written").arg(path);
+    auto fail = [&](const QString& why) {
+        if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
         return false;
+    };
+    {
+        // QPdfWriter would only say that it failed; the file system says why.
+        QFile probe(path);
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(probe.errorString());
     }
-    DrawReport(painter, QRectF(0, 0, writer.width(), writer.height()), run);
-    painter.end();
+    bool drawn = false;
+    {
+        QPdfWriter writer(path);
+        // The margins are the report's own, so that the same drawing fits a printer's page.
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+        writer.setTitle(QStringLiteral("Calibration report %1")
+                            .arg(run.serialWritten.isEmpty() ? run.serialRead : run.serialWritten));
+        writer.setCreator(QStringLiteral("Korvex Power Calibrator"));
+        QPainter painter;
+        if (painter.begin(&writer)) {
+            DrawReport(painter, QRectF(0, 0, writer.width(), writer.height()), run);
+            drawn = painter.end();
+        }
+    }
+    if (!drawn) {
+        QFile::remove(path);
+        return fail(QStringLiteral("the PDF could not be drawn"));
+    }
+    if (QFileInfo(path).size() <= 0) {
+        QFile::remove(path);
+        return fail(QStringLiteral("the file stayed empty"));
+    }
     return true;
 }

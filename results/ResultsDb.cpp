@@ -120,7 +120,9 @@ bool ResultsDb::open(const QString& path, Mode mode)
         error_ = QStringLiteral("no results database at %1").arg(path);
         return false;
     }
+    // The connection is dropped only here, once no query of a failed attempt is left holding it.
     if (openConnection(mode)) return true;
+    close();
     if (mode == Mode::Read || !damaged_ || !QFileInfo::exists(path)) return false;
     // Damaged: kept aside for whoever wants to look at it, and a new file started.
     const QString reason = error_;
@@ -130,6 +132,7 @@ bool ResultsDb::open(const QString& path, Mode mode)
         return false;
     }
     if (openConnection(mode)) return true;
+    close();
     error_ = QStringLiteral("%1 (the damaged file was moved to %2)").arg(error_, movedAside_);
     return false;
 }
@@ -145,7 +148,6 @@ bool ResultsDb::openConnection(Mode mode)
                                             : QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
     if (!db.open()) {
         error_ = QStringLiteral("%1 cannot be opened: %2").arg(path_, db.lastError().text());
-        close();
         return false;
     }
     auto fail = [this](const QSqlQuery& q) {
@@ -153,7 +155,6 @@ bool ResultsDb::openConnection(Mode mode)
         damaged_ = IsCorruption(e.nativeErrorCode());
         error_ = damaged_ ? QStringLiteral("%1 is damaged: %2").arg(path_, e.text())
                                                    : QStringLiteral("%1: %2").arg(path_, e.text());
-        close();
         return false;
     };
     QSqlQuery q(db);
@@ -162,7 +163,6 @@ bool ResultsDb::openConnection(Mode mode)
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return fail(q);
         if (q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
             error_ = QStringLiteral("%1 cannot be written (journal mode %2)").arg(path_, q.value(0).toString());
-            close();
             return false;
         }
         if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) return fail(q);
@@ -176,14 +176,12 @@ bool ResultsDb::openConnection(Mode mode)
                      .arg(path_)
                      .arg(version)
                      .arg(SchemaVersionNow);
-        close();
         return false;
     }
     if (version < SchemaVersionNow) {
         if (mode == Mode::Read) {
             error_ = QStringLiteral("%1 holds no results yet").arg(path_);
             if (version > 0) error_ = QStringLiteral("%1 has an older schema (%2); open it once with the calibrator").arg(path_).arg(version);
-            close();
             return false;
         }
         if (!prepareSchema()) return false;
@@ -199,7 +197,6 @@ bool ResultsDb::readVersion(int* version)
         !q.next()) {
         damaged_ = IsCorruption(q.lastError().nativeErrorCode());
         error_ = QStringLiteral("%1: %2").arg(path_, q.lastError().text());
-        close();
         return false;
     }
     *version = 0;
@@ -207,7 +204,6 @@ bool ResultsDb::readVersion(int* version)
     if (!q.exec(QStringLiteral("SELECT max(version) FROM SchemaVersion")) || !q.next()) {
         damaged_ = IsCorruption(q.lastError().nativeErrorCode());
         error_ = QStringLiteral("%1: %2").arg(path_, q.lastError().text());
-        close();
         return false;
     }
     *version = q.value(0).toInt();
@@ -223,7 +219,6 @@ bool ResultsDb::prepareSchema()
     while (version < SchemaVersionNow) {
         if (!db.transaction()) {
             error_ = QStringLiteral("%1 cannot be written: %2").arg(path_, db.lastError().text());
-            close();
             return false;
         }
         QSqlQuery q(db);
@@ -231,7 +226,6 @@ bool ResultsDb::prepareSchema()
             if (!q.exec(QString::fromLatin1(sql))) {
                 error_ = QStringLiteral("%1 cannot be written: %2").arg(path_, q.lastError().text());
                 db.rollback();
-                close();
                 return false;
             }
         }
@@ -240,7 +234,6 @@ bool ResultsDb::prepareSchema()
         if (!q.exec() || !db.commit()) {
             error_ = QStringLiteral("%1 cannot be written: %2").arg(path_, q.lastError().text());
             db.rollback();
-            close();
             return false;
         }
         ++version;

@@ -49,6 +49,14 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
+// A query that stops early because the file is damaged must not pass for one that was complete.
+bool Finished(const QSqlQuery& q, QString* error)
+{
+    if (!q.lastError().isValid()) return true;
+    if (error) *error = q.lastError().text();
+    return false;
+}
+
 bool Run(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* error)
 {
     if (!q.prepare(sql)) {
@@ -97,7 +105,7 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
         r.kind = q.value(7).toString();
         runs->push_back(r);
     }
-    return true;
+    return Finished(q, error);
 }
 
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
@@ -142,11 +150,12 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     while (q.next())
         run->readings.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
                                  q.value(4).toLongLong()});
+    if (!Finished(q, error)) return false;
     if (!Run(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
         return false;
     while (q.next())
         run->steps.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), q.value(3).toString()});
-    return true;
+    return Finished(q, error);
 }
 
 QString CsvField(const QString& text)
@@ -179,6 +188,9 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
         for (int i = 0; i < Columns.size(); ++i) fields << q.value(i).toString();
         ok = line(fields);
     }
-    if (!ok && error) *error = out.errorString();
-    return ok;
+    if (!ok) {
+        if (error) *error = out.errorString();
+        return false;
+    }
+    return Finished(q, error);
 }

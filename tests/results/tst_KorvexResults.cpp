@@ -1,0 +1,384 @@
+// Tests of korvex-results, the real executable against generated databases: the list and its
+// filters, CSV export, the report as poppler reads it, and the exit status a script sees.
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+using Ids = QList<qint64>;
+
+struct Outcome {
+    int code = -1;  // -1: crashed or hung
+    QByteArray out;
+    QString err;
+};
+
+Outcome Run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        return {};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+Outcome Results(const QStringList& args) { return Run(QStringLiteral(KORVEX_RESULTS_EXE), args); }
+
+QString Iso(const QDateTime& t) { return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs); }
+
+bool Exec(QSqlQuery& q, const QString& sql, const QVariantList& binds)
+{
+    q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (q.exec()) return true;
+    qWarning() << sql << q.lastError().text();
+    return false;
+}
+
+// A run as the record leaves it; `seconds` < 0: no end. `columns` names the values that follow.
+bool AddRun(const QSqlDatabase& db, const char* localStart, int seconds, const char* columns,
+            QVariantList values)
+{
+    const QDateTime started = QDateTime::fromString(QString::fromLatin1(localStart), Qt::ISODate);
+    const QDateTime ended = started.addSecs(seconds);
+    QStringList names = QString::fromLatin1(columns).split(QLatin1Char(','));
+    names << QStringLiteral("kind") << QStringLiteral("model") << QStringLiteral("started_at")
+          << QStringLiteral("started_ms");
+    values << QStringLiteral("calibration") << QStringLiteral("7212B") << Iso(started)
+           << started.toMSecsSinceEpoch();
+    if (seconds >= 0) {
+        names << QStringLiteral("ended_at") << QStringLiteral("ended_ms");
+        values << Iso(ended) << ended.toMSecsSinceEpoch();
+    }
+    QSqlQuery q(db);
+    return Exec(q,
+                QStringLiteral("INSERT INTO TestResult (%1) VALUES (%2)")
+                    .arg(names.join(QLatin1Char(',')),
+                         QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))),
+                values);
+}
+
+struct Reading {
+    const char* quantity;
+    const char* nominal;
+    const char* typed;
+    int sent;
+};
+
+// Meter readings as typed, none of them a substring of a nominal level, so that the report is
+// seen to show the readings themselves.
+const Reading Readings[] = {{"V", "100mV", "0.1003", 100},          {"V", "3.999V", "3.9987", 3999},
+                            {"V", "4.00V", "4.0012", 4001},         {"V", "37.0V(7212B)", "37.012", 37012},
+                            {"V", "20.0V(7212B)", "19.995", 19995}, {"A", "100mA", "0.0998", 100},
+                            {"A", "3.1A(7212B)", "3.1021", 3102}};
+
+}  // namespace
+
+class TestKorvexResults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void list_data();
+    void list();
+    void listLines();
+    void exportCsv();
+    void report_data();
+    void report();
+    void failures_data();
+    void failures();
+    void findsTheDatabaseAsTheCalibratorDoes_data();
+    void findsTheDatabaseAsTheCalibratorDoes();
+
+private:
+    QStringList fill(QStringList texts) const
+    {
+        for (QString& t : texts) {
+            t.replace(QLatin1String("{db}"), db_)
+                .replace(QLatin1String("{newer}"), newer_)
+                .replace(QLatin1String("{damaged}"), damaged_);
+            t.replace(QLatin1String("{empty}"), empty_)
+                .replace(QLatin1String("{blocked}"), blocked_)
+                .replace(QLatin1String("{dir}"), dir_.path());
+        }
+        return texts;
+    }
+
+    QTemporaryDir dir_;
+    QString db_, newer_, damaged_, empty_, blocked_;
+};
+
+void TestKorvexResults::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    // The good databases in a folder of their own: SQLite may leave companions of a WAL file
+    // beside them, and the folder above is watched for anything a failure leaves behind.
+    QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("db")));
+    db_ = dir_.filePath(QStringLiteral("db/PowerTestDb.sqlite"));
+    newer_ = dir_.filePath(QStringLiteral("db/Newer.sqlite"));
+    damaged_ = dir_.filePath(QStringLiteral("Damaged.sqlite"));
+    empty_ = dir_.filePath(QStringLiteral("Empty.sqlite"));
+    blocked_ = dir_.filePath(QStringLiteral("x.txt"));
+    {
+        ResultsDb writer;
+        QVERIFY2(writer.open(db_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
+        const QSqlDatabase db = writer.database();
+        QVERIFY(AddRun(db, "2026-03-09T09:00:00", 192,
+                       "result,serial_written,address,port,baud,date_written,operator,temperature,humidity,"
+                       "bench,program_version",
+                       {"finished", "000042", 3, "COM1", 9600, "2026-03-09", "Anna",
+                        QString::fromUtf8("25±5°C"), "<70%", "bench-7", "1.1.0.19"}));
+        QVERIFY(AddRun(db, "2026-03-10T10:00:00", 30, "result,serial_read,operator",
+                       {"aborted", "777001", "Ben\tB."}));
+        QVERIFY(AddRun(db, "2026-03-11T08:00:00", -1, "result,serial_written,operator",
+                       {"interrupted", "000043", "Anna"}));
+        QSqlQuery q(db);
+        int point = 0;
+        for (const Reading& r : Readings) {
+            ++point;
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?)"),
+                         {1, point, r.quantity, r.nominal, r.typed, r.sent}));
+            if (point <= 2)
+                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?)"),
+                             {2, point, r.quantity, r.nominal, r.typed, r.sent}));
+        }
+    }
+    {
+        ResultsDb writer;
+        QVERIFY2(writer.open(newer_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
+        QSqlQuery q(writer.database());
+        QVERIFY(Exec(q, QStringLiteral("UPDATE SchemaVersion SET version = ?"),
+                     {ResultsDb::SchemaVersionNow + 1}));
+    }
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(damaged_, QByteArray("Not a database, whatever its name says.\n").repeated(100)));
+    QVERIFY(write(empty_, QByteArray()));
+    QVERIFY(write(blocked_, QByteArray("a file, so nothing can be made under it\n")));
+}
+
+void TestKorvexResults::list_data()
+{
+    QTest::addColumn<QStringList>("filters");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<Ids>("ids");
+    QTest::newRow("every run, newest first") << QStringList{} << 0 << Ids{3, 2, 1};
+    QTest::newRow("serial") << QStringList{"--serial", "00004"} << 0 << Ids{3, 1};
+    QTest::newRow("serial read") << QStringList{"--serial", "7770"} << 0 << Ids{2};
+    QTest::newRow("since") << QStringList{"--since", "2026-03-10"} << 0 << Ids{3, 2};
+    QTest::newRow("until, its day included") << QStringList{"--until", "2026-03-10"} << 0 << Ids{2, 1};
+    QTest::newRow("result") << QStringList{"--result", "aborted"} << 0 << Ids{2};
+    QTest::newRow("combined") << QStringList{"--serial", "0000", "--since", "2026-03-10", "--until", "2026-03-11"}
+                              << 0 << Ids{3};
+    QTest::newRow("none selected") << QStringList{"--serial", "999"} << 1 << Ids{};
+}
+
+void TestKorvexResults::list()
+{
+    QFETCH(QStringList, filters);
+    QFETCH(int, code);
+    QFETCH(Ids, ids);
+    const Outcome o = Results(QStringList{QStringLiteral("--db"), db_, QStringLiteral("list")} + filters);
+    QVERIFY2(o.code == code, qPrintable(o.err));
+    QStringList lines = QString::fromUtf8(o.out).split(QLatin1Char('\n'));
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.takeFirst(), QStringLiteral("id\tdate\tserial\tmodel\toperator\tresult\tduration_s"));
+    Ids got;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        QCOMPARE(fields.size(), 7);
+        got << fields[0].toLongLong();
+    }
+    QCOMPARE(got, ids);
+}
+
+void TestKorvexResults::listLines()
+{
+    const Outcome o = Results({QStringLiteral("--db"), db_, QStringLiteral("list")});
+    QCOMPARE(o.code, 0);
+    QCOMPARE(QString::fromUtf8(o.out),
+             QStringLiteral("id\tdate\tserial\tmodel\toperator\tresult\tduration_s\n"
+                            "3\t2026-03-11 08:00:00\t000043\t7212B\tAnna\tinterrupted\t\n"
+                            "2\t2026-03-10 10:00:00\t777001\t7212B\tBen B.\taborted\t30\n"
+                            "1\t2026-03-09 09:00:00\t000042\t7212B\tAnna\tfinished\t192\n"));
+}
+
+void TestKorvexResults::exportCsv()
+{
+    const QString path = dir_.filePath(QStringLiteral("db/runs.csv"));
+    const QStringList filter{QStringLiteral("--until"), QStringLiteral("2026-03-09")};
+    const Outcome toFile = Results(
+        QStringList{QStringLiteral("--db"), db_, QStringLiteral("export"), QStringLiteral("--csv"), path} +
+        filter);
+    QVERIFY2(toFile.code == 0, qPrintable(toFile.err));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> lines = bytes.split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], CsvColumns().join(QLatin1Char(',')).toUtf8() + '\r');
+    QVERIFY(lines[1].startsWith("1,calibration,2026-03-09T09:00:00.000"));
+    QVERIFY(lines[1].endsWith('\r'));
+    QVERIFY(lines[1].contains(QString::fromUtf8(",25±5°C,").toUtf8()));
+    QCOMPARE(lines[2], QByteArray());
+
+    const Outcome toStdout = Results(QStringList{QStringLiteral("--db"), db_, QStringLiteral("export"),
+                                                 QStringLiteral("--csv"), QStringLiteral("-")} +
+                                     filter);
+    QCOMPARE(toStdout.code, 0);
+    QCOMPARE(toStdout.out, bytes);
+}
+
+void TestKorvexResults::report_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QStringList>("texts");
+    QStringList finished = QString::fromUtf8("Calibration report|000042|7212B|Anna|bench-7|25±5°C|<70%|"
+                                             "2026-03-09 09:00:00|1.1.0.19|finished|Tested by|Checked by")
+                               .split(QLatin1Char('|'));
+    for (const Reading& r : Readings) {
+        finished << QStringLiteral("%1 %2").arg(QLatin1String(r.typed), QLatin1String(r.quantity));
+        finished << QStringLiteral("%1 m%2").arg(r.sent).arg(QLatin1String(r.quantity));
+    }
+    QTest::newRow("finished, serial written") << 1 << finished;
+    QTest::newRow("aborted, serial read only")
+        << 2 << QStringList{"777001", "aborted", "3.9987 V", "not measured", "Tested by"};
+}
+
+void TestKorvexResults::report()
+{
+    QFETCH(int, id);
+    QFETCH(QStringList, texts);
+    const QString pdf = dir_.filePath(QStringLiteral("db/report-%1.pdf").arg(id));
+    const Outcome o = Results({QStringLiteral("--db"), db_, QStringLiteral("report"), QString::number(id),
+                               QStringLiteral("--pdf"), pdf});
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+
+    const Outcome info = Run(QStringLiteral("pdfinfo"), {pdf});
+    QCOMPARE(info.code, 0);
+    const QString properties = QString::fromUtf8(info.out);
+    QVERIFY2(properties.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))),
+             qPrintable(properties));
+    QVERIFY2(properties.contains(QStringLiteral("(A4)")), qPrintable(properties));
+
+    const Outcome text = Run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QCOMPARE(text.code, 0);
+    const QString page = QString::fromUtf8(text.out);
+    for (const QString& t : texts)
+        QVERIFY2(page.contains(t), qPrintable(QStringLiteral("%1 is missing from:\n%2").arg(t, page)));
+
+    const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    if (id == 1 && !shots.isEmpty()) {
+        const Outcome png = Run(QStringLiteral("pdftoppm"),
+                                {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
+                                 QStringLiteral("-singlefile"), pdf, shots + QStringLiteral("/report-page")});
+        QVERIFY2(png.code == 0, qPrintable(png.err));
+        QVERIFY(QFileInfo(shots + QStringLiteral("/report-page.png")).size() > 0);
+    }
+}
+
+void TestKorvexResults::failures_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing database")
+        << QStringList{"--db", "{dir}/absent.sqlite", "list"} << 3 << "{dir}/absent.sqlite";
+    QTest::newRow("damaged database") << QStringList{"--db", "{damaged}", "list"} << 3 << "{damaged}";
+    QTest::newRow("empty file") << QStringList{"--db", "{empty}", "export", "--csv", "{dir}/r.csv"} << 3
+                                << "{empty}";
+    QTest::newRow("newer program's database")
+        << QStringList{"--db", "{newer}", "list"} << 3 << "newer program";
+    QTest::newRow("unknown run") << QStringList{"--db", "{db}", "report", "99", "--pdf", "{dir}/r.pdf"} << 1
+                                 << "no run 99 in {db}";
+    QTest::newRow("unknown command") << QStringList{"--db", "{db}", "frob"} << 2 << "\"frob\"";
+    QTest::newRow("no command") << QStringList{"--db", "{db}"} << 2 << "no command";
+    QTest::newRow("impossible day") << QStringList{"--db", "{db}", "list", "--since", "2026-02-30"} << 2
+                                    << "2026-02-30";
+    QTest::newRow("day in another form")
+        << QStringList{"--db", "{db}", "list", "--until", "09.03.2026"} << 2 << "09.03.2026";
+    QTest::newRow("days reversed")
+        << QStringList{"--db", "{db}", "list", "--since", "2026-03-10", "--until", "2026-03-09"} << 2
+        << "after --until";
+    QTest::newRow("unknown result lists the valid ones")
+        << QStringList{"--db", "{db}", "list", "--result", "ok"} << 2
+        << "finished, failed, aborted, stalled, cleared, clearing_failed, interrupted";
+    QTest::newRow("unknown option") << QStringList{"--db", "{db}", "list", "--colour"} << 2 << "colour";
+    QTest::newRow("option of another command")
+        << QStringList{"--db", "{db}", "list", "--pdf", "{dir}/r.pdf"} << 2 << "--pdf does not apply to list";
+    QTest::newRow("run id not a number")
+        << QStringList{"--db", "{db}", "report", "one", "--pdf", "{dir}/r.pdf"} << 2 << "\"one\"";
+    QTest::newRow("PDF under a file")
+        << QStringList{"--db", "{db}", "report", "1", "--pdf", "{blocked}/out.pdf"} << 4
+        << "{blocked}/out.pdf";
+    QTest::newRow("CSV under a file")
+        << QStringList{"--db", "{db}", "export", "--csv", "{blocked}/out.csv"} << 4 << "{blocked}/out.csv";
+}
+
+void TestKorvexResults::failures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFile damaged(damaged_);
+    QVERIFY(damaged.open(QIODevice::ReadOnly));
+    const QByteArray damagedBytes = damaged.readAll();
+    damaged.close();
+    const QStringList before =
+        QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+
+    const Outcome o = Results(fill(args));
+    QVERIFY2(o.code == code, qPrintable(QStringLiteral("exit %1: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.err.startsWith(QStringLiteral("korvex-results: ")), qPrintable(o.err));
+    QVERIFY2(o.err.contains(fill({message})[0]), qPrintable(o.err));
+    QCOMPARE(o.out, QByteArray());
+    // Nothing created, moved aside or left half-written.
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+    QVERIFY(damaged.open(QIODevice::ReadOnly));
+    QCOMPARE(damaged.readAll(), damagedBytes);
+}
+
+void TestKorvexResults::findsTheDatabaseAsTheCalibratorDoes_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("database");
+    QTest::newRow("beside Config.Ini") << QByteArray("[Config]\nPowerID=7\n") << "PowerTestDb.sqlite";
+    QTest::newRow("named in [Results]")
+        << QByteArray("[Results]\nDatabase=records/Line.sqlite\n") << "records/Line.sqlite";
+}
+
+void TestKorvexResults::findsTheDatabaseAsTheCalibratorDoes()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, database);
+    QTemporaryDir station;
+    const QString exe = station.filePath(QStringLiteral("korvex-results"));
+    QVERIFY(QFile::copy(QStringLiteral(KORVEX_RESULTS_EXE), exe));
+    QFile config(station.filePath(QStringLiteral("Config.Ini")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(ini);
+    config.close();
+    const QString target = station.filePath(database);
+    QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
+    QVERIFY(QFile::copy(db_, target));
+
+    const Outcome o =
+        Run(exe, {QStringLiteral("list"), QStringLiteral("--result"), QStringLiteral("finished")});
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QVERIFY(o.out.contains("\n1\t2026-03-09 09:00:00\t000042\t"));
+}
+
+QTEST_GUILESS_MAIN(TestKorvexResults)
+#include "tst_KorvexResults.moc"

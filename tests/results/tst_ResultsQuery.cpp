@@ -1,0 +1,200 @@
+// Tests of reading the results back: CSV quoting and export, and the filters of the run list.
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+
+#include <QBuffer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+using Ids = QList<qint64>;
+
+// The moment as the record writes it: local time with its offset.
+QString Iso(const QDateTime& t) { return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs); }
+
+QDateTime At(const char* localTime)
+{
+    return QDateTime::fromString(QString::fromLatin1(localTime), Qt::ISODate);
+}
+
+// Runs put in with plain SQL; `seconds` < 0 leaves the run without an end.
+qint64 AddRun(const QSqlDatabase& db, const QDateTime& started, int seconds, QVariantMap columns)
+{
+    columns.insert(QStringLiteral("kind"), QStringLiteral("calibration"));
+    columns.insert(QStringLiteral("started_at"), Iso(started));
+    columns.insert(QStringLiteral("started_ms"), started.toMSecsSinceEpoch());
+    if (seconds >= 0) {
+        columns.insert(QStringLiteral("ended_at"), Iso(started.addSecs(seconds)));
+        columns.insert(QStringLiteral("ended_ms"), started.addSecs(seconds).toMSecsSinceEpoch());
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO TestResult (%1) VALUES (%2)")
+                  .arg(columns.keys().join(QLatin1Char(',')),
+                       QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(','))));
+    for (const QVariant& v : columns) q.addBindValue(v);
+    if (!q.exec()) qWarning() << q.lastError().text();
+    return q.lastInsertId().toLongLong();
+}
+
+}  // namespace
+
+class TestResultsQuery : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void csvField_data();
+    void csvField();
+    void exportCsv_data();
+    void exportCsv();
+    void listFilters_data();
+    void listFilters();
+
+private:
+    QTemporaryDir dir_;
+    ResultsDb db_;
+    Ids ids_;
+};
+
+void TestResultsQuery::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    QVERIFY2(db_.open(dir_.filePath(QStringLiteral("PowerTestDb.sqlite")), ResultsDb::Mode::Record),
+             qPrintable(db_.errorText()));
+    const QSqlDatabase db = db_.database();
+    auto s = [](const char* text) { return QString::fromUtf8(text); };
+    ids_ << AddRun(db, At("2026-03-01T10:00:00"), 60,
+                   {{"serial_written", s("100%")},
+                    {"result", s("finished")},
+                    {"operator", s("Anna")},
+                    {"temperature", s("25±5°C")}});
+    ids_ << AddRun(db, At("2026-03-02T23:59:59"), 30,
+                   {{"serial_written", s("100X")}, {"result", s("failed")}, {"operator", s("Ben, Jr.")}});
+    ids_ << AddRun(
+        db, At("2026-03-03T00:00:00"), 90,
+        {{"serial_read", s("1_5")}, {"result", s("finished")}, {"operator", s("Cleo \"the\" Tech")}});
+    ids_ << AddRun(db, At("2026-03-03T12:00:00"), 5,
+                   {{"serial_written", s("1A5")}, {"result", s("aborted")}, {"operator", s("Dan")}});
+    ids_ << AddRun(
+        db, At("2026-03-05T08:00:00"), -1,
+        {{"serial_written", s("000042")}, {"serial_read", s("000042")}, {"result", s("interrupted")}});
+    QCOMPARE(ids_, (Ids{1, 2, 3, 4, 5}));
+}
+
+void TestResultsQuery::csvField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("plain") << "7212B"
+                           << "7212B";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blanks are data") << " x "
+                                     << " x ";
+    QTest::newRow("comma") << "Ben, Jr."
+                           << "\"Ben, Jr.\"";
+    QTest::newRow("quotes doubled") << "say \"hi\""
+                                    << "\"say \"\"hi\"\"\"";
+    QTest::newRow("a lone quote") << "\""
+                                  << "\"\"\"\"";
+    QTest::newRow("CR") << "a\rb"
+                        << "\"a\rb\"";
+    QTest::newRow("LF") << "a\nb"
+                        << "\"a\nb\"";
+    QTest::newRow("non-ASCII untouched") << QString::fromUtf8("25±5°C") << QString::fromUtf8("25±5°C");
+}
+
+void TestResultsQuery::csvField()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(CsvField(text), field);
+}
+
+void TestResultsQuery::exportCsv_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<Ids>("ids");
+    QTest::newRow("every run, newest first") << "" << Ids{5, 4, 3, 2, 1};
+    QTest::newRow("filtered") << "finished" << Ids{3, 1};
+}
+
+void TestResultsQuery::exportCsv()
+{
+    QFETCH(QString, result);
+    QFETCH(Ids, ids);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QString error;
+    RunFilter filter;
+    filter.result = result;
+    QVERIFY2(ExportCsv(db_.database(), filter, out, &error), qPrintable(error));
+
+    const QByteArray bytes = out.data();
+    QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);
+    QVERIFY(bytes.endsWith("\r\n"));
+    QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+    QList<QByteArray> lines = bytes.split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());
+    QCOMPARE(lines.takeFirst(), CsvColumns().join(QLatin1Char(',')).toUtf8() + '\r');
+    QCOMPARE(lines.size(), ids.size());
+    for (int i = 0; i < ids.size(); ++i) {
+        QVERIFY(lines[i].startsWith(QByteArray::number(ids[i]) + ",calibration,"));
+        if (!result.isEmpty()) QVERIFY(lines[i].contains("," + result.toUtf8() + ","));
+        if (ids[i] == 1)
+            QVERIFY(
+                lines[i].contains(",Anna,25\xC2\xB1"
+                                  "5\xC2\xB0"
+                                  "C,"));
+        if (ids[i] == 3) QVERIFY(lines[i].contains(",\"Cleo \"\"the\"\" Tech\","));
+    }
+}
+
+void TestResultsQuery::listFilters_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<Ids>("ids");
+    const QDate any;
+    QTest::newRow("no filter") << "" << any << any << "" << Ids{5, 4, 3, 2, 1};
+    QTest::newRow("part of a serial") << "00" << any << any << "" << Ids{5, 2, 1};
+    QTest::newRow("% is a character") << "%" << any << any << "" << Ids{1};
+    QTest::newRow("_ is a character, also in the serial read") << "_" << any << any << "" << Ids{3};
+    QTest::newRow("1_5 is not 1A5") << "1_5" << any << any << "" << Ids{3};
+    QTest::newRow("one day, to its last second")
+        << "" << QDate(2026, 3, 2) << QDate(2026, 3, 2) << "" << Ids{2};
+    QTest::newRow("since, from midnight") << "" << QDate(2026, 3, 3) << any << "" << Ids{5, 4, 3};
+    QTest::newRow("until, that day included") << "" << any << QDate(2026, 3, 3) << "" << Ids{4, 3, 2, 1};
+    QTest::newRow("result") << "" << any << any << "finished" << Ids{3, 1};
+    QTest::newRow("combined") << "1" << QDate(2026, 3, 2) << any << "finished" << Ids{3};
+    QTest::newRow("nothing selected") << "" << any << any << "stalled" << Ids{};
+}
+
+void TestResultsQuery::listFilters()
+{
+    QFETCH(QString, serial);
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QString, result);
+    QFETCH(Ids, ids);
+    const RunFilter filter{serial, from, to, result};
+
+    QVariantList binds;
+    const QString sql = RunListSql(filter, &binds);
+    QCOMPARE(sql.count(QLatin1Char('?')), binds.size());
+
+    std::vector<RunSummary> runs;
+    QString error;
+    QVERIFY2(ListRuns(db_.database(), filter, &runs, &error), qPrintable(error));
+    Ids got;
+    for (const RunSummary& r : runs) got << r.id;
+    QCOMPARE(got, ids);
+}
+
+QTEST_GUILESS_MAIN(TestResultsQuery)
+#include "tst_ResultsQuery.moc"

@@ -1,0 +1,276 @@
+// korvex-results: the supervisors' command line over the results database: list, CSV, report.
+#include "ConfigFile.h"
+#include "ReportPage.h"
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <cstdio>
+
+namespace {
+
+// What a script can tell apart.
+enum Status : int {
+    Done = 0,
+    NothingFound = 1,  // no such run, or the filters select none
+    UsageError = 2,
+    DatabaseFault = 3,  // missing, damaged, from a newer program, unreadable
+    OutputFault = 4,
+};
+
+void Print(const QString& text)
+{
+    std::fprintf(stderr, "korvex-results: %s\n", text.toLocal8Bit().constData());
+}
+
+int Say(int status, const QString& text)
+{
+    Print(text);
+    return status;
+}
+
+// Scripts read stderr for this program's one line; Qt's notes about the session (no runtime
+// folder, a connection closed late) are not theirs to parse. Only its grave messages come through.
+void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg) Print(text);
+}
+
+int Usage(const QString& text) { return Say(UsageError, text + QStringLiteral("; --help shows the usage")); }
+
+QString UsageText()
+{
+    return QStringLiteral(
+               "Usage: korvex-results [--db PATH] COMMAND [OPTIONS]\n"
+               "Reads the calibrator's results database; it never changes it.\n"
+               "\n"
+               "Commands:\n"
+               "  list [FILTERS]               one tab-separated line per run, newest first: id, date,\n"
+               "                               serial, model, operator, result, duration in seconds\n"
+               "  export --csv FILE [FILTERS]  the runs as CSV; FILE - writes to standard output\n"
+               "  report ID --pdf FILE         the calibration report of run ID as a one-page A4 PDF\n"
+               "\n"
+               "Filters:\n"
+               "  --serial S                   the serial number written or read contains S\n"
+               "  --since YYYY-MM-DD           runs started on this day or later\n"
+               "  --until YYYY-MM-DD           runs started on this day or earlier\n"
+               "  --result R                   %1\n"
+               "\n"
+               "  --db PATH                    the database; without it, the calibrator's own: the\n"
+               "                               [Results] Database of Config.Ini beside this program,\n"
+               "                               else PowerTestDb.sqlite there\n"
+               "\n"
+               "Exit status: 0 done; 1 no such run, or no run selected (the header is still written);\n"
+               "2 usage error; 3 the database is missing, damaged, from a newer program or unreadable;\n"
+               "4 an output file cannot be written.\n")
+        .arg(RunResults().join(QStringLiteral(", ")));
+}
+
+bool WriteStdout(const QByteArray& bytes)
+{
+    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+               std::size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+// Only the strict form: "2026-3-9" or "09.03.2026" in a script is more likely a slip than a wish.
+bool ParseDay(const QString& text, QDate* day)
+{
+    const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    *day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    return form.match(text).hasMatch() && day->isValid();
+}
+
+// A tab or line break inside a field would split the line for whoever reads it with cut or awk.
+QString TabField(QString text)
+{
+    for (QChar& c : text)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) c = QLatin1Char(' ');
+    return text;
+}
+
+QString Seconds(double s)
+{
+    if (s < 0) return QString();
+    QString text = QString::number(s, 'f', 3);
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    return text;
+}
+
+struct Command {
+    QString name;
+    QStringList options;  // the ones it accepts besides --db
+    int positionals;      // including the command's name
+};
+
+const QStringList Filters{QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("until"),
+                          QStringLiteral("result")};
+
+const Command Commands[] = {
+    {QStringLiteral("list"), Filters, 1},
+    {QStringLiteral("export"), Filters + QStringList{QStringLiteral("csv")}, 1},
+    {QStringLiteral("report"), {QStringLiteral("pdf")}, 2},
+};
+
+int List(const ResultsDb& db, const RunFilter& filter)
+{
+    std::vector<RunSummary> runs;
+    QString error;
+    if (!ListRuns(db.database(), filter, &runs, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    QString out = QStringLiteral("id\tdate\tserial\tmodel\toperator\tresult\tduration_s\n");
+    for (const RunSummary& r : runs) {
+        out +=
+            QStringList{QString::number(r.id),    TabField(r.date),   TabField(r.serial),  TabField(r.model),
+                        TabField(r.operatorName), TabField(r.result), Seconds(r.durationS)}
+                .join(QLatin1Char('\t')) +
+            QLatin1Char('\n');
+    }
+    if (!WriteStdout(out.toUtf8()))
+        return Say(OutputFault, QStringLiteral("the standard output cannot be written"));
+    return runs.empty() ? NothingFound : Done;
+}
+
+int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
+{
+    std::vector<RunSummary> runs;
+    QString error;
+    if (!ListRuns(db.database(), filter, &runs, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    const int found = runs.empty() ? NothingFound : Done;
+    if (target == QLatin1String("-")) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error) ||
+            !out.flush()) {
+            if (out.error() != QFileDevice::NoError)
+                return Say(
+                    OutputFault,
+                    QStringLiteral("the standard output cannot be written: %1").arg(out.errorString()));
+            return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+        }
+        return found;
+    }
+    // Written whole or not at all: a half-written file must not replace yesterday's export.
+    QSaveFile out(target);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
+    if (!ExportCsv(db.database(), filter, out, &error)) {
+        const bool writeFault = out.error() != QFileDevice::NoError;
+        out.cancelWriting();
+        if (writeFault)
+            return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, error));
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    }
+    if (!out.commit())
+        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
+    return found;
+}
+
+int Report(const ResultsDb& db, qint64 id, const QString& target)
+{
+    // Asked apart from LoadRun so that a missing run is told from a database that cannot be read.
+    {
+        QSqlQuery q(db.database());
+        q.prepare(QStringLiteral("SELECT count(*) FROM TestResult WHERE id = ?"));
+        q.addBindValue(id);
+        if (!q.exec() || !q.next())
+            return Say(DatabaseFault,
+                       QStringLiteral("%1 cannot be read: %2").arg(db.path(), q.lastError().text()));
+        if (q.value(0).toLongLong() == 0)
+            return Say(NothingFound, QStringLiteral("there is no run %1 in %2").arg(id).arg(db.path()));
+    }
+    RunDetails run;
+    QString error;
+    if (!LoadRun(db.database(), id, &run, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    if (!WriteReportPdf(run, target, &error)) return Say(OutputFault, error);
+    return Done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The report is drawn with the system's fonts, which need a GUI application, but never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QtMessages);
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvex-results"));
+
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption db(QStringLiteral("db"), QString(), QStringLiteral("path"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("text"));
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("day"));
+    const QCommandLineOption until(QStringLiteral("until"), QString(), QStringLiteral("day"));
+    const QCommandLineOption result(QStringLiteral("result"), QString(), QStringLiteral("result"));
+    const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("file"));
+    const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("file"));
+    parser.addOptions({help, db, serial, since, until, result, csv, pdf});
+    if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
+
+    const QStringList words = parser.positionalArguments();
+    if (parser.isSet(help) || words.value(0) == QLatin1String("help")) {
+        WriteStdout(UsageText().toUtf8());
+        return Done;
+    }
+    if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export or report)"));
+    const Command* command = nullptr;
+    for (const Command& c : Commands)
+        if (c.name == words[0]) command = &c;
+    if (!command)
+        return Usage(QStringLiteral("unknown command \"%1\" (list, export or report)").arg(words[0]));
+    if (words.size() < command->positionals)
+        return Usage(QStringLiteral("%1 needs a run id").arg(command->name));
+    if (words.size() > command->positionals)
+        return Usage(
+            QStringLiteral("unexpected \"%1\" after %2").arg(words[command->positionals], command->name));
+    const QStringList given = parser.optionNames();
+    for (const QString& name : given) {
+        if (name != QLatin1String("db") && !command->options.contains(name))
+            return Usage(QStringLiteral("--%1 does not apply to %2").arg(name, command->name));
+    }
+
+    RunFilter filter;
+    filter.serial = parser.value(serial);
+    if (parser.isSet(since) && !ParseDay(parser.value(since), &filter.from))
+        return Usage(QStringLiteral("--since \"%1\" is not a day (YYYY-MM-DD)").arg(parser.value(since)));
+    if (parser.isSet(until) && !ParseDay(parser.value(until), &filter.to))
+        return Usage(QStringLiteral("--until \"%1\" is not a day (YYYY-MM-DD)").arg(parser.value(until)));
+    if (filter.from.isValid() && filter.to.isValid() && filter.from > filter.to)
+        return Usage(
+            QStringLiteral("--since %1 is after --until %2").arg(parser.value(since), parser.value(until)));
+    filter.result = parser.value(result);
+    if (parser.isSet(result) && !RunResults().contains(filter.result))
+        return Usage(QStringLiteral("unknown result \"%1\" (%2)")
+                         .arg(filter.result, RunResults().join(QStringLiteral(", "))));
+
+    qint64 id = 0;
+    if (command->name == QLatin1String("report")) {
+        bool isNumber = false;
+        id = words[1].toLongLong(&isNumber);
+        if (!isNumber || id <= 0) return Usage(QStringLiteral("\"%1\" is not a run id").arg(words[1]));
+        if (parser.value(pdf).isEmpty()) return Usage(QStringLiteral("report needs --pdf FILE"));
+    }
+    if (command->name == QLatin1String("export") && parser.value(csv).isEmpty())
+        return Usage(QStringLiteral("export needs --csv FILE"));
+
+    const QString path =
+        parser.isSet(db) ? parser.value(db) : ResultsDatabasePath(ExeDir() + QStringLiteral("Config.Ini"));
+    ResultsDb results;
+    if (!results.open(path, ResultsDb::Mode::Read)) return Say(DatabaseFault, results.errorText());
+
+    if (command->name == QLatin1String("list")) return List(results, filter);
+    if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv));
+    return Report(results, id, parser.value(pdf));
+}
