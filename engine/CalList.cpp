@@ -1,6 +1,8 @@
 // Builds the 29 steps of a calibration run and rebuilds the serial-number and testing-info steps.
 #include "CalList.h"
 
+#include <cmath>
+
 #include "RunState.h"
 
 namespace {
@@ -192,4 +194,30 @@ QString NominalLevel(int meterStep, std::uint8_t model)
         case 23: return byModel("5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)");
         default: return QString();
     }
+}
+
+double NominalValue(int meterStep, std::uint8_t model)
+{
+    QString level = NominalLevel(meterStep, model);
+    const int tag = level.indexOf(QLatin1Char('('));
+    if (tag >= 0) level.truncate(tag);
+    double scale = 1.0;
+    if (level.endsWith(QLatin1String("mV")) || level.endsWith(QLatin1String("mA"))) {
+        scale = 0.001;
+        level.chop(2);
+    } else if (level.endsWith(QLatin1Char('V')) || level.endsWith(QLatin1Char('A'))) {
+        level.chop(1);
+    }
+    bool ok = false;
+    const double value = level.toDouble(&ok);
+    return ok ? value * scale : 0.0;
+}
+
+bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share)
+{
+    const double nominal = NominalValue(meterStep, model);
+    if (nominal == 0.0) return true;
+    if ((value < 0) != (nominal < 0)) return false;
+    // A hair of slack, so that a reading exactly at the edge is not lost to rounding.
+    return std::fabs(value - nominal) <= share * std::fabs(nominal) * (1.0 + 1e-9);
 }

@@ -40,6 +40,11 @@ std::int64_t SerialForStep25(const TRunState& state);
 int CalPointOfMeterStep(int meterStep);
 bool IsCurrentPoint(int meterStep);
 QString NominalLevel(int meterStep, std::uint8_t model);
+// The same level as a number in volts or amperes; 0 where there is none.
+double NominalValue(int meterStep, std::uint8_t model);
+// Whether a reading in volts or amperes can be the level of its point: of the level's sign and at
+// most `share` (0.10 for 10 %) of the level away from it. A point without a level takes any value.
+bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share);
 
 // Whether a number can be written into the six-digit serial field as a supply's serial number.
 bool IsWritableSerial(std::int64_t serial);

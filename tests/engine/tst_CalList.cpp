@@ -53,6 +53,10 @@ private slots:
     void writableSerial_data();
     void writableSerial();
     void rebuildersLeaveUnbuiltListAlone();
+    void nominalLevels_data();
+    void nominalLevels();
+    void plausibility_data();
+    void plausibility();
 };
 
 void TestCalList::testCodeForModel_data()
@@ -327,6 +331,69 @@ void TestCalList::rebuildersLeaveUnbuiltListAlone()
     QVERIFY(!BuildSerialStep(s));
     BuildTestingInfoStep(s, Today);
     QVERIFY(s.FCalList.empty());
+}
+
+void TestCalList::nominalLevels_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("point");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<double>("value");
+    QTest::newRow("5: 100 mV") << 5 << 0 << 1 << "100mV" << 0.1;
+    QTest::newRow("8") << 8 << 2 << 2 << "3.999V" << 3.999;
+    QTest::newRow("11") << 11 << 1 << 3 << "4.00V" << 4.0;
+    QTest::newRow("14 model 0") << 14 << 0 << 4 << "19.0V(7211B)" << 19.0;
+    QTest::newRow("14 model 1") << 14 << 1 << 4 << "37.0V(7212B)" << 37.0;
+    QTest::newRow("14 model 2") << 14 << 2 << 4 << "73.0V(7213B)" << 73.0;
+    QTest::newRow("17 model 1") << 17 << 1 << 5 << "20.0V(7212B)" << 20.0;
+    QTest::newRow("20: 100 mA") << 20 << 2 << 6 << "100mA" << 0.1;
+    QTest::newRow("23 model 0") << 23 << 0 << 7 << "5.1A(7211B)" << 5.1;
+    QTest::newRow("23 model 2") << 23 << 2 << 7 << "1.6A(7213B)" << 1.6;
+    QTest::newRow("23 unknown model") << 23 << 7 << 7 << "" << 0.0;
+    QTest::newRow("a set-point step") << 6 << 0 << 0 << "" << 0.0;
+    QTest::newRow("beyond the list") << 26 << 0 << 0 << "" << 0.0;
+}
+
+void TestCalList::nominalLevels()
+{
+    QFETCH(int, step);
+    QFETCH(int, model);
+    QFETCH(int, point);
+    QFETCH(QString, level);
+    QFETCH(double, value);
+    QCOMPARE(CalPointOfMeterStep(step), point);
+    QCOMPARE(IsCurrentPoint(step), point >= 6);
+    QCOMPARE(NominalLevel(step, static_cast<std::uint8_t>(model)), level);
+    QCOMPARE(NominalValue(step, static_cast<std::uint8_t>(model)), value);
+}
+
+void TestCalList::plausibility_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("plausible");
+    QTest::newRow("100 mV point, 0.1003 V") << 5 << 0.1003 << true;
+    QTest::newRow("100 mV point read on mV: 100.3") << 5 << 100.3 << false;
+    QTest::newRow("3.999 V point, 3.9988") << 8 << 3.9988 << true;
+    QTest::newRow("4th point 37 V, decimal point missed: 370") << 14 << 370.0 << false;
+    QTest::newRow("4th point 37 V, 3.7 typed") << 14 << 3.7 << false;
+    QTest::newRow("wrong sign") << 11 << -4.0 << false;
+    QTest::newRow("10 % above still passes") << 11 << 4.4 << true;
+    QTest::newRow("just beyond 10 %") << 11 << 4.41 << false;
+    QTest::newRow("10 % below still passes") << 11 << 3.6 << true;
+    QTest::newRow("100 mA point read on the voltage range: 4.0") << 20 << 4.0 << false;
+    QTest::newRow("100 mA point, 0.1004 A") << 20 << 0.1004 << true;
+    QTest::newRow("3.1 A point, 3.0985 A") << 23 << 3.0985 << true;
+    QTest::newRow("3.1 A point read in mA: 3098.5") << 23 << 3098.5 << false;
+}
+
+void TestCalList::plausibility()
+{
+    QFETCH(int, step);
+    QFETCH(double, value);
+    QFETCH(bool, plausible);
+    QCOMPARE(IsPlausibleReading(value, step, 1, 0.10), plausible);
 }
 
 QTEST_APPLESS_MAIN(TestCalList)

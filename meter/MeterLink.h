@@ -1,0 +1,57 @@
+// The line to a bench multimeter: one SCPI query at a time over a serial port or raw TCP, each
+// with its time limit, all of it event-driven so that nothing waits on the user-interface thread.
+#pragma once
+
+#include "MeterSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
+
+// What the meter's readers need of the line; tests stand in for it.
+class MeterChannel {
+public:
+    virtual ~MeterChannel() = default;
+    // Called once with the answer line (without its line end), or with a non-empty error; an
+    // error found at once (no meter set up, a port that does not open) comes before Query returns.
+    using Answer = std::function<void(const QByteArray& line, const QString& error)>;
+    // Sends `command` (its own line end is replaced by the configured one). A query while another
+    // is pending is answered at once with an error.
+    virtual void Query(const QByteArray& command, Answer answer) = 0;
+    // Forgets the pending query: its answer is never delivered.
+    virtual void Cancel() = 0;
+};
+
+class MeterLink : public QObject, public MeterChannel {
+    Q_OBJECT
+public:
+    // `devicePath` serves a serial meter (see MeterDevicePath).
+    MeterLink(MeterSettings settings, QString devicePath, QObject* parent = nullptr);
+    ~MeterLink() override;
+
+    void Query(const QByteArray& command, Answer answer) override;
+    void Cancel() override;
+    void Close();
+
+private:
+    void Send();
+    void OnReadable();
+    void OnTimeout();
+    void OnLost(const QString& why);
+    void Finish(const QByteArray& line, const QString& error);
+    QIODevice* device();
+
+    MeterSettings settings_;
+    QString devicePath_;
+    QSerialPort serial_;
+    QTcpSocket socket_;
+    QTimer timeout_;
+    QByteArray command_;
+    QByteArray received_;
+    Answer pending_;
+};

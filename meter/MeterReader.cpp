@@ -1,0 +1,86 @@
+// A reading of the meter at one calibration point: queries repeated until two readings agree.
+#include "MeterReader.h"
+
+#include <algorithm>
+#include <cmath>
+
+MeterReader::MeterReader(MeterChannel& channel, double settleShare, int maxReads)
+    : channel_(channel), settleShare_(settleShare), maxReads_(std::max(1, maxReads))
+{
+}
+
+MeterReader::~MeterReader() { Cancel(); }
+
+void MeterReader::Cancel()
+{
+    if (!done_) return;
+    done_ = {};
+    channel_.Cancel();
+}
+
+void MeterReader::Read(MeterQuantity quantity, const QByteArray& query, std::function<void(const MeterResult&)> done)
+{
+    Cancel();
+    quantity_ = quantity;
+    query_ = query;
+    readings_.clear();
+    done_ = std::move(done);
+    Next();
+}
+
+void MeterReader::Next()
+{
+    channel_.Query(query_, [this](const QByteArray& line, const QString& error) { OnAnswer(line, error); });
+}
+
+void MeterReader::OnAnswer(const QByteArray& line, const QString& error)
+{
+    if (!done_) return;
+    MeterResult result;
+    result.reads = static_cast<int>(readings_.size());
+    if (!error.isEmpty()) {
+        result.message = error;
+        Finish(result);
+        return;
+    }
+    const MeterReply reply = ParseMeterReply(line, quantity_);
+    if (reply.kind != MeterReply::Kind::Value) {
+        result.message = reply.problem;
+        Finish(result);
+        return;
+    }
+    readings_.push_back(reply.value);
+    const std::size_t n = readings_.size();
+    const bool agreed = n >= 2 && std::fabs(readings_[n - 1] - readings_[n - 2]) <= settleShare_ * std::fabs(readings_[n - 1]);
+    if (!agreed && static_cast<int>(n) < maxReads_) {
+        Next();
+        return;
+    }
+    const auto [low, high] = std::minmax_element(readings_.begin(), readings_.end());
+    result.ok = true;
+    result.value = readings_.back();
+    result.reads = static_cast<int>(n);
+    result.spread = *high - *low;
+    result.settled = agreed;
+    Finish(result);
+}
+
+void MeterReader::Finish(MeterResult result)
+{
+    auto done = std::move(done_);
+    done_ = {};
+    if (done) done(result);
+}
+
+QString MeterReader::Describe(const MeterResult& r, MeterQuantity quantity)
+{
+    if (!r.ok) return QStringLiteral("No reading from the meter: %1. Please type the value.").arg(r.message);
+    const QString unit = quantity == MeterQuantity::Current ? QStringLiteral("A") : QStringLiteral("V");
+    QString text = QStringLiteral("From the meter: %1 reading%2, spread %3 %4")
+                       .arg(r.reads)
+                       .arg(r.reads == 1 ? QString() : QStringLiteral("s"))
+                       .arg(r.spread, 0, 'g', 4)
+                       .arg(unit);
+    if (!r.settled && r.reads > 1) text += QStringLiteral(" (not settled)");
+    return text;
+}

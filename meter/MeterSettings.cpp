@@ -1,0 +1,83 @@
+// How the bench multimeter is reached and read, from section [Meter] of Config.Ini.
+#include "MeterSettings.h"
+
+#include "IniFile.h"
+#include "PortMap.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+const QString Section = QStringLiteral("Meter");
+constexpr double DefaultPlausibility = 0.10;
+const QRegularExpression ComPort(QStringLiteral("^COM([0-9]+)$"), QRegularExpression::CaseInsensitiveOption);
+
+double Percent(const IniFile& ini, const QString& key, double fallback)
+{
+    bool ok = false;
+    const double value = ini.ReadString(Section, key, QString()).trimmed().toDouble(&ok);
+    return ok && value >= 0.0 && value <= 1000.0 ? value / 100.0 : fallback;
+}
+
+QByteArray Query(const IniFile& ini, const QString& key, const QByteArray& fallback)
+{
+    const QString text = ini.ReadString(Section, key, QString()).trimmed();
+    return text.isEmpty() ? fallback : text.toLatin1();
+}
+
+}  // namespace
+
+QString MeterSettings::describe() const
+{
+    switch (connection) {
+        case Connection::Serial: return QStringLiteral("serial %1 at %2 baud").arg(port).arg(baud);
+        case Connection::Tcp: return QStringLiteral("TCP %1:%2").arg(host).arg(tcpPort);
+        case Connection::None: break;
+    }
+    return QStringLiteral("none");
+}
+
+MeterSettings LoadMeterSettings(const QString& iniPath)
+{
+    const IniFile ini(iniPath);
+    MeterSettings s;
+    const QString kind = ini.ReadString(Section, QStringLiteral("Connection"), QString()).trimmed().toLower();
+    if (kind == QLatin1String("serial")) {
+        s.port = ini.ReadString(Section, QStringLiteral("Port"), QString()).trimmed();
+        if (!s.port.isEmpty()) s.connection = MeterSettings::Connection::Serial;
+    } else if (kind == QLatin1String("tcp")) {
+        QString host = ini.ReadString(Section, QStringLiteral("Host"), QString()).trimmed();
+        const int colon = host.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0) {
+            bool ok = false;
+            const uint port = host.mid(colon + 1).toUInt(&ok);
+            if (ok && port > 0 && port < 65536) s.tcpPort = static_cast<quint16>(port);
+            host.truncate(colon);
+        }
+        s.host = host;
+        if (!s.host.isEmpty()) s.connection = MeterSettings::Connection::Tcp;
+    }
+    const int baud = ini.ReadInteger(Section, QStringLiteral("Baud"), 9600);
+    if (baud > 0) s.baud = baud;
+    const QString end = ini.ReadString(Section, QStringLiteral("LineEnd"), QStringLiteral("lf")).trimmed().toLower();
+    if (end == QLatin1String("crlf")) s.lineEnd = "\r\n";
+    else if (end == QLatin1String("cr")) s.lineEnd = "\r";
+    const int timeout = ini.ReadInteger(Section, QStringLiteral("TimeoutMs"), 3000);
+    if (timeout >= 100 && timeout <= 60000) s.timeoutMs = timeout;
+    s.voltageQuery = Query(ini, QStringLiteral("VoltageQuery"), QByteArray());
+    s.currentQuery = Query(ini, QStringLiteral("CurrentQuery"), s.currentQuery);
+    s.settleShare = Percent(ini, QStringLiteral("SettleTolerance"), s.settleShare);
+    const int reads = ini.ReadInteger(Section, QStringLiteral("MaxReads"), 5);
+    if (reads >= 1 && reads <= 50) s.maxReads = reads;
+    // Asking about a far-off value changes what the operator sees, so without a meter it is only
+    // done when asked for.
+    s.plausibilityShare = Percent(ini, QStringLiteral("Plausibility"), s.enabled() ? DefaultPlausibility : 0.0);
+    return s;
+}
+
+QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath)
+{
+    const auto m = ComPort.match(settings.port);
+    if (m.hasMatch()) return PortDevicePath(m.captured(1).toInt(), iniPath);
+    return settings.port;
+}

@@ -1,0 +1,42 @@
+// How the bench multimeter is reached and read, from section [Meter] of Config.Ini.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct MeterSettings {
+    enum class Connection { None, Serial, Tcp };
+    Connection connection = Connection::None;
+
+    // Serial: a device path, or COMn through the [Ports] mapping.
+    QString port;
+    int baud = 9600;
+    // TCP: raw SCPI, port 5025 unless said otherwise.
+    QString host;
+    quint16 tcpPort = 5025;
+    // What ends a query and an answer.
+    QByteArray lineEnd = "\n";
+
+    int timeoutMs = 3000;
+    // The query of each quantity; an empty voltage query means the calibration list's own.
+    QByteArray voltageQuery;
+    QByteArray currentQuery = "MEAS:CURR:DC?";
+    // Settling: two consecutive readings within this share of the reading, at most maxReads reads.
+    double settleShare = 0.0005;
+    int maxReads = 5;
+
+    // How far a reading may lie from its point's level (0.10 = 10 %); 0 turns the check off.
+    double plausibilityShare = 0.0;
+
+    bool enabled() const { return connection != Connection::None; }
+    // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "none".
+    QString describe() const;
+};
+
+// Keys of [Meter]: Connection (none, serial, tcp), Port, Baud, Host (host or host:port), LineEnd
+// (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
+// Plausibility (percent; 10 when a meter is set, off when none is, unless given). Unusable values
+// give the defaults; a missing section means no meter.
+MeterSettings LoadMeterSettings(const QString& iniPath);
+// The device a serial meter's Port names: COMn through [Ports], anything else as it stands.
+QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath);
