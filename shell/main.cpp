@@ -11,6 +11,7 @@
 #include "MeterPrompt.h"
 #include "PortMap.h"
 #include "ResultsRecord.h"
+#include "ResultsWindow.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "Settingdlg.h"
@@ -72,6 +73,8 @@ int main(int argc, char* argv[]) {
     ResultsRecord record(engine, ResultsDatabasePath(iniPath), RecordContext{QSysInfo::machineHostName(), VersionText()});
     record.setFaultSink([](const QString& text, bool showBox) { MainForm->ShowRecordFault(text, showBox); });
     record.Open();
+    auto* formResults = new ResultsWindow(ResultsDatabasePath(iniPath), MainForm);
+    MainForm->setResultsClick([formResults] { formResults->exec(); });
 
     WindowMeterDialogs meterDialogs(*form3, MainForm);
     MeterPrompt meterPrompt(engine, meterDialogs);

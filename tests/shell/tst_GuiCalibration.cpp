@@ -1,6 +1,7 @@
 // One whole calibration through the real main window and its dialogs against the simulated supply,
 // the operator played by the test: Setting, Calibrate, and at each point the level the supply's
-// multimeter would show. With KORVEX_SCREENSHOT_DIR set, the windows are also saved as pictures.
+// multimeter would show; then the run in the results window, one click away. With
+// KORVEX_SCREENSHOT_DIR set, the windows and a report page are also saved as pictures.
 #include "MainUnit.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
@@ -8,6 +9,9 @@
 #include "ProgressDisplay.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
+#include "ReportPage.h"
+#include "ResultsRecord.h"
+#include "ResultsWindow.h"
 #include "Settingdlg.h"
 #include "SettingsFlow.h"
 #include "SimulatedSupply.h"
@@ -19,7 +23,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
+#include <QTableView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -104,6 +110,11 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     WindowMeterDialogs meterDialogs(*form3, &form);
     MeterPrompt meterPrompt(engine, meterDialogs);
     engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
+    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    ResultsRecord record(engine, dbPath, RecordContext{QStringLiteral("bench-gui"), VersionText()});
+    QVERIFY(record.Open());
+    auto* results = new ResultsWindow(dbPath, &form);
+    form.setResultsClick([results] { results->exec(); });
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -229,6 +240,39 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     }
     for (const QString& field : expected)
         QVERIFY2(fields.contains(field), qPrintable(field + QStringLiteral(" in ") + fields.join(QLatin1Char(' '))));
+
+    // The run in the results window, newest first, with what the operator typed.
+    answer.then([&](QWidget* w) {
+        if (w != results) {
+            ++answer.unexpected;
+            w->close();
+            return;
+        }
+        const QAbstractItemModel* model = results->tableRuns->model();
+        QCOMPARE(model->rowCount(), 1);
+        results->tableRuns->selectRow(0);
+        QTRY_COMPARE(results->SelectedRunId(), record.runId());
+        QCOMPARE(results->tableReadings->rowCount(), Points);
+        shoot(results, QStringLiteral("results-window.png"));
+        results->close();
+    });
+    QTest::mouseClick(form.btnResults, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(answer.done(), 5000);
+    QCOMPARE(answer.unexpected, 0);
+
+    if (!shotDir_.isEmpty()) {
+        ResultsDb db;
+        QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
+        RunDetails run;
+        QString error;
+        QVERIFY2(LoadRun(db.database(), record.runId(), &run, &error), qPrintable(error));
+        const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+        QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
+        QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
+                                   {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-singlefile"),
+                                    pdf, QDir(shotDir_).filePath(QStringLiteral("report-page"))}),
+                 0);
+    }
 }
 
 QTEST_MAIN(TestGuiCalibration)

@@ -1,0 +1,511 @@
+// The results window: the recorded runs with their filters, one run in full, CSV export and the report.
+#include "ResultsWindow.h"
+
+#include "ReportPage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShowEvent>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// The columns of RunListSql, in its order.
+enum RunColumn { ColId, ColDate, ColSerial, ColModel, ColOperator, ColResult, ColDuration, ColKind, RunColumns };
+
+const QStringList RunTitles{QStringLiteral("Id"),       QStringLiteral("Date"),   QStringLiteral("Serial"),
+                            QStringLiteral("Model"),    QStringLiteral("Operator"), QStringLiteral("Result"),
+                            QStringLiteral("Duration (s)"), QStringLiteral("Kind")};
+
+constexpr int SerialPauseMs = 150;
+
+// The list as the query gives it, with the duration in tenths of a second and the column titles
+// fixed, so that neither depends on what the query names its columns.
+class RunListModel : public QSqlQueryModel {
+public:
+    using QSqlQueryModel::QSqlQueryModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (index.column() == ColDuration) {
+            if (role == Qt::DisplayRole) {
+                const QVariant seconds = QSqlQueryModel::data(index, Qt::DisplayRole);
+                return seconds.isNull() ? QString() : QLocale().toString(seconds.toDouble(), 'f', 1);
+            }
+            if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        return QSqlQueryModel::data(index, role);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < RunTitles.size())
+            return RunTitles[section];
+        return QSqlQueryModel::headerData(section, orientation, role);
+    }
+};
+
+QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
+
+// Everything of a run that is not a reading, a step or its log. Values come from the record as
+// typed, so they are only ever placed by QString's one-pass arg(), which leaves a "%" in them alone.
+QString HeaderText(const RunDetails& r)
+{
+    const QString n = QString::number(r.id);
+    QStringList lines;
+    lines << QStringLiteral("Run %1, %2: %3").arg(n, r.kind, r.result);
+    const QString port = r.port.isEmpty() ? QStringLiteral("port not recorded")
+                                          : QStringLiteral("%1 at %2 baud").arg(r.port, QString::number(r.baud));
+    lines << QStringLiteral("Serial number read %1, written %2; model %3; address %4; %5")
+                 .arg(OrNone(r.serialRead), OrNone(r.serialWritten), OrNone(r.model), QString::number(r.address), port);
+    lines << QStringLiteral("Operator %1; temperature %2; humidity %3; bench %4")
+                 .arg(OrNone(r.operatorName), OrNone(r.temperature), OrNone(r.humidity), OrNone(r.bench));
+    const QString after = r.hasCounterAfter ? QString::number(r.counterAfter) : QStringLiteral("not recorded");
+    lines << QStringLiteral("Started %1; ended %2; unit counter %3 before, %4 after")
+                 .arg(r.startedAt, r.endedAt.isEmpty() ? QStringLiteral("never") : r.endedAt,
+                      QString::number(r.counterBefore), after);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void FillTable(QTableWidget* table, const std::vector<QStringList>& rows)
+{
+    table->clearContents();
+    table->setRowCount(static_cast<int>(rows.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QStringList& cells = rows[static_cast<std::size_t>(row)];
+        for (int column = 0; column < cells.size() && column < table->columnCount(); ++column)
+            table->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    table->resizeColumnsToContents();
+}
+
+// Rows one line of text high, so that a run's seven readings fit without scrolling.
+int RowHeight(const QWidget& table) { return QFontMetrics(table.font()).lineSpacing() + 6; }
+
+QTableWidget* MakeDetailTable(const QStringList& titles, const QString& name, QWidget* parent)
+{
+    auto* table = new QTableWidget(0, static_cast<int>(titles.size()), parent);
+    table->setObjectName(name);
+    table->setHorizontalHeaderLabels(titles);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(RowHeight(*table));
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setWordWrap(false);
+    return table;
+}
+
+// A name typed without an extension gets the one the dialog was asking for.
+QString WithSuffix(const QString& path, const QString& suffix)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + suffix : path;
+}
+
+QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+}  // namespace
+
+ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
+    : QDialog(parent), databasePath_(std::move(databasePath))
+{
+    setWindowTitle(QStringLiteral("Results"));
+    setSizeGripEnabled(true);
+
+    askSaveName_ = [this](const QString& caption, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    };
+    askPrint_ = [this](QPrinter& printer) {
+        QPrintDialog dialog(&printer, this);
+        return dialog.exec() == QDialog::Accepted;
+    };
+
+    editSerial = new QLineEdit(this);
+    editSerial->setObjectName(QStringLiteral("editSerial"));
+    editSerial->setClearButtonEnabled(true);
+    editSerial->setPlaceholderText(QStringLiteral("any"));
+    checkFrom = new QCheckBox(QStringLiteral("From"), this);
+    checkFrom->setObjectName(QStringLiteral("checkFrom"));
+    dateFrom = new QDateEdit(QDate::currentDate(), this);
+    dateFrom->setObjectName(QStringLiteral("dateFrom"));
+    checkTo = new QCheckBox(QStringLiteral("To"), this);
+    checkTo->setObjectName(QStringLiteral("checkTo"));
+    dateTo = new QDateEdit(QDate::currentDate(), this);
+    dateTo->setObjectName(QStringLiteral("dateTo"));
+    for (QDateEdit* edit : {dateFrom, dateTo}) {
+        // The list writes its dates this way too.
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setCalendarPopup(true);
+        edit->setEnabled(false);
+    }
+    checkFrom->setAccessibleName(QStringLiteral("From date"));
+    checkTo->setAccessibleName(QStringLiteral("To date"));
+    dateFrom->setAccessibleName(QStringLiteral("From date"));
+    dateTo->setAccessibleName(QStringLiteral("To date"));
+    comboResult = new QComboBox(this);
+    comboResult->setObjectName(QStringLiteral("comboResult"));
+    comboResult->addItem(QStringLiteral("All"), QString());
+    for (const QString& result : RunResults()) comboResult->addItem(result, result);
+
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(Caption(QStringLiteral("&Serial number"), editSerial, this));
+    filters->addWidget(editSerial, 1);
+    filters->addSpacing(12);
+    filters->addWidget(checkFrom);
+    filters->addWidget(dateFrom);
+    filters->addWidget(checkTo);
+    filters->addWidget(dateTo);
+    filters->addSpacing(12);
+    filters->addWidget(Caption(QStringLiteral("&Result"), comboResult, this));
+    filters->addWidget(comboResult);
+
+    model_ = new RunListModel(this);
+    tableRuns = new QTableView(this);
+    tableRuns->setObjectName(QStringLiteral("tableRuns"));
+    tableRuns->setAccessibleName(QStringLiteral("Runs"));
+    tableRuns->setModel(model_);
+    tableRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableRuns->setSelectionMode(QAbstractItemView::SingleSelection);
+    tableRuns->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableRuns->setAlternatingRowColors(true);
+    tableRuns->setWordWrap(false);
+    tableRuns->verticalHeader()->setVisible(false);
+    tableRuns->verticalHeader()->setDefaultSectionSize(RowHeight(*tableRuns));
+
+    labelStatus = new QLabel(this);
+    labelStatus->setObjectName(QStringLiteral("labelStatus"));
+    labelStatus->setTextFormat(Qt::PlainText);
+    labelStatus->setWordWrap(true);
+    labelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    labelStatus->setVisible(false);
+
+    auto* details = new QGroupBox(QStringLiteral("Selected run"), this);
+    labelRun = new QLabel(details);
+    labelRun->setObjectName(QStringLiteral("labelRun"));
+    // Operators type what they like into their name and the conditions; none of it is markup.
+    labelRun->setTextFormat(Qt::PlainText);
+    labelRun->setWordWrap(true);
+    labelRun->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    tableReadings = MakeDetailTable({QStringLiteral("Point"), QStringLiteral("Quantity"), QStringLiteral("Nominal"),
+                                     QStringLiteral("Typed"), QStringLiteral("Value sent")},
+                                    QStringLiteral("tableReadings"), details);
+    tableReadings->setAccessibleName(QStringLiteral("Readings"));
+    tableSteps = MakeDetailTable({QStringLiteral("Step"), QStringLiteral("State"), QStringLiteral("Sends"), QStringLiteral("At")},
+                                 QStringLiteral("tableSteps"), details);
+    tableSteps->setAccessibleName(QStringLiteral("Steps"));
+    textLog = new QPlainTextEdit(details);
+    textLog->setObjectName(QStringLiteral("textLog"));
+    textLog->setAccessibleName(QStringLiteral("Event log"));
+    textLog->setReadOnly(true);
+    textLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    auto* readingsColumn = new QVBoxLayout;
+    readingsColumn->addWidget(Caption(QStringLiteral("Readings"), tableReadings, details));
+    readingsColumn->addWidget(tableReadings);
+    auto* stepsColumn = new QVBoxLayout;
+    stepsColumn->addWidget(Caption(QStringLiteral("Steps"), tableSteps, details));
+    stepsColumn->addWidget(tableSteps);
+    auto* logColumn = new QVBoxLayout;
+    logColumn->addWidget(Caption(QStringLiteral("Event log"), textLog, details));
+    logColumn->addWidget(textLog);
+    auto* tables = new QHBoxLayout;
+    tables->addLayout(readingsColumn, 4);
+    tables->addLayout(stepsColumn, 4);
+    tables->addLayout(logColumn, 3);
+    auto* detailsLayout = new QVBoxLayout(details);
+    detailsLayout->addWidget(labelRun);
+    detailsLayout->addLayout(tables, 1);
+
+    btnExport = new QPushButton(QStringLiteral("Export CSV..."), this);
+    btnExport->setObjectName(QStringLiteral("btnExport"));
+    btnReportPdf = new QPushButton(QStringLiteral("Report PDF..."), this);
+    btnReportPdf->setObjectName(QStringLiteral("btnReportPdf"));
+    btnPrint = new QPushButton(QStringLiteral("Print report..."), this);
+    btnPrint->setObjectName(QStringLiteral("btnPrint"));
+    btnClose = new QPushButton(QStringLiteral("Close"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    // Enter in the serial edit applies the filter; it must not open a file dialog or close the window.
+    for (QPushButton* button : {btnExport, btnReportPdf, btnPrint, btnClose}) button->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnExport);
+    buttons->addWidget(btnReportPdf);
+    buttons->addWidget(btnPrint);
+    buttons->addStretch(1);
+    buttons->addWidget(btnClose);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filters);
+    layout->addWidget(tableRuns, 3);
+    layout->addWidget(labelStatus);
+    layout->addWidget(details, 4);
+    layout->addLayout(buttons);
+
+    serialPause_.setSingleShot(true);
+    serialPause_.setInterval(SerialPauseMs);
+    connect(&serialPause_, &QTimer::timeout, this, [this] { requery(SelectedRunId()); });
+    connect(editSerial, &QLineEdit::textChanged, this, [this] { serialPause_.start(); });
+    connect(editSerial, &QLineEdit::returnPressed, this, [this] { applyPendingFilter(); });
+    connect(checkFrom, &QCheckBox::toggled, this, [this](bool on) {
+        dateFrom->setEnabled(on);
+        requery(SelectedRunId());
+    });
+    connect(checkTo, &QCheckBox::toggled, this, [this](bool on) {
+        dateTo->setEnabled(on);
+        requery(SelectedRunId());
+    });
+    connect(dateFrom, &QDateEdit::dateChanged, this, [this] {
+        if (checkFrom->isChecked()) requery(SelectedRunId());
+    });
+    connect(dateTo, &QDateEdit::dateChanged, this, [this] {
+        if (checkTo->isChecked()) requery(SelectedRunId());
+    });
+    connect(comboResult, &QComboBox::currentIndexChanged, this, [this] { requery(SelectedRunId()); });
+    connect(tableRuns->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
+    connect(btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
+    connect(btnReportPdf, &QPushButton::clicked, this, [this] { btnReportPdfClick(); });
+    connect(btnPrint, &QPushButton::clicked, this, [this] { btnPrintClick(); });
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+
+    const QFontMetrics fm(font());
+    resize(fm.averageCharWidth() * 160, fm.lineSpacing() * 48);
+    updateButtons();
+}
+
+ResultsWindow::~ResultsWindow()
+{
+    // The model's query holds the connection, which closing the database removes.
+    model_->clear();
+    db_.close();
+}
+
+void ResultsWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // A window brought back from the task bar keeps what it shows; an opening reads afresh.
+    if (!event->spontaneous()) Reload();
+}
+
+bool ResultsWindow::Reload()
+{
+    const qint64 keep = SelectedRunId();
+    serialPause_.stop();
+    model_->clear();
+    clearDetails();
+    if (!db_.open(databasePath_, ResultsDb::Mode::Read)) {
+        showStatus(db_.errorText());
+        updateButtons();
+        return false;
+    }
+    showStatus(QString());
+    return requery(keep);
+}
+
+RunFilter ResultsWindow::CurrentFilter() const
+{
+    RunFilter filter;
+    filter.serial = editSerial->text().trimmed();
+    if (checkFrom->isChecked()) filter.from = dateFrom->date();
+    if (checkTo->isChecked()) filter.to = dateTo->date();
+    filter.result = comboResult->currentData().toString();
+    return filter;
+}
+
+qint64 ResultsWindow::SelectedRunId() const
+{
+    const QModelIndexList rows = tableRuns->selectionModel()->selectedRows(ColId);
+    return rows.isEmpty() ? 0 : model_->data(rows.first()).toLongLong();
+}
+
+bool ResultsWindow::requery(qint64 keepRun)
+{
+    serialPause_.stop();
+    if (!db_.isOpen()) {
+        updateButtons();
+        return false;
+    }
+    QVariantList binds;
+    QSqlQuery query(db_.database());
+    bool ok = query.prepare(RunListSql(CurrentFilter(), &binds));
+    for (const QVariant& value : binds) query.addBindValue(value);
+    ok = ok && query.exec();
+    if (!ok) {
+        model_->clear();
+        clearDetails();
+        showStatus(QStringLiteral("The runs cannot be read: %1").arg(query.lastError().text()));
+        updateButtons();
+        return false;
+    }
+    // The model fetches rows as the list scrolls to them, so a long record opens as fast as a short one.
+    model_->setQuery(std::move(query));
+    for (int column : {ColId, ColKind}) tableRuns->setColumnHidden(column, true);
+    tableRuns->resizeColumnsToContents();
+
+    // A reset list keeps no selection and says nothing of losing it; the run stays selected while
+    // it is among the rows fetched.
+    const int fetched = model_->rowCount();
+    for (int row = 0; keepRun != 0 && row < fetched; ++row) {
+        if (model_->data(model_->index(row, ColId)).toLongLong() == keepRun) {
+            tableRuns->selectRow(row);
+            tableRuns->scrollTo(model_->index(row, ColDate));
+            break;
+        }
+    }
+    if (SelectedRunId() == 0) clearDetails();
+    updateButtons();
+    return true;
+}
+
+void ResultsWindow::applyPendingFilter()
+{
+    if (serialPause_.isActive()) requery(SelectedRunId());
+}
+
+void ResultsWindow::selectionChanged()
+{
+    const qint64 id = SelectedRunId();
+    if (id == 0)
+        clearDetails();
+    else
+        showDetails(id);
+    updateButtons();
+}
+
+void ResultsWindow::showDetails(qint64 id)
+{
+    RunDetails run;
+    QString error;
+    if (!LoadRun(db_.database(), id, &run, &error)) {
+        clearDetails();
+        showStatus(QStringLiteral("Run %1 cannot be read: %2").arg(QString::number(id), error));
+        return;
+    }
+    details_ = std::move(run);
+    hasDetails_ = true;
+    labelRun->setText(HeaderText(details_));
+
+    std::vector<QStringList> readings;
+    for (const ReadingRow& r : details_.readings) {
+        const QString unit = r.quantity == QLatin1String("A") ? QStringLiteral("mA") : QStringLiteral("mV");
+        readings.push_back({QString::number(r.point), r.quantity, r.nominal, r.typed,
+                            QStringLiteral("%1 %2").arg(QString::number(r.valueSent), unit)});
+    }
+    FillTable(tableReadings, readings);
+    std::vector<QStringList> steps;
+    for (const StepRow& s : details_.steps)
+        steps.push_back({QString::number(s.step), s.state, QString::number(s.sends), s.at});
+    FillTable(tableSteps, steps);
+    textLog->setPlainText(details_.eventLog);
+}
+
+void ResultsWindow::clearDetails()
+{
+    details_ = RunDetails{};
+    hasDetails_ = false;
+    labelRun->setText(QStringLiteral("No run selected."));
+    FillTable(tableReadings, {});
+    FillTable(tableSteps, {});
+    textLog->clear();
+    updateButtons();
+}
+
+void ResultsWindow::showStatus(const QString& text)
+{
+    labelStatus->setText(text);
+    labelStatus->setVisible(!text.isEmpty());
+}
+
+void ResultsWindow::updateButtons()
+{
+    btnExport->setEnabled(db_.isOpen());
+    btnReportPdf->setEnabled(hasDetails_);
+    btnPrint->setEnabled(hasDetails_);
+}
+
+void ResultsWindow::btnExportClick()
+{
+    applyPendingFilter();
+    if (!db_.isOpen()) return;
+    const QString chosen = askSaveName_(QStringLiteral("Export CSV"), QStringLiteral("CSV files (*.csv)"));
+    if (chosen.isEmpty()) return;
+    const QString path = WithSuffix(chosen, QStringLiteral("csv"));
+    // Written aside and put in place at the end: a failed export leaves an earlier file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
+        return;
+    }
+    QString error;
+    if (!ExportCsv(db_.database(), CurrentFilter(), file, &error)) {
+        file.cancelWriting();
+        showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, error));
+        return;
+    }
+    if (!file.commit()) {
+        showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
+        return;
+    }
+    showStatus(QStringLiteral("The runs listed were written to %1.").arg(path));
+}
+
+void ResultsWindow::btnReportPdfClick()
+{
+    if (!hasDetails_) return;
+    const QString chosen = askSaveName_(QStringLiteral("Report PDF"), QStringLiteral("PDF files (*.pdf)"));
+    if (chosen.isEmpty()) return;
+    const QString path = WithSuffix(chosen, QStringLiteral("pdf"));
+    QString error;
+    if (!WriteReportPdf(details_, path, &error)) {
+        showStatus(error);
+        return;
+    }
+    showStatus(QStringLiteral("The report of run %1 was written to %2.").arg(QString::number(details_.id), path));
+}
+
+void ResultsWindow::btnPrintClick()
+{
+    if (!hasDetails_) return;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QStringLiteral("Calibration report %1").arg(OrNone(
+        details_.serialWritten.isEmpty() ? details_.serialRead : details_.serialWritten)));
+    if (!askPrint_(printer)) return;
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        showStatus(QStringLiteral("The printer cannot be started."));
+        return;
+    }
+    // The painter's origin is the corner of the printable area, not of the paper.
+    QRectF page = printer.pageRect(QPrinter::DevicePixel);
+    page.moveTopLeft(QPointF(0, 0));
+    DrawReport(painter, page, details_);
+    if (!painter.end()) {
+        showStatus(QStringLiteral("The report of run %1 could not be printed.").arg(QString::number(details_.id)));
+        return;
+    }
+    const QString where = printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
+    showStatus(QStringLiteral("The report of run %1 went to %2.").arg(QString::number(details_.id), OrNone(where)));
+}

@@ -1,0 +1,92 @@
+// The results window: the recorded runs with their filters, one run in full, CSV export and the report.
+#pragma once
+
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+
+#include <QDialog>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPrinter;
+class QPushButton;
+class QSqlQueryModel;
+class QTableView;
+class QTableWidget;
+
+class ResultsWindow : public QDialog {
+    Q_OBJECT
+public:
+    // Asks for the name of a file to write; empty when the operator declines.
+    using SaveNameAsker = std::function<QString(const QString& caption, const QString& filter)>;
+    // Lets the operator choose and set up a printer; false when printing is declined.
+    using PrintAsker = std::function<bool(QPrinter& printer)>;
+
+    explicit ResultsWindow(QString databasePath, QWidget* parent = nullptr);
+    ~ResultsWindow() override;
+
+    // Opens the database afresh and lists what the filters select; false with the reason shown in
+    // the window when the database cannot be read.
+    bool Reload();
+
+    // The run selected in the list; 0 when none is.
+    qint64 SelectedRunId() const;
+    // What the filter controls select now, whether or not the list has caught up with them.
+    RunFilter CurrentFilter() const;
+
+    void setSaveNameAsker(SaveNameAsker asker) { askSaveName_ = std::move(asker); }
+    void setPrintAsker(PrintAsker asker) { askPrint_ = std::move(asker); }
+
+    QLineEdit* editSerial = nullptr;
+    QCheckBox* checkFrom = nullptr;
+    QDateEdit* dateFrom = nullptr;
+    QCheckBox* checkTo = nullptr;
+    QDateEdit* dateTo = nullptr;
+    QComboBox* comboResult = nullptr;
+    QTableView* tableRuns = nullptr;
+    QLabel* labelStatus = nullptr;
+    QLabel* labelRun = nullptr;
+    QTableWidget* tableReadings = nullptr;
+    QTableWidget* tableSteps = nullptr;
+    QPlainTextEdit* textLog = nullptr;
+    QPushButton* btnExport = nullptr;
+    QPushButton* btnReportPdf = nullptr;
+    QPushButton* btnPrint = nullptr;
+    QPushButton* btnClose = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Lists what the filters select; `keepRun` stays selected when it is among them.
+    bool requery(qint64 keepRun);
+    void selectionChanged();
+    void showDetails(qint64 id);
+    void clearDetails();
+    void showStatus(const QString& text);
+    void updateButtons();
+    void btnExportClick();
+    void btnReportPdfClick();
+    void btnPrintClick();
+    // A filter change waiting in the serial edit's pause is applied first, so that an export
+    // writes what the list shows.
+    void applyPendingFilter();
+
+    const QString databasePath_;
+    ResultsDb db_;
+    QSqlQueryModel* model_ = nullptr;
+    // Typing a serial number re-queries only once the operator pauses.
+    QTimer serialPause_;
+    RunDetails details_;
+    bool hasDetails_ = false;
+    SaveNameAsker askSaveName_;
+    PrintAsker askPrint_;
+};
