@@ -120,7 +120,7 @@ void RunEngine::WriteLastSent(int step)
     Tell([&](RunObserver& o) { o.FrameSent(step, frame); });
 }
 
-void RunEngine::AcceptReading(const QString& typed, std::int32_t milli)
+void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source)
 {
     const int meterStep = state_.FStep;
     state_.FVoltageMv = milli;
@@ -135,7 +135,7 @@ void RunEngine::AcceptReading(const QString& typed, std::int32_t milli)
         const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(setPoint - 1)].Frame;
         if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
     }
-    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent); });
+    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source); });
     StartStep(state_.FStep);
 }
 

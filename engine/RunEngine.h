@@ -70,7 +70,7 @@ public:
     void WriteLastSent(int step);
     // The operator's reading at the current meter step, in millivolts or milliamperes: stored into
     // the set-point frame that follows, which then starts. `typed` is the text as entered.
-    void AcceptReading(const QString& typed, std::int32_t milli);
+    void AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source = ReadingSource::Typed);
 
     // Milliseconds since the run started, as the clock timer last computed them.
     qint64 elapsedMs() const { return elapsedMs_; }

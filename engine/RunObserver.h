@@ -22,6 +22,10 @@ enum class RunEnd {
     ClearingFailed,  // a clearing frame went unanswered
 };
 
+// Where an accepted reading came from: typed by the operator, or the meter's own reading taken
+// unchanged.
+enum class ReadingSource { Typed, Meter };
+
 class RunObserver {
 public:
     virtual ~RunObserver() = default;
@@ -34,7 +38,7 @@ public:
     virtual void StepState(int step, const QString& text) = 0;
     // The operator's reading at meter step `meterStep` went into the frame of the step after it:
     // `typed` as entered, `valueSent` the millivolts or milliamperes as that frame carries them.
-    virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent) = 0;
+    virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) = 0;
     // A step ran out of sends; the run waits, still active, for a late answer.
     virtual void RunStalled(int step) = 0;
     // A line was added to the event log.

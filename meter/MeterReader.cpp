@@ -76,7 +76,7 @@ QString MeterReader::Describe(const MeterResult& r, MeterQuantity quantity)
 {
     if (!r.ok) return QStringLiteral("No reading from the meter: %1. Please type the value.").arg(r.message);
     const QString unit = quantity == MeterQuantity::Current ? QStringLiteral("A") : QStringLiteral("V");
-    QString text = QStringLiteral("From the meter: %1 reading%2, spread %3 %4")
+    QString text = QStringLiteral("Meter: %1 reading%2, spread %3 %4")
                        .arg(r.reads)
                        .arg(r.reads == 1 ? QString() : QStringLiteral("s"))
                        .arg(r.spread, 0, 'g', 4)

@@ -81,3 +81,18 @@ QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath)
     if (m.hasMatch()) return PortDevicePath(m.captured(1).toInt(), iniPath);
     return settings.port;
 }
+
+void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath)
+{
+    IniFile ini(iniPath);
+    const char* kind = settings.connection == MeterSettings::Connection::Serial ? "serial"
+                       : settings.connection == MeterSettings::Connection::Tcp  ? "tcp"
+                                                                                 : "none";
+    ini.WriteString(Section, QStringLiteral("Connection"), QString::fromLatin1(kind));
+    ini.WriteString(Section, QStringLiteral("Port"), settings.port);
+    ini.WriteInteger(Section, QStringLiteral("Baud"), settings.baud);
+    ini.WriteString(Section, QStringLiteral("Host"),
+                    settings.host.isEmpty() ? QString() : QStringLiteral("%1:%2").arg(settings.host).arg(settings.tcpPort));
+    ini.WriteString(Section, QStringLiteral("LineEnd"),
+                    settings.lineEnd == "\r\n" ? QStringLiteral("crlf") : settings.lineEnd == "\r" ? QStringLiteral("cr") : QStringLiteral("lf"));
+}

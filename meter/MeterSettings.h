@@ -38,5 +38,8 @@ struct MeterSettings {
 // Plausibility (percent; 10 when a meter is set, off when none is, unless given). Unusable values
 // give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
+// Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd) into [Meter]; the other
+// keys and sections stay as they are. Throws AppError when the file cannot be written.
+void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath);
 // The device a serial meter's Port names: COMn through [Ports], anything else as it stands.
 QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath);

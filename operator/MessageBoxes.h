@@ -24,5 +24,8 @@ BoxAnswer Question(QWidget* parent, const QString& text);
 // Yes and No under the title "Warning" with its icon, Yes the default. Esc and the close box
 // answer No, so a dismissed box never lets a destructive action go ahead.
 BoxAnswer WarningQuestion(QWidget* parent, const QString& text);
+// Yes and No under the title "Warning", No the default and the answer to Esc: for going ahead with
+// something doubtful only on a deliberate Yes.
+BoxAnswer QuestionDefaultNo(QWidget* parent, const QString& text);
 
 }  // namespace MessageBoxes

@@ -3,6 +3,8 @@
 #include "MeterPrompt.h"
 
 #include "CalList.h"
+#include "MeterLink.h"
+#include "MeterReader.h"
 #include "RunEngine.h"
 #include "Rounding.h"
 #include "Unit3.h"
@@ -10,6 +12,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +24,20 @@ WindowMeterDialogs::WindowMeterDialogs(TForm3& form3, QWidget* valueParent)
 {
 }
 
+WindowMeterDialogs::~WindowMeterDialogs() = default;
+
+void WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel)
+{
+    reader_.reset();
+    link_.reset();
+    settings_ = settings;
+    if (!channel && settings.enabled()) {
+        link_ = std::make_unique<MeterLink>(settings, devicePath);
+        channel = link_.get();
+    }
+    if (channel) reader_ = std::make_unique<MeterReader>(*channel, settings.settleShare, settings.maxReads);
+}
+
 void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
 {
     form3_.SetPrompt(text);
@@ -28,14 +45,32 @@ void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
     form3_.exec();
 }
 
-int WindowMeterDialogs::AskValue(TRunMode mode, int step, double* value, QString* typed)
+int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answer)
 {
     auto dialog = std::make_unique<TFormValue>(valueParent_);
-    dialog->PrepareForStep(mode, static_cast<std::uint8_t>(step));
+    dialog->PrepareForStep(request.mode, static_cast<std::uint8_t>(request.step));
+    dialog->SetPlausibility(request.model, settings_.plausibilityShare);
+    if (reader_) {
+        // A voltage query at a current point would read the wrong quantity.
+        const bool current = IsCurrentPoint(request.step);
+        const MeterQuantity quantity = current ? MeterQuantity::Current : MeterQuantity::Voltage;
+        QByteArray query = current ? settings_.currentQuery : settings_.voltageQuery;
+        if (query.isEmpty()) query = request.meterCommand.toLatin1();
+        dialog->StartMeterReading();
+        TFormValue* shown = dialog.get();
+        reader_->Read(quantity, query, [shown, quantity](const MeterResult& r) {
+            QLocale locale = QLocale::system();
+            locale.setNumberOptions(QLocale::OmitGroupSeparator);
+            shown->SetMeterValue(r.ok ? locale.toString(r.value, 'g', 8) : QString(), MeterReader::Describe(r, quantity));
+        });
+    }
     const int result = dialog->exec();
-    if (result == TFormValue::ResultAccepted) {
-        if (value) *value = dialog->FValue;
-        if (typed) *typed = dialog->Edit1->text();
+    // The reading must not reach a dialog that is gone.
+    if (reader_) reader_->Cancel();
+    if (result == TFormValue::ResultAccepted && answer) {
+        answer->value = dialog->FValue;
+        answer->typed = dialog->Edit1->text();
+        answer->source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;
     }
     return result;
 }
@@ -122,14 +157,19 @@ void MeterPrompt::TimerReadVolTimer()
     const QString text = PromptText(s.FStep, s.FModel);
     dialogs_.ShowInformation(text, PictureFor(text, s.FStep));
 
-    double value = 0.0;
-    QString typed;
-    const int result = dialogs_.AskValue(s.FRunMode, s.FStep, &value, &typed);
+    ValueRequest request;
+    request.mode = s.FRunMode;
+    request.step = s.FStep;
+    request.model = s.FModel;
+    if (s.FStep >= 1 && s.FStep <= static_cast<int>(s.FCalList.size()))
+        request.meterCommand = s.FCalList[static_cast<std::size_t>(s.FStep - 1)].MeterCommand;
+    ValueAnswer answer;
+    const int result = dialogs_.AskValue(request, &answer);
     if (result != TFormValue::ResultAccepted) {
         AbortRun();
         return;
     }
-    engine_.AcceptReading(typed, ToMilli(value));
+    engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source);
 }
 
 void MeterPrompt::AbortRun()

@@ -2,15 +2,34 @@
 // hand-over of the value to the run, or the abort of the run when the operator refuses.
 #pragma once
 
+#include "MeterLink.h"
+#include "MeterSettings.h"
+#include "RunObserver.h"
 #include "RunState.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
+class MeterLink;
+class MeterReader;
 class QWidget;
 class RunEngine;
 class TForm3;
+
+// What the value dialog is asked for at a meter step, and what it gives back.
+struct ValueRequest {
+    TRunMode mode = RunMode::None;
+    int step = 0;
+    std::uint8_t model = 0;
+    QString meterCommand;  // the step's query for a meter
+};
+struct ValueAnswer {
+    double value = 0.0;
+    QString typed;  // the entry's text as accepted
+    ReadingSource source = ReadingSource::Typed;
+};
 
 // The two windows of a prompt, so the order of a prompt can be followed without them.
 class MeterDialogs {
@@ -18,21 +37,30 @@ public:
     virtual ~MeterDialogs() = default;
     // Shows the information window with the text and picture 1..4; returns when it is closed.
     virtual void ShowInformation(const QString& text, int picture) = 0;
-    // Asks for the reading; returns the dialog's result and, on 1, the value and its text as typed.
-    virtual int AskValue(TRunMode mode, int step, double* value, QString* typed) = 0;
+    // Asks for the reading; returns the dialog's result and, on 1, fills `answer`.
+    virtual int AskValue(const ValueRequest& request, ValueAnswer* answer) = 0;
 };
 
 // The real windows: the one information window of the program and a fresh value dialog for each
-// prompt, released when its prompt is over.
+// prompt, released when its prompt is over. With a meter set up, the dialog comes filled with its
+// reading, taken while the dialog is open.
 class WindowMeterDialogs : public MeterDialogs {
 public:
     WindowMeterDialogs(TForm3& form3, QWidget* valueParent);
+    ~WindowMeterDialogs() override;
     void ShowInformation(const QString& text, int picture) override;
-    int AskValue(TRunMode mode, int step, double* value, QString* typed) override;
+    int AskValue(const ValueRequest& request, ValueAnswer* answer) override;
+
+    // The meter from now on, and the plausibility share that goes with its settings; a channel
+    // given here (tests) is used instead of a link of the settings' own.
+    void ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel = nullptr);
 
 private:
     TForm3& form3_;
     QWidget* valueParent_;
+    MeterSettings settings_;
+    std::unique_ptr<MeterLink> link_;
+    std::unique_ptr<MeterReader> reader_;
 };
 
 class MeterPrompt {

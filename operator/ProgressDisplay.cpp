@@ -205,7 +205,7 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     serialLabel->setBuddy(EditSerial);
 
     Label4 = new QLabel(this);
-    Label4->setGeometry(426, 20, 160, 40);
+    Label4->setGeometry(446, 20, 160, 40);
 
     Image3 = new QLabel(this);
     Image3->setScaledContents(true);

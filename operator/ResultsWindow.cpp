@@ -212,7 +212,7 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     labelRun->setWordWrap(true);
     labelRun->setTextInteractionFlags(Qt::TextSelectableByMouse);
     tableReadings = MakeDetailTable({QStringLiteral("Point"), QStringLiteral("Quantity"), QStringLiteral("Nominal"),
-                                     QStringLiteral("Typed"), QStringLiteral("Value sent")},
+                                     QStringLiteral("Reading"), QStringLiteral("From"), QStringLiteral("Value sent")},
                                     QStringLiteral("tableReadings"), details);
     tableReadings->setAccessibleName(QStringLiteral("Readings"));
     tableSteps = MakeDetailTable({QStringLiteral("Step"), QStringLiteral("State"), QStringLiteral("Sends"), QStringLiteral("At")},
@@ -411,7 +411,7 @@ void ResultsWindow::showDetails(qint64 id)
     std::vector<QStringList> readings;
     for (const ReadingRow& r : details_.readings) {
         const QString unit = r.quantity == QLatin1String("A") ? QStringLiteral("mA") : QStringLiteral("mV");
-        readings.push_back({QString::number(r.point), r.quantity, r.nominal, r.typed,
+        readings.push_back({QString::number(r.point), r.quantity, r.nominal, r.typed, r.source,
                             QStringLiteral("%1 %2").arg(QString::number(r.valueSent), unit)});
     }
     FillTable(tableReadings, readings);

@@ -1,6 +1,7 @@
 // The value dialog: the operator types the multimeter reading of one calibration point.
 #include "ValueDlg.h"
 
+#include "CalList.h"
 #include "FitText.h"
 #include "MessageBoxes.h"
 #include "Rounding.h"
@@ -38,10 +39,16 @@ TFormValue::TFormValue(QWidget* parent) : QDialog(parent)
     Label2->setGeometry(194, 44, 48, 22);
     labelPixels_ = QFontInfo(Label1->font()).pixelSize();
 
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(0, 76, 250, 2);
+    Label3 = new QLabel(this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setWordWrap(true);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->hide();
+
+    line_ = new QFrame(this);
+    line_->setFrameShape(QFrame::HLine);
+    line_->setFrameShadow(QFrame::Sunken);
+    line_->setGeometry(0, 76, 250, 2);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setGeometry(40, 88, 75, 25);
@@ -83,6 +90,50 @@ std::optional<std::int32_t> TFormValue::MilliValue(double value, std::uint8_t st
     return static_cast<std::int32_t>(milli);
 }
 
+void TFormValue::SetPlausibility(std::uint8_t model, double share)
+{
+    model_ = model;
+    plausibilityShare_ = share;
+}
+
+void TFormValue::ShowMeterLine(const QString& text)
+{
+    if (Label3->isHidden()) {
+        // One line more: the entry's row stays where it was, the rule and the buttons move down.
+        constexpr int Extra = 34;
+        setFixedSize(width(), height() + Extra);
+        Label3->setGeometry(8, 70, 234, Extra);
+        line_->move(line_->x(), line_->y() + Extra);
+        Button1->move(Button1->x(), Button1->y() + Extra);
+        Button2->move(Button2->x(), Button2->y() + Extra);
+        Label3->show();
+    }
+    Label3->setText(text);
+    FitLabelText(Label3, labelPixels_);
+}
+
+void TFormValue::StartMeterReading()
+{
+    meterText_.clear();
+    Edit1->clear();
+    ShowMeterLine(QStringLiteral("Reading the meter ..."));
+}
+
+void TFormValue::SetMeterValue(const QString& value, const QString& note)
+{
+    // What the operator typed while the meter was being read stays.
+    if (!Edit1->text().isEmpty() && Edit1->text() != meterText_) {
+        ShowMeterLine(note + (value.isEmpty() ? QString() : QStringLiteral(" (the typed value is kept)")));
+        return;
+    }
+    meterText_ = value;
+    Edit1->setText(value);
+    if (!value.isEmpty()) Edit1->selectAll();
+    ShowMeterLine(note);
+}
+
+bool TFormValue::ValueFromMeter() const { return !meterText_.isEmpty() && Edit1->text() == meterText_; }
+
 void TFormValue::Button1Click()
 {
     bool ok = false;
@@ -90,11 +141,18 @@ void TFormValue::Button1Click()
     if (!ok) value = 0.0;
     FValue = value;
     // A reading the supply's frame cannot carry would be written cut off as a calibration value.
-    if (MilliValue(FValue, step_)) {
-        done(ResultAccepted);
+    if (!MilliValue(FValue, step_)) {
+        MessageBoxes::Notice(this, QStringLiteral("Please input valid value !"));
         return;
     }
-    MessageBoxes::Notice(this, QStringLiteral("Please input valid value !"));
+    // A meter on the wrong range, a lost decimal point, a current read as a voltage: asked, not
+    // written into the supply unseen.
+    if (plausibilityShare_ > 0.0 && !IsPlausibleReading(FValue, step_, model_, plausibilityShare_)) {
+        const QString question = QStringLiteral("The value %1 is far from the expected %2. Use it anyway?")
+                                     .arg(Edit1->text(), NominalLevel(step_, model_));
+        if (MessageBoxes::QuestionDefaultNo(this, question) != BoxAnswer::Yes) return;
+    }
+    done(ResultAccepted);
 }
 
 void TFormValue::showEvent(QShowEvent* event)

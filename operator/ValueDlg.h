@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,6 +23,22 @@ public:
 
     // Sets the wording for a step: current (A) for steps 18..51, voltage (V) otherwise.
     void PrepareForStep(TRunMode runMode, std::uint8_t step);
+
+    // Asks before taking a value that lies more than `share` (0.10 for 10 %) from the level of
+    // the step's point for `model`, or has the wrong sign; 0 asks nothing.
+    void SetPlausibility(std::uint8_t model, double share);
+
+    // With a meter: a line under the entry says where its value came from. The dialog grows by
+    // that line; without a meter it stays as it always was.
+    void ShowMeterLine(const QString& text);
+    // The meter is being read: the entry waits empty for its reading.
+    void StartMeterReading();
+    // The meter's reading goes into the entry, unless the operator has typed meanwhile; an empty
+    // `value` leaves the entry for the operator.
+    void SetMeterValue(const QString& value, const QString& note);
+    // Whether the value taken is the meter's, unchanged by the operator.
+    bool ValueFromMeter() const;
+    QLabel* Label3 = nullptr;
 
     // The entry check behind "OK" and Enter: closes with result 1 on a usable value, otherwise
     // tells the operator and leaves the dialog and its text as they are.
@@ -47,4 +64,8 @@ private:
     // The type size the labels are drawn in where the machine's face lets their text fit.
     int labelPixels_ = 0;
     std::uint8_t step_ = 0;
+    std::uint8_t model_ = 0;
+    double plausibilityShare_ = 0.0;
+    QString meterText_;
+    QFrame* line_ = nullptr;
 };

@@ -233,7 +233,9 @@ private:
             const bool current = found->quantity == QLatin1String("A");
             rows.push_back({QString::number(point),
                             current ? QStringLiteral("Current") : QStringLiteral("Voltage"), found->nominal,
-                            QStringLiteral("%1 %2").arg(found->typed, found->quantity),
+                            QStringLiteral("%1 %2%3")
+                                .arg(found->typed, found->quantity,
+                                     found->source == QLatin1String("meter") ? QStringLiteral(" (meter)") : QString()),
                             QStringLiteral("%1 %2")
                                 .arg(found->valueSent)
                                 .arg(current ? QStringLiteral("mA") : QStringLiteral("mV"))});

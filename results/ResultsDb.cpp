@@ -62,6 +62,10 @@ const std::vector<std::vector<const char*>> Migrations{
             " PRIMARY KEY (run_id, step))",
             "INSERT INTO SchemaVersion (version) VALUES (0)",
         },
+        // 1 -> 2: whether a reading was the meter's or typed.
+        {
+            "ALTER TABLE TestReading ADD COLUMN source TEXT NOT NULL DEFAULT 'typed'",
+        },
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 // TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 1;
+    static constexpr int SchemaVersionNow = 2;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a

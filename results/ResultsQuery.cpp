@@ -144,12 +144,12 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     run->counterAfter = text("unit_counter_after").toLongLong();
     run->eventLog = text("event_log");
 
-    if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent FROM TestReading WHERE run_id = ? ORDER BY point"),
+    if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source FROM TestReading WHERE run_id = ? ORDER BY point"),
              {id}, error))
         return false;
     while (q.next())
         run->readings.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                 q.value(4).toLongLong()});
+                                 q.value(4).toLongLong(), q.value(5).toString()});
     if (!Finished(q, error)) return false;
     if (!Run(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
         return false;

@@ -41,6 +41,7 @@ struct ReadingRow {
     QString nominal;
     QString typed;
     qint64 valueSent = 0;
+    QString source;  // "typed" or "meter"
 };
 
 struct StepRow {

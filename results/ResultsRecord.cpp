@@ -196,21 +196,22 @@ void ResultsRecord::StepState(int step, const QString& text)
     if (!failedThisRun_) Write([&] { return WriteStep(step) && WriteRun(); });
 }
 
-void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent)
+void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source)
 {
     if (!recording_ || failedThisRun_) return;
     const int point = CalPointOfMeterStep(meterStep);
     if (point == 0) return;
     Write([&] {
         QSqlQuery q(db_.database());
-        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent)"
-                                 " VALUES (?, ?, ?, ?, ?, ?)"));
+        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(runId_);
         q.addBindValue(point);
         q.addBindValue(IsCurrentPoint(meterStep) ? QStringLiteral("A") : QStringLiteral("V"));
         q.addBindValue(NominalLevel(meterStep, engine_.state().FModel));
         q.addBindValue(typed);
         q.addBindValue(static_cast<qint64>(valueSent));
+        q.addBindValue(source == ReadingSource::Meter ? QStringLiteral("meter") : QStringLiteral("typed"));
         return Exec(q) && WriteRun();
     });
 }

@@ -46,7 +46,7 @@ public:
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int step, const TPsuFrame& frame) override;
     void StepState(int step, const QString& text) override;
-    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent) override;
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override;
     void RunStalled(int step) override;
     void LogLine(const QString& line) override;
     void RunEnded(RunKind kind, RunEnd end, const TRunState& state) override;

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Builds, starts the simulated supply on a pseudo-terminal and runs the calibrator against it.
+# --meter also simulates the bench multimeter and sets the calibrator up to read it; every other
+# option goes to the simulator.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
@@ -9,8 +11,14 @@ rundir=$here/run
 mkdir -p "$rundir"
 cp "$build/shell/korvex-calibrator" "$rundir/"
 
+meter=0
+simargs=()
+for arg in "$@"; do
+  if [ "$arg" = --meter ]; then meter=1; simargs+=(--meter-pty); else simargs+=("$arg"); fi
+done
+
 simlog=$(mktemp)
-"$build/tools/psu-sim" "$@" > >(tee "$simlog") &
+"$build/tools/psu-sim" "${simargs[@]}" > >(tee "$simlog") &
 sim=$!
 cleanup() { kill "$sim" 2>/dev/null || true; rm -f "$simlog"; }
 trap cleanup EXIT
@@ -35,6 +43,21 @@ else
   printf '[Ports]\r\nCOM1=%s\r\n' "$pty" >> "$ini"
 fi
 echo "Simulated supply on $pty (COM1)."
+
+# The [Meter] section is this script's own: rewritten at every start, left out without --meter.
+if [ -f "$ini" ]; then
+  awk 'BEGIN { skip = 0 } /^\[/ { skip = tolower($0) ~ /^\[meter\]/ } !skip' "$ini" > "$ini.new" && mv "$ini.new" "$ini"
+fi
+if [ "$meter" = 1 ]; then
+  meterpty=
+  for _ in $(seq 1 50); do
+    meterpty=$(sed -n 's/^METERPTY \(.*\)$/\1/p' "$simlog" | head -n 1)
+    [ -n "$meterpty" ] && break
+    sleep 0.1
+  done
+  printf '[Meter]\r\nConnection=serial\r\nPort=%s\r\n' "$meterpty" >> "$ini"
+  echo "Simulated multimeter on $meterpty: the value dialog fills in its readings."
+fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   # Nobody could see or answer its windows: prove that it starts, then stop it.

@@ -39,10 +39,12 @@ constexpr int ToolbarLeft = 2;
 constexpr int FormFontPx = 13;
 constexpr int CaptionFontPx = 19;
 // Right of the serial number's box on the display panel.
-constexpr int ResultsButtonLeft = 266;
-constexpr int ResultsButtonTop = 54;
-constexpr int ResultsButtonWidth = 100;
-constexpr int ResultsButtonHeight = 24;
+constexpr int PanelButtonsLeft = 266;
+constexpr int PanelButtonsTop = 54;
+constexpr int PanelButtonHeight = 24;
+constexpr int ResultsButtonWidth = 80;
+constexpr int MeterButtonWidth = 70;
+constexpr int PanelButtonGap = 4;
 
 QFont FormFont() {
     QFont font;
@@ -166,13 +168,19 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
 
     Panel2 = new ProgressDisplay(engine_.state(), this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
+    // Captions may be wider in another face; the buttons grow rather than cut them.
     btnResults = new QPushButton(QStringLiteral("Results..."), Panel2);
     btnResults->setObjectName(QStringLiteral("btnResults"));
     btnResults->setToolTip(QStringLiteral("the record of every unit"));
-    btnResults->setGeometry(ResultsButtonLeft, ResultsButtonTop, ResultsButtonWidth, ResultsButtonHeight);
-    // Its caption may be wider in another face; the button grows rather than cut it.
-    btnResults->resize(qMax(ResultsButtonWidth, btnResults->sizeHint().width()), ResultsButtonHeight);
+    btnResults->setGeometry(PanelButtonsLeft, PanelButtonsTop, qMax(ResultsButtonWidth, btnResults->sizeHint().width()),
+                            PanelButtonHeight);
     connect(btnResults, &QPushButton::clicked, this, [this] { guard_.Run([this] { btnResultsClick(); }); });
+    btnMeter = new QPushButton(QStringLiteral("Meter..."), Panel2);
+    btnMeter->setObjectName(QStringLiteral("btnMeter"));
+    btnMeter->setToolTip(QStringLiteral("the multimeter the program reads"));
+    btnMeter->setGeometry(btnResults->geometry().right() + 1 + PanelButtonGap, PanelButtonsTop,
+                          qMax(MeterButtonWidth, btnMeter->sizeHint().width()), PanelButtonHeight);
+    connect(btnMeter, &QPushButton::clicked, this, [this] { guard_.Run([this] { btnMeterClick(); }); });
 
     faultBoxTimer_.setSingleShot(true);
     faultBoxTimer_.setInterval(0);
@@ -292,6 +300,10 @@ void TMainForm::btnCloseClick() { close(); }
 
 void TMainForm::btnResultsClick() {
     if (resultsClick_) resultsClick_();
+}
+
+void TMainForm::btnMeterClick() {
+    if (meterClick_) meterClick_();
 }
 
 void TMainForm::ShowRecordFault(const QString& text, bool showBox) {

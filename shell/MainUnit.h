@@ -76,6 +76,7 @@ public:
     void setSettingClick(std::function<void()> handler) { settingClick_ = std::move(handler); }
     void setClearClick(std::function<void()> handler) { clearClick_ = std::move(handler); }
     void setResultsClick(std::function<void()> handler) { resultsClick_ = std::move(handler); }
+    void setMeterClick(std::function<void()> handler) { meterClick_ = std::move(handler); }
 
     // A fault of the results record: a line in the event log and the status bar, and with
     // `showBox` a warning once the event loop is free again, so that no run is held inside it.
@@ -99,6 +100,7 @@ public:
     void btnClearClick();
     void btnCloseClick();
     void btnResultsClick();
+    void btnMeterClick();
     void SpeedButton1Click();
     void SpeedButton2Click();
     void Panel2Resize();
@@ -141,6 +143,7 @@ public:
     ProgressDisplay* Panel2 = nullptr;
     // On the display panel beside the serial number: the toolbar keeps its seven buttons.
     QPushButton* btnResults = nullptr;
+    QPushButton* btnMeter = nullptr;
 
 protected:
     bool event(QEvent* event) override;
@@ -170,6 +173,7 @@ private:
     std::function<void()> settingClick_;
     std::function<void()> clearClick_;
     std::function<void()> resultsClick_;
+    std::function<void()> meterClick_;
     QTimer faultBoxTimer_;
     QString faultBoxText_;
     // The splash belongs to the first activation only; later ones come from closing dialogs and boxes.

@@ -8,6 +8,7 @@
 #include "ClearingRun.h"
 #include "ConfigFile.h"
 #include "MainUnit.h"
+#include "MeterDlg.h"
 #include "MeterPrompt.h"
 #include "PortMap.h"
 #include "ResultsRecord.h"
@@ -77,6 +78,17 @@ int main(int argc, char* argv[]) {
     MainForm->setResultsClick([formResults] { formResults->exec(); });
 
     WindowMeterDialogs meterDialogs(*form3, MainForm);
+    // Without a [Meter] section the operator types every reading, as always.
+    auto applyMeter = [&meterDialogs, iniPath] {
+        const MeterSettings meter = LoadMeterSettings(iniPath);
+        meterDialogs.ApplyMeter(meter, MeterDevicePath(meter, iniPath));
+    };
+    applyMeter();
+    auto* formMeter = new TFormMeter(iniPath, MainForm);
+    MainForm->setMeterClick([formMeter, applyMeter] {
+        formMeter->Load();
+        if (formMeter->exec() == QDialog::Accepted) applyMeter();
+    });
     MeterPrompt meterPrompt(engine, meterDialogs);
     engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
 

@@ -172,7 +172,7 @@ void TestMeterReading::settling()
     }
     QCOMPARE(channel.asked.size(), std::max(reads + (ok ? 0 : 1), 1));
     for (const QByteArray& q : channel.asked) QCOMPARE(q, QByteArray("MEAS:VOLT:DC?"));
-    QVERIFY(MeterReader::Describe(r, MeterQuantity::Voltage).startsWith(ok ? "From the meter" : "No reading from the meter"));
+    QVERIFY(MeterReader::Describe(r, MeterQuantity::Voltage).startsWith(ok ? "Meter: " : "No reading from the meter"));
 }
 
 void TestMeterReading::cancelledReadingIsNeverReported()

@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakeSerialControl.h"
 #include "FakeStation.h"
+#include "MeterLink.h"
 #include "LabelFit.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
@@ -39,13 +40,14 @@ public:
         order << QStringLiteral("info");
         if (onInfo) onInfo();
     }
-    int AskValue(TRunMode mode, int step, double* value, QString* typed) override
+    int AskValue(const ValueRequest& request, ValueAnswer* answer) override
     {
-        asks.push_back({mode, step});
+        asks.push_back({request.mode, request.step});
+        requests.push_back(request);
         order << QStringLiteral("ask");
         if (result == TFormValue::ResultAccepted) {
-            *value = reading;
-            *typed = QString::number(reading);
+            answer->value = reading;
+            answer->typed = QString::number(reading);
         }
         return result;
     }
@@ -55,6 +57,7 @@ public:
     std::function<void()> onInfo;
     std::vector<Info> infos;
     std::vector<Ask> asks;
+    std::vector<ValueRequest> requests;
     QStringList order;
 };
 
@@ -80,6 +83,45 @@ struct Rig : FakeStation {
 
 QString Typed(QString text) { return text.replace(QLatin1Char('.'), QLocale::system().decimalPoint()); }
 
+// A meter whose answers are given in advance, each a little after its question, as a real one
+// answers while the value dialog is open; "!text" is a fault of the line.
+class ScriptedMeter : public QObject, public MeterChannel {
+public:
+    QStringList answers;
+    QList<QByteArray> asked;
+
+    ScriptedMeter()
+    {
+        timer_.setSingleShot(true);
+        timer_.setInterval(10);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            Answer a = std::move(pending_);
+            pending_ = {};
+            const QString next = answers.isEmpty() ? QStringLiteral("!the meter did not answer within 3 s") : answers.takeFirst();
+            if (!a) return;
+            if (next.startsWith(QLatin1Char('!')))
+                a({}, next.mid(1));
+            else
+                a(next.toLatin1(), QString());
+        });
+    }
+    void Query(const QByteArray& command, Answer answer) override
+    {
+        asked << command;
+        pending_ = std::move(answer);
+        timer_.start();
+    }
+    void Cancel() override
+    {
+        pending_ = {};
+        timer_.stop();
+    }
+
+private:
+    QTimer timer_;
+    Answer pending_;
+};
+
 const char* const Tail = "Please select proper %1 range of the multimeter, then connect the two probes to the "
                          "output terminals of the power supply";
 
@@ -98,6 +140,8 @@ private slots:
     void abortBeforeTheTick();
     void realWindowsAccepted();
     void realWindowsAbort();
+    void meterFillsTheDialog_data();
+    void meterFillsTheDialog();
 };
 
 void TestMeterPrompt::promptForStep_data()
@@ -443,6 +487,91 @@ void TestMeterPrompt::realWindowsAbort()
     QVERIFY(rig.s.FAborted);
     QVERIFY(!rig.s.FCalibrating);
     QVERIFY(owner.findChildren<TFormValue*>().isEmpty());
+}
+
+void TestMeterPrompt::meterFillsTheDialog_data()
+{
+    QTest::addColumn<int>("pointStep");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QString>("note");       // how the dialog's meter line begins, or a word of it
+    QTest::addColumn<QString>("entry");      // the entry once the meter has been read
+    QTest::addColumn<QString>("typed");      // what the operator types then; empty: presses OK
+    QTest::addColumn<int>("milli");
+    QTest::addColumn<QByteArray>("query");
+    const QByteArray volts = "Meas:Volt:DC?\n";
+    const QByteArray amps = "MEAS:CURR:DC?";
+    QTest::newRow("voltage point, OK only") << 7 << QStringList{"+3.99880E+00", "+3.99881E+00"} << "Meter: 2 readings"
+                                            << "3.99881" << "" << 3999 << volts;
+    QTest::newRow("current point asks for a current") << 19 << QStringList{"+1.00400E-01", "+1.00400E-01"}
+                                                      << "Meter: 2 readings" << "0.1004" << "" << 100 << amps;
+    QTest::newRow("overload: typed instead") << 7 << QStringList{"+9.9E37"} << "overload" << "" << "3.999" << 3999 << volts;
+    QTest::newRow("garbled answer: typed instead") << 7 << QStringList{"#?!"} << "not a reading" << "" << "3.999" << 3999 << volts;
+    QTest::newRow("no answer: typed instead") << 19 << QStringList{"!the meter did not answer within 3 s"} << "did not answer"
+                                              << "" << "0.1" << 100 << amps;
+    QTest::newRow("line lost: typed instead") << 7 << QStringList{"!the connection to the meter was lost: gone"} << "lost"
+                                              << "" << "3.999" << 3999 << volts;
+    QTest::newRow("reading typed over") << 7 << QStringList{"+3.99880E+00", "+3.99880E+00"} << "Meter: " << "3.9988"
+                                        << "3.997" << 3997 << volts;
+}
+
+void TestMeterPrompt::meterFillsTheDialog()
+{
+    QFETCH(int, pointStep);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, note);
+    QFETCH(QString, entry);
+    QFETCH(QString, typed);
+    QFETCH(int, milli);
+    QFETCH(QByteArray, query);
+    Rig rig;
+    QWidget owner;
+    TForm3 form3;
+    WindowMeterDialogs windows(form3, &owner);
+    ScriptedMeter meter;
+    meter.answers = answers;
+    MeterSettings settings;
+    settings.connection = MeterSettings::Connection::Tcp;
+    settings.plausibilityShare = 0.10;
+    windows.ApplyMeter(settings, QString(), &meter);
+    MeterPrompt prompt(rig.engine, windows);
+    rig.wire(prompt);
+    RecordingObserver watcher;
+    rig.engine.AddObserver(&watcher);
+    rig.s.FModel = 1;
+    rig.answerPointStep(pointStep);
+
+    ModalAnswerer answerer;
+    // The wiring picture still comes first: the probes are moved by hand.
+    answerer.then([&](QWidget* w) {
+        QCOMPARE(w, &form3);
+        form3.Button1->click();
+    });
+    QString shownNote, shownEntry;
+    answerer.then([&](QWidget* w) {
+        auto* dialog = qobject_cast<TFormValue*>(w);
+        QVERIFY(dialog);
+        QVERIFY(QTest::qWaitFor([&] { return dialog->Label3->text() != QStringLiteral("Reading the meter ..."); }, 3000));
+        shownNote = dialog->Label3->text();
+        shownEntry = dialog->Edit1->text();
+        if (!typed.isEmpty()) {
+            dialog->Edit1->selectAll();
+            QTest::keyClicks(dialog->Edit1, Typed(typed));
+        }
+        QTest::keyClick(dialog->Edit1, Qt::Key_Return);
+    });
+    rig.clock.advance(rig.engine.TimerReadVol().interval());
+
+    QVERIFY(answerer.done());
+    QCOMPARE(answerer.unexpected, 0);
+    QVERIFY2(shownNote.contains(note), qPrintable(shownNote));
+    QCOMPARE(shownEntry, entry.isEmpty() ? QString() : Typed(entry));
+    QVERIFY(!meter.asked.isEmpty());
+    for (const QByteArray& q : meter.asked) QCOMPARE(q, query);
+    // Nothing is made up: the supply gets the meter's reading or what the operator typed.
+    QCOMPARE(rig.s.FVoltageMv, milli);
+    QCOMPARE(int(rig.s.FStep), pointStep + 2);
+    QCOMPARE(watcher.readings.size(), 1u);
+    QCOMPARE(watcher.readings[0].source, typed.isEmpty() ? ReadingSource::Meter : ReadingSource::Typed);
 }
 
 QTEST_MAIN(TestMeterPrompt)

@@ -89,9 +89,10 @@ bool AddDetails(const QSqlDatabase& db, qint64 id, int readings, int steps)
     QSqlQuery q(db);
     for (int p = 1; p <= readings; ++p) {
         const bool current = p > 5;
-        if (!Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?)"),
+        if (!Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source)"
+                                    " VALUES (?, ?, ?, ?, ?, ?, ?)"),
                   {id, p, current ? "A" : "V", QStringLiteral("nominal %1").arg(p), typed[p - 1],
-                   qint64(std::lround(typed[p - 1].toDouble() * 1000))}))
+                   qint64(std::lround(typed[p - 1].toDouble() * 1000)), p == 4 ? "meter" : "typed"}))
             return false;
     }
     for (int s = 1; s <= steps; ++s)
@@ -293,7 +294,7 @@ void TestResultsWindow::details_data()
         << QStringList{"Run 1, calibration: finished", "Serial number read none, written 004711", "model 7212B",
                        "COM1 at 9600 baud", "Operator Anna", "humidity <70%", "bench bench-7",
                        "unit counter 4711 before, 4712 after", "ended 2026-03-03T09:01:35.400"}
-        << QStringList{"4", "V", "nominal 4", "37.0", "37000 mV"} << 6 << "Average voltage : 37000mV";
+        << QStringList{"4", "V", "nominal 4", "37.0", "meter", "37000 mV"} << 6 << "Average voltage : 37000mV";
     QTest::newRow("clearing") << qint64(1) << qint64(4)
                               << QStringList{"Run 4, clearing: cleared", "Serial number read 004711, written none"}
                               << QStringList{} << 5 << "Clear calibration data";
@@ -322,7 +323,7 @@ void TestResultsWindow::details()
         QStringList row;
         for (int column = 0; column < w.tableReadings->columnCount(); ++column) row << Cell(w.tableReadings, 3, column);
         QCOMPARE(row, reading4);
-        QCOMPARE(Cell(w.tableReadings, 5, 4), QStringLiteral("100 mA"));
+        QCOMPARE(Cell(w.tableReadings, 5, 5), QStringLiteral("100 mA"));
     }
     QCOMPARE(w.tableSteps->rowCount(), steps);
     if (steps > 0) {

@@ -27,6 +27,10 @@ private slots:
     void wording();
     void entryCheck_data();
     void entryCheck();
+    void plausibility_data();
+    void plausibility();
+    void meterLine_data();
+    void meterLine();
     void enterActsAsOk_data();
     void enterActsAsOk();
     void abortButton();
@@ -129,6 +133,98 @@ void TestValueDlg::entryCheck()
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.result(), 0);
         QCOMPARE(dialog.Edit1->text(), typed);
+    }
+}
+
+void TestValueDlg::plausibility_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("share");
+    QTest::addColumn<QString>("expected");  // the level the question names; empty: no question
+    QTest::addColumn<bool>("useAnyway");
+    QTest::newRow("in range") << 8 << "3.9988" << 0.10 << "" << false;
+    QTest::newRow("meter on mV: 1000 times too large, No") << 5 << "100.3" << 0.10 << "100mV" << false;
+    QTest::newRow("1000 times too large, used anyway") << 5 << "100.3" << 0.10 << "100mV" << true;
+    QTest::newRow("decimal point missed") << 14 << "370125" << 0.10 << "37.0V(7212B)" << false;
+    QTest::newRow("wrong sign") << 11 << "-4.0012" << 0.10 << "4.00V" << false;
+    QTest::newRow("current point read as a voltage") << 20 << "4.0012" << 0.10 << "100mA" << false;
+    QTest::newRow("check off") << 5 << "100.3" << 0.0 << "" << false;
+    QTest::newRow("a wider share lets it pass") << 11 << "4.3" << 0.10 << "" << false;
+}
+
+void TestValueDlg::plausibility()
+{
+    QFETCH(int, step);
+    QFETCH(QString, text);
+    QFETCH(double, share);
+    QFETCH(QString, expected);
+    QFETCH(bool, useAnyway);
+    TFormValue dialog;
+    dialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(step));
+    dialog.SetPlausibility(1, share);
+    dialog.show();
+    const QString typed = Typed(text);
+    dialog.Edit1->setText(typed);
+
+    ModalAnswerer answerer;
+    if (!expected.isEmpty()) answerer.pressBox(useAnyway ? QMessageBox::Yes : QMessageBox::No);
+    dialog.Button1->click();
+    QVERIFY(answerer.done());
+    QCOMPARE(answerer.unexpected, 0);
+    const bool accepted = expected.isEmpty() || useAnyway;
+    QCOMPARE(dialog.result(), accepted ? TFormValue::ResultAccepted : 0);
+    if (!expected.isEmpty()) {
+        QCOMPARE(answerer.boxes.size(), std::size_t(1));
+        QCOMPARE(answerer.boxes[0].text,
+                 QStringLiteral("The value %1 is far from the expected %2. Use it anyway?").arg(typed, expected));
+        // Going ahead takes a deliberate Yes: Enter answers No.
+        QCOMPARE(answerer.boxes[0].defaultButton, QMessageBox::No);
+    }
+    // No returns to the dialog with the text as typed.
+    if (!accepted) {
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.Edit1->text(), typed);
+    }
+}
+
+void TestValueDlg::meterLine_data()
+{
+    QTest::addColumn<QString>("typedMeanwhile");
+    QTest::addColumn<QString>("meterValue");  // empty: no reading
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("fromMeter");
+    QTest::newRow("reading filled in") << "" << "3.9988" << "3.9988" << true;
+    QTest::newRow("no reading: left for the operator") << "" << "" << "" << false;
+    QTest::newRow("typed while the meter was read: kept") << "4.1" << "3.9988" << "4.1" << false;
+}
+
+void TestValueDlg::meterLine()
+{
+    QFETCH(QString, typedMeanwhile);
+    QFETCH(QString, meterValue);
+    QFETCH(QString, entry);
+    QFETCH(bool, fromMeter);
+    TFormValue plain;
+    TFormValue dialog;
+    dialog.PrepareForStep(RunMode::Calibration, 8);
+    dialog.StartMeterReading();
+    // One line taller than the dialog without a meter; nothing of it cut.
+    QCOMPARE(dialog.width(), plain.width());
+    QVERIFY(dialog.height() > plain.height());
+    QVERIFY(dialog.Edit1->text().isEmpty());
+    QCOMPARE(dialog.Label3->text(), QStringLiteral("Reading the meter ..."));
+    if (!typedMeanwhile.isEmpty()) QTest::keyClicks(dialog.Edit1, typedMeanwhile);
+    dialog.SetMeterValue(meterValue, QStringLiteral("Meter: 2 readings"));
+    QCOMPARE(dialog.Edit1->text(), entry);
+    QVERIFY(dialog.Label3->text().startsWith(QStringLiteral("Meter: 2 readings")));
+    QCOMPARE(dialog.ValueFromMeter(), fromMeter);
+    QVERIFY(!dialog.Button1->geometry().intersects(dialog.Label3->geometry()));
+    QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
+    // Typing over the meter's value makes it the operator's own.
+    if (fromMeter) {
+        QTest::keyClicks(dialog.Edit1, QStringLiteral("4"));
+        QVERIFY(!dialog.ValueFromMeter());
     }
 }
 

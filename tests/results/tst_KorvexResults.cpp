@@ -146,11 +146,12 @@ void TestKorvexResults::initTestCase()
         int point = 0;
         for (const Reading& r : Readings) {
             ++point;
-            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?)"),
-                         {1, point, r.quantity, r.nominal, r.typed, r.sent}));
+            // The first run's current points were read from the meter.
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                         {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed"}));
             if (point <= 2)
-                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?)"),
-                             {2, point, r.quantity, r.nominal, r.typed, r.sent}));
+                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                             {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed"}));
         }
     }
     {
@@ -248,8 +249,11 @@ void TestKorvexResults::report_data()
     QStringList finished = QString::fromUtf8("Calibration report|000042|7212B|Anna|bench-7|25±5°C|<70%|"
                                              "2026-03-09 09:00:00|1.1.0.19|finished|Tested by|Checked by")
                                .split(QLatin1Char('|'));
+    int point = 0;
     for (const Reading& r : Readings) {
-        finished << QStringLiteral("%1 %2").arg(QLatin1String(r.typed), QLatin1String(r.quantity));
+        // A reading the meter gave is marked as such.
+        finished << QStringLiteral("%1 %2%3").arg(QLatin1String(r.typed), QLatin1String(r.quantity),
+                                                 ++point >= 6 ? QStringLiteral(" (meter)") : QString());
         finished << QStringLiteral("%1 m%2").arg(r.sent).arg(QLatin1String(r.quantity));
     }
     QTest::newRow("finished, serial written") << 1 << finished;

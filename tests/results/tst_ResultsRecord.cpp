@@ -53,8 +53,11 @@ struct Bench : FakeStation {
         });
         engine.setReadVolHandler([this] {
             engine.TimerReadVol().stop();
-            const QString text = Typed[CalPointOfMeterStep(engine.state().FStep) - 1];
-            engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)));
+            const int point = CalPointOfMeterStep(engine.state().FStep);
+            const QString text = Typed[point - 1];
+            // The two current points come from the meter, the voltage points are typed.
+            engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)),
+                                 point >= 6 ? ReadingSource::Meter : ReadingSource::Typed);
         });
         if (!dbPath.isEmpty()) {
             record = std::make_unique<ResultsRecord>(engine, dbPath, RecordContext{QStringLiteral("bench-7"), QStringLiteral("1.1.0.19")});
@@ -155,6 +158,7 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
         QCOMPARE(r.nominal, nominal[i]);
         QCOMPARE(r.typed, Typed[i]);
         QCOMPARE(r.valueSent, sent[std::size_t(i)]);
+        QCOMPARE(r.source, i < 5 ? QStringLiteral("typed") : QStringLiteral("meter"));
     }
     QCOMPARE(run.steps.size(), 29u);
     for (int i = 0; i < 29; ++i) {
@@ -349,6 +353,24 @@ void TestResultsRecord::schemaVersions()
         QSqlQuery q(db.database());
         QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM TestResult")) && q.next());
         QCOMPARE(q.value(0).toInt(), 1);
+        // As a file of the first schema: no source of a reading.
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (1, 1, 'V', '0.1', 100)")));
+        QVERIFY2(q.exec(QStringLiteral("ALTER TABLE TestReading DROP COLUMN source")), qPrintable(q.lastError().text()));
+        QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
+    }
+    {
+        // Read as it is, it is refused; the calibrator migrates it and keeps every row.
+        ResultsDb reader;
+        QVERIFY(!reader.open(path, ResultsDb::Mode::Read));
+        QVERIFY2(reader.errorText().contains(QStringLiteral("older schema")), qPrintable(reader.errorText()));
+        ResultsDb db;
+        QVERIFY2(db.open(path, ResultsDb::Mode::Record), qPrintable(db.errorText()));
+        QSqlQuery q(db.database());
+        QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
+        QCOMPARE(q.value(0).toInt(), ResultsDb::SchemaVersionNow);
+        QVERIFY(q.exec(QStringLiteral("SELECT typed, source FROM TestReading")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("0.1"));
+        QCOMPARE(q.value(1).toString(), QStringLiteral("typed"));
         QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), 99);

@@ -1,8 +1,10 @@
 // One whole calibration through the real main window and its dialogs against the simulated supply,
 // the operator played by the test: Setting, Calibrate, and at each point the level the supply's
-// multimeter would show; then the run in the results window, one click away. With
-// KORVEX_SCREENSHOT_DIR set, the windows and a report page are also saved as pictures.
+// multimeter would show, or with the simulated meter set up only OK; then the run in the results
+// window, one click away. With KORVEX_SCREENSHOT_DIR set, the windows and a report page are also
+// saved as pictures.
 #include "MainUnit.h"
+#include "MeterSettings.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
 #include "PortMap.h"
@@ -59,6 +61,7 @@ class TestGuiCalibration : public QObject {
     Q_OBJECT
 
 private slots:
+    void wholeCalibrationThroughTheWindows_data();
     void wholeCalibrationThroughTheWindows();
 
 private:
@@ -75,15 +78,32 @@ void TestGuiCalibration::shoot(QWidget* window, const QString& name)
     QVERIFY2(window->grab().save(path), qPrintable(path));
 }
 
+void TestGuiCalibration::wholeCalibrationThroughTheWindows_data()
+{
+    QTest::addColumn<bool>("withMeter");
+    QTest::newRow("the operator types every reading") << false;
+    QTest::newRow("the program reads the meter, the operator presses OK") << true;
+}
+
 void TestGuiCalibration::wholeCalibrationThroughTheWindows()
 {
-    shotDir_ = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    QFETCH(bool, withMeter);
+    // The pictures of the documentation are of a run typed by hand, and of the meter's dialog.
+    const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    shotDir_ = withMeter ? QString() : shots;
 
     SimulatedSupply sim(QStringLiteral(PSU_SIM));
     // A supply without a serial number: it receives the unit counter of Config.Ini.
-    const QString ptyPath = sim.start({QStringLiteral("--serial"), QStringLiteral("none")});
+    QStringList simArgs{QStringLiteral("--serial"), QStringLiteral("none")};
+    if (withMeter) simArgs << QStringLiteral("--meter-pty");
+    const QString ptyPath = sim.start(simArgs);
     QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
     auto meterLines = [&] { return sim.linesStartingWith(QStringLiteral("METER ")); };
+    QString meterPty;
+    if (withMeter) {
+        QTRY_VERIFY(!sim.linesStartingWith(QStringLiteral("METERPTY ")).isEmpty());
+        meterPty = sim.linesStartingWith(QStringLiteral("METERPTY ")).first().mid(9);
+    }
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -92,6 +112,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QFile file(ini);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[Config]\r\nPowerID=4711\r\nEquality=0\r\n[Ports]\r\nCOM1=" + ptyPath.toLocal8Bit() + "\r\n");
+        if (withMeter) file.write("[Meter]\r\nConnection=serial\r\nPort=" + meterPty.toLocal8Bit() + "\r\n");
     }
 
     // Wired as the program wires them, without the splash, help and about windows.
@@ -108,6 +129,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     form.setSettingClick([&engine, settings] { btnSettingClick(engine, *settings); });
     auto* form3 = new TForm3(&form);
     WindowMeterDialogs meterDialogs(*form3, &form);
+    const MeterSettings meter = LoadMeterSettings(ini);
+    QCOMPARE(meter.enabled(), withMeter);
+    meterDialogs.ApplyMeter(meter, MeterDevicePath(meter, ini));
     MeterPrompt meterPrompt(engine, meterDialogs);
     engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
     const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
@@ -162,10 +186,24 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
             }
             PointSeen& p = seen[point];
             p.unit = dialog->Label2->text();
-            p.entryText = dialog->Edit1->text();
             p.meter = meterLines().at(point);
-            dialog->Edit1->selectAll();
-            QTest::keyClicks(dialog->Edit1, p.meter.section(QLatin1Char(' '), 1, 1));
+            if (withMeter) {
+                // The reading arrives while the dialog is open; the operator only confirms it.
+                if (!QTest::qWaitFor([&] { return dialog->Label3->text().startsWith(QStringLiteral("Meter: ")); }, 10000)) {
+                    ++answer.unexpected;
+                    w->close();
+                    return;
+                }
+                p.entryText = dialog->Edit1->text();
+                if (point == 3 && !shots.isEmpty()) {
+                    QVERIFY(QDir().mkpath(shots));
+                    QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("value-dialog-meter.png"))));
+                }
+            } else {
+                p.entryText = dialog->Edit1->text();
+                dialog->Edit1->selectAll();
+                QTest::keyClicks(dialog->Edit1, p.meter.section(QLatin1Char(' '), 1, 1));
+            }
             if (point == 3) shoot(dialog, QStringLiteral("value-dialog.png"));
             // Both ways of confirming a reading.
             if (point % 2)
@@ -200,7 +238,10 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QCOMPARE(p.picture, pictures[point]);
         QCOMPARE(p.unit, QStringLiteral("(%1)").arg(current));
         QVERIFY2(p.meter.endsWith(QStringLiteral(" ") + current), qPrintable(p.meter));
-        QCOMPARE(p.entryText, QStringLiteral("0.0"));
+        if (withMeter)
+            QCOMPARE(QLocale::system().toDouble(p.entryText), p.meter.section(QLatin1Char(' '), 1, 1).toDouble());
+        else
+            QCOMPARE(p.entryText, QStringLiteral("0.0"));
     }
 
     const ProgressDisplay* panel = form.Panel2;
@@ -253,6 +294,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         results->tableRuns->selectRow(0);
         QTRY_COMPARE(results->SelectedRunId(), record.runId());
         QCOMPARE(results->tableReadings->rowCount(), Points);
+        // Each reading marked with where it came from.
+        for (int row = 0; row < Points; ++row)
+            QCOMPARE(results->tableReadings->item(row, 4)->text(), withMeter ? QStringLiteral("meter") : QStringLiteral("typed"));
         shoot(results, QStringLiteral("results-window.png"));
         results->close();
     });
@@ -260,6 +304,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     QTRY_VERIFY_WITH_TIMEOUT(answer.done(), 5000);
     QCOMPARE(answer.unexpected, 0);
 
+    if (withMeter) QVERIFY(!sim.linesStartingWith(QStringLiteral("METERRX MEAS:CURR:DC?")).isEmpty());
     if (!shotDir_.isEmpty()) {
         ResultsDb db;
         QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));

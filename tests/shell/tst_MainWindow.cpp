@@ -293,19 +293,26 @@ void TestMainWindow::resultsButtonBesideTheSerialNumber() {
     TMainForm& w = makeForm();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    int clicks = 0;
+    int clicks = 0, meterClicks = 0;
     w.setResultsClick([&] { ++clicks; });
-    QVERIFY(w.btnResults);
-    QCOMPARE(w.btnResults->parentWidget(), static_cast<QWidget*>(w.Panel2));
-    QVERIFY(w.btnResults->isVisible());
-    QVERIFY(w.btnResults->sizeHint().width() <= w.btnResults->width());
-    // Clear of the serial number's box and of the result label.
-    QVERIFY(!w.btnResults->geometry().intersects(w.Panel2->EditSerial->geometry()));
-    QVERIFY(!w.btnResults->geometry().intersects(w.Panel2->Label4->geometry()));
+    w.setMeterClick([&] { ++meterClicks; });
+    for (QPushButton* b : {w.btnResults, w.btnMeter}) {
+        QVERIFY(b);
+        QCOMPARE(b->parentWidget(), static_cast<QWidget*>(w.Panel2));
+        QVERIFY(b->isVisible());
+        QVERIFY(b->sizeHint().width() <= b->width());
+        // Clear of the serial number's box, of the result label and of each other.
+        QVERIFY(!b->geometry().intersects(w.Panel2->EditSerial->geometry()));
+        QVERIFY(!b->geometry().intersects(w.Panel2->Label4->geometry()));
+    }
+    QVERIFY(!w.btnResults->geometry().intersects(w.btnMeter->geometry()));
     // The toolbar keeps its seven buttons.
     QCOMPARE(w.Panel1->findChildren<QToolButton*>().size(), 7);
     QCOMPARE(w.Panel1->findChildren<QPushButton*>().size(), 0);
     QTest::mouseClick(w.btnResults, Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+    QTest::mouseClick(w.btnMeter, Qt::LeftButton);
+    QCOMPARE(meterClicks, 1);
     QCOMPARE(clicks, 1);
 }
 

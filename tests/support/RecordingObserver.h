@@ -23,6 +23,7 @@ public:
         int meterStep;
         QString typed;
         std::int64_t sent;
+        ReadingSource source;
     };
 
     explicit RecordingObserver(const RecordingView* view = nullptr) : view_(view) {}
@@ -43,9 +44,9 @@ public:
         states.emplace_back(step, text);
         events << QStringLiteral("state %1").arg(step);
     }
-    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent) override
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override
     {
-        readings.push_back({meterStep, typed, valueSent});
+        readings.push_back({meterStep, typed, valueSent, source});
         events << QStringLiteral("reading %1").arg(meterStep);
     }
     void RunStalled(int step) override

@@ -13,11 +13,16 @@
 
 namespace {
 
-// What a multimeter on the terminals reads at each point: near the nominal level, off by a
-// small fixed amount so that a typed reading is told apart from the nominal value.
-constexpr std::array<double, 5> VoltageReading{0.1003, 3.9988, 4.0012, 37.0125, 19.9940};
-constexpr std::array<double, 2> CurrentReading{0.1004, 3.0985};
+// What a multimeter on the terminals reads at each point of each model (7211B, 7212B, 7213B):
+// near the nominal level, off by a small fixed amount so that a typed reading is told apart
+// from the nominal value.
+constexpr double VoltageReading[3][5]{{0.1003, 3.9988, 4.0012, 19.0062, 18.9970},
+                                      {0.1003, 3.9988, 4.0012, 37.0125, 19.9940},
+                                      {0.1003, 3.9988, 4.0012, 73.0210, 19.9940}};
+constexpr double CurrentReading[3][2]{{0.1004, 5.0970}, {0.1004, 3.0985}, {0.1004, 1.5990}};
 constexpr int HangUpGraceMs = 50;
+
+int ModelIndex(int model) { return model >= 0 && model <= 2 ? model : 1; }
 
 QString Hex(const QByteArray& bytes)
 {
@@ -225,10 +230,11 @@ void PsuSim::handleFrame(const TPsuFrame& f)
                                                     .arg(CmdText(f.command()), words));
     lastAnswerDue_ = 0;
     answer(f);
-    if (f.command() == Cmd::SelectVoltagePoint && voltagePoint_ >= 1)
-        Print(QStringLiteral("METER %1 V").arg(VoltageReading[static_cast<std::size_t>(voltagePoint_ - 1)], 0, 'f', 4));
-    if (f.command() == Cmd::SelectCurrentPoint && currentPoint_ >= 1)
-        Print(QStringLiteral("METER %1 A").arg(CurrentReading[static_cast<std::size_t>(currentPoint_ - 1)], 0, 'f', 4));
+    if (f.command() == Cmd::SelectVoltagePoint || f.command() == Cmd::SelectCurrentPoint) {
+        const OutputLevel level = output();
+        if (level.kind != OutputLevel::Off)
+            Print(QStringLiteral("METER %1 %2").arg(level.value, 0, 'f', 4).arg(level.kind == OutputLevel::Volts ? 'V' : 'A'));
+    }
     if (changed) printState();
     // Hang up a little after the answer, so that the answer itself still reaches the other end.
     if (opt_.hangupAfter > 0 && frames_ == opt_.hangupAfter) schedule(lastAnswerDue_ + HangUpGraceMs, {}, true);
@@ -239,6 +245,8 @@ QString PsuSim::applyFrame(const TPsuFrame& f, bool* changed)
     switch (f.command()) {
         case Cmd::ControlState:
             controlState_ = f.data(0);
+            // 2 and 0 turn the output off; 3 leaves it as it is.
+            if (f.data(0) != 3) output_ = {};
             *changed = true;
             return QStringLiteral("control state %1").arg(f.data(0));
         case Cmd::CalibrationMode:
@@ -252,9 +260,11 @@ QString PsuSim::applyFrame(const TPsuFrame& f, bool* changed)
         case Cmd::SelectVoltagePoint:
             if (f.data(0) < 1 || f.data(0) > 5) {
                 voltagePoint_ = 0;
+                output_ = {};
                 return QStringLiteral("select voltage point %1: no such point").arg(f.data(0));
             }
             voltagePoint_ = f.data(0);
+            output_ = {OutputLevel::Volts, VoltageReading[ModelIndex(opt_.model)][voltagePoint_ - 1]};
             return QStringLiteral("select voltage point %1").arg(voltagePoint_);
         case Cmd::VoltageValue: {
             if (voltagePoint_ < 1) return QStringLiteral("voltage value without a point, ignored");
@@ -269,9 +279,11 @@ QString PsuSim::applyFrame(const TPsuFrame& f, bool* changed)
         case Cmd::SelectCurrentPoint:
             if (f.data(0) < 1 || f.data(0) > 2) {
                 currentPoint_ = 0;
+                output_ = {};
                 return QStringLiteral("select current point %1: no such point").arg(f.data(0));
             }
             currentPoint_ = f.data(0);
+            output_ = {OutputLevel::Amps, CurrentReading[ModelIndex(opt_.model)][currentPoint_ - 1]};
             return QStringLiteral("select current point %1").arg(currentPoint_);
         case Cmd::CurrentValue: {
             if (currentPoint_ < 1) return QStringLiteral("current value without a point, ignored");

@@ -52,6 +52,16 @@ struct PsuSimOptions {
     int gapMs = 5;
     int delayMs = 0;
     int hangupAfter = 0;
+    // Model code 0..2 (7211B, 7212B, 7213B): the levels of the 4th and 5th voltage points and the
+    // 2nd current point.
+    int model = 1;
+};
+
+// What the supply's terminals carry now, as a meter on them would measure it.
+struct OutputLevel {
+    enum Kind { Off, Volts, Amps };
+    Kind kind = Off;
+    double value = 0.0;
 };
 
 class PsuSim : public QObject {
@@ -65,6 +75,7 @@ public:
     bool attach(const QString& path, int baud, QString* error);
 
     QString stateLine() const;
+    OutputLevel output() const { return output_; }
     void printState() const;
 
     static void Print(const QString& line);
@@ -98,6 +109,7 @@ private:
     int controlState_ = -1;
     bool calMode_ = false;
     bool cleared_ = false;
+    OutputLevel output_;
     int voltagePoint_ = 0;
     int currentPoint_ = 0;
     std::array<std::optional<qint32>, 5> volts_{};

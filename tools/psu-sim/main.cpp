@@ -1,4 +1,5 @@
 // psu-sim: a simulated Korvex supply for trying the calibrator and for end-to-end tests.
+#include "MeterSim.h"
 #include "PsuSim.h"
 
 #include <QCommandLineParser>
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Korvex 7200 supply. Opens a pseudo-terminal and prints \"PTY <slave path>\" first,\n"
         "or attaches to --device. Output lines: PTY/DEVICE, RX, TX, NOANSWER, DROP, JUNK, METER, STATE,\n"
+        "METERPTY, METERTCP, METERRX (a meter question and its answer),\n"
         "HANGUP, LINECLOSED, EXIT. RX and TX carry \"at <ms> ms\": when the frame was received and\n"
         "when its answer goes out, in milliseconds since the start. SIGUSR1 prints the state;\n"
         "SIGTERM/SIGINT print it and end.\n"
@@ -79,9 +81,17 @@ int main(int argc, char** argv)
     const QCommandLineOption gap(QStringLiteral("gap-ms"), QStringLiteral("Pause between chunks and before a duplicate (default 5)."), QStringLiteral("ms"), QStringLiteral("5"));
     const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("Delay before each answer (default 0)."), QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption hangup(QStringLiteral("hangup-after"), QStringLiteral("Close the line 50 ms after answering the n-th frame addressed to us."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("Model code 0..2 (7211B, 7212B, 7213B) whose levels the terminals carry (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption meterPty(QStringLiteral("meter-pty"), QStringLiteral("Also simulate a multimeter on the terminals, on its own pseudo-terminal (prints \"METERPTY <path>\")."));
+    const QCommandLineOption meterTcp(QStringLiteral("meter-tcp"), QStringLiteral("Also simulate the multimeter as raw SCPI on 127.0.0.1:PORT, 0 for a free port (prints \"METERTCP <port>\")."), QStringLiteral("port"));
+    const QCommandLineOption meterOffset(QStringLiteral("meter-offset"), QStringLiteral("Added to every meter reading, in V or A (default 0)."), QStringLiteral("x"), QStringLiteral("0"));
+    const QCommandLineOption meterNoise(QStringLiteral("meter-noise"), QStringLiteral("Each meter reading off by up to this much either way, in V or A (default 0)."), QStringLiteral("x"), QStringLiteral("0"));
+    const QCommandLineOption meterDelay(QStringLiteral("meter-delay-ms"), QStringLiteral("Delay before each meter answer (default 0)."), QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption meterFault(QStringLiteral("meter-fault"), QStringLiteral("silent, garbage or overload, for ever or for the first N questions with xN (garbagex2). Repeatable."), QStringLiteral("KIND[xN]"));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after"), QStringLiteral("Print the state and end after this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
-                       noise, noiseBytes, split, gap, delay, hangup, exitAfter});
+                       noise, noiseBytes, split, gap, delay, hangup, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
+                       meterFault, exitAfter});
     parser.process(app);
 
     PsuSimOptions opt;
@@ -119,6 +129,24 @@ int main(int argc, char** argv)
     opt.gapMs = parser.value(gap).toInt();
     opt.delayMs = parser.value(delay).toInt();
     opt.hangupAfter = parser.value(hangup).toInt();
+    opt.model = parser.value(model).toInt(&ok);
+    if (!ok || opt.model < 0 || opt.model > 2) return Fail(QStringLiteral("bad --model"));
+
+    MeterSimOptions meterOpt;
+    meterOpt.offset = parser.value(meterOffset).toDouble();
+    meterOpt.noise = parser.value(meterNoise).toDouble();
+    meterOpt.delayMs = parser.value(meterDelay).toInt();
+    for (const QString& v : parser.values(meterFault)) {
+        const QStringList parts = v.split(QLatin1Char('x'));
+        bool okTimes = true;
+        const int times = parts.size() > 1 ? parts[1].toInt(&okTimes) : -1;
+        int* budget = parts[0] == QLatin1String("silent") ? &meterOpt.silent
+                      : parts[0] == QLatin1String("garbage") ? &meterOpt.garbage
+                      : parts[0] == QLatin1String("overload") ? &meterOpt.overload
+                                                              : nullptr;
+        if (!budget || !okTimes || parts.size() > 2) return Fail(QStringLiteral("bad --meter-fault"));
+        *budget = times;
+    }
 
     PsuSim sim(opt);
     if (parser.isSet(device)) {
@@ -130,6 +158,18 @@ int main(int argc, char** argv)
         PsuSim::Print(QStringLiteral("PTY %1").arg(path));
     }
     sim.printState();
+
+    MeterSim meter(meterOpt, [&sim] { return sim.output(); });
+    if (parser.isSet(meterPty)) {
+        const QString path = meter.openPty(&error);
+        if (path.isEmpty()) return Fail(error);
+        PsuSim::Print(QStringLiteral("METERPTY %1").arg(path));
+    }
+    if (parser.isSet(meterTcp)) {
+        const quint16 port = meter.listenTcp(static_cast<quint16>(parser.value(meterTcp).toUInt()), &error);
+        if (port == 0) return Fail(error);
+        PsuSim::Print(QStringLiteral("METERTCP %1").arg(port));
+    }
 
     auto finish = [&sim] {
         sim.printState();

@@ -1,0 +1,128 @@
+// Tests of the meter dialog: what it shows of Config.Ini, what it writes back, and its Test.
+#include "LabelFit.h"
+#include "MeterDlg.h"
+#include "MeterSettings.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString WriteIni(const QTemporaryDir& dir, const QByteArray& text)
+{
+    const QString path = dir.filePath(QStringLiteral("Config.Ini"));
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write(text);
+    return path;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestMeterDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void showsAndWritesTheConnection_data();
+    void showsAndWritesTheConnection();
+    void testAsksWhoTheMeterIs_data();
+    void testAsksWhoTheMeterIs();
+};
+
+void TestMeterDlg::showsAndWritesTheConnection_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("shown");  // the connection shown: 0 none, 1 serial, 2 tcp
+    QTest::addColumn<int>("choose");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("describe");  // what Config.Ini then says
+    QTest::newRow("none, then serial") << QByteArray("[Config]\r\nPowerID=7\r\n") << 0 << 1 << "/dev/ttyUSB1" << ""
+                                       << "serial /dev/ttyUSB1 at 9600 baud";
+    QTest::newRow("serial, then tcp") << QByteArray("[Meter]\r\nConnection=serial\r\nPort=COM2\r\nMaxReads=3\r\n") << 1 << 2 << ""
+                                      << "10.1.2.3" << "TCP 10.1.2.3:5025";
+    QTest::newRow("tcp, then none") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=dmm:5555\r\n") << 2 << 0 << "" << ""
+                                    << "none";
+    QTest::newRow("serial without a port is none") << QByteArray() << 0 << 1 << "" << "" << "none";
+}
+
+void TestMeterDlg::showsAndWritesTheConnection()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, shown);
+    QFETCH(int, choose);
+    QFETCH(QString, port);
+    QFETCH(QString, host);
+    QFETCH(QString, describe);
+    QTemporaryDir dir;
+    const QString path = WriteIni(dir, ini);
+    TFormMeter dialog(path);
+    QCOMPARE(dialog.comboConnection->currentIndex(), shown);
+    // Only what the chosen connection needs can be edited.
+    QCOMPARE(dialog.editPort->isEnabled(), shown == 1);
+    QCOMPARE(dialog.editHost->isEnabled(), shown == 2);
+    QCOMPARE(dialog.btnTest->isEnabled(), shown != 0);
+
+    dialog.comboConnection->setCurrentIndex(choose);
+    if (!port.isEmpty()) dialog.editPort->setText(port);
+    if (!host.isEmpty()) dialog.editHost->setText(host);
+    dialog.show();
+    QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
+    dialog.btnOK->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(LoadMeterSettings(path).describe(), describe);
+    // The other keys and sections stay.
+    const QByteArray written = ReadAll(path);
+    if (ini.contains("PowerID=7")) QVERIFY(written.contains("PowerID=7"));
+    if (ini.contains("MaxReads=3")) QCOMPARE(LoadMeterSettings(path).maxReads, 3);
+}
+
+void TestMeterDlg::testAsksWhoTheMeterIs_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("the meter answers") << true << "The meter answers: KORVEX-SIM,DMM-1,0,1.0";
+    QTest::newRow("nobody there") << false << "No answer: the connection to the meter was lost";
+}
+
+void TestMeterDlg::testAsksWhoTheMeterIs()
+{
+    QFETCH(bool, listening);
+    QFETCH(QString, answer);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const quint16 tcpPort = server.serverPort();
+    if (!listening) server.close();
+    QByteArray asked;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket* s = server.nextPendingConnection();
+        QObject::connect(s, &QTcpSocket::readyRead, [s, &asked] {
+            asked += s->readAll();
+            if (asked.endsWith('\n')) s->write("KORVEX-SIM,DMM-1,0,1.0\n");
+        });
+    });
+    QTemporaryDir dir;
+    TFormMeter dialog(WriteIni(dir, QByteArray()));
+    dialog.comboConnection->setCurrentIndex(2);
+    dialog.editHost->setText(QStringLiteral("127.0.0.1"));
+    dialog.spinTcpPort->setValue(tcpPort);
+    dialog.btnTest->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.labelAnswer->text().startsWith(answer), 5000);
+    if (listening) QCOMPARE(asked, QByteArray("*IDN?\n"));
+    QVERIFY(dialog.btnTest->isEnabled());
+}
+
+QTEST_MAIN(TestMeterDlg)
+#include "tst_MeterDlg.moc"
