@@ -4,6 +4,7 @@
 #include "SerialLink.h"
 
 #include <QProcess>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -168,23 +169,64 @@ void TestPsuSim::serialDigits()
 
 void TestPsuSim::meterLines_data()
 {
+    QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("cmd");
     QTest::addColumn<int>("point");
     QTest::addColumn<QString>("meter");
-    QTest::newRow("100 mV point") << int(Cmd::SelectVoltagePoint) << 1 << QStringLiteral("METER 0.1003 V");
-    QTest::newRow("37 V point") << int(Cmd::SelectVoltagePoint) << 4 << QStringLiteral("METER 37.0125 V");
-    QTest::newRow("3.1 A point") << int(Cmd::SelectCurrentPoint) << 2 << QStringLiteral("METER 3.0985 A");
+    // What the simulated meter on the terminals answers to each question; empty: nothing.
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QStringList>("answers");
+    const QStringList volts{"MEAS:VOLT:DC?"}, both{"Meas:Volt:DC?", "MEAS:CURR:DC?"};
+    QTest::newRow("100 mV point") << QStringList{} << int(Cmd::SelectVoltagePoint) << 1 << "METER 0.1003 V" << both
+                                  << QStringList{"+1.00300E-01", "+0.00000E+00"};
+    QTest::newRow("37 V point") << QStringList{} << int(Cmd::SelectVoltagePoint) << 4 << "METER 37.0125 V" << volts
+                                << QStringList{"+3.70125E+01"};
+    QTest::newRow("4th point of the 7213B") << QStringList{"--model", "2"} << int(Cmd::SelectVoltagePoint) << 4
+                                            << "METER 73.0210 V" << volts << QStringList{"+7.30210E+01"};
+    QTest::newRow("3.1 A point: a voltage query reads the load's voltage")
+        << QStringList{} << int(Cmd::SelectCurrentPoint) << 2 << "METER 3.0985 A" << both
+        << QStringList{"+1.20000E+00", "+3.09850E+00"};
+    QTest::newRow("offset") << QStringList{"--meter-offset", "0.001"} << int(Cmd::SelectVoltagePoint) << 1 << "METER 0.1003 V"
+                            << volts << QStringList{"+1.01300E-01"};
+    QTest::newRow("garbage once, then readings") << QStringList{"--meter-fault", "garbagex1"} << int(Cmd::SelectVoltagePoint) << 2
+                                                 << "METER 3.9988 V" << QStringList{"MEAS:VOLT:DC?", "MEAS:VOLT:DC?"}
+                                                 << QStringList{"#?!\x7f", "+3.99880E+00"};
+    QTest::newRow("overload") << QStringList{"--meter-fault", "overload"} << int(Cmd::SelectVoltagePoint) << 2 << "METER 3.9988 V"
+                              << volts << QStringList{"+9.90000E+37"};
+    QTest::newRow("silent, but says who it is") << QStringList{"--meter-fault", "silentx1"} << int(Cmd::SelectVoltagePoint) << 2
+                                                << "METER 3.9988 V" << QStringList{"MEAS:VOLT:DC?", "*IDN?"}
+                                                << QStringList{"", "KORVEX-SIM,DMM-1,0,1.0"};
 }
 
 void TestPsuSim::meterLines()
 {
+    QFETCH(QStringList, args);
     QFETCH(int, cmd);
     QFETCH(int, point);
     QFETCH(QString, meter);
-    SimRig rig({});
+    QFETCH(QStringList, questions);
+    QFETCH(QStringList, answers);
+    SimRig rig(args + QStringList{QStringLiteral("--meter-tcp"), QStringLiteral("0")});
     QVERIFY(rig.connect());
     QVERIFY(rig.send(Frame(cmd, point), 50));
     QTRY_VERIFY(rig.lines.contains(meter));
+
+    QTRY_VERIFY(rig.count(QStringLiteral("METERTCP ")) == 1);
+    const auto at = std::find_if(rig.lines.begin(), rig.lines.end(), [](const QString& l) { return l.startsWith(QLatin1String("METERTCP ")); });
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(at->mid(9).toUInt()));
+    QVERIFY(socket.waitForConnected(3000));
+    for (int i = 0; i < questions.size(); ++i) {
+        socket.write(questions[i].toLatin1() + '\n');
+        QByteArray got;
+        if (answers[i].isEmpty()) {
+            QTest::qWait(300);
+            QCOMPARE(socket.readAll(), QByteArray());
+            continue;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT((got += socket.readAll()).endsWith('\n'), 3000);
+        QCOMPARE(got, answers[i].toLatin1() + '\n');
+    }
 }
 
 void TestPsuSim::faults_data()
