@@ -34,6 +34,21 @@ QString ResultsDatabasePath(const QString& iniPath) {
     return QDir::cleanPath(folder.absoluteFilePath(set));
 }
 
+QString DataDirFor(const QString& exeDir, const QString& installedBinDir, const QString& sharedDir) {
+    auto slash = [](QString dir) {
+        if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+        return dir;
+    };
+    const QString here = QFileInfo(exeDir).canonicalFilePath();
+    const QString installed = QFileInfo(installedBinDir).canonicalFilePath();
+    if (!installed.isEmpty() && here == installed) return slash(sharedDir);
+    return slash(exeDir);
+}
+
+QString DataDir() {
+    return DataDirFor(ExeDir(), QStringLiteral(KORVEX_INSTALLED_BINDIR), QStringLiteral(KORVEX_SHARED_DATA_DIR));
+}
+
 int ClampInterval(int ms) {
     if (ms <= 0) return DefaultInterval;
     if (ms > MaxInterval) return MaxInterval;

@@ -9,6 +9,15 @@
 // The running executable's directory, always ending in "/".
 QString ExeDir();
 
+// Where Config.Ini, the results database and the work directory live, ending in "/": beside the
+// executable (the portable layout: a folder holding the program and its Config.Ini), except for
+// the installed program, whose folder belongs to the system: it uses the bench's shared folder,
+// the same for every operator of the bench and for korvex-results.
+QString DataDir();
+// The rule of DataDir, for an executable in `exeDir` with the program installed in
+// `installedBinDir` and the shared folder `sharedDir`.
+QString DataDirFor(const QString& exeDir, const QString& installedBinDir, const QString& sharedDir);
+
 // The read timer's period as applied: 0 or below would leave the timer unable to fire and a run
 // stuck at its first meter step, so it reads as the default; more than a minute is cut to one.
 int ClampInterval(int ms);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Proves the README's two commands on a fresh Debian 12: a minimal root made with debootstrap (kept
 # between runs as a tarball), the repository's committed state cloned into it, then the run command
-# and the test command as root, with nothing installed by hand. Needs root (chroot and mounts).
+# (its headless form: a whole automatic calibration) and the test command as root, with nothing
+# installed by hand; then the Debian package built there, installed into a second fresh root with
+# apt-get, and the headless run against the installed programs. Needs root (chroot and mounts).
 # Usage: scripts/fresh-check.sh        KORVEX_FRESH_CACHE=<dir> moves the cached root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +32,6 @@ if [ ! -f "$pristine" ]; then
 fi
 
 work=$(mktemp -d /var/tmp/korvex-fresh.XXXXXX)
-root=$work/root
 mounted=()
 cleanup() {
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2> /dev/null || true; done
@@ -39,35 +40,57 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$root"
-tar -C "$root" -xf "$pristine"
-for m in proc sys dev dev/pts; do
-  case $m in
-    proc) mount -t proc proc "$root/proc" ;;
-    sys) mount -t sysfs sysfs "$root/sys" ;;
-    *) mount --bind "/$m" "$root/$m" ;;
-  esac
-  mounted+=("$root/$m")
-done
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-
-# The committed state, as a new clone would have it; the working tree's changes are not taken.
-git clone --quiet --no-local "$here" "$root/root/korvex"
-
-inside() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    bash -c "cd /root/korvex && $1" < /dev/null
+# A fresh root from the cached one, with the repository's committed state cloned into it.
+fresh_root() {
+  local root=$1
+  mkdir -p "$root"
+  tar -C "$root" -xf "$pristine"
+  for m in proc sys dev dev/pts; do
+    case $m in
+      proc) mount -t proc proc "$root/proc" ;;
+      sys) mount -t sysfs sysfs "$root/sys" ;;
+      *) mount --bind "/$m" "$root/$m" ;;
+    esac
+    mounted+=("$root/$m")
+  done
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  # The working tree's changes are not taken: only what a new clone would have.
+  git clone --quiet --no-local "$here" "$root/root/korvex"
 }
 
 status=0
-for command in scripts/run.sh scripts/test.sh; do
-  log=$work/$(basename "$command" .sh).log
+# Runs a command in a root as root with a clean environment and prints the end of what it said.
+inside() {
+  local root=$1 command=$2 log
+  log=$work/$(echo "$command" | tr -c 'a-z0-9' '_').log
   echo "== $command (fresh Debian 12 root, as root)"
+  local start rc
   start=$(date +%s)
-  if inside "$command" > "$log" 2>&1; then rc=0; else rc=$?; fi
+  if chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    bash -c "cd /root/korvex && $command" < /dev/null > "$log" 2>&1; then rc=0; else rc=$?; fi
   tail -n 15 "$log"
   echo "== $command: exit $rc after $(($(date +%s) - start)) s"
   [ "$rc" -eq 0 ] || status=1
-done
+}
+
+# The README's two commands, then the package built from the same clone.
+first=$work/first
+fresh_root "$first"
+inside "$first" scripts/run.sh
+inside "$first" scripts/test.sh
+inside "$first" scripts/package.sh
+
+# The package installed into a second fresh root, and the run's headless form against it.
+deb=$(ls "$first"/root/korvex/dist/korvex-calibrator_*.deb 2> /dev/null | head -n 1 || true)
+if [ -n "$deb" ]; then
+  second=$work/second
+  fresh_root "$second"
+  cp "$deb" "$second/root/"
+  inside "$second" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/$(basename "$deb") && ls -ld /var/lib/korvex-calibrator"
+  inside "$second" "scripts/run.sh --installed"
+else
+  echo "== no package was built"
+  status=1
+fi
 exit $status

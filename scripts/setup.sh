@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12, as root) when it is missing, then configures and builds.
 # Usage: scripts/setup.sh [build-dir] [extra cmake options...]
+# KORVEX_BUILD_TARGETS, when set, names the targets to build instead of all of them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 shift || true
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libturbojpeg0-dev libgl-dev
-          xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils clang)
+          xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils
+          desktop-file-utils appstream file clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -20,4 +22,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$build" -j"$(nproc)"
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$(nproc)" ${KORVEX_BUILD_TARGETS:+--target $KORVEX_BUILD_TARGETS}

@@ -48,7 +48,7 @@ public:
 struct MainFormParts {
     SerialControl* comm = nullptr;
     Clock* clock = nullptr;
-    // Config.Ini and the work directory; ExeDir() based in the program.
+    // Config.Ini and the work directory; DataDir() based in the program.
     QString iniPath;
     QString tempDir;
     // Null: MessageBoxes.

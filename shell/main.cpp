@@ -1,10 +1,13 @@
 // Program entry: the single-instance rule, then every window and collaborator created and wired here.
 #include <QApplication>
+#include <QDir>
 #include <QSysInfo>
 #include <cstdio>
+#include <sys/stat.h>
 #include <memory>
 
 #include "AboutDlg.h"
+#include "AutoOperator.h"
 #include "ClearingRun.h"
 #include "ConfigFile.h"
 #include "MainUnit.h"
@@ -26,12 +29,24 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
 
+    // Only for a run without anyone at the bench (a server, a container, a check of the set-up):
+    // --automatic answers every window as an operator would, --levels FILE names the simulator's
+    // output that tells the levels to type when no meter is read.
+    const QStringList args = QApplication::arguments();
+    const bool automatic = args.contains(QStringLiteral("--automatic"));
+    const int levelsAt = static_cast<int>(args.indexOf(QStringLiteral("--levels")));
+    const QString levels = levelsAt > 0 ? args.value(levelsAt + 1) : QString();
+
     // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
     SingleInstance instance;
     switch (instance.Claim()) {
         case SingleInstance::Role::Primary:
             break;
         case SingleInstance::Role::Secondary:
+            if (automatic) {
+                std::fputs("korvex-calibrator: the calibrator is running already; no automatic run\n", stderr);
+                return 1;
+            }
             return 0;
         case SingleInstance::Role::Failed:
             std::fputs("korvex-calibrator: another start holds the instance name but cannot be reached\n",
@@ -39,7 +54,11 @@ int main(int argc, char* argv[]) {
             return 1;
     }
 
-    const QString dir = ExeDir();
+    const QString dir = DataDir();
+    QDir().mkpath(dir);
+    // The shared folder of an installed bench is its operators' together: what one of them
+    // writes there (the results database above all) the others must be able to write too.
+    if (dir != ExeDir()) ::umask(0002);
     const QString iniPath = dir + QStringLiteral("Config.Ini");
 
     QtClock clock;
@@ -95,8 +114,21 @@ int main(int argc, char* argv[]) {
     QObject::connect(&instance, &SingleInstance::restoreRequested, MainForm,
                      [] { MainForm->guard().Run([] { MainForm->WMRestoreInstance(); }); });
 
+    std::unique_ptr<AutoOperator> autoOperator;
+    if (automatic) {
+        AutoOperator::Options options;
+        options.levelsFile = levels;
+        options.databasePath = ResultsDatabasePath(iniPath);
+        autoOperator = std::make_unique<AutoOperator>(*MainForm, options, [](const QString& line) {
+            std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+            std::fflush(stdout);
+        });
+        autoOperator->Start();
+    }
+
     MainForm->show();
     const int code = QApplication::exec();
+    autoOperator.reset();
 
     engine.setReadVolHandler({});
     FormSetting = nullptr;

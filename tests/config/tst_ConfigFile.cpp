@@ -26,6 +26,8 @@ private slots:
     void unwritableFileThrows();
     void resultsDatabasePath_data();
     void resultsDatabasePath();
+    void dataDir_data();
+    void dataDir();
 
 private:
     static QByteArray ReadAll(const QString& path) {
@@ -231,6 +233,31 @@ void TestConfigFile::resultsDatabasePath() {
     if (!ini.isEmpty()) WriteAll(iniPath, ini);
     const QString want = expected.startsWith(QLatin1Char('/')) ? expected : QDir::cleanPath(dir.filePath(expected));
     QCOMPARE(ResultsDatabasePath(iniPath), want);
+}
+
+void TestConfigFile::dataDir_data() {
+    QTest::addColumn<QString>("exe");        // relative to a temporary root
+    QTest::addColumn<QString>("installed");  // the installed program's folder
+    QTest::addColumn<bool>("shared");
+    QTest::newRow("portable folder") << "bench/calibrator" << "usr/bin" << false;
+    QTest::newRow("the installed program") << "usr/bin" << "usr/bin" << true;
+    QTest::newRow("reached through a link") << "link-to-bin" << "usr/bin" << true;
+    QTest::newRow("a build beside an installation") << "usr/src/build/shell" << "usr/bin" << false;
+    QTest::newRow("nothing installed") << "bench/calibrator" << "opt/none/bin" << false;
+}
+
+void TestConfigFile::dataDir() {
+    QFETCH(QString, exe);
+    QFETCH(QString, installed);
+    QFETCH(bool, shared);
+    QTemporaryDir root;
+    QDir(root.path()).mkpath(QStringLiteral("usr/bin"));
+    QDir(root.path()).mkpath(QStringLiteral("usr/src/build/shell"));
+    QDir(root.path()).mkpath(QStringLiteral("bench/calibrator"));
+    QVERIFY(QFile::link(root.filePath(QStringLiteral("usr/bin")), root.filePath(QStringLiteral("link-to-bin"))));
+    const QString sharedDir = QStringLiteral("/var/lib/korvex-calibrator");
+    const QString got = DataDirFor(root.filePath(exe), root.filePath(installed), sharedDir);
+    QCOMPARE(got, shared ? sharedDir + QLatin1Char('/') : root.filePath(exe) + QLatin1Char('/'));
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -30,6 +30,8 @@ const QStringList Typed{QStringLiteral("0.1"), QStringLiteral("3.999"), QStringL
 // A bench on a real pseudo-terminal: the link over QSerialPort, the engine with its record, and an
 // operator who types the readings as the prompts come.
 struct PtyBench {
+    // The device COM1 stands for: another simulator may take the place of the first.
+    QString devicePath;
     QtClock clock;
     QtSerialControl comm;
     SerialLink link{comm, clock};
@@ -42,7 +44,8 @@ struct PtyBench {
     QStringList faults;
 
     PtyBench(const QString& ptyPath, const QString& dbPath)
-        : comm([ptyPath](int) { return ptyPath; }),
+        : devicePath(ptyPath),
+          comm([this](int) { return devicePath; }),
           record(engine, dbPath, RecordContext{QStringLiteral("bench-pty"), QStringLiteral("1.1.0.19")})
     {
         s.FAddress = 0;
@@ -87,6 +90,7 @@ private slots:
     void recordOfEarlyEndings_data();
     void recordOfEarlyEndings();
     void killedMidRunLeavesItsRecord();
+    void hangUpMidRunThenANewRun();
 
 private:
     void checkTimingOnTheLine(const std::vector<SimulatedSupply::Received>& frames);
@@ -347,6 +351,63 @@ void TestRunEnginePty::killedMidRunLeavesItsRecord()
     QSqlQuery q(record.db().database());
     QVERIFY(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("ok"));
+}
+
+// The supply's line goes away at step 10 (an adapter pulled): the run stalls there, quietly; the
+// operator aborts it, confirms the settings with a supply that is there, and calibrates anew.
+void TestRunEnginePty::hangUpMidRunThenANewRun()
+{
+    SimulatedSupply first(QStringLiteral(PSU_SIM));
+    // Hangs up after answering its 7th frame, step 9: step 10 never reaches it.
+    const QString firstPty = first.start({QStringLiteral("--hangup-after"), QStringLiteral("7")});
+    QVERIFY2(!firstPty.isEmpty(), qPrintable(first.errorString()));
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    PtyBench bench(firstPty, dbPath);
+    QVERIFY(bench.link.OpenPort(1, 9600));
+    bench.engine.btnStartClick();
+    QTRY_VERIFY_WITH_TIMEOUT(bench.view.stepStates[10] == QStringLiteral("Communication failed !"), 30000);
+    QTest::qWait(1000);
+
+    // Stalled as a step without an answer is: still active, waiting, nothing more sent.
+    QVERIFY(bench.s.FCalibrating);
+    QCOMPARE(int(bench.s.FStep), 10);
+    QVERIFY(!bench.engine.TimerSend().isActive());
+    QVERIFY(!bench.link.FPortOpen);
+    const QString disconnected = QStringLiteral("<Message> 端口已断开");
+    QCOMPARE(bench.view.log.count(disconnected), 1);
+    QVERIFY2(bench.view.log.size() < 60, qPrintable(QString::number(bench.view.log.size())));
+    QVERIFY2(bench.comm.deviceErrorSignals() < 50, qPrintable(QString::number(bench.comm.deviceErrorSignals())));
+    QCOMPARE(bench.view.boxTexts("Warning"), QStringList());
+
+    // Abort, Setting and OK with a supply that is there, Calibrate: the next run finishes.
+    bench.engine.btnCancelClick();
+    QVERIFY(!bench.s.FCalibrating);
+    QVERIFY(first.stop());
+    SimulatedSupply second(QStringLiteral(PSU_SIM));
+    bench.devicePath = second.start({});
+    QVERIFY2(!bench.devicePath.isEmpty(), qPrintable(second.errorString()));
+    QVERIFY(bench.link.OpenPort(1, 9600));
+    bench.nextReading = 0;
+    const qint64 firstRun = bench.record.runId();
+    bench.engine.btnStartClick();
+    QVERIFY(bench.s.FCalibrating);
+    QTRY_VERIFY_WITH_TIMEOUT(!bench.s.FCalibrating, 90000);
+    QCOMPARE(bench.view.boxTexts("Information"), QStringList{QStringLiteral("Voltrix7212B calibrating finished !")});
+    for (int step = 1; step <= CalStepCount; ++step) QCOMPARE(bench.view.stepStates[step], QStringLiteral("Succeed !"));
+    QVERIFY(second.stop());
+    QVERIFY2(second.lastStateFields().contains(QStringLiteral("serial=000042")), qPrintable(second.lastStateFields().join(' ')));
+
+    // Both runs recorded as they went: the first stalled and then aborted, the second finished.
+    ResultsDb db;
+    QVERIFY2(db.open(dbPath, ResultsDb::Mode::Read), qPrintable(db.errorText()));
+    std::vector<RunSummary> runs;
+    QString error;
+    QVERIFY2(ListRuns(db.database(), RunFilter{}, &runs, &error), qPrintable(error));
+    QCOMPARE(runs.size(), 2u);
+    QCOMPARE(runs[1].id, firstRun);
+    QCOMPARE(runs[1].result, QStringLiteral("aborted"));
+    QCOMPARE(runs[0].result, QStringLiteral("finished"));
 }
 
 int main(int argc, char** argv)

@@ -266,7 +266,7 @@ int main(int argc, char** argv)
         return Usage(QStringLiteral("export needs --csv FILE"));
 
     const QString path =
-        parser.isSet(db) ? parser.value(db) : ResultsDatabasePath(ExeDir() + QStringLiteral("Config.Ini"));
+        parser.isSet(db) ? parser.value(db) : ResultsDatabasePath(DataDir() + QStringLiteral("Config.Ini"));
     ResultsDb results;
     if (!results.open(path, ResultsDb::Mode::Read)) return Say(DatabaseFault, results.errorText());
 

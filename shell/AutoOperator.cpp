@@ -1,0 +1,252 @@
+// The automatic operator of a run without a display: one whole calibration through the real
+// windows, each answered as an operator would, with every step told as it goes.
+#include "AutoOperator.h"
+
+#include "CalList.h"
+#include "MainUnit.h"
+#include "ResultsDb.h"
+#include "ResultsQuery.h"
+#include "Settingdlg.h"
+#include "Unit1.h"
+#include "Unit3.h"
+#include "ValueDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+constexpr int PollMs = 20;
+
+QString EndText(RunEnd end)
+{
+    switch (end) {
+        case RunEnd::Finished: return QStringLiteral("finished");
+        case RunEnd::Failed: return QStringLiteral("failed");
+        case RunEnd::Refused: return QStringLiteral("refused");
+        case RunEnd::Aborted: return QStringLiteral("aborted");
+        case RunEnd::Cleared: return QStringLiteral("cleared");
+        case RunEnd::ClearingFailed: return QStringLiteral("clearing failed");
+    }
+    return QString();
+}
+
+}  // namespace
+
+AutoOperator::AutoOperator(TMainForm& form, Options options, std::function<void(const QString&)> say)
+    : form_(form), options_(std::move(options)), say_(std::move(say))
+{
+    poll_.setInterval(PollMs);
+    connect(&poll_, &QTimer::timeout, this, &AutoOperator::Poll);
+    patience_.setSingleShot(true);
+    patience_.setInterval(options_.patienceMs);
+    connect(&patience_, &QTimer::timeout, this, [this] { Finish(1, QStringLiteral("nothing happened for too long")); });
+    form_.engine().AddObserver(this);
+}
+
+AutoOperator::~AutoOperator() { form_.engine().RemoveObserver(this); }
+
+void AutoOperator::Start()
+{
+    poll_.start();
+    patience_.start();
+}
+
+void AutoOperator::Poll()
+{
+    if (busy_) return;
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal != answered_) Later([this, window = QPointer<QWidget>(modal)] {
+            if (window) Answer(window);
+        });
+        return;
+    }
+    answered_ = nullptr;
+    if (ended_) return;
+    if (!settingDone_) {
+        settingDone_ = true;
+        say_(QStringLiteral("Setting: OK"));
+        Later([this] {
+            form_.btnSetting->click();
+            if (!form_.link().FPortOpen) Finish(1, QStringLiteral("the port did not open"));
+        });
+        return;
+    }
+    if (!started_) {
+        started_ = true;
+        say_(QStringLiteral("Calibrate"));
+        Later([this] { form_.btnStart->click(); });
+    }
+}
+
+void AutoOperator::Later(std::function<void()> act)
+{
+    // Out of the poll timer's own slot: what the act opens modally needs the timer to go on.
+    busy_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, act = std::move(act)] {
+            busy_ = false;
+            act();
+        },
+        Qt::QueuedConnection);
+}
+
+void AutoOperator::Answer(QWidget* window)
+{
+    patience_.start();
+    if (auto* splash = qobject_cast<TForm1*>(window)) {
+        answered_ = window;
+        splash->Image1Click();
+    } else if (auto* settings = qobject_cast<TFormSetting*>(window)) {
+        answered_ = window;
+        settings->btnOK->click();
+    } else if (auto* info = qobject_cast<TForm3*>(window)) {
+        answered_ = window;
+        say_(QStringLiteral("  prompt: %1").arg(info->Label1->text().section(QLatin1Char('.'), 0, 1)));
+        info->Button1->click();
+    } else if (qobject_cast<TFormValue*>(window)) {
+        // Waits, poll after poll, until the dialog has something to confirm.
+        if (AnswerValueDialog(window)) answered_ = window;
+    } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
+        answered_ = window;
+        say_(QStringLiteral("  box \"%1\": %2").arg(box->windowTitle(), box->text().simplified()));
+        // A doubtful reading is not taken: the run is then aborted at that point.
+        const bool doubt = box->text().contains(QStringLiteral("Use it anyway?"));
+        QAbstractButton* button = box->button(doubt ? QMessageBox::No : QMessageBox::Yes);
+        if (!button) button = box->button(QMessageBox::Ok);
+        if (!button) button = box->defaultButton();
+        if (button) button->click();
+        else box->reject();
+    } else {
+        answered_ = window;
+        say_(QStringLiteral("  unexpected window %1: closed").arg(window->windowTitle()));
+        window->close();
+    }
+}
+
+bool AutoOperator::AnswerValueDialog(QWidget* window)
+{
+    auto* dialog = static_cast<TFormValue*>(window);
+    const int point = points_ + 1;
+    if (dialog->Label3->isVisible()) {
+        const QString note = dialog->Label3->text();
+        if (note == QStringLiteral("Reading the meter ...")) return false;
+        if (dialog->Edit1->text().isEmpty()) {
+            const QString level = LevelOfPoint(point);
+            say_(QStringLiteral("  meter: %1").arg(note));
+            if (level.isEmpty()) {
+                dialog->Button2->click();
+                return true;
+            }
+            dialog->Edit1->setText(level);
+        }
+    } else {
+        const QString level = LevelOfPoint(point);
+        if (level.isEmpty()) {
+            say_(QStringLiteral("  no level known for point %1: aborted").arg(point));
+            dialog->Button2->click();
+            return true;
+        }
+        dialog->Edit1->setText(level);
+    }
+    dialog->Button1Click();
+    return true;
+}
+
+QString AutoOperator::LevelOfPoint(int point) const
+{
+    if (options_.levelsFile.isEmpty()) return QString();
+    QFile file(options_.levelsFile);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    int seen = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (!line.startsWith("METER ")) continue;
+        if (++seen == point) {
+            const double value = line.split(' ').value(1).toDouble();
+            QLocale locale = QLocale::system();
+            locale.setNumberOptions(QLocale::OmitGroupSeparator);
+            return locale.toString(value, 'g', 8);
+        }
+    }
+    return QString();
+}
+
+void AutoOperator::RunStarted(RunKind, const TRunState& state)
+{
+    say_(QStringLiteral("run started: model %1, address %2").arg(ModelName(state.FModel)).arg(state.FAddress));
+}
+
+void AutoOperator::StepState(int step, const QString& text)
+{
+    const TRunState& s = form_.engine().state();
+    const QString what = step >= 1 && step <= static_cast<int>(s.FCalList.size())
+                             ? s.FCalList[static_cast<std::size_t>(step - 1)].Description.trimmed()
+                             : QString();
+    say_(QStringLiteral("[step %1] %2: %3").arg(step, 2).arg(what, text));
+}
+
+void AutoOperator::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source)
+{
+    points_ = CalPointOfMeterStep(meterStep);
+    say_(QStringLiteral("  point %1: %2 %3 (%4), sent %5 %6")
+             .arg(points_)
+             .arg(typed, IsCurrentPoint(meterStep) ? QStringLiteral("A") : QStringLiteral("V"),
+                  source == ReadingSource::Meter ? QStringLiteral("meter") : QStringLiteral("typed"))
+             .arg(valueSent)
+             .arg(IsCurrentPoint(meterStep) ? QStringLiteral("mA") : QStringLiteral("mV")));
+}
+
+void AutoOperator::RunStalled(int step)
+{
+    say_(QStringLiteral("[step %1] no answer: the run waits").arg(step, 2));
+    Finish(1, QStringLiteral("the supply stopped answering"));
+}
+
+void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
+{
+    ended_ = true;
+    end_ = end;
+    // Ended once the closing box, if any, has been answered.
+    QTimer::singleShot(0, this, [this] {
+        if (QApplication::activeModalWidget()) {
+            QTimer::singleShot(PollMs, this, [this] { RunEnded(RunKind::Calibration, end_, form_.engine().state()); });
+            return;
+        }
+        if (end_ != RunEnd::Finished) {
+            Finish(1, QStringLiteral("the run %1").arg(EndText(end_)));
+            return;
+        }
+        if (!options_.databasePath.isEmpty()) {
+            ResultsDb db;
+            std::vector<RunSummary> runs;
+            QString error;
+            if (!db.open(options_.databasePath, ResultsDb::Mode::Read) || !ListRuns(db.database(), RunFilter{}, &runs, &error) ||
+                runs.empty() || runs.front().result != QLatin1String("finished")) {
+                Finish(1, QStringLiteral("the results record does not hold the run: %1").arg(db.errorText() + error));
+                return;
+            }
+            say_(QStringLiteral("recorded as run %1 in %2").arg(runs.front().id).arg(options_.databasePath));
+        }
+        Finish(0, QStringLiteral("finished"));
+    });
+}
+
+void AutoOperator::Finish(int code, const QString& why)
+{
+    poll_.stop();
+    patience_.stop();
+    exitCode_ = code;
+    say_(QStringLiteral("RESULT %1").arg(why));
+    // The window may close now: a run that still holds it is over for this operator.
+    if (form_.state().FCalibrating) form_.engine().EndRun(RunEnd::Aborted);
+    QApplication::exit(code);
+}

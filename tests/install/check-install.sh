@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder as a package would and checks that everything lands
+# where Linux desktops look for it, and that the desktop entry and the AppStream data validate.
+# Usage: check-install.sh <build folder>
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR=$stage cmake --install "$build" --prefix /usr > /dev/null
+
+status=0
+expect() {
+  if [ -e "$stage/$1" ]; then echo "ok $1"; else echo "MISSING $1"; status=1; fi
+}
+for program in korvex-calibrator korvex-results psu-sim; do
+  expect usr/bin/$program
+  [ -x "$stage/usr/bin/$program" ] || { echo "NOT EXECUTABLE usr/bin/$program"; status=1; }
+done
+expect usr/share/applications/korvex-calibrator.desktop
+expect usr/share/metainfo/org.korvex.calibrator.metainfo.xml
+expect usr/share/icons/hicolor/scalable/apps/korvex-calibrator.svg
+for px in 48 128; do
+  expect usr/share/icons/hicolor/${px}x$px/apps/korvex-calibrator.png
+  size=$(file -b "$stage/usr/share/icons/hicolor/${px}x$px/apps/korvex-calibrator.png" | grep -o "$px x $px" || true)
+  [ -n "$size" ] || { echo "WRONG SIZE ${px}x$px icon"; status=1; }
+done
+
+desktop-file-validate "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
+appstreamcli validate --no-net "$stage/usr/share/metainfo/org.korvex.calibrator.metainfo.xml" || status=1
+# The menu entry starts the installed program and names the installed icon.
+grep -q '^Exec=korvex-calibrator$' "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
+grep -q '^Icon=korvex-calibrator$' "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
+exit $status
