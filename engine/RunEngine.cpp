@@ -348,6 +348,9 @@ void RunEngine::HandleCalReply()
     if (step < 1 || step > static_cast<int>(state_.FCalList.size())) return;
     // The step was sent twice and both answers came: the first one already handed it over.
     if (step == handingOverStep_) return;
+    // Nothing of this step has gone out yet, so the answer belongs to an earlier send (a supply
+    // that answered twice, or the last run): taking it would skip a step the supply never got.
+    if (!IsMeterStep(step) && state_.FTryCount <= 1) return;
 
     timerSend_->stop();
     view_.SetStepState(step, SucceedText);

@@ -15,8 +15,8 @@ QLabel* MakePicture(QWidget* parent, const char* name)
     auto* label = new QLabel(parent);
     label->setGeometry(303, 8, 290, 193);
     label->setScaledContents(true);
-    const QImage picture = PictureImage(QString::fromLatin1(name));
-    if (!picture.isNull()) label->setPixmap(QPixmap::fromImage(picture));
+    // Decoded when the picture is first shown (see ShowPicture).
+    label->setProperty("picture", QString::fromLatin1(name));
     return label;
 }
 
@@ -52,7 +52,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, [this] { done(1); });
 
-    ShowPicture(1);
+    // The first picture stands in front until a prompt chooses; it is decoded only when shown.
+    for (QLabel* label : {Image2, Image3, Image4}) label->hide();
 }
 
 void TForm3::SetPrompt(const QString& text)
@@ -74,6 +75,10 @@ QLabel* TForm3::image(int picture) const
 void TForm3::ShowPicture(int picture)
 {
     QLabel* shown = image(picture);
+    if (shown->pixmap().isNull()) {
+        const QImage decoded = PictureImage(shown->property("picture").toString());
+        if (!decoded.isNull()) shown->setPixmap(QPixmap::fromImage(decoded));
+    }
     for (QLabel* label : {Image1, Image2, Image3, Image4}) label->setVisible(label == shown);
 }
 

@@ -54,7 +54,6 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     Image1 = new QLabel(Bevel1);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(12, 12, 76, 73);
-    Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("about_logo"))));
 
     Label6 = MaroonLabel(QStringLiteral("Label6"), QStringLiteral("Korvex  7200 Series "), NamePixels, Bevel1);
     Label6->setGeometry(14, 100, 312, 26);
@@ -87,6 +86,8 @@ void TFormAbout::showEvent(QShowEvent* event)
 {
     // The version line is written by whoever opens the box.
     FitTexts();
+    // Decoded when first shown, like every picture of a window that may never open.
+    if (Image1->pixmap().isNull()) Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("about_logo"))));
     QDialog::showEvent(event);
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();

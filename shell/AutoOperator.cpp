@@ -21,9 +21,19 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int PollMs = 20;
+
+// User and system processor time of this process so far.
+qint64 CpuUs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
 
 QString EndText(RunEnd end)
 {
@@ -49,9 +59,14 @@ AutoOperator::AutoOperator(TMainForm& form, Options options, std::function<void(
     patience_.setInterval(options_.patienceMs);
     connect(&patience_, &QTimer::timeout, this, [this] { Finish(1, QStringLiteral("nothing happened for too long")); });
     form_.engine().AddObserver(this);
+    qApp->installEventFilter(this);
 }
 
-AutoOperator::~AutoOperator() { form_.engine().RemoveObserver(this); }
+AutoOperator::~AutoOperator()
+{
+    qApp->removeEventFilter(this);
+    form_.engine().RemoveObserver(this);
+}
 
 void AutoOperator::Start()
 {
@@ -59,8 +74,16 @@ void AutoOperator::Start()
     patience_.start();
 }
 
+bool AutoOperator::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+        poll_.start(0);
+    return QObject::eventFilter(watched, event);
+}
+
 void AutoOperator::Poll()
 {
+    if (poll_.interval() != PollMs) poll_.setInterval(PollMs);
     if (busy_) return;
     if (QWidget* modal = QApplication::activeModalWidget()) {
         if (modal != answered_) Later([this, window = QPointer<QWidget>(modal)] {
@@ -182,6 +205,8 @@ QString AutoOperator::LevelOfPoint(int point) const
 
 void AutoOperator::RunStarted(RunKind, const TRunState& state)
 {
+    runClock_.start();
+    cpuAtStartUs_ = CpuUs();
     say_(QStringLiteral("run started: model %1, address %2").arg(ModelName(state.FModel)).arg(state.FAddress));
 }
 
@@ -213,6 +238,14 @@ void AutoOperator::RunStalled(int step)
 
 void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
 {
+    if (!ended_ && runClock_.isValid()) {
+        const qint64 ms = runClock_.elapsed();
+        const double cpu = static_cast<double>(CpuUs() - cpuAtStartUs_) / 1000.0;
+        say_(QStringLiteral("run took %1 ms, processor %2 ms (%3 %)")
+                 .arg(ms)
+                 .arg(cpu, 0, 'f', 1)
+                 .arg(ms > 0 ? 100.0 * cpu / static_cast<double>(ms) : 0.0, 0, 'f', 2));
+    }
     ended_ = true;
     end_ = end;
     // Ended once the closing box, if any, has been answered.

@@ -4,6 +4,7 @@
 
 #include "RunObserver.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -43,6 +44,10 @@ public:
     void LogLine(const QString&) override {}
     void RunEnded(RunKind kind, RunEnd end, const TRunState& state) override;
 
+protected:
+    // Answers a window as soon as it is shown, rather than at the next poll.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Poll();
     void Later(std::function<void()> act);
@@ -64,4 +69,7 @@ private:
     RunEnd end_ = RunEnd::Aborted;
     int exitCode_ = 1;
     int points_ = 0;
+    // The run's own time and the processor time it cost, for the figures printed at its end.
+    QElapsedTimer runClock_;
+    qint64 cpuAtStartUs_ = 0;
 };

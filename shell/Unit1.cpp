@@ -26,7 +26,6 @@ TForm1::TForm1(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWind
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(0, 0, 677, 478);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("splash"))));
     connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
 
     // A coarse timer may fire up to 5 % late; the splash promises to be gone within one period.
@@ -48,6 +47,8 @@ void TForm1::Image1Click()
 
 void TForm1::showEvent(QShowEvent* event)
 {
+    // Decoded when first shown: the start-up does not pay for a picture nobody has seen yet.
+    if (Image1->pixmap().isNull()) Image1->setPixmap(QPixmap::fromImage(PictureImage(QStringLiteral("splash"))));
     QDialog::showEvent(event);
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();

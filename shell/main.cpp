@@ -2,7 +2,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QSysInfo>
+#include <QTimer>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <memory>
 
@@ -36,6 +38,8 @@ int main(int argc, char* argv[]) {
     const bool automatic = args.contains(QStringLiteral("--automatic"));
     const int levelsAt = static_cast<int>(args.indexOf(QStringLiteral("--levels")));
     const QString levels = levelsAt > 0 ? args.value(levelsAt + 1) : QString();
+    // For measuring the start-up: ends once the main window is shown, telling its peak memory.
+    const bool quitWhenShown = args.contains(QStringLiteral("--quit-when-shown"));
 
     // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
     SingleInstance instance;
@@ -92,9 +96,15 @@ int main(int argc, char* argv[]) {
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     ResultsRecord record(engine, ResultsDatabasePath(iniPath), RecordContext{QSysInfo::machineHostName(), VersionText()});
     record.setFaultSink([](const QString& text, bool showBox) { MainForm->ShowRecordFault(text, showBox); });
-    record.Open();
-    auto* formResults = new ResultsWindow(ResultsDatabasePath(iniPath), MainForm);
-    MainForm->setResultsClick([formResults] { formResults->exec(); });
+    // Opened once the window is up (every run start opens it too, should it still be closed): the
+    // start-up does not wait for the database.
+    QTimer::singleShot(0, MainForm, [&record] { record.Open(); });
+    // Made when first asked for, like the meter dialog below: most starts never open them.
+    ResultsWindow* formResults = nullptr;
+    MainForm->setResultsClick([&formResults, iniPath] {
+        if (!formResults) formResults = new ResultsWindow(ResultsDatabasePath(iniPath), MainForm);
+        formResults->exec();
+    });
 
     WindowMeterDialogs meterDialogs(*form3, MainForm);
     // Without a [Meter] section the operator types every reading, as always.
@@ -103,8 +113,9 @@ int main(int argc, char* argv[]) {
         meterDialogs.ApplyMeter(meter, MeterDevicePath(meter, iniPath));
     };
     applyMeter();
-    auto* formMeter = new TFormMeter(iniPath, MainForm);
-    MainForm->setMeterClick([formMeter, applyMeter] {
+    TFormMeter* formMeter = nullptr;
+    MainForm->setMeterClick([&formMeter, applyMeter, iniPath] {
+        if (!formMeter) formMeter = new TFormMeter(iniPath, MainForm);
         formMeter->Load();
         if (formMeter->exec() == QDialog::Accepted) applyMeter();
     });
@@ -127,6 +138,15 @@ int main(int argc, char* argv[]) {
     }
 
     MainForm->show();
+    if (quitWhenShown) {
+        QTimer::singleShot(0, [] {
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            std::printf("PEAK_RSS_KB %ld\n", usage.ru_maxrss);
+            std::fflush(stdout);
+            QApplication::exit(0);
+        });
+    }
     const int code = QApplication::exec();
     autoOperator.reset();
 

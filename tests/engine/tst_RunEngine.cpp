@@ -399,6 +399,9 @@ void TestRunEngine::ignoredReplies_data()
     QTest::newRow("wrong address") << "address";
     QTest::newRow("wrong checksum") << "checksum";
     QTest::newRow("wrong start byte") << "start";
+    // The supply answered step 1 twice: step 2 has not gone out, so the copy must not confirm it.
+    QTest::newRow("second answer before the next step is sent") << "duplicate";
+    QTest::newRow("an earlier run's late answer before step 1 is sent") << "early";
 }
 
 void TestRunEngine::ignoredReplies()
@@ -419,6 +422,14 @@ void TestRunEngine::ignoredReplies()
         rig.start();
         QVERIFY(rig.runToEnd());
         QCOMPARE(static_cast<int>(s.FStep), 29);
+    } else if (situation == "duplicate") {
+        rig.start();
+        rig.clock.advance(400);
+        rig.comm.inject(MakeFrame(0, Cmd::ClearingAnswer));
+        QCOMPARE(static_cast<int>(s.FStep), 2);
+        QCOMPARE(rig.view.stepStates[1], Succeed);
+    } else if (situation == "early") {
+        rig.start();
     } else {
         rig.start();
         rig.clock.advance(400);

@@ -402,6 +402,9 @@ void TestMeterPrompt::realWindowsAccepted()
         shownPicture = form3.VisiblePicture();
         for (QLabel* image : {form3.Image1, form3.Image2, form3.Image3, form3.Image4})
             picturesOnScreen += image->isVisible() ? 1 : 0;
+        // Only the picture shown has been decoded.
+        QVERIFY(!form3.Image2->pixmap().isNull());
+        QVERIFY(form3.Image1->pixmap().isNull() && form3.Image4->pixmap().isNull());
         // Closed by the close box rather than OK: the prompt still goes on to the value dialog.
         form3.close();
     });
