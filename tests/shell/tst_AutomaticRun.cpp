@@ -61,11 +61,9 @@ void TestAutomaticRun::wholeRun()
     calibrator.setProcessEnvironment(env);
     calibrator.setProcessChannelMode(QProcess::MergedChannels);
     QByteArray output;
-    QObject::connect(&calibrator, &QProcess::readyRead, [&] {
-        output += calibrator.readAll();
-        QFile log(levels);
-        if (log.open(QIODevice::WriteOnly)) log.write(sim.output().toLatin1());
-    });
+    sim.teeTo(levels);
+    sim.output();
+    QObject::connect(&calibrator, &QProcess::readyRead, [&] { output += calibrator.readAll(); });
     calibrator.start(program, {QStringLiteral("--automatic"), QStringLiteral("--levels"), levels});
     QVERIFY(calibrator.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(calibrator.state() == QProcess::NotRunning, 120000);

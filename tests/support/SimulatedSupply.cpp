@@ -2,13 +2,22 @@
 #include "SimulatedSupply.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
 
 SimulatedSupply::SimulatedSupply(QString program) : program_(std::move(program))
 {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&process_, &QProcess::readyReadStandardOutput,
-                     [this] { printed_ += process_.readAllStandardOutput(); });
+                     [this] { take(process_.readAllStandardOutput()); });
+}
+
+void SimulatedSupply::take(const QByteArray& bytes)
+{
+    printed_ += bytes;
+    if (bytes.isEmpty() || teePath_.isEmpty()) return;
+    QFile tee(teePath_);
+    if (tee.open(QIODevice::WriteOnly)) tee.write(printed_);
 }
 
 SimulatedSupply::~SimulatedSupply()
@@ -36,13 +45,13 @@ bool SimulatedSupply::stop(int timeoutMs)
 {
     process_.terminate();
     const bool ended = process_.waitForFinished(timeoutMs);
-    printed_ += process_.readAllStandardOutput();
+    take(process_.readAllStandardOutput());
     return ended;
 }
 
 QString SimulatedSupply::output()
 {
-    printed_ += process_.readAllStandardOutput();
+    take(process_.readAllStandardOutput());
     return QString::fromLatin1(printed_);
 }
 

@@ -20,6 +20,8 @@ public:
 
     // Everything printed so far.
     QString output();
+    // Keeps a copy of everything printed in this file, rewritten the moment more arrives.
+    void teeTo(const QString& path) { teePath_ = path; }
     QStringList linesStartingWith(const QString& prefix);
     // Every frame the supply took as addressed to it, in order, with when it arrived and when its
     // answer went out (-1: not answered), in the supply's milliseconds.
@@ -38,4 +40,7 @@ private:
     QString program_;
     QProcess process_;
     QByteArray printed_;
+    QString teePath_;
+
+    void take(const QByteArray& bytes);
 };
