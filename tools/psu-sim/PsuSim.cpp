@@ -109,7 +109,7 @@ bool FaultSelector::take(std::uint8_t command)
     return all_ && spend(allBudget_);
 }
 
-PsuSim::PsuSim(PsuSimOptions options, QObject* parent) : QObject(parent), opt_(std::move(options))
+PsuSim::PsuSim(PsuSimOptions options, QObject* parent) : QObject(parent), opt_(std::move(options)), rng_(opt_.randomSeed)
 {
     clock_.start();
     outTimer_.setSingleShot(true);
@@ -229,6 +229,10 @@ void PsuSim::handleFrame(const TPsuFrame& f)
                                                     .arg(clock_.elapsed())
                                                     .arg(CmdText(f.command()), words));
     lastAnswerDue_ = 0;
+    if (opt_.hangupStep > 0 && step_ == opt_.hangupStep) {
+        hangUp();
+        return;
+    }
     answer(f);
     if (f.command() == Cmd::SelectVoltagePoint || f.command() == Cmd::SelectCurrentPoint) {
         const OutputLevel level = output();
@@ -328,7 +332,28 @@ QString PsuSim::applyFrame(const TPsuFrame& f, bool* changed)
 void PsuSim::answer(const TPsuFrame& f)
 {
     const std::uint8_t cmd = f.command();
-    if (opt_.noAnswer.take(cmd)) {
+    // Outside the step the faults are meant for, every answer is a clean one.
+    const bool faulty = opt_.atStep == 0 || step_ == opt_.atStep;
+    FaultSelector none;
+    FaultSelector& noAnswer = faulty ? opt_.noAnswer : none;
+    FaultSelector& wrongAddress = faulty ? opt_.wrongAddress : none;
+    FaultSelector& badChecksum = faulty ? opt_.badChecksum : none;
+    FaultSelector& noise = faulty ? opt_.noise : none;
+    FaultSelector& duplicate = faulty ? opt_.duplicate : none;
+    std::vector<int> split = faulty ? opt_.split : std::vector<int>{};
+    int delayMs = faulty ? opt_.delayMs : 0;
+    // The chance faults of a soak, in per mille.
+    auto chance = [this](int perMille) { return opt_.randomSeed != 0 && static_cast<int>(rng_() % 1000) < perMille; };
+    if (chance(30)) {
+        Print(QStringLiteral("NOANSWER frame %1 (by chance)").arg(frames_));
+        return;
+    }
+    const bool randomChecksum = chance(20);
+    const bool randomNoise = chance(10);
+    const bool randomTwice = chance(20);
+    if (chance(50)) split = {1 + static_cast<int>(rng_() % 25)};
+    if (chance(30)) delayMs += 100 + static_cast<int>(rng_() % 200);
+    if (noAnswer.take(cmd)) {
         Print(QStringLiteral("NOANSWER frame %1 cmd %2 (command muted)").arg(frames_).arg(CmdText(cmd)));
         return;
     }
@@ -339,7 +364,7 @@ void PsuSim::answer(const TPsuFrame& f)
         return;
     }
     ++answersDue_;
-    if (opt_.dropEvery > 0 && answersDue_ % opt_.dropEvery == 0) {
+    if (faulty && opt_.dropEvery > 0 && answersDue_ % opt_.dropEvery == 0) {
         Print(QStringLiteral("DROP answer %1 (every %2th)").arg(answersDue_).arg(opt_.dropEvery));
         return;
     }
@@ -354,27 +379,27 @@ void PsuSim::answer(const TPsuFrame& f)
         a[2] = Cmd::ClearingAnswer;
     }
     QStringList notes;
-    if (opt_.wrongAddress.take(cmd)) {
+    if (wrongAddress.take(cmd)) {
         a[1] = static_cast<std::uint8_t>(opt_.address + 1);
         notes << QStringLiteral("wrong address");
     }
     SealFrame(a);
-    if (opt_.badChecksum.take(cmd)) {
+    if (badChecksum.take(cmd) || randomChecksum) {
         a[TPsuFrame::ChecksumIndex] = static_cast<std::uint8_t>(a[TPsuFrame::ChecksumIndex] + 1);
         notes << QStringLiteral("bad checksum");
     }
     QByteArray wire = Bytes(a);
-    if (opt_.noise.take(cmd)) {
+    if (noise.take(cmd) || randomNoise) {
         wire.prepend(opt_.noiseBytes);
         notes << QStringLiteral("noise%1").arg(Hex(opt_.noiseBytes));
     }
-    const bool twice = opt_.duplicate.take(cmd);
+    const bool twice = duplicate.take(cmd) || randomTwice;
     if (twice) notes << QStringLiteral("duplicated");
 
     // Cut the answer into the requested chunks, the rest going as the last one.
     std::vector<QByteArray> chunks;
     int at = 0;
-    for (int size : opt_.split) {
+    for (int size : split) {
         if (at >= wire.size()) break;
         chunks.push_back(wire.mid(at, size));
         at += size;
@@ -385,9 +410,9 @@ void PsuSim::answer(const TPsuFrame& f)
         for (const auto& c : chunks) sizes << QString::number(c.size());
         notes << QStringLiteral("split %1 gap %2 ms").arg(sizes.join(QLatin1Char(','))).arg(opt_.gapMs);
     }
-    qint64 when = opt_.delayMs;
+    qint64 when = delayMs;
     lastAnswerDue_ = when;
-    if (opt_.delayMs > 0) notes << QStringLiteral("delay %1 ms").arg(opt_.delayMs);
+    if (delayMs > 0) notes << QStringLiteral("delay %1 ms").arg(delayMs);
     for (int copy = 0; copy < (twice ? 2 : 1); ++copy) {
         for (std::size_t i = 0; i < chunks.size(); ++i) {
             schedule(when, chunks[i]);
@@ -399,7 +424,7 @@ void PsuSim::answer(const TPsuFrame& f)
     ++answersSent_;
     Print(QStringLiteral("TX") + FrameToHex(a) + QStringLiteral(" | answer cmd %1 at %2 ms%3")
                                                   .arg(CmdText(a.command()))
-                                                  .arg(clock_.elapsed() + opt_.delayMs)
+                                                  .arg(clock_.elapsed() + delayMs)
                                                   .arg(notes.isEmpty() ? QString() : QStringLiteral(" [") + notes.join(QStringLiteral("] [")) + QLatin1Char(']')));
 }
 

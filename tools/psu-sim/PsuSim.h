@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 // Which answers a fault applies to: every command or the listed ones, each for its first N
@@ -52,6 +53,13 @@ struct PsuSimOptions {
     int gapMs = 5;
     int delayMs = 0;
     int hangupAfter = 0;
+    // The faults above apply to the answers of this step only (0: to every step).
+    int atStep = 0;
+    // Close the line when the frame of this step arrives, unanswered (0: never).
+    int hangupStep = 0;
+    // Not 0: each answer may, by chance from this seed, be lost, cut in two, sent twice, late,
+    // preceded by noise or carry a wrong checksum.
+    unsigned randomSeed = 0;
     // Model code 0..2 (7211B, 7212B, 7213B): the levels of the 4th and 5th voltage points and the
     // 2nd current point.
     int model = 1;
@@ -123,4 +131,5 @@ private:
     int step_ = 0;
     qint64 lastAnswerDue_ = 0;  // ms after the current frame at which its answer's last piece goes out
     std::optional<TPsuFrame> previous_;
+    std::mt19937 rng_;
 };

@@ -81,6 +81,9 @@ int main(int argc, char** argv)
     const QCommandLineOption gap(QStringLiteral("gap-ms"), QStringLiteral("Pause between chunks and before a duplicate (default 5)."), QStringLiteral("ms"), QStringLiteral("5"));
     const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("Delay before each answer (default 0)."), QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption hangup(QStringLiteral("hangup-after"), QStringLiteral("Close the line 50 ms after answering the n-th frame addressed to us."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption atStep(QStringLiteral("at-step"), QStringLiteral("The faults above apply to the answers of step N only (N-th distinct frame)."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption hangupStep(QStringLiteral("hangup-step"), QStringLiteral("Close the line, unanswered, when the frame of step N arrives."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption randomFaults(QStringLiteral("random-faults"), QStringLiteral("Faults by chance from this seed: each answer may be lost, cut, doubled, late, noisy or with a wrong checksum."), QStringLiteral("seed"), QStringLiteral("0"));
     const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("Model code 0..2 (7211B, 7212B, 7213B) whose levels the terminals carry (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption meterPty(QStringLiteral("meter-pty"), QStringLiteral("Also simulate a multimeter on the terminals, on its own pseudo-terminal (prints \"METERPTY <path>\")."));
     const QCommandLineOption meterTcp(QStringLiteral("meter-tcp"), QStringLiteral("Also simulate the multimeter as raw SCPI on 127.0.0.1:PORT, 0 for a free port (prints \"METERTCP <port>\")."), QStringLiteral("port"));
@@ -90,7 +93,7 @@ int main(int argc, char** argv)
     const QCommandLineOption meterFault(QStringLiteral("meter-fault"), QStringLiteral("silent, garbage or overload, for ever or for the first N questions with xN (garbagex2). Repeatable."), QStringLiteral("KIND[xN]"));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after"), QStringLiteral("Print the state and end after this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
-                       noise, noiseBytes, split, gap, delay, hangup, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
+                       noise, noiseBytes, split, gap, delay, hangup, atStep, hangupStep, randomFaults, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
                        meterFault, exitAfter});
     parser.process(app);
 
@@ -129,6 +132,9 @@ int main(int argc, char** argv)
     opt.gapMs = parser.value(gap).toInt();
     opt.delayMs = parser.value(delay).toInt();
     opt.hangupAfter = parser.value(hangup).toInt();
+    opt.atStep = parser.value(atStep).toInt();
+    opt.randomSeed = parser.value(randomFaults).toUInt();
+    opt.hangupStep = parser.value(hangupStep).toInt();
     opt.model = parser.value(model).toInt(&ok);
     if (!ok || opt.model < 0 || opt.model > 2) return Fail(QStringLiteral("bad --model"));
 
