@@ -134,12 +134,16 @@ void TFormValue::SetMeterValue(const QString& value, const QString& note)
 
 bool TFormValue::ValueFromMeter() const { return !meterText_.isEmpty() && Edit1->text() == meterText_; }
 
-void TFormValue::Button1Click()
+double TFormValue::EntryValue(const QString& text)
 {
     bool ok = false;
-    double value = QLocale::system().toDouble(Edit1->text(), &ok);
-    if (!ok) value = 0.0;
-    FValue = value;
+    const double value = QLocale::system().toDouble(text, &ok);
+    return ok ? value : 0.0;
+}
+
+void TFormValue::Button1Click()
+{
+    FValue = EntryValue(Edit1->text());
     // A reading the supply's frame cannot carry would be written cut off as a calibration value.
     if (!MilliValue(FValue, step_)) {
         MessageBoxes::Notice(this, QStringLiteral("Please input valid value !"));

@@ -49,6 +49,8 @@ public:
     // (-32768..65535 mA). Zero, NaN and infinities are no reading.
     static std::optional<std::int32_t> MilliValue(double value, std::uint8_t step);
     static bool IsCurrentStep(std::uint8_t step) { return step >= 18 && step <= 51; }
+    // The entry's text as the check reads it: a number in the platform's notation, 0 otherwise.
+    static double EntryValue(const QString& text);
 
     QLabel* Label1 = nullptr;
     QLineEdit* Edit1 = nullptr;
