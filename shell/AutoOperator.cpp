@@ -13,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr int PollMs = 20;
+constexpr int LevelWaitMs = 5000;
 
 // User and system processor time of this process so far.
 qint64 CpuUs()
@@ -164,7 +166,9 @@ bool AutoOperator::AnswerValueDialog(QWidget* window)
         if (note == QStringLiteral("Reading the meter ...")) return false;
         if (dialog->Edit1->text().isEmpty()) {
             const QString level = LevelOfPoint(point);
+            if (level.isEmpty() && ++levelPolls_ < LevelWaitMs / PollMs) return false;
             say_(QStringLiteral("  meter: %1").arg(note));
+            levelPolls_ = 0;
             if (level.isEmpty()) {
                 dialog->Button2->click();
                 return true;
@@ -174,12 +178,16 @@ bool AutoOperator::AnswerValueDialog(QWidget* window)
     } else {
         const QString level = LevelOfPoint(point);
         if (level.isEmpty()) {
+            // The supply's level may reach the file a moment after the prompt: wait for it a while.
+            if (++levelPolls_ < LevelWaitMs / PollMs) return false;
             say_(QStringLiteral("  no level known for point %1: aborted").arg(point));
+            levelPolls_ = 0;
             dialog->Button2->click();
             return true;
         }
         dialog->Edit1->setText(level);
     }
+    levelPolls_ = 0;
     dialog->Button1Click();
     return true;
 }
@@ -233,6 +241,13 @@ void AutoOperator::ReadingAccepted(int meterStep, const QString& typed, std::int
 void AutoOperator::RunStalled(int step)
 {
     say_(QStringLiteral("[step %1] no answer: the run waits").arg(step, 2));
+    if (options_.runs > 1) {
+        // In a soak the next run goes on: this one is over for the operator.
+        QTimer::singleShot(0, this, [this] {
+            if (form_.state().FCalibrating) form_.engine().EndRun(RunEnd::Aborted);
+        });
+        return;
+    }
     Finish(1, QStringLiteral("the supply stopped answering"));
 }
 
@@ -252,6 +267,28 @@ void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
     QTimer::singleShot(0, this, [this] {
         if (QApplication::activeModalWidget()) {
             QTimer::singleShot(PollMs, this, [this] { RunEnded(RunKind::Calibration, end_, form_.engine().state()); });
+            return;
+        }
+        if (options_.runs > 1) {
+            ++runsDone_;
+            ++outcomes_[EndText(end_)];
+            QFile status(QStringLiteral("/proc/self/status"));
+            QString rss;
+            if (status.open(QIODevice::ReadOnly))
+                for (const QByteArray& line : status.readAll().split('\n'))
+                    if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).simplified());
+            const int fds = static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+            say_(QStringLiteral("SOAK run %1 %2 rss %3 fds %4").arg(runsDone_).arg(EndText(end_), rss).arg(fds));
+            if (runsDone_ < options_.runs) {
+                ended_ = false;
+                started_ = false;
+                points_ = 0;
+                answered_ = nullptr;
+                return;
+            }
+            QStringList summary;
+            for (const auto& [what, count] : outcomes_) summary << QStringLiteral("%1 %2").arg(count).arg(what);
+            Finish(0, QStringLiteral("%1 runs: %2").arg(runsDone_).arg(summary.join(QStringLiteral(", "))));
             return;
         }
         if (end_ != RunEnd::Finished) {

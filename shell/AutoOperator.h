@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 
 class QWidget;
 class TMainForm;
@@ -26,6 +27,9 @@ public:
         QString databasePath;
         // Longest wait for anything (a window, a reading, the end of the run).
         int patienceMs = 120000;
+        // More than one: runs back to back (a soak), a stalled run aborted and the next started,
+        // each run's outcome and the process's memory and open files told after it.
+        int runs = 1;
     };
 
     AutoOperator(TMainForm& form, Options options, std::function<void(const QString&)> say);
@@ -69,6 +73,9 @@ private:
     RunEnd end_ = RunEnd::Aborted;
     int exitCode_ = 1;
     int points_ = 0;
+    int levelPolls_ = 0;
+    int runsDone_ = 0;
+    std::map<QString, int> outcomes_;
     // The run's own time and the processor time it cost, for the figures printed at its end.
     QElapsedTimer runClock_;
     qint64 cpuAtStartUs_ = 0;

@@ -38,6 +38,8 @@ int main(int argc, char* argv[]) {
     const bool automatic = args.contains(QStringLiteral("--automatic"));
     const int levelsAt = static_cast<int>(args.indexOf(QStringLiteral("--levels")));
     const QString levels = levelsAt > 0 ? args.value(levelsAt + 1) : QString();
+    const int runsAt = static_cast<int>(args.indexOf(QStringLiteral("--runs")));
+    const int runs = runsAt > 0 ? qMax(1, args.value(runsAt + 1).toInt()) : 1;
     // For measuring the start-up: ends once the main window is shown, telling its peak memory.
     const bool quitWhenShown = args.contains(QStringLiteral("--quit-when-shown"));
 
@@ -96,9 +98,6 @@ int main(int argc, char* argv[]) {
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     ResultsRecord record(engine, ResultsDatabasePath(iniPath), RecordContext{QSysInfo::machineHostName(), VersionText()});
     record.setFaultSink([](const QString& text, bool showBox) { MainForm->ShowRecordFault(text, showBox); });
-    // Opened once the window is up (every run start opens it too, should it still be closed): the
-    // start-up does not wait for the database.
-    QTimer::singleShot(0, MainForm, [&record] { record.Open(); });
     // Made when first asked for, like the meter dialog below: most starts never open them.
     ResultsWindow* formResults = nullptr;
     MainForm->setResultsClick([&formResults, iniPath] {
@@ -129,6 +128,7 @@ int main(int argc, char* argv[]) {
     if (automatic) {
         AutoOperator::Options options;
         options.levelsFile = levels;
+        options.runs = runs;
         options.databasePath = ResultsDatabasePath(iniPath);
         autoOperator = std::make_unique<AutoOperator>(*MainForm, options, [](const QString& line) {
             std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
@@ -139,14 +139,15 @@ int main(int argc, char* argv[]) {
 
     MainForm->show();
     if (quitWhenShown) {
-        QTimer::singleShot(0, [] {
-            rusage usage{};
-            getrusage(RUSAGE_SELF, &usage);
-            std::printf("PEAK_RSS_KB %ld\n", usage.ru_maxrss);
-            std::fflush(stdout);
-            QApplication::exit(0);
-        });
+        QApplication::processEvents();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("PEAK_RSS_KB %ld\n", usage.ru_maxrss);
+        return 0;
     }
+    // Opened once the window is up (every run start opens it too, should it still be closed): the
+    // start-up does not wait for the database.
+    QTimer::singleShot(0, MainForm, [&record] { record.Open(); });
     const int code = QApplication::exec();
     autoOperator.reset();
 

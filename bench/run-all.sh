@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints their figures as one table. Figures only: nothing here passes or
+# fails. Usage: bench/run-all.sh [build folder, default build/]   (builds what it needs first)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+"$here/scripts/setup.sh" "$build" > /dev/null
+work=$(mktemp -d)
+sim=
+cleanup() { [ -n "$sim" ] && kill "$sim" 2> /dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+export QT_QPA_PLATFORM=offscreen
+
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+row() { printf '%-44s %16s %16s %10s %10s\n' "$@"; }
+
+# 1, 2: a whole calibration against a simulator that answers at once, with the automatic
+# operator typing the simulator's levels at once.
+cp "$build/shell/korvex-calibrator" "$work/"
+"$build/tools/psu-sim" --serial none > "$work/sim.log" 2>&1 &
+sim=$!
+for _ in $(seq 1 50); do grep -q '^PTY ' "$work/sim.log" && break; sleep 0.1; done
+printf '[Ports]\r\nCOM1=%s\r\n' "$(sed -n 's/^PTY //p' "$work/sim.log")" > "$work/Config.Ini"
+run=$("$work/korvex-calibrator" --automatic --levels "$work/sim.log" 2> /dev/null | grep 'run took')
+kill "$sim"; wait "$sim" 2> /dev/null || true; sim=
+runms=$(echo "$run" | sed -n 's/run took \([0-9]*\) ms.*/\1/p')
+cpums=$(echo "$run" | sed -n 's/.*processor \([0-9.]*\) ms.*/\1/p')
+# The least the protocol allows at 9600 baud on a pseudo-terminal (no line time): each of the 22
+# sent steps one send period (400 ms) and the receive wait (35 ms) after its answer; each of the
+# 7 points the meter delay (1000 ms) and the read timer's Interval (500 ms); the pause after the
+# serial-number and testing-information frames (2 x 2000 ms). On a real 9600-baud line each frame
+# and its answer would add 2 x 26 x 10 / 9600 s = 54 ms more per step.
+minms=$((22 * (400 + 35) + 7 * (1000 + 500) + 2 * 2000))
+
+# 3: start-up to the shown main window and peak memory, against a minimal Qt Widgets window.
+cal_ms=(); cal_kb=(); min_ms=(); min_kb=()
+for _ in $(seq 1 10); do
+  s=$(date +%s%N); kb=$("$work/korvex-calibrator" --quit-when-shown 2> /dev/null | sed -n 's/PEAK_RSS_KB //p'); e=$(date +%s%N)
+  cal_ms+=($(((e - s) / 1000000))); cal_kb+=("$kb")
+  s=$(date +%s%N); kb=$("$build/bench/minimal_window" 2> /dev/null | sed -n 's/PEAK_RSS_KB //p'); e=$(date +%s%N)
+  min_ms+=($(((e - s) / 1000000))); min_kb+=("$kb")
+done
+calms=$(printf '%s\n' "${cal_ms[@]}" | median); minwms=$(printf '%s\n' "${min_ms[@]}" | median)
+calkb=$(printf '%s\n' "${cal_kb[@]}" | median); minkb=$(printf '%s\n' "${min_kb[@]}" | median)
+
+echo "Korvex Power Calibrator: figures of $(date -u +%Y-%m-%d) on $(nproc) cores"
+echo
+row "Figure" "Measured" "Yardstick" "Ratio" "Target"
+row "1 whole calibration, wall time" "$runms ms" "$minms ms" "$(awk "BEGIN {printf \"%.4f\", $runms / $minms}")" "<= 1.01"
+row "2 processor share of the calibrator" "$cpums ms" "$runms ms" "$(awk "BEGIN {printf \"%.2f %%\", 100 * $cpums / $runms}")" "< 1 %"
+row "3 start-up to the shown window (median)" "$calms ms" "$minwms ms" "$(awk "BEGIN {printf \"%.2f\", $calms / $minwms}")" "<= 1.3"
+row "3 peak resident memory (median)" "$calkb kB" "$minkb kB" "$(awk "BEGIN {printf \"%.2f\", $calkb / $minkb}")" "<= 1.3"
+"$build/bench/bench_latency" | tail -n +2 | while read -r baud wait med worst over; do
+  row "4 answer latency at $baud baud (median)" "$med ms" "$wait ms" "+$over ms" "<= +2 ms"
+done
+"$build/bench/bench_results" > "$work/results.txt"
+step=$(sed -n 's/.*mean \([0-9]*\) us   median \([0-9]*\) us.*/\2/p' "$work/results.txt" | head -n 1)
+row "5 recording one step (median)" "$step us" "" "" "< 1000 us"
+sed -n 's/^filter by serial "\([^"]*\)".*first page median \([0-9.]*\) ms, all matches listed median \([0-9.]*\) ms.*/\1 \2 \3/p' \
+  "$work/results.txt" | while read -r serial first all; do
+  row "5 serial filter \"$serial\", 100,000 runs" "$all ms" "" "" "< 200 ms"
+done
+echo
+echo "Details:"
+cat "$work/results.txt"
+"$build/bench/bench_link"
