@@ -14,6 +14,7 @@
 #include "SimulatedSupply.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <cmath>
@@ -31,6 +32,7 @@ class Watcher : public RunObserver {
 public:
     QString end;
     bool stalled = false;
+    int endStep = 0;  // the step the run stalled or ended at
     std::map<int, std::int64_t> accepted;  // point -> the value the frame carries
 
     void RunStarted(RunKind, const TRunState&) override {}
@@ -40,10 +42,15 @@ public:
     {
         accepted[CalPointOfMeterStep(meterStep)] = sent;
     }
-    void RunStalled(int) override { stalled = true; }
-    void LogLine(const QString&) override {}
-    void RunEnded(RunKind, RunEnd e, const TRunState&) override
+    void RunStalled(int step) override
     {
+        stalled = true;
+        endStep = step;
+    }
+    void LogLine(const QString&) override {}
+    void RunEnded(RunKind, RunEnd e, const TRunState& state) override
+    {
+        if (end.isEmpty()) endStep = state.FStep;
         static const char* const names[] = {"finished", "failed", "refused", "aborted", "cleared", "clearing_failed"};
         // A stalled run is ended by this harness; it stays what it was seen to be.
         if (end.isEmpty()) end = QString::fromLatin1(names[static_cast<int>(e)]);
@@ -182,6 +189,12 @@ int main(int argc, char** argv)
             if (digits != "000042") serialOk = false;
         }
     }
-    std::printf("CELL end=%s values=%s serial=%s\n", qPrintable(watcher.end), valuesOk ? "ok" : "BAD", serialOk ? "ok" : "BAD");
+    // The supply's own account of the cell, for looking into one that ended otherwise than meant.
+    if (const QString log = qEnvironmentVariable("CELL_LOG"); !log.isEmpty()) {
+        QFile file(log);
+        if (file.open(QIODevice::WriteOnly)) file.write(sim.output().toUtf8());
+    }
+    std::printf("CELL end=%s values=%s serial=%s step=%d\n", qPrintable(watcher.end), valuesOk ? "ok" : "BAD",
+                serialOk ? "ok" : "BAD", watcher.endStep);
     return 0;
 }

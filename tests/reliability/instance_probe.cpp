@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     int sent = 0;
     for (int size : {0, 1, 7, 15, 16, 17, 31, 32, 100, 4096, 65536}) {
         QLocalSocket socket;
+        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
         socket.connectToServer(SingleInstance::InstanceName());
         if (!socket.waitForConnected(2000)) {
             std::printf("GONE before garbage of %d bytes\n", size);
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
         ++sent;
     }
     QLocalSocket socket;
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(SingleInstance::InstanceName());
     const bool alive = socket.waitForConnected(2000);
     std::printf("%s after %d pieces of garbage\n", alive ? "ALIVE" : "GONE", sent);

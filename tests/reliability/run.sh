@@ -5,7 +5,7 @@
 # Environment: BUILD (build-reliability), FUZZ_BUILD (build-fuzz), JOBS (4 cells at a time),
 # FUZZ_RUNS (10000000 per target), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208).
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
+here=${KORVEX_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 build=${BUILD:-$here/build-reliability}
 fuzz_build=${FUZZ_BUILD:-$here/build-fuzz}
 jobs=${JOBS:-4}
@@ -27,10 +27,38 @@ verdict() {  # verdict <part> <ok?> <text>
 if [ "${1:-}" = _cell ]; then
   id=$2 expected=$3 kind=$4
   shift 4
-  line=$("$build/tests/reliability/fault_cell" "$build/tools/psu-sim" "$kind" "$@" 2> /dev/null | grep '^CELL' | tail -n 1)
-  rc=$?
-  [ -n "$line" ] || line="CELL end=crashed($rc) values=? serial=?"
+  line=$(CELL_LOG=$CELL_LOGS/$id.log "$build/tests/reliability/fault_cell" "$build/tools/psu-sim" "$kind" "$@" 2> /dev/null |
+         grep '^CELL' | tail -n 1)
+  [ -n "$line" ] || line="CELL end=crashed values=? serial=?"
   printf '%s %s %s\n' "$id" "$expected" "$line"
+  exit 0
+fi
+
+# The calibrator's instance name is one per user: the soak and the instance check get names of their
+# own (a network namespace of their own holds its own abstract socket names) where the system allows,
+# so that neither meets another calibrator of this user.
+own_names=
+unshare -n true 2> /dev/null && own_names="unshare -n"
+
+# The single-instance check, in a namespace of its own: prints the counts it saw.
+if [ "${1:-}" = _instance ]; then
+  dir=$2
+  export QT_QPA_PLATFORM=offscreen
+  pids=()
+  for i in $(seq 1 20); do
+    "$dir/korvex-calibrator" > "$dir/start-$i.log" 2>&1 &
+    pids+=($!)
+  done
+  sleep 8
+  alive=0
+  for p in "${pids[@]}"; do kill -0 "$p" 2> /dev/null && alive=$((alive + 1)); done
+  probe=$("$build/tests/reliability/instance_probe" 2>&1 | tail -n 1)
+  sleep 1
+  after=0
+  for p in "${pids[@]}"; do kill -0 "$p" 2> /dev/null && after=$((after + 1)); done
+  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
+  wait 2> /dev/null
+  printf 'INSTANCE alive=%s after=%s probe=%s\n' "$alive" "$after" "${probe// /_}"
   exit 0
 fi
 
@@ -50,18 +78,23 @@ if wants matrix; then
   say "== fault matrix"
   steps=(1:1 3:3 4:4 6:5 25:18 26:19 29:22)
   clear_steps=(1 2 3 4 5)
-  # fault label | expected calibration end | expected clearing end | psu-sim options (@ is the step)
+  # fault label | expected calibration end | expected clearing end | psu-sim options (@ is the step).
+  # A step that never gets its answer waits for ever, still active, except the serial number and
+  # the testing information (25, 26), whose run fails. Noise in the same write as the answer spoils
+  # that answer (a read of 26 bytes or more is taken from its first byte), so noise on every answer
+  # is the same as no answer.
   faults=(
     "none|finished|cleared|"
-    "no answer|stalled|clearing_failed|--no-answer-step @"
+    "no answer|stalled,25:failed,26:failed|clearing_failed|--no-answer-step @"
     "dropped|finished|cleared|--no-answer-step @x1"
     "bad checksum|finished|cleared|--at-step @ --bad-checksum allx1"
     "wrong address|finished|cleared|--at-step @ --wrong-address allx1"
     "split|finished|cleared|--at-step @ --split 3,10"
     "duplicated|finished|cleared|--at-step @ --duplicate all"
-    "noise|finished|cleared|--at-step @ --noise all"
+    "noise once|finished|cleared|--at-step @ --noise allx1"
+    "noise always|stalled,25:failed,26:failed|clearing_failed|--at-step @ --noise all"
     "delay 300 ms|finished|cleared|--at-step @ --delay-ms 300"
-    "hang-up|stalled|clearing_failed|--hangup-step @"
+    "hang-up|stalled,25:failed,26:failed|clearing_failed|--hangup-step @"
   )
   meter_faults=(
     "silent|finished|--meter-fault silent"
@@ -77,7 +110,9 @@ if wants matrix; then
     key=${label// /_}
     for s in "${steps[@]}"; do
       [ -n "$opts" ] || [ "${s%%:*}" = 1 ] || continue
-      echo "cal:$key:${s%%:*} $cal calibration ${opts//@/${s##*:}}" >> "$cells"
+      want=${cal%%,*}
+      for o in $(tr ',' ' ' <<< "${cal#*,}"); do [ "${o%%:*}" = "${s%%:*}" ] && want=${o#*:}; done
+      echo "cal:$key:${s%%:*} $want calibration ${opts//@/${s##*:}}" >> "$cells"
     done
     for s in "${clear_steps[@]}"; do
       [ -n "$opts" ] || [ "$s" = 1 ] || continue
@@ -88,15 +123,15 @@ if wants matrix; then
     IFS='|' read -r label cal opts <<< "$f"
     echo "met:${label// /_}:- $cal meter $opts" >> "$cells"
   done
+  export CELL_LOGS=$work/cells.d
+  mkdir -p "$CELL_LOGS"
   start=$(date +%s)
-  # shellcheck disable=SC2016
   xargs -P "$jobs" -L 1 "$0" _cell < "$cells" > "$work/matrix" 2>&1
   elapsed=$(( $(date +%s) - start ))
-  bad=0
-  check_cell() {  # check_cell <id>: the cell's end, marked when it is not what it should be
+  check_cell() {  # check_cell <id>: the cell's end, marked with '!' when it is not what it should be
     local line exp end values serial
     line=$(grep "^$1 " "$work/matrix" | head -n 1)
-    [ -n "$line" ] || { printf 'missing'; bad=$((bad + 1)); return; }
+    [ -n "$line" ] || { printf 'missing!'; return; }
     exp=$(cut -d' ' -f2 <<< "$line")
     end=$(sed -n 's/.* end=\([^ ]*\).*/\1/p' <<< "$line")
     values=$(sed -n 's/.* values=\([^ ]*\).*/\1/p' <<< "$line")
@@ -105,9 +140,10 @@ if wants matrix; then
       printf '%s' "$end"
     else
       printf '%s!values=%s,serial=%s,want=%s' "$end" "$values" "$serial" "$exp"
-      bad=$((bad + 1))
+      mkdir -p "$build/reliability-logs" && cp "$CELL_LOGS/$1.log" "$build/reliability-logs/" 2> /dev/null
     fi
   }
+  {
   printf '%-14s' "calibration"; for s in "${steps[@]}"; do printf ' %-16s' "step ${s%%:*}"; done; echo
   for f in "${faults[@]}"; do
     IFS='|' read -r label cal clr opts <<< "$f"
@@ -135,6 +171,9 @@ if wants matrix; then
     IFS='|' read -r label cal opts <<< "$f"
     printf '%-14s %s\n' "$label" "$(check_cell "met:${label// /_}:-")"
   done
+  } > "$work/matrix.txt"
+  cat "$work/matrix.txt"
+  bad=$(grep -o '!' "$work/matrix.txt" | wc -l)
   total=$(wc -l < "$cells")
   say "(every cell: the run's end; values and serial numbers on the wire checked; '!' marks a cell that is not as it should be)"
   verdict "fault matrix" "$([ "$bad" = 0 ] && echo 0 || echo 1)" "$((total - bad)) of $total cells as they should be, $elapsed s"
@@ -148,7 +187,10 @@ if wants fuzz; then
     if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends clang libclang-rt-14-dev > "$work/apt.log" 2>&1
   fi
-  targets=(fuzz_ReplyAssembler:link fuzz_ReplyHandling:engine fuzz_IniFile:config fuzz_ValueEntry:operator fuzz_MeterReply:meter)
+  # target:folder:longest input. The engine's and the INI file's inputs are kept short enough for
+  # ten million runs in an afternoon; their records still reach every step many times over.
+  targets=(fuzz_ReplyHandling:engine:256 fuzz_IniFile:config:512 fuzz_ReplyAssembler:link:4096
+           fuzz_ValueEntry:operator:4096 fuzz_MeterReply:meter:4096)
   names=()
   for t in "${targets[@]}"; do names+=("${t%%:*}"); done
   if ! { CC=clang CXX=clang++ cmake -S "$here" -B "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEX_FUZZ=ON \
@@ -158,12 +200,16 @@ if wants fuzz; then
     tail -n 30 "$work/fuzz-build.log"
     verdict "fuzzing" 1 "the fuzz targets did not build"
   else
-    export ASAN_OPTIONS=abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    fuzz_one() {  # fuzz_one <target> <folder>: on a copy of the corpus, so the stored one stays as it is
+    # A small quarantine and short allocation stacks: the runs allocate much, and speed counts here.
+    export ASAN_OPTIONS=abort_on_error=1:quarantine_size_mb=16:malloc_context_size=5
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    fuzz_one() {  # fuzz_one <target> <folder> <max len>: on a copy of the corpus, so the stored one stays as it is
       local name=$1 dir=$2 corpus=$work/corpus-$1
       mkdir -p "$corpus" && cp "$here/tests/$dir/corpus/"* "$corpus/"
+      # Inputs an earlier campaign found may seed this one (FUZZ_EXTRA/<target>/).
+      [ -d "${FUZZ_EXTRA:-/nonexistent}/$name" ] && cp "$FUZZ_EXTRA/$name/"* "$corpus/" 2> /dev/null
       local start; start=$(date +%s)
-      "$fuzz_build/tests/$dir/$name" -runs="$fuzz_runs" -print_final_stats=1 -artifact_prefix="$work/$name-" \
+      "$fuzz_build/tests/$dir/$name" -runs="$fuzz_runs" -max_len="$3" -print_final_stats=1 -artifact_prefix="$work/$name-" \
         "$corpus" > "$work/$name.log" 2>&1
       local rc=$?
       local execs; execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
@@ -172,13 +218,15 @@ if wants fuzz; then
     : > "$work/fuzz"
     running=0
     for t in "${targets[@]}"; do
-      fuzz_one "${t%%:*}" "${t##*:}" &
+      IFS=: read -r t_name t_dir t_len <<< "$t"
+      fuzz_one "$t_name" "$t_dir" "$t_len" &
       running=$((running + 1))
       if [ "$running" -ge "$(nproc)" ]; then wait -n; running=$((running - 1)); fi
     done
     wait
     fbad=0
-    for n in "${names[@]}"; do
+    for t in "${targets[@]}"; do
+      IFS=: read -r n t_dir t_len <<< "$t"
       line=$(grep "^$n " "$work/fuzz")
       say "  $line"
       rc=$(sed -n 's/.* rc=\([0-9]*\).*/\1/p' <<< "$line")
@@ -235,28 +283,16 @@ if wants instance; then
   say "== single instance"
   dir=$work/instance
   mkdir -p "$dir"
-  cp "$build/korvex-calibrator" "$dir/"
+  cp "$build/shell/korvex-calibrator" "$dir/"
   printf '[Ports]\r\nCOM1=/dev/null-none\r\n' > "$dir/Config.Ini"
-  export QT_QPA_PLATFORM=offscreen
-  pids=()
-  for i in $(seq 1 20); do
-    "$dir/korvex-calibrator" > "$work/instance-$i.log" 2>&1 &
-    pids+=($!)
-  done
-  sleep 8
-  alive=()
-  for p in "${pids[@]}"; do kill -0 "$p" 2> /dev/null && alive+=("$p"); done
-  probe=$("$build/tests/reliability/instance_probe" 2>&1 | tail -n 1)
-  sleep 1
-  after=0
-  for p in "${pids[@]}"; do kill -0 "$p" 2> /dev/null && after=$((after + 1)); done
-  say "  20 started, ${#alive[@]} running 8 s later; garbage on the socket: $probe; then $after running"
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
-  wait 2> /dev/null
-  unset QT_QPA_PLATFORM
+  line=$($own_names "$0" _instance "$dir" | grep '^INSTANCE')
+  alive=$(sed -n 's/.*alive=\([0-9]*\).*/\1/p' <<< "$line")
+  after=$(sed -n 's/.*after=\([0-9]*\).*/\1/p' <<< "$line")
+  probe=$(sed -n 's/.*probe=\(.*\)/\1/p' <<< "$line" | tr '_' ' ')
+  say "  20 started, $alive running 8 s later; garbage on its socket: $probe; then $after running"
   ok=1
-  [ "${#alive[@]}" = 1 ] && [ "$after" = 1 ] && [ "$probe" = ALIVE ] && ok=0
-  verdict "single instance" "$ok" "20 simultaneous starts left ${#alive[@]}, garbage on its socket: $probe, $after still running"
+  [ "$alive" = 1 ] && [ "$after" = 1 ] && [[ "$probe" == ALIVE* ]] && ok=0
+  verdict "single instance" "$ok" "20 simultaneous starts left $alive, garbage on its socket: $probe, $after still running"
 fi
 
 # ---------------------------------------------------------------------------------------------
@@ -265,21 +301,21 @@ if wants soak; then
   say "== soak: $soak_runs calibrations, random faults from seed $soak_seed"
   dir=$work/soak
   mkdir -p "$dir"
-  cp "$build/korvex-calibrator" "$dir/"
+  cp "$build/shell/korvex-calibrator" "$dir/"
   "$build/tools/psu-sim" --random-faults "$soak_seed" > "$dir/sim.log" 2>&1 &
   sim=$!
   for _ in $(seq 50); do grep -q '^PTY ' "$dir/sim.log" && break; sleep 0.1; done
   printf '[Ports]\r\nCOM1=%s\r\n' "$(sed -n 's/^PTY //p' "$dir/sim.log")" > "$dir/Config.Ini"
   start=$(date +%s)
-  QT_QPA_PLATFORM=offscreen "$dir/korvex-calibrator" --automatic --levels "$dir/sim.log" --runs "$soak_runs" \
+  QT_QPA_PLATFORM=offscreen $own_names "$dir/korvex-calibrator" --automatic --levels "$dir/sim.log" --runs "$soak_runs" \
     > "$dir/soak.out" 2>&1
   rc=$?
   kill "$sim" 2> /dev/null
   wait "$sim" 2> /dev/null
   elapsed=$(( $(date +%s) - start ))
-  grep '^SOAK' "$dir/soak.out" > "$work/soak"
-  cp "$dir/soak.out" "$here/soak.out" 2> /dev/null || true
-  outcomes=$(awk '{print $4}' "$work/soak" | sort | uniq -c | awk '{printf "%s%s %s", sep, $1, $2; sep=", "}')
+  grep '^SOAK' "$dir/soak.out" > "$work/soak.lines"
+  cp "$dir/soak.out" "$build/soak.out" 2> /dev/null || true
+  outcomes=$(awk '{print $4}' "$work/soak.lines" | sort | uniq -c | awk '{printf "%s%s %s", sep, $1, $2; sep=", "}')
   faults=$(grep -cE '^(NOANSWER|TX .*\[)' "$dir/sim.log")
   # Resident memory and descriptors from the 10th run on: the first is the base, growth is the
   # difference from it to the largest after it.
@@ -287,7 +323,7 @@ if wants soak; then
     { n++; rss = $6; fds = $9 }
     n == 10 { r10 = rss; f10 = fds; rmax = rss; fmin = fds; fmax = fds }
     n > 10 { if (rss > rmax) rmax = rss; if (fds < fmin) fmin = fds; if (fds > fmax) fmax = fds }
-    END { print r10 + 0, rmax + 0, rss + 0, f10 + 0, fmin + 0, fmax + 0, n + 0 }' "$work/soak")"
+    END { print r10 + 0, rmax + 0, rss + 0, f10 + 0, fmin + 0, fmax + 0, n + 0 }' "$work/soak.lines")"
   growth=$((rssmax - rss10))
   say "  $runs runs in $elapsed s: $outcomes; $faults answers the supply spoiled or left out"
   say "  resident memory at run 10 $rss10 kB, largest after $rssmax kB (+$growth kB), last $rsslast kB"
