@@ -126,6 +126,8 @@ if wants matrix; then
   export CELL_LOGS=$work/cells.d
   mkdir -p "$CELL_LOGS"
   start=$(date +%s)
+  # A line ending in a blank would run on into the next one for xargs.
+  sed -i 's/ *$//' "$cells"
   xargs -P "$jobs" -L 1 "$0" _cell < "$cells" > "$work/matrix" 2>&1
   elapsed=$(( $(date +%s) - start ))
   check_cell() {  # check_cell <id>: the cell's end, marked with '!' when it is not what it should be
