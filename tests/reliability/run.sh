@@ -236,7 +236,7 @@ if wants fuzz; then
       if [ "$rc" != 0 ] || [ "${execs:-0}" -lt "$fuzz_runs" ]; then
         fbad=$((fbad + 1))
         grep -m 20 -E 'ERROR|runtime error|SUMMARY|artifact' "$work/$n.log" | sed 's/^/    /'
-        mkdir -p "$here/fuzz-findings" && cp "$work/$n-"* "$here/fuzz-findings/" 2> /dev/null
+        mkdir -p "$fuzz_build/findings" && cp "$work/$n-"* "$fuzz_build/findings/" 2> /dev/null
       fi
     done
     verdict "fuzzing" "$([ "$fbad" = 0 ] && echo 0 || echo 1)" \
