@@ -19,7 +19,12 @@ summary=()
 failed=0
 
 say() { printf '%s\n' "$*"; }
-verdict() {  # verdict <part> <ok?> <text>
+portable_folder() {  # portable_folder <dir> <COM1 device>: the calibrator and its Config.Ini side by side
+  mkdir -p "$1"
+  cp "$build/shell/korvex-calibrator" "$1/"
+  printf '[Ports]\r\nCOM1=%s\r\n' "$2" > "$1/Config.Ini"
+}
+verdict() {  # verdict <part> <failures, 0 for none> <text>
   if [ "$2" = 0 ]; then summary+=("$1: ok, $3"); else summary+=("$1: FAILED, $3"); failed=1; fi
 }
 
@@ -178,7 +183,7 @@ if wants matrix; then
   bad=$(grep -o '!' "$work/matrix.txt" | wc -l)
   total=$(wc -l < "$cells")
   say "(every cell: the run's end; values and serial numbers on the wire checked; '!' marks a cell that is not as it should be)"
-  verdict "fault matrix" "$([ "$bad" = 0 ] && echo 0 || echo 1)" "$((total - bad)) of $total cells as they should be, $elapsed s"
+  verdict "fault matrix" "$bad" "$((total - bad)) of $total cells as they should be, $elapsed s"
 fi
 
 # ---------------------------------------------------------------------------------------------
@@ -239,7 +244,7 @@ if wants fuzz; then
         mkdir -p "$fuzz_build/findings" && cp "$work/$n-"* "$fuzz_build/findings/" 2> /dev/null
       fi
     done
-    verdict "fuzzing" "$([ "$fbad" = 0 ] && echo 0 || echo 1)" \
+    verdict "fuzzing" "$fbad" \
       "${#names[@]} targets, $((${#names[@]} - fbad)) with $fuzz_runs executions and no finding"
   fi
 fi
@@ -275,7 +280,7 @@ if wants crash; then
   done
   final=$(sed -n 's/^PowerID=\([0-9]*\).*/\1/p' "$dir/Config.Ini" | tr -d '\r')
   say "  after $kills kills: counter $final, $last_rows runs in the record"
-  verdict "crash safety" "$([ "$cbad" = 0 ] && echo 0 || echo 1)" \
+  verdict "crash safety" "$cbad" \
     "$((kills - cbad)) of $kills kills left Config.Ini and the record sound (counter $final, $last_rows runs)"
 fi
 
@@ -284,9 +289,7 @@ fi
 if wants instance; then
   say "== single instance"
   dir=$work/instance
-  mkdir -p "$dir"
-  cp "$build/shell/korvex-calibrator" "$dir/"
-  printf '[Ports]\r\nCOM1=/dev/null-none\r\n' > "$dir/Config.Ini"
+  portable_folder "$dir" /dev/null-none
   line=$($own_names "$0" _instance "$dir" | grep '^INSTANCE')
   alive=$(sed -n 's/.*alive=\([0-9]*\).*/\1/p' <<< "$line")
   after=$(sed -n 's/.*after=\([0-9]*\).*/\1/p' <<< "$line")
@@ -303,11 +306,10 @@ if wants soak; then
   say "== soak: $soak_runs calibrations, random faults from seed $soak_seed"
   dir=$work/soak
   mkdir -p "$dir"
-  cp "$build/shell/korvex-calibrator" "$dir/"
   "$build/tools/psu-sim" --random-faults "$soak_seed" > "$dir/sim.log" 2>&1 &
   sim=$!
   for _ in $(seq 50); do grep -q '^PTY ' "$dir/sim.log" && break; sleep 0.1; done
-  printf '[Ports]\r\nCOM1=%s\r\n' "$(sed -n 's/^PTY //p' "$dir/sim.log")" > "$dir/Config.Ini"
+  portable_folder "$dir" "$(sed -n 's/^PTY //p' "$dir/sim.log")"
   start=$(date +%s)
   QT_QPA_PLATFORM=offscreen $own_names "$dir/korvex-calibrator" --automatic --levels "$dir/sim.log" --runs "$soak_runs" \
     > "$dir/soak.out" 2>&1
