@@ -3,7 +3,7 @@
 # soak. Each part prints its own summary and the suite ends with all of them together.
 # Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak]   (all when none)
 # Environment: BUILD (build-reliability), FUZZ_BUILD (build-fuzz), JOBS (4 cells at a time),
-# FUZZ_RUNS (10000000 per target), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208).
+# FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208).
 set -uo pipefail
 here=${KORVEX_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 build=${BUILD:-$here/build-reliability}
@@ -71,9 +71,11 @@ parts=("$@")
 [ ${#parts[@]} -gt 0 ] || parts=(matrix fuzz crash instance soak)
 wants() { local p; for p in "${parts[@]}"; do [ "$p" = "$1" ] && return 0; done; return 1; }
 
-say "== building the programs under test in $build"
-KORVEX_BUILD_TARGETS="korvex-calibrator psu-sim fault_cell crash_saver instance_probe" \
-  "$here/scripts/setup.sh" "$build" > "$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
+if wants matrix || wants crash || wants instance || wants soak; then
+  say "== building the programs under test in $build"
+  KORVEX_BUILD_TARGETS="korvex-calibrator psu-sim fault_cell crash_saver instance_probe" \
+    "$here/scripts/setup.sh" "$build" > "$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
+fi
 
 # ---------------------------------------------------------------------------------------------
 # The fault matrix. A calibration sends 22 frames: calibrator steps 1, 3, 4, 6, 25, 26 and 29 are
@@ -198,6 +200,11 @@ if wants fuzz; then
   # ten million runs in an afternoon; their records still reach every step many times over.
   targets=(fuzz_ReplyHandling:engine:256 fuzz_IniFile:config:512 fuzz_ReplyAssembler:link:4096
            fuzz_ValueEntry:operator:4096 fuzz_MeterReply:meter:4096)
+  if [ -n "${FUZZ_TARGETS:-}" ]; then  # a campaign on some of them: FUZZ_TARGETS="fuzz_IniFile fuzz_MeterReply"
+    chosen=()
+    for t in "${targets[@]}"; do [[ " $FUZZ_TARGETS " == *" ${t%%:*} "* ]] && chosen+=("$t"); done
+    targets=("${chosen[@]}")
+  fi
   names=()
   for t in "${targets[@]}"; do names+=("${t%%:*}"); done
   if ! { CC=clang CXX=clang++ cmake -S "$here" -B "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEX_FUZZ=ON \
