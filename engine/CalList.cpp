@@ -161,6 +161,7 @@ bool BuildSerialStep(TRunState& state)
 std::int64_t SerialForStep25(const TRunState& state)
 {
     if (state.FReadSerial != 0) return static_cast<std::int64_t>(state.FReadSerial);
+    if (state.FSerialFromLine) return static_cast<std::int64_t>(state.FLineSerial);
     return static_cast<std::int64_t>(state.FUnitCounter);
 }
 

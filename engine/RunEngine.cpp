@@ -187,6 +187,7 @@ void RunEngine::StartCalibration()
     // Nothing is known of this supply's serial number yet; the last supply's must never reach it.
     state_.FReadSerial = 0;
     state_.FSerialText.clear();
+    state_.FLineSerial = 0;
 
     view_.SetButtonEnabled(ToolButton::Start, false);
 
@@ -255,7 +256,10 @@ void RunEngine::CalibrationBranch()
         if (!event.MeterStep) {
             if (event.Frame.command() == Cmd::SerialAndModel &&
                 !IsWritableSerial(SerialForStep25(state_))) {
-                RefuseUnwritableSerial();
+                if (state_.FSerialFromLine)
+                    RefuseWithoutSerial(QStringLiteral("no number was taken for it"));
+                else
+                    RefuseUnwritableSerial();
                 return;
             }
             state_.FLastSent = event.Frame;
@@ -295,6 +299,16 @@ void RunEngine::RefuseUnwritableSerial()
     view_.ShowResultLabel(QStringLiteral("Failed!"));
     view_.Error(QStringLiteral("Unit counter %1 cannot be written as a serial number !")
                     .arg(state_.FUnitCounter));
+}
+
+void RunEngine::RefuseWithoutSerial(const QString& reason)
+{
+    // Never the bench's own counter instead: two benches would hand out the same number.
+    EndRun(RunEnd::Refused);
+    view_.SetButtonEnabled(ToolButton::Cancel, false);
+    view_.ShowResultLabel(QStringLiteral("Failed!"));
+    view_.Error(QStringLiteral("This supply has no serial number and none could be taken from the line's database:\n%1")
+                    .arg(reason.isEmpty() ? QStringLiteral("no number was given") : reason));
 }
 
 void RunEngine::btnCancelClick()
@@ -365,6 +379,18 @@ void RunEngine::HandleCalReply()
         state_.FReadSerial = 0;
         BuildSerialStep(state_);
     }
+    if (step == SerialReadStep && serialSource_ && state_.FReadSerial == 0 && state_.FLineSerial == 0) {
+        // Taken now, before any calibration value is written: a supply the line has no number
+        // for is not calibrated halfway.
+        const SerialSource::Grant grant = serialSource_->Allocate(state_);
+        if (!state_.FCalibrating) return;
+        if (grant.serial == 0 || !IsWritableSerial(grant.serial)) {
+            RefuseWithoutSerial(grant.refusal);
+            return;
+        }
+        state_.FLineSerial = grant.serial;
+        BuildSerialStep(state_);
+    }
 
     if (step == static_cast<int>(state_.FCalList.size())) {
         CompleteCalibration();
@@ -395,7 +421,7 @@ void RunEngine::HandOverToMeter()
 void RunEngine::CompleteCalibration()
 {
     // The supply received the counter as its serial number; the next one gets the following number.
-    if (state_.FReadSerial == 0) ++state_.FUnitCounter;
+    if (state_.FReadSerial == 0 && !state_.FSerialFromLine) ++state_.FUnitCounter;
     EndRun(RunEnd::Finished);
     view_.SetButtonEnabled(ToolButton::Cancel, false);
     view_.SetButtonEnabled(ToolButton::Clear, true);
@@ -428,8 +454,8 @@ void RunEngine::ParseReadSerial()
     state_.FReadSerial = text.toUInt();
     state_.FSerialText = text;
     // The counter must never hand out a number a supply already carries.
-    if (static_cast<std::int64_t>(state_.FReadSerial) ==
-        static_cast<std::int64_t>(state_.FUnitCounter))
+    if (!state_.FSerialFromLine &&
+        static_cast<std::int64_t>(state_.FReadSerial) == static_cast<std::int64_t>(state_.FUnitCounter))
         ++state_.FUnitCounter;
 }
 

@@ -11,6 +11,18 @@
 #include <memory>
 #include <vector>
 
+// Where a supply without a serial number gets one when the bench's own counter is not the source.
+class SerialSource {
+public:
+    virtual ~SerialSource() = default;
+    struct Grant {
+        std::uint32_t serial = 0;  // 0: none was given
+        QString refusal;           // why none was given, for the operator
+    };
+    // Called once per run, when the supply has reported no number of its own.
+    virtual Grant Allocate(const TRunState& state) = 0;
+};
+
 class RunEngine {
 public:
     RunEngine(SerialLink& link, Clock& clock, RunView& view);
@@ -45,6 +57,12 @@ public:
     }
     // Writes the configuration file; throws AppError when it cannot.
     void setSaveConfig(std::function<void()> save) { saveConfig_ = std::move(save); }
+    // Serial numbers from elsewhere (a line's database); the unit counter is then left alone.
+    void setSerialSource(SerialSource* source)
+    {
+        serialSource_ = source;
+        state_.FSerialFromLine = source != nullptr;
+    }
 
     // Creation defaults of the run state.
     void SetDefaults();
@@ -114,6 +132,7 @@ private:
     void CalibrationBranch();
     void FailCommunication();
     void RefuseUnwritableSerial();
+    void RefuseWithoutSerial(const QString& reason);
     void HandOverToMeter();
     void CompleteCalibration();
     bool IsPointSelectionStep(int step) const;
@@ -131,6 +150,7 @@ private:
     std::function<void()> clearingTick_;
     std::function<void()> clearingReply_;
     std::function<void()> saveConfig_;
+    SerialSource* serialSource_ = nullptr;
     qint64 elapsedMs_ = 0;
     // The point-selection step whose meter wait is running; a second reply to it is not handed over.
     int handingOverStep_ = 0;

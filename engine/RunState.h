@@ -49,4 +49,9 @@ struct TRunState {
 
     // Configuration file.
     std::int32_t FUnitCounter = 0;
+
+    // A line of benches hands out serial numbers from its database instead of FUnitCounter; the
+    // number it gave this run's supply (0 = none yet).
+    bool FSerialFromLine = false;
+    std::uint32_t FLineSerial = 0;
 };

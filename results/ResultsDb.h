@@ -6,9 +6,26 @@
 
 // Tables TestResult (one row per run), TestReading (the seven readings of a calibration) and
 // TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
+// A PostgreSQL server shared by a line of benches. The password never comes from Config.Ini:
+// from a file only its owner may read, or from libpq's own password and service files.
+struct ServerSettings {
+    QString host;
+    int port = 5432;
+    QString database;
+    QString user;
+    QString password;
+    QString service;                  // a name in pg_service.conf, instead of or besides the above
+    QString sslMode = QStringLiteral("prefer");  // TLS whenever the server offers it
+    int connectTimeoutS = 5;
+    QString applicationName = QStringLiteral("korvex-calibrator");
+
+    // "user@host:port/database", for messages.
+    QString describe() const;
+};
+
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 2;
+    static constexpr int SchemaVersionNow = 3;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a
@@ -25,6 +42,10 @@ public:
     ResultsDb& operator=(const ResultsDb&) = delete;
 
     bool open(const QString& path, Mode mode);
+    // The same schema on a server; in Record mode it is created or migrated, one bench at a time.
+    bool openServer(const ServerSettings& settings, Mode mode);
+    // Whether the open database is a server's rather than a file.
+    bool isServer() const { return server_; }
     void close();
     bool isOpen() const;
     QSqlDatabase database() const;
@@ -45,6 +66,7 @@ private:
     bool openConnection(Mode mode);
     bool prepareSchema();
     bool readVersion(int* version);
+    bool checkVersion(Mode mode);
 
     QString connection_;
     QString path_;
@@ -52,4 +74,5 @@ private:
     QString movedAside_;
     // The last failure came from a damaged file, not from a refusal or a missing right.
     bool damaged_ = false;
+    bool server_ = false;
 };

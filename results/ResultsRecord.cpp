@@ -6,6 +6,7 @@
 #include "RunEngine.h"
 
 #include <QSqlQuery>
+#include <QUuid>
 
 #include <cstdlib>
 
@@ -61,6 +62,13 @@ bool ResultsRecord::Open()
         if (!db_.movedAside().isEmpty())
             Fault(QStringLiteral("the results database was damaged; it was moved to %1 and a new one started")
                       .arg(db_.movedAside()));
+        // Runs a crash cut short never ended; the line has them all the same.
+        if (queueForLine_)
+            Write([&] {
+                QSqlQuery q(db_.database());
+                q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) SELECT id FROM TestResult WHERE ended_ms IS NULL"));
+                return Exec(q);
+            });
         return true;
     }
     Fault(QStringLiteral("results are not recorded: %1").arg(db_.errorText()));
@@ -126,6 +134,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
     log_.clear();
     steps_.clear();
     lastSentStep_ = 0;
+    runUid_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!db_.isOpen() && !Open()) return;
 
     const SerialLink& link = engine_.link();
@@ -134,8 +143,8 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         QSqlQuery q(db_.database());
         q.prepare(QStringLiteral(
             "INSERT INTO TestResult (kind, started_at, started_ms, result, model, address, port, baud, test_code,"
-            " operator, temperature, humidity, bench, program_version, unit_counter_before)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " operator, temperature, humidity, bench, program_version, unit_counter_before, run_uid)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(kind == RunKind::Clearing ? QStringLiteral("clearing") : QStringLiteral("calibration"));
         q.addBindValue(Iso(s.FStartTime));
         q.addBindValue(s.FStartTime.toMSecsSinceEpoch());
@@ -151,6 +160,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         q.addBindValue(context_.bench);
         q.addBindValue(context_.programVersion);
         q.addBindValue(static_cast<qint64>(s.FUnitCounter));
+        q.addBindValue(runUid_);
         if (!Exec(q)) return false;
         id = q.lastInsertId().toLongLong();
         return id > 0;
@@ -242,11 +252,17 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
         last.at = endedAt_;
     }
     // Tried even after an earlier failure of this run: the result is what matters most.
-    Write([&] {
+    const bool written = Write([&] {
         for (const auto& entry : steps_)
             if (!entry.second.state.isEmpty() && !WriteStep(entry.first)) return false;
-        return WriteRun();
+        if (!WriteRun()) return false;
+        if (!queueForLine_) return true;
+        QSqlQuery q(db_.database());
+        q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) VALUES (?)"));
+        q.addBindValue(runId_);
+        return Exec(q);
     });
+    if (written && runWritten_) runWritten_();
 }
 
 bool ResultsRecord::WriteStep(int step)

@@ -42,6 +42,13 @@ public:
     const ResultsDb& db() const { return db_; }
     // The id of the run being recorded, or of the last one; 0 when none was recorded.
     qint64 runId() const { return runId_; }
+    // The name of the run being recorded (or of the last one), the same in every database it
+    // reaches; made at its start even when the record cannot be written.
+    QString runUid() const { return runUid_; }
+    // On a line of benches every ended run waits in the file's queue until the line has it.
+    void setQueueForLine(bool queue) { queueForLine_ = queue; }
+    // Told when a run's end has been written: the queue may send it.
+    void setRunWritten(std::function<void()> written) { runWritten_ = std::move(written); }
 
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int step, const TPsuFrame& frame) override;
@@ -78,6 +85,9 @@ private:
 
     // The run being recorded.
     qint64 runId_ = 0;
+    QString runUid_;
+    bool queueForLine_ = false;
+    std::function<void()> runWritten_;
     bool recording_ = false;
     // A write of this run failed: the rest waits for the run's end, tried once more then.
     bool failedThisRun_ = false;

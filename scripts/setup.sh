@@ -9,7 +9,7 @@ shift || true
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libturbojpeg0-dev libgl-dev
           xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils
-          desktop-file-utils appstream file clang)
+          desktop-file-utils appstream file clang libqt6sql6-psql postgresql-15 openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -17,6 +17,11 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+  # The tests start PostgreSQL servers of their own; the package's default cluster is not made.
+  if [[ " ${missing[*]} " == *" postgresql-15 "* ]] && [ ! -e /etc/postgresql-common/createcluster.conf ]; then
+    $sudo mkdir -p /etc/postgresql-common
+    echo "create_main_cluster = false" | $sudo tee /etc/postgresql-common/createcluster.conf > /dev/null
+  fi
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi

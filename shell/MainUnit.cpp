@@ -1,6 +1,7 @@
 // The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
 #include "MainUnit.h"
 
+#include <QRegularExpression>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -314,7 +315,7 @@ void TMainForm::ShowRecordFault(const QString& text, bool showBox) {
     state().FLogText = keep;
     if (!showBox) return;
     QString box = text;
-    box.remove(QStringLiteral("<Results> "));
+    box.remove(QRegularExpression(QStringLiteral("^<[A-Za-z]+> ")));
     if (!box.isEmpty()) box[0] = box[0].toUpper();
     faultBoxText_ = box + QStringLiteral("\nThe calibration is not affected.");
     faultBoxTimer_.start();

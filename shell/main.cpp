@@ -12,6 +12,8 @@
 #include "AutoOperator.h"
 #include "ClearingRun.h"
 #include "ConfigFile.h"
+#include "LineSettings.h"
+#include "LineSync.h"
 #include "MainUnit.h"
 #include "MeterDlg.h"
 #include "MeterPrompt.h"
@@ -21,6 +23,7 @@
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "Settingdlg.h"
+#include "SerialAllocator.h"
 #include "SettingsFlow.h"
 #include "SingleInstance.h"
 #include "Unit1.h"
@@ -79,7 +82,6 @@ int main(int argc, char* argv[]) {
     MainForm = mainForm.get();
     RunEngine& engine = MainForm->engine();
 
-    FormSetting = new TFormSetting(MainForm);
     auto* formAbout = new TFormAbout(MainForm);
     auto* form1 = new TForm1(MainForm);
     auto* form2 = new TForm2(MainForm);
@@ -92,12 +94,38 @@ int main(int argc, char* argv[]) {
     windows.aboutVersion = formAbout->Label2;
     MainForm->AttachWindows(windows);
 
-    MainForm->setSettingClick([&engine] { btnSettingClick(engine, *FormSetting); });
+    // Made at its first opening and kept, so that what the operator set stays in it between openings.
+    MainForm->setSettingClick([&engine] {
+        if (!FormSetting) FormSetting = new TFormSetting(MainForm);
+        btnSettingClick(engine, *FormSetting);
+    });
     ClearingRun clearing(engine);
     MainForm->setClearClick([&clearing] { clearing.btnClearClick(); });
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
-    ResultsRecord record(engine, ResultsDatabasePath(iniPath), RecordContext{QSysInfo::machineHostName(), VersionText()});
+    // A bench on a line goes by the name the line knows it by.
+    const LineSettings line = LoadLineSettings(iniPath, QSysInfo::machineHostName());
+    ResultsRecord record(engine, ResultsDatabasePath(iniPath),
+                         RecordContext{line.enabled ? line.bench : QSysInfo::machineHostName(), VersionText()});
     record.setFaultSink([](const QString& text, bool showBox) { MainForm->ShowRecordFault(text, showBox); });
+
+    // On a line of benches the serial numbers come from the line's server and every run goes
+    // there too, through the queue in the bench's own file; without [Database], nothing changes.
+    std::unique_ptr<SerialAllocator> allocator;
+    std::unique_ptr<LineUploader> uploader;
+    if (line.enabled) {
+        allocator = std::make_unique<SerialAllocator>(line, [&record] { return record.runUid(); });
+        engine.setSerialSource(allocator.get());
+        record.setQueueForLine(true);
+        bool toldThisStart = false;
+        uploader = std::make_unique<LineUploader>(
+            line, ResultsDatabasePath(iniPath),
+            [toldThisStart](const QString& text, bool trouble) mutable {
+                MainForm->ShowRecordFault(QStringLiteral("<Line> ") + text, trouble && !toldThisStart);
+                if (trouble) toldThisStart = true;
+            },
+            MainForm);
+        record.setRunWritten([&uploader] { uploader->Kick(); });
+    }
     // Made when first asked for, like the meter dialog below: most starts never open them.
     ResultsWindow* formResults = nullptr;
     MainForm->setResultsClick([&formResults, iniPath] {
@@ -147,9 +175,15 @@ int main(int argc, char* argv[]) {
     }
     // Opened once the window is up (every run start opens it too, should it still be closed): the
     // start-up does not wait for the database.
-    QTimer::singleShot(0, MainForm, [&record] { record.Open(); });
+    QTimer::singleShot(0, MainForm, [&record, &uploader] {
+        record.Open();
+        // After the file is open and up to date: the queue reads the same file.
+        if (uploader) uploader->start();
+    });
     const int code = QApplication::exec();
     autoOperator.reset();
+    if (uploader) uploader->Stop();
+    engine.setSerialSource(nullptr);
 
     engine.setReadVolHandler({});
     FormSetting = nullptr;

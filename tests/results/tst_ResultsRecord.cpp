@@ -2,7 +2,7 @@
 // in the database, how each ending is recorded, and that no fault of the database reaches a run.
 #include "CalList.h"
 #include "ClearingRun.h"
-#include "FakeStation.h"
+#include "RecordedBench.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsRecord.h"
@@ -19,66 +19,7 @@
 
 namespace {
 
-// The seven readings as the operator types them.
-const QStringList Typed{QStringLiteral("0.1"), QStringLiteral("3.999"), QStringLiteral("4.0"), QStringLiteral("37.0"),
-                        QStringLiteral("20.0"), QStringLiteral("0.1"), QStringLiteral("3.1")};
-
-// A bench of fakes with a supply that answers what `answers` lets through, and an operator who
-// types the readings above.
-struct Bench : FakeStation {
-    ClearingRun clearing{engine};
-    std::function<bool(const TPsuFrame&)> answers = [](const TPsuFrame&) { return true; };
-    QByteArray serialDigits = "      ";
-    std::unique_ptr<ResultsRecord> record;
-    QStringList faults;
-    int firstFaults = 0;
-
-    explicit Bench(const QString& dbPath)
-    {
-        link.OpenPort(1, 9600);
-        TRunState& s = engine.state();
-        s.FModel = 1;
-        s.FTestCode = TestCodeForModel(1);
-        s.FUnitCounter = 42;
-        s.FOperatorName = QStringLiteral("Anna");
-        s.FTemperature = QStringLiteral("25±5°C");
-        s.FHumidity = QStringLiteral("<70%");
-        comm.setFrameHandler([this](const TPsuFrame& f) {
-            if (!answers(f)) return;
-            TPsuFrame r = MakeFrame(f.address(), f.command() == Cmd::ReadSerial ? Cmd::ReadSerial : Cmd::ClearingAnswer);
-            if (f.command() == Cmd::ReadSerial)
-                for (int i = 0; i < 6; ++i) r.data(i) = static_cast<std::uint8_t>(serialDigits[i]);
-            SealFrame(r);
-            clock.scheduleIn(5, [this, r] { comm.inject(r); });
-        });
-        engine.setReadVolHandler([this] {
-            engine.TimerReadVol().stop();
-            const int point = CalPointOfMeterStep(engine.state().FStep);
-            const QString text = Typed[point - 1];
-            // The two current points come from the meter, the voltage points are typed.
-            engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)),
-                                 point >= 6 ? ReadingSource::Meter : ReadingSource::Typed);
-        });
-        if (!dbPath.isEmpty()) {
-            record = std::make_unique<ResultsRecord>(engine, dbPath, RecordContext{QStringLiteral("bench-7"), QStringLiteral("1.1.0.19")});
-            record->setFaultSink([this](const QString& text, bool first) {
-                faults << text;
-                if (first) ++firstFaults;
-            });
-            record->Open();
-        }
-    }
-    bool calibrate()
-    {
-        engine.btnStartClick();
-        return clock.advanceUntil([this] { return !engine.state().FCalibrating; }, 300000);
-    }
-    bool clear()
-    {
-        clearing.btnClearClick();
-        return clock.advanceUntil([this] { return !engine.state().FClearing; }, 60000);
-    }
-};
+using Bench = RecordedBench;
 
 // Opens the database the way supervisors' tools do.
 struct Reader {
@@ -356,6 +297,9 @@ void TestResultsRecord::schemaVersions()
         // As a file of the first schema: no source of a reading.
         QVERIFY(q.exec(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (1, 1, 'V', '0.1', 100)")));
         QVERIFY2(q.exec(QStringLiteral("ALTER TABLE TestReading DROP COLUMN source")), qPrintable(q.lastError().text()));
+        for (const char* sql : {"DROP TABLE LineQueue", "DROP TABLE SerialAllocation", "DROP TABLE SerialCounter",
+                                "DROP INDEX TestResult_bench", "DROP INDEX TestResult_run_uid", "ALTER TABLE TestResult DROP COLUMN run_uid"})
+            QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
     {
@@ -371,6 +315,11 @@ void TestResultsRecord::schemaVersions()
         QVERIFY(q.exec(QStringLiteral("SELECT typed, source FROM TestReading")) && q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("0.1"));
         QCOMPARE(q.value(1).toString(), QStringLiteral("typed"));
+        // Every step up to now was taken: the line's queue is there, the old run has no name yet.
+        QVERIFY2(q.exec(QStringLiteral("SELECT count(*), max(run_uid) FROM TestResult LEFT JOIN LineQueue ON run_id = id")) && q.next(),
+                 qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(q.value(1).isNull());
         QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), 99);

@@ -1,6 +1,7 @@
 // korvex-results: the supervisors' command line over the results database: list, CSV, report.
 #include "ConfigFile.h"
 #include "ReportPage.h"
+#include "LineSettings.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 
 #include <cstdio>
 
@@ -66,7 +68,9 @@ QString UsageText()
                "\n"
                "  --db PATH                    the database; without it, the calibrator's own: the\n"
                "                               [Results] Database of Config.Ini beside this program,\n"
-               "                               else PowerTestDb.sqlite there\n"
+               "                               else PowerTestDb.sqlite there; with a [Database]\n"
+               "                               section there, the line's server with every bench's runs\n"
+               "  --config FILE                that Config.Ini instead of the one beside this program\n"
                "\n"
                "Exit status: 0 done; 1 no such run, or no run selected (the header is still written);\n"
                "2 usage error; 3 the database is missing, damaged, from a newer program or unreadable;\n"
@@ -210,13 +214,14 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption db(QStringLiteral("db"), QString(), QStringLiteral("path"));
+    const QCommandLineOption config(QStringLiteral("config"), QString(), QStringLiteral("file"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("text"));
     const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("day"));
     const QCommandLineOption until(QStringLiteral("until"), QString(), QStringLiteral("day"));
     const QCommandLineOption result(QStringLiteral("result"), QString(), QStringLiteral("result"));
     const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("file"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("file"));
-    parser.addOptions({help, db, serial, since, until, result, csv, pdf});
+    parser.addOptions({help, db, config, serial, since, until, result, csv, pdf});
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
 
     const QStringList words = parser.positionalArguments();
@@ -237,7 +242,7 @@ int main(int argc, char** argv)
             QStringLiteral("unexpected \"%1\" after %2").arg(words[command->positionals], command->name));
     const QStringList given = parser.optionNames();
     for (const QString& name : given) {
-        if (name != QLatin1String("db") && !command->options.contains(name))
+        if (name != QLatin1String("db") && name != QLatin1String("config") && !command->options.contains(name))
             return Usage(QStringLiteral("--%1 does not apply to %2").arg(name, command->name));
     }
 
@@ -265,10 +270,18 @@ int main(int argc, char** argv)
     if (command->name == QLatin1String("export") && parser.value(csv).isEmpty())
         return Usage(QStringLiteral("export needs --csv FILE"));
 
-    const QString path =
-        parser.isSet(db) ? parser.value(db) : ResultsDatabasePath(DataDir() + QStringLiteral("Config.Ini"));
+    if (parser.isSet(db) && parser.isSet(config)) return Usage(QStringLiteral("--db and --config exclude each other"));
+    const QString iniPath = parser.isSet(config) ? parser.value(config) : DataDir() + QStringLiteral("Config.Ini");
     ResultsDb results;
-    if (!results.open(path, ResultsDb::Mode::Read)) return Say(DatabaseFault, results.errorText());
+    const LineSettings line = parser.isSet(db) ? LineSettings() : LoadLineSettings(iniPath, QSysInfo::machineHostName());
+    if (line.enabled) {
+        // A bench on a line: the line's server, with every bench's runs.
+        if (!line.problem.isEmpty()) return Say(DatabaseFault, line.problem);
+        if (!results.openServer(line.server, ResultsDb::Mode::Read)) return Say(DatabaseFault, results.errorText());
+    } else {
+        const QString path = parser.isSet(db) ? parser.value(db) : ResultsDatabasePath(iniPath);
+        if (!results.open(path, ResultsDb::Mode::Read)) return Say(DatabaseFault, results.errorText());
+    }
 
     if (command->name == QLatin1String("list")) return List(results, filter);
     if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv));

@@ -1,0 +1,26 @@
+// The [Database] section of Config.Ini: the line's PostgreSQL server and this bench's name in it.
+#pragma once
+
+#include "ResultsDb.h"
+
+#include <QString>
+
+struct LineSettings {
+    // A [Database] section names a driver: the bench is on a line, whether or not the rest of
+    // the section is sound. It then never hands out numbers of its own counter.
+    bool enabled = false;
+    // What is wrong with the section, for the operator; empty when it can be used.
+    QString problem;
+    ServerSettings server;
+    QString bench;          // Bench=, else the host name
+    int retryMs = 10000;    // how often a bench whose server is away tries again
+};
+
+LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);
+
+// Now, as the line's rows carry it: ISO 8601 with the bench's offset from UTC.
+QString LineNow();
+
+// The first line of a password file that only its owner may read; empty and *problem set when
+// the file is missing, is not the caller's, or others may read it.
+QString ReadPasswordFile(const QString& path, QString* problem);
