@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The reliability suite: the fault matrix, the fuzzers, crash safety, the single instance and a
 # soak. Each part prints its own summary and the suite ends with all of them together.
-# Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak]   (all when none)
+# Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak] [line]   (all when none)
 # Environment: BUILD (build-reliability), FUZZ_BUILD (build-fuzz), JOBS (4 cells at a time),
-# FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208).
+# FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208),
+# LINE_BENCHES (8), LINE_RUNS (4 calibrations each).
 set -uo pipefail
 here=${KORVEX_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 build=${BUILD:-$here/build-reliability}
@@ -13,6 +14,8 @@ fuzz_runs=${FUZZ_RUNS:-10000000}
 kills=${KILLS:-500}
 soak_runs=${SOAK_RUNS:-200}
 soak_seed=${SOAK_SEED:-20261208}
+line_benches=${LINE_BENCHES:-8}
+line_runs=${LINE_RUNS:-4}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 summary=()
@@ -68,12 +71,12 @@ if [ "${1:-}" = _instance ]; then
 fi
 
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(matrix fuzz crash instance soak)
+[ ${#parts[@]} -gt 0 ] || parts=(matrix fuzz crash instance soak line)
 wants() { local p; for p in "${parts[@]}"; do [ "$p" = "$1" ] && return 0; done; return 1; }
 
-if wants matrix || wants crash || wants instance || wants soak; then
+if wants matrix || wants crash || wants instance || wants soak || wants line; then
   say "== building the programs under test in $build"
-  KORVEX_BUILD_TARGETS="korvex-calibrator psu-sim fault_cell crash_saver instance_probe" \
+  KORVEX_BUILD_TARGETS="korvex-calibrator psu-sim fault_cell crash_saver instance_probe pg_fixture" \
     "$here/scripts/setup.sh" "$build" > "$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
 fi
 
@@ -344,6 +347,80 @@ if wants soak; then
   # Flat: no descriptor more, and memory within 1 MB of run 10's (allocator noise, not a leak).
   [ "$rc" = 0 ] && [ "$runs" = "$soak_runs" ] && [ "$fdsmax" = "$fds10" ] && [ "$growth" -le 1024 ] && ok=0
   verdict "soak" "$ok" "$runs of $soak_runs runs ($outcomes), seed $soak_seed, RSS +$growth kB and descriptors $fds10..$fdsmax from run 10 on"
+fi
+
+# ---------------------------------------------------------------------------------------------
+# A line of benches: calibrators at once against supplies without a serial number, each taking its
+# numbers from one PostgreSQL server, set up as the README says (one role per bench, the line's
+# tables owned by a role they all act as).
+if wants line; then
+  say "== line: $line_benches benches at once, $line_runs calibrations each, one PostgreSQL server"
+  dir=$work/line
+  mkdir -p "$dir"
+  sql=("CREATE ROLE korvex_line NOLOGIN" "CREATE DATABASE korvex OWNER korvex_line")
+  for i in $(seq 1 "$line_benches"); do
+    sql+=("CREATE ROLE bench_$i LOGIN PASSWORD 'pw-$i' IN ROLE korvex_line" "ALTER ROLE bench_$i SET role = 'korvex_line'")
+  done
+  coproc PG { "$build/tests/reliability/pg_fixture" "${sql[@]}" 2> "$dir/pg.err"; }
+  read -r _ pgdir pgport <&"${PG[0]}"
+  cals=()
+  if [ -z "${pgport:-}" ]; then
+    cat "$dir/pg.err"
+  else
+    start=$(date +%s)
+    # A bench's supplies come one after another: a new simulated supply, without a number, each time.
+    line_bench() {  # line_bench <i>: its calibrations, then how many failed
+      local i=$1 b=$dir/bench-$1 k sim bad=0
+      mkdir -p "$b"
+      printf 'pw-%s\n' "$i" > "$b/pw" && chmod 600 "$b/pw"
+      for k in $(seq 1 "$line_runs"); do
+        "$build/tools/psu-sim" --serial none > "$b/sim-$k.log" 2>&1 &
+        sim=$!
+        for _ in $(seq 50); do grep -qs "^PTY " "$b/sim-$k.log" && break; sleep 0.1; done
+        portable_folder "$b" "$(sed -n 's/^PTY //p' "$b/sim-$k.log")"
+        # In a namespace of its own for its instance name, the server is reached through its socket
+        # folder (the loopback of a new namespace is down).
+        printf '[Database]\r\nDriver=QPSQL\r\nHost=%s\r\nPort=%s\r\nDatabase=korvex\r\nUser=bench_%s\r\nPasswordFile=pw\r\nBench=bench-%s\r\n' \
+          "$pgdir" "$pgport" "$i" "$i" >> "$b/Config.Ini"
+        QT_QPA_PLATFORM=offscreen $own_names "$b/korvex-calibrator" --automatic --levels "$b/sim-$k.log" \
+          >> "$b/cal.out" 2>&1 || bad=$((bad + 1))
+        kill "$sim" 2> /dev/null
+        wait "$sim" 2> /dev/null
+      done
+      echo "$bad" > "$b/failed"
+    }
+    for i in $(seq 1 "$line_benches"); do
+      line_bench "$i" &
+      cals+=($!)
+    done
+    for p in "${cals[@]}"; do wait "$p"; done
+    elapsed=$(( $(date +%s) - start ))
+    lbad=$(cat "$dir"/bench-*/failed | awk '{n += $1} END {print n + 0}')
+    # The runs reach the server through each bench's queue a moment after their end.
+    sleep 2
+    q() { PGCONNECT_TIMEOUT=5 psql -h "$pgdir" -p "$pgport" -U postgres -d korvex -X -q -At -c "$1" 2>&1; }
+    allocated=$(q "SELECT count(*) FROM SerialAllocation")
+    distinct=$(q "SELECT count(DISTINCT serial) FROM SerialAllocation")
+    written=$(q "SELECT count(*) FROM SerialAllocation WHERE state = 'written'")
+    runs=$(q "SELECT count(*) FROM TestResult WHERE result = 'finished'")
+    # Each number the line gave is the one its bench's run wrote, and no two runs wrote the same.
+    matched=$(q "SELECT count(*) FROM SerialAllocation a JOIN TestResult r ON r.run_uid = a.run_uid
+                 WHERE r.serial_written = lpad(a.serial::text, 6, '0') AND r.bench = a.bench")
+    twice=$(q "SELECT count(*) FROM (SELECT serial_written FROM TestResult WHERE serial_written IS NOT NULL
+               GROUP BY serial_written HAVING count(*) > 1) t")
+    benches=$(q "SELECT count(DISTINCT bench) FROM SerialAllocation")
+    expected=$((line_benches * line_runs))
+    say "  $expected calibrations in $elapsed s, $lbad failed; $allocated numbers given ($distinct distinct, $written written, by $benches benches)"
+    say "  $runs finished runs on the server, $matched of them wrote the number the line gave their bench, $twice numbers written twice"
+    ok=1
+    [ "$lbad" = 0 ] && [ "$allocated" = "$expected" ] && [ "$distinct" = "$expected" ] && [ "$written" = "$expected" ] &&
+      [ "$runs" = "$expected" ] && [ "$matched" = "$expected" ] && [ "$twice" = 0 ] && [ "$benches" = "$line_benches" ] && ok=0
+    [ "$ok" = 0 ] || for f in "$dir"/bench-*/cal.out; do grep -E 'RESULT|box' "$f" | tail -n 3 | sed 's/^/    /'; done
+    verdict "line" "$ok" "$line_benches benches x $line_runs calibrations: $allocated numbers given, $distinct distinct, $matched written as given"
+  fi
+  exec {PG[1]}>&-
+  wait "$PG_PID" 2> /dev/null
+  [ -n "${pgport:-}" ] || verdict "line" 1 "the PostgreSQL server did not start"
 fi
 
 say ""
