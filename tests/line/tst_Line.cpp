@@ -152,6 +152,7 @@ private slots:
     void refusals_data();
     void refusals();
     void olderSchemaMigratedByItsOwner();
+    void passwordFromLibpqFiles();
     void allocationAcrossProcesses();
     void queueWhileServerAway();
 };
@@ -320,6 +321,26 @@ void TestLine::olderSchemaMigratedByItsOwner()
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT version FROM SchemaVersion")), QStringList{QStringLiteral("3")});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT started_at FROM TestResult")), QStringList{QStringLiteral("then")});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT next_serial FROM SerialCounter")), QStringList{QStringLiteral("1")});
+}
+
+void TestLine::passwordFromLibpqFiles()
+{
+    // Without a PasswordFile, libpq's own password file is used: nothing is in Config.Ini.
+    const LineDb line = MakeLineDb();
+    const QString pgpass = dir_.filePath(QStringLiteral("pgpass"));
+    QFile f(pgpass);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("%1:%2:%3:%4:%5\n").arg(server_.host()).arg(server_.port()).arg(line.name, line.role, line.password).toUtf8());
+    f.close();
+    QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const LineSettings settings = LoadLineSettings(WriteIni(Keys(line), QString()), QString());
+    QVERIFY(settings.problem.isEmpty() && settings.server.password.isEmpty());
+    ResultsDb db;
+    QVERIFY(!db.openServer(settings.server, ResultsDb::Mode::Record));
+    qputenv("PGPASSFILE", QFile::encodeName(pgpass));
+    const bool opened = db.openServer(settings.server, ResultsDb::Mode::Record);
+    qunsetenv("PGPASSFILE");
+    QVERIFY2(opened, qPrintable(db.errorText()));
 }
 
 void TestLine::allocationAcrossProcesses()
