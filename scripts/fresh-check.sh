@@ -45,6 +45,8 @@ fresh_root() {
   local root=$1
   mkdir -p "$root"
   tar -C "$root" -xf "$pristine"
+  # debootstrap made the root in a private folder; a machine's / is open to every user.
+  chmod 0755 "$root"
   for m in proc sys dev dev/pts; do
     case $m in
       proc) mount -t proc proc "$root/proc" ;;
@@ -71,6 +73,10 @@ inside() {
     bash -c "cd /root/korvex && $command" < /dev/null > "$log" 2>&1; then rc=0; else rc=$?; fi
   tail -n 15 "$log"
   echo "== $command: exit $rc after $(($(date +%s) - start)) s"
+  if [ "$rc" -ne 0 ]; then
+    # The whole of what it said outlives the roots, for finding out why.
+    cp "$log" "/var/tmp/korvex-fresh-check-$(basename "$log")" && echo "   (all of it: /var/tmp/korvex-fresh-check-$(basename "$log"))"
+  fi
   [ "$rc" -eq 0 ] || status=1
 }
 
