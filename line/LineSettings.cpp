@@ -3,7 +3,6 @@
 
 #include "IniFile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,12 +15,6 @@ namespace {
 const QString Section = QStringLiteral("Database");
 
 }  // namespace
-
-QString LineNow()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
 
 QString ReadPasswordFile(const QString& path, QString* problem)
 {

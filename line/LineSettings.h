@@ -18,9 +18,6 @@ struct LineSettings {
 
 LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);
 
-// Now, as the line's rows carry it: ISO 8601 with the bench's offset from UTC.
-QString LineNow();
-
 // The first line of a password file that only its owner may read; empty and *problem set when
 // the file is missing, is not the caller's, or others may read it.
 QString ReadPasswordFile(const QString& path, QString* problem);

@@ -2,6 +2,7 @@
 // transaction per run, keyed by the run's own name so that a run sent twice arrives once.
 #include "LineSync.h"
 
+#include <QDateTime>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -177,7 +178,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         const QString fate = serialSends == 0 ? QStringLiteral("unused") : finished ? QStringLiteral("written") : QStringLiteral("sent");
         q.prepare(QStringLiteral("UPDATE SerialAllocation SET state = ?, settled_at = ? WHERE run_uid = ? AND state = 'allocated'"));
         q.addBindValue(fate);
-        q.addBindValue(LineNow());
+        q.addBindValue(IsoTime(QDateTime::currentDateTime()));
         q.addBindValue(uid);
         if (!q.exec()) return serverFault(q.lastError());
     }
@@ -185,7 +186,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
 
     QSqlQuery done(local);
     done.prepare(QStringLiteral("UPDATE LineQueue SET sent_at = ? WHERE run_id = ?"));
-    done.addBindValue(LineNow());
+    done.addBindValue(IsoTime(QDateTime::currentDateTime()));
     done.addBindValue(localId);
     return done.exec() || localFault(done);
 }

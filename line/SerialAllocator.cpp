@@ -64,7 +64,7 @@ bool SerialAllocator::TryAllocate(const TRunState& state, std::uint32_t* serial,
     q.addBindValue(taken);
     q.addBindValue(settings_.bench);
     q.addBindValue(runUid_ ? runUid_() : QString());
-    q.addBindValue(LineNow());
+    q.addBindValue(IsoTime(QDateTime::currentDateTime()));
     if (!q.exec()) return fail(q.lastError());
     if (!db.commit()) return fail(db.lastError());
     *serial = static_cast<std::uint32_t>(taken);

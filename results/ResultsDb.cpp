@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -95,6 +96,18 @@ QString ForServer(const char* sql)
 }
 
 }  // namespace
+
+QString IsoTime(const QDateTime& t)
+{
+    // With the offset spelled out (also +00:00), so that a record read elsewhere still tells the moment.
+    const int offset = t.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
 
 QString ServerSettings::describe() const
 {

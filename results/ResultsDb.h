@@ -1,6 +1,7 @@
 // The results database "PowerTestDb": one SQLite file, its schema and how it is opened.
 #pragma once
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -23,6 +24,9 @@ struct ServerSettings {
     QString describe() const;
 };
 
+// A moment as every row carries it: ISO 8601 with milliseconds and the offset from UTC.
+QString IsoTime(const QDateTime& t);
+
 class ResultsDb {
 public:
     static constexpr int SchemaVersionNow = 3;
@@ -44,8 +48,6 @@ public:
     bool open(const QString& path, Mode mode);
     // The same schema on a server; in Record mode it is created or migrated, one bench at a time.
     bool openServer(const ServerSettings& settings, Mode mode);
-    // Whether the open database is a server's rather than a file.
-    bool isServer() const { return server_; }
     void close();
     bool isOpen() const;
     QSqlDatabase database() const;

@@ -29,17 +29,6 @@ QString ResultText(RunEnd end)
     return Interrupted;
 }
 
-QString Iso(const QDateTime& t)
-{
-    // With the offset spelled out (also +00:00), so that a record read elsewhere still tells the moment.
-    const int offset = t.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           QStringLiteral("%1%2:%3")
-               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
 
 QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text); }
 
@@ -53,7 +42,7 @@ ResultsRecord::ResultsRecord(RunEngine& engine, QString databasePath, RecordCont
 
 ResultsRecord::~ResultsRecord() { engine_.RemoveObserver(this); }
 
-QString ResultsRecord::Now() const { return Iso(engine_.clock().now()); }
+QString ResultsRecord::Now() const { return IsoTime(engine_.clock().now()); }
 
 bool ResultsRecord::Open()
 {
@@ -146,7 +135,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
             " operator, temperature, humidity, bench, program_version, unit_counter_before, run_uid)"
             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(kind == RunKind::Clearing ? QStringLiteral("clearing") : QStringLiteral("calibration"));
-        q.addBindValue(Iso(s.FStartTime));
+        q.addBindValue(IsoTime(s.FStartTime));
         q.addBindValue(s.FStartTime.toMSecsSinceEpoch());
         q.addBindValue(result_);
         q.addBindValue(ModelName(s.FModel));
@@ -244,7 +233,7 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
     recording_ = false;
     result_ = ResultText(end);
     const QDateTime now = engine_.clock().now();
-    endedAt_ = Iso(now);
+    endedAt_ = IsoTime(now);
     endedMs_ = now.toMSecsSinceEpoch();
     if (kind_ == RunKind::Clearing && lastSentStep_ > 0) {
         Step& last = steps_[lastSentStep_];
