@@ -1,16 +1,25 @@
 // The single-instance rule: the first start owns a per-user name, later starts ask it to come forward.
+//
+// Plain sockets rather than Qt's local sockets: Qt Network would bring its whole library and its
+// Kerberos and proxy libraries into every start of the calibrator, for one 16-byte message. The
+// address is the one QLocalSocket uses for an abstract name, so either end may be a Qt socket.
 #include "SingleInstance.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
-#include <QVariant>
 #include <QtEndian>
 #include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -31,17 +40,94 @@ constexpr int ConnectionDeadlineMs = 2000;
 constexpr int ClaimAttempts = 12;
 constexpr int ClaimPauseMs = 25;
 constexpr int ConnectTimeoutMs = 1000;
+constexpr int ListenBacklog = 32;
 
-bool PeerIsSameUser(QLocalSocket* socket) {
-    const qintptr fd = socket->socketDescriptor();
-    if (fd < 0) return false;
+// The abstract address: a leading zero byte, then the name's bytes, its length exact.
+socklen_t AbstractAddress(const QString& name, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    const QByteArray bytes = name.toUtf8();
+    const auto length = std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), sizeof address.sun_path - 1);
+    std::memcpy(address.sun_path + 1, bytes.constData(), length);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+bool PeerIsSameUser(int fd) {
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
     return len == sizeof cred && cred.uid == geteuid();
 }
 
+// Waits until `fd` is ready for `events` or the time left runs out.
+bool WaitFor(int fd, short events, const QElapsedTimer& since, int timeoutMs) {
+    for (;;) {
+        const int left = timeoutMs - static_cast<int>(since.elapsed());
+        if (left <= 0) return false;
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, left);
+        if (n > 0) return (p.revents & events) != 0;
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
 }  // namespace
+
+// One accepted connection: read until a whole message is there, the peer hangs up, or the deadline.
+class SingleInstance::Connection : public QObject {
+public:
+    Connection(int fd, SingleInstance* owner) : QObject(owner), fd_(fd), owner_(owner), notifier_(fd, QSocketNotifier::Read)
+    {
+        connect(&notifier_, &QSocketNotifier::activated, this, [this] { readSome(); });
+        deadline_.setSingleShot(true);
+        connect(&deadline_, &QTimer::timeout, this, [this] { finish(); });
+        deadline_.start(ConnectionDeadlineMs);
+    }
+    ~Connection() override { ::close(fd_); }
+
+private:
+    void readSome()
+    {
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                // Only the first message counts; what follows it is dropped with the connection.
+                if (bytes_.size() < MessageSize)
+                    bytes_.append(buffer, static_cast<qsizetype>(std::min<ssize_t>(n, MessageSize - bytes_.size())));
+                if (bytes_.size() == MessageSize) return deliver();
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            return finish();  // hung up or failed before a whole message
+        }
+    }
+
+    void deliver()
+    {
+        const QByteArray bytes = bytes_;
+        finish();
+        if (!std::equal(std::begin(MessageTag), std::end(MessageTag), bytes.begin())) return;
+        const quint32 message = qFromLittleEndian<quint32>(bytes.constData() + 4);
+        const quint32 wParam = qFromLittleEndian<quint32>(bytes.constData() + 8);
+        const quint32 lParam = qFromLittleEndian<quint32>(bytes.constData() + 12);
+        if (message == WM_RESTORE_INSTANCE && wParam == 0 && lParam == 0) emit owner_->restoreRequested();
+    }
+
+    void finish()
+    {
+        notifier_.setEnabled(false);
+        deadline_.stop();
+        deleteLater();
+    }
+
+    int fd_;
+    SingleInstance* owner_;
+    QSocketNotifier notifier_;
+    QTimer deadline_;
+    QByteArray bytes_;
+};
 
 QByteArray MainWindowClass() {
     QByteArray name(ClassNameSize, '\0');
@@ -51,7 +137,11 @@ QByteArray MainWindowClass() {
 
 SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent), name_(std::move(name)) {}
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    // The open connections are children and close their own sockets.
+    delete listener_;
+    if (fd_ >= 0) ::close(fd_);
+}
 
 QString SingleInstance::InstanceName() {
     const QByteArray cls = MainWindowClass();
@@ -59,20 +149,28 @@ QString SingleInstance::InstanceName() {
     return QStringLiteral("korvex-%1-%2").arg(QString::fromLatin1(text.toHex())).arg(geteuid());
 }
 
-bool SingleInstance::isListening() const { return server_ && server_->isListening(); }
+bool SingleInstance::isListening() const { return fd_ >= 0; }
+
+bool SingleInstance::listen() {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un address;
+    const socklen_t length = AbstractAddress(name_, address);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, ListenBacklog) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    listener_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(listener_, &QSocketNotifier::activated, this, &SingleInstance::onNewConnection);
+    return true;
+}
 
 SingleInstance::Role SingleInstance::Claim() {
     if (isListening()) return Role::Primary;
     for (int attempt = 0; attempt < ClaimAttempts; ++attempt) {
         // A live owner's name is never removed and taken over: that would leave two owners.
-        auto* server = new QLocalServer(this);
-        server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-        if (server->listen(name_)) {
-            server_ = server;
-            connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
-            return Role::Primary;
-        }
-        delete server;
+        if (listen()) return Role::Primary;
         if (PostInstanceMessage(name_, WM_RESTORE_INSTANCE, 0, 0, ConnectTimeoutMs)) return Role::Secondary;
         QThread::msleep(static_cast<unsigned long>(ClaimPauseMs * (attempt + 1)));
     }
@@ -90,58 +188,55 @@ QByteArray SingleInstance::EncodeMessage(std::uint32_t message, std::uint32_t wP
 
 bool SingleInstance::PostInstanceMessage(const QString& name, std::uint32_t message, std::uint32_t wParam,
                                          std::uint32_t lParam, int timeoutMs) {
-    QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(timeoutMs)) return false;
-    const QByteArray bytes = EncodeMessage(message, wParam, lParam);
-    if (socket.write(bytes) != bytes.size()) return false;
-    // Posted, not sent: the sender does not wait for the owner to act on it.
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    QElapsedTimer since;
+    since.start();
+    sockaddr_un address;
+    const socklen_t length = AbstractAddress(name, address);
+    bool connected = false;
+    // A full backlog says EAGAIN: the owner is there but busy, so it is asked again until the time is up.
+    while (!connected) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+            connected = true;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN && since.elapsed() < timeoutMs) {
+            QThread::msleep(5);
+        } else {
+            break;
+        }
     }
-    socket.disconnectFromServer();
-    return true;
+    const QByteArray bytes = EncodeMessage(message, wParam, lParam);
+    qsizetype written = 0;
+    while (connected && written < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + written, static_cast<std::size_t>(bytes.size() - written),
+                                 MSG_NOSIGNAL);
+        if (n > 0) {
+            written += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (!(n < 0 && errno == EAGAIN && WaitFor(fd, POLLOUT, since, timeoutMs))) {
+            break;
+        }
+    }
+    // Posted, not sent: the sender does not wait for the owner to act on it.
+    ::close(fd);
+    return connected && written == bytes.size();
 }
 
 void SingleInstance::onNewConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    for (;;) {
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return;
+        }
         // An abstract name carries no file permissions: only the owner's own user may talk to it.
-        if (!PeerIsSameUser(socket)) {
-            socket->abort();
-            socket->deleteLater();
+        if (!PeerIsSameUser(fd)) {
+            ::close(fd);
             continue;
         }
-        auto* deadline = new QTimer(socket);
-        deadline->setSingleShot(true);
-        connect(deadline, &QTimer::timeout, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        deadline->start(ConnectionDeadlineMs);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { consume(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-            consume(socket);
-            socket->deleteLater();
-        });
-        consume(socket);
+        new Connection(fd, this);
     }
-}
-
-void SingleInstance::consume(QLocalSocket* socket) {
-    if (socket->property("korvexDone").toBool()) {
-        socket->readAll();
-        return;
-    }
-    if (socket->bytesAvailable() < MessageSize) return;
-    const QByteArray bytes = socket->read(MessageSize);
-    socket->setProperty("korvexDone", true);
-    socket->readAll();
-    socket->disconnectFromServer();
-
-    if (!std::equal(std::begin(MessageTag), std::end(MessageTag), bytes.begin())) return;
-    const quint32 message = qFromLittleEndian<quint32>(bytes.constData() + 4);
-    const quint32 wParam = qFromLittleEndian<quint32>(bytes.constData() + 8);
-    const quint32 lParam = qFromLittleEndian<quint32>(bytes.constData() + 12);
-    if (message == WM_RESTORE_INSTANCE && wParam == 0 && lParam == 0) emit restoreRequested();
 }

@@ -6,8 +6,7 @@
 #include <QString>
 #include <cstdint>
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 
 // The message a second start sends to the running instance, both parameters 0.
 constexpr std::uint32_t WM_RESTORE_INSTANCE = 0x7EA;
@@ -47,9 +46,12 @@ signals:
     void restoreRequested();
 
 private:
+    class Connection;
+
+    bool listen();
     void onNewConnection();
-    void consume(QLocalSocket* socket);
 
     QString name_;
-    QLocalServer* server_ = nullptr;
+    int fd_ = -1;  // the listening socket, once the name is ours
+    QSocketNotifier* listener_ = nullptr;
 };
