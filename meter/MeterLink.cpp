@@ -2,10 +2,47 @@
 // with its time limit, all of it event-driven so that nothing waits on the user-interface thread.
 #include "MeterLink.h"
 
+#include <QPointer>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 // An answer line is a number; anything much longer is not one and must not grow without end.
 constexpr int LongestAnswer = 4096;
+
+QString SystemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+struct Lookup {
+    QByteArrayList addresses;
+    int error = 0;
+    QString why;
+};
+
+// With AI_NUMERICHOST this answers at once; for a name it may wait seconds on the name service.
+Lookup Resolve(const QByteArray& host, quint16 port, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    Lookup result;
+    result.error = ::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found);
+    if (result.error != 0)
+        result.why = result.error == EAI_SYSTEM ? SystemError(errno) : QString::fromLocal8Bit(::gai_strerror(result.error));
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        result.addresses << QByteArray(reinterpret_cast<const char*>(a->ai_addr), static_cast<qsizetype>(a->ai_addrlen));
+    if (found) ::freeaddrinfo(found);
+    return result;
 }
+}  // namespace
 
 MeterLink::MeterLink(MeterSettings settings, QString devicePath, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), devicePath_(std::move(devicePath))
@@ -16,9 +53,6 @@ MeterLink::MeterLink(MeterSettings settings, QString devicePath, QObject* parent
     connect(&serial_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError) OnLost(serial_.errorString());
     });
-    connect(&socket_, &QTcpSocket::readyRead, this, &MeterLink::OnReadable);
-    connect(&socket_, &QTcpSocket::connected, this, &MeterLink::Send);
-    connect(&socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { OnLost(socket_.errorString()); });
 }
 
 MeterLink::~MeterLink()
@@ -27,17 +61,24 @@ MeterLink::~MeterLink()
     Close();
 }
 
-QIODevice* MeterLink::device()
-{
-    return settings_.connection == MeterSettings::Connection::Tcp ? static_cast<QIODevice*>(&socket_)
-                                                                   : static_cast<QIODevice*>(&serial_);
-}
-
 void MeterLink::Close()
 {
     timeout_.stop();
     if (serial_.isOpen()) serial_.close();
-    socket_.abort();
+    // With the notifiers gone and the attempt counted, nothing of this connection, not even a
+    // look-up still under way, can reach a later question.
+    ++attempt_;
+    addresses_.clear();
+    tcp_ = Tcp::Closed;
+    CloseSocket();
+}
+
+void MeterLink::CloseSocket()
+{
+    readable_.reset();
+    writable_.reset();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void MeterLink::Cancel()
@@ -84,30 +125,141 @@ void MeterLink::Query(const QByteArray& command, Answer answer)
             Send();
             return;
         case MeterSettings::Connection::Tcp:
-            if (socket_.state() == QAbstractSocket::ConnectedState) {
-                socket_.readAll();
+            if (tcp_ == Tcp::Open) {
+                char stale[LongestAnswer];
+                while (::recv(fd_, stale, sizeof stale, 0) > 0) {
+                }
                 Send();
-            } else if (socket_.state() == QAbstractSocket::UnconnectedState) {
-                socket_.connectToHost(settings_.host, settings_.tcpPort);
+            } else if (tcp_ == Tcp::Closed) {
+                LookUp();
             }
             return;
     }
 }
 
+void MeterLink::LookUp()
+{
+    Lookup numeric = Resolve(settings_.host.toUtf8(), settings_.tcpPort, AI_NUMERICHOST);
+    if (numeric.error != EAI_NONAME) {
+        OnLookedUp(std::move(numeric.addresses), numeric.why);
+        return;
+    }
+    // A name may take the name service seconds, which the window must not wait for.
+    tcp_ = Tcp::LookingUp;
+    QByteArray name = QUrl::toAce(settings_.host);
+    if (name.isEmpty()) name = settings_.host.toUtf8();
+    // The answer is posted to a mailbox of its own that lives until then, as the link may be gone
+    // by the time the name service answers; the link takes it only while still waiting for it.
+    auto* mailbox = new QObject;
+    std::thread([mailbox, link = QPointer<MeterLink>(this), attempt = attempt_, name, port = settings_.tcpPort] {
+        Lookup found = Resolve(name, port, 0);
+        QMetaObject::invokeMethod(
+            mailbox,
+            [mailbox, link, attempt, found = std::move(found)] {
+                mailbox->deleteLater();
+                if (link && link->attempt_ == attempt) link->OnLookedUp(found.addresses, found.why);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void MeterLink::OnLookedUp(QByteArrayList addresses, const QString& why)
+{
+    addresses_ = std::move(addresses);
+    tcp_ = Tcp::Connecting;
+    ConnectNext(why);
+}
+
+// A name may have several addresses (IPv6 and IPv4, say), not all of them answering: try each.
+void MeterLink::ConnectNext(QString why)
+{
+    CloseSocket();
+    while (!addresses_.isEmpty()) {
+        const QByteArray address = addresses_.takeFirst();
+        sockaddr_storage to{};
+        std::memcpy(&to, address.constData(), static_cast<size_t>(address.size()));
+        fd_ = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) {
+            why = SystemError(errno);
+            continue;
+        }
+        // Interrupted, the connect goes on by itself; either way writability tells how it ended.
+        const int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&to), static_cast<socklen_t>(address.size()));
+        if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
+            readable_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+            readable_->setEnabled(false);
+            writable_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+            connect(readable_.get(), &QSocketNotifier::activated, this, &MeterLink::OnReadable);
+            connect(writable_.get(), &QSocketNotifier::activated, this, &MeterLink::OnWritable);
+            return;
+        }
+        why = SystemError(errno);
+        CloseSocket();
+    }
+    OnLost(why);
+}
+
+void MeterLink::OnWritable()
+{
+    writable_->setEnabled(false);
+    if (tcp_ == Tcp::Connecting) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) < 0) error = errno;
+        if (error != 0) {
+            ConnectNext(SystemError(error));
+            return;
+        }
+        tcp_ = Tcp::Open;
+        readable_->setEnabled(true);
+    }
+    Send();
+}
+
 void MeterLink::Send()
 {
     if (!pending_ || command_.isEmpty()) return;
-    QIODevice* d = device();
-    if (d->write(command_) != command_.size()) {
-        Finish({}, QStringLiteral("the question cannot be sent to the meter: %1").arg(d->errorString()));
+    if (settings_.connection != MeterSettings::Connection::Tcp) {
+        if (serial_.write(command_) != command_.size()) {
+            Finish({}, QStringLiteral("the question cannot be sent to the meter: %1").arg(serial_.errorString()));
+            return;
+        }
+        command_.clear();
         return;
     }
-    command_.clear();
+    while (!command_.isEmpty()) {
+        // MSG_NOSIGNAL: a meter that hung up must not end the program with SIGPIPE.
+        const ssize_t sent = ::send(fd_, command_.constData(), static_cast<size_t>(command_.size()), MSG_NOSIGNAL);
+        if (sent >= 0) {
+            command_.remove(0, sent);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            writable_->setEnabled(true);  // the rest once there is room
+            return;
+        } else if (errno != EINTR) {
+            const QString why = SystemError(errno);
+            Close();
+            Finish({}, QStringLiteral("the question cannot be sent to the meter: %1").arg(why));
+            return;
+        }
+    }
 }
 
 void MeterLink::OnReadable()
 {
-    const QByteArray bytes = device()->readAll();
+    QByteArray bytes;
+    if (settings_.connection == MeterSettings::Connection::Tcp) {
+        // One read a time: the notifier comes again while more is waiting.
+        char buffer[LongestAnswer];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (got <= 0) {
+            OnLost(got == 0 ? QStringLiteral("The remote host closed the connection") : SystemError(errno));
+            return;
+        }
+        bytes = QByteArray(buffer, got);
+    } else {
+        bytes = serial_.readAll();
+    }
     if (!pending_) return;
     received_ += bytes;
     const char last = settings_.lineEnd.isEmpty() ? '\n' : settings_.lineEnd.back();

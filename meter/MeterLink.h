@@ -5,13 +5,15 @@
 #include "MeterSettings.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QObject>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 // What the meter's readers need of the line; tests stand in for it.
 class MeterChannel {
@@ -39,18 +41,30 @@ public:
     void Close();
 
 private:
+    enum class Tcp { Closed, LookingUp, Connecting, Open };
+
     void Send();
     void OnReadable();
     void OnTimeout();
     void OnLost(const QString& why);
     void Finish(const QByteArray& line, const QString& error);
-    QIODevice* device();
+    void LookUp();
+    void OnLookedUp(QByteArrayList addresses, const QString& why);
+    void ConnectNext(QString why);
+    void OnWritable();
+    void CloseSocket();
 
     MeterSettings settings_;
     QString devicePath_;
     QSerialPort serial_;
-    QTcpSocket socket_;
     QTimer timeout_;
+    // TCP over a plain non-blocking socket: the program then needs no network library at all.
+    int fd_ = -1;
+    Tcp tcp_ = Tcp::Closed;
+    std::unique_ptr<QSocketNotifier> readable_;
+    std::unique_ptr<QSocketNotifier> writable_;
+    QByteArrayList addresses_;  // the looked-up addresses not yet tried, each a raw sockaddr
+    quint64 attempt_ = 0;       // counts each Close, so that a look-up answers only its own attempt
     QByteArray command_;
     QByteArray received_;
     Answer pending_;
