@@ -1,23 +1,25 @@
 // The results window: the recorded runs with their filters, one run in full, CSV export and the report.
 #include "ResultsWindow.h"
 
+#include "PrintModule.h"
 #include "ReportPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLibrary>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShowEvent>
@@ -129,6 +131,31 @@ QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent)
     return label;
 }
 
+// Loaded once and kept: beside the program as installed, else where the build made it.
+PrintReportFunction PrintingModule(QString* error)
+{
+    static PrintReportFunction print = nullptr;
+    if (print) return print;
+    const QStringList dirs = {QCoreApplication::applicationDirPath() + QStringLiteral("/../" KORVEX_MODULE_SUBDIR),
+                              QStringLiteral(KORVEX_BUILD_MODULE_DIR)};
+    QStringList failures;
+    for (const QString& dir : dirs) {
+        const QString path = dir + QLatin1Char('/') + QLatin1String(PrintModuleFile);
+        if (!QFileInfo::exists(path)) {
+            failures << QStringLiteral("%1 is missing").arg(QDir::cleanPath(path));
+            continue;
+        }
+        QLibrary module(path);
+        if (module.load()) {
+            print = reinterpret_cast<PrintReportFunction>(module.resolve(PrintReportSymbol));
+            if (print) return print;
+        }
+        failures << module.errorString();
+    }
+    *error = failures.join(QStringLiteral("; "));
+    return nullptr;
+}
+
 }  // namespace
 
 ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
@@ -139,10 +166,6 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
 
     askSaveName_ = [this](const QString& caption, const QString& filter) {
         return QFileDialog::getSaveFileName(this, caption, QString(), filter);
-    };
-    askPrint_ = [this](QPrinter& printer) {
-        QPrintDialog dialog(&printer, this);
-        return dialog.exec() == QDialog::Accepted;
     };
 
     editSerial = new QLineEdit(this);
@@ -489,23 +512,31 @@ void ResultsWindow::btnReportPdfClick()
 void ResultsWindow::btnPrintClick()
 {
     if (!hasDetails_) return;
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("Calibration report %1").arg(OrNone(
-        details_.serialWritten.isEmpty() ? details_.serialRead : details_.serialWritten)));
-    if (!askPrint_(printer)) return;
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        showStatus(QStringLiteral("The printer cannot be started."));
+    QString error;
+    const PrintReportFunction print = PrintingModule(&error);
+    if (!print) {
+        showStatus(QStringLiteral("Printing is not available: %1").arg(error));
         return;
     }
-    // The painter's origin is the corner of the printable area, not of the paper.
-    QRectF page = printer.pageRect(QPrinter::DevicePixel);
-    page.moveTopLeft(QPointF(0, 0));
-    DrawReport(painter, page, details_);
-    if (!painter.end()) {
-        showStatus(QStringLiteral("The report of run %1 could not be printed.").arg(QString::number(details_.id)));
-        return;
+    PrintJob job;
+    job.parent = this;
+    job.docName = QStringLiteral("Calibration report %1").arg(OrNone(
+        details_.serialWritten.isEmpty() ? details_.serialRead : details_.serialWritten));
+    job.ask = askPrint_;
+    job.draw = [this](QPainter& painter, const QRectF& page) { DrawReport(painter, page, details_); };
+    PrintOutcome outcome;
+    print(job, outcome);
+    switch (outcome.kind) {
+        case PrintOutcome::Kind::Declined:
+            return;
+        case PrintOutcome::Kind::NotStarted:
+            showStatus(QStringLiteral("The printer cannot be started."));
+            return;
+        case PrintOutcome::Kind::NotFinished:
+            showStatus(QStringLiteral("The report of run %1 could not be printed.").arg(QString::number(details_.id)));
+            return;
+        case PrintOutcome::Kind::Printed:
+            showStatus(QStringLiteral("The report of run %1 went to %2.").arg(QString::number(details_.id), OrNone(outcome.where)));
+            return;
     }
-    const QString where = printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
-    showStatus(QStringLiteral("The report of run %1 went to %2.").arg(QString::number(details_.id), OrNone(where)));
 }

@@ -27,7 +27,8 @@ class ResultsWindow : public QDialog {
 public:
     // Asks for the name of a file to write; empty when the operator declines.
     using SaveNameAsker = std::function<QString(const QString& caption, const QString& filter)>;
-    // Lets the operator choose and set up a printer; false when printing is declined.
+    // Lets the operator choose and set up a printer; false when printing is declined. Unset: the
+    // print dialog.
     using PrintAsker = std::function<bool(QPrinter& printer)>;
 
     explicit ResultsWindow(QString databasePath, QWidget* parent = nullptr);

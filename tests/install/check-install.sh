@@ -16,6 +16,8 @@ for program in korvex-calibrator korvex-results psu-sim; do
   expect usr/bin/$program
   [ -x "$stage/usr/bin/$program" ] || { echo "NOT EXECUTABLE usr/bin/$program"; status=1; }
 done
+# Loaded by the results window when the operator first prints.
+expect "usr/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")/korvex-calibrator/libkorvex-printing.so"
 expect usr/share/applications/korvex-calibrator.desktop
 expect usr/share/metainfo/org.korvex.calibrator.metainfo.xml
 expect usr/share/icons/hicolor/scalable/apps/korvex-calibrator.svg
