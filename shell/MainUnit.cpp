@@ -16,6 +16,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "ConfigFile.h"
 #include "MessageBoxes.h"
@@ -321,11 +322,17 @@ void TMainForm::ShowRecordFault(const QString& text, bool showBox) {
     faultBoxTimer_.start();
 }
 
+void TMainForm::CreateWindowsLater() {
+    if (const auto create = std::exchange(windows_.createLater, {})) create(windows_);
+}
+
 void TMainForm::SpeedButton1Click() {
+    CreateWindowsLater();
     if (windows_.help) ShowModal(*windows_.help);
 }
 
 void TMainForm::SpeedButton2Click() {
+    CreateWindowsLater();
     if (windows_.aboutVersion) windows_.aboutVersion->setText(QStringLiteral("Ver : ") + VersionText());
     if (windows_.about) ShowModal(*windows_.about);
 }

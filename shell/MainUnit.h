@@ -63,6 +63,9 @@ struct MainFormWindows {
     QLabel* aboutVersion = nullptr;  // its Label2
     // Shows a window modally and returns its result; null: QDialog::exec.
     std::function<int(QDialog&)> showModal;
+    // Fills in what is still null here when help or about is first opened: most starts open
+    // neither, and the start-up does not wait for them.
+    std::function<void(MainFormWindows& windows)> createLater;
 };
 
 class TMainForm : public QWidget, public RunView {
@@ -157,6 +160,7 @@ private:
     QToolButton* Button(ToolButton button) const;
     void LayoutToolbar();
     int ShowModal(QDialog& dialog);
+    void CreateWindowsLater();
 
     SerialControl& comm_;
     std::unique_ptr<BoxPresenter> ownBoxes_;

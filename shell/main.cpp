@@ -82,16 +82,17 @@ int main(int argc, char* argv[]) {
     MainForm = mainForm.get();
     RunEngine& engine = MainForm->engine();
 
-    auto* formAbout = new TFormAbout(MainForm);
     auto* form1 = new TForm1(MainForm);
-    auto* form2 = new TForm2(MainForm);
     auto* form3 = new TForm3(MainForm);
 
     MainFormWindows windows;
     windows.splash = form1;
-    windows.help = form2;
-    windows.about = formAbout;
-    windows.aboutVersion = formAbout->Label2;
+    windows.createLater = [](MainFormWindows& later) {
+        auto* formAbout = new TFormAbout(MainForm);
+        later.help = new TForm2(MainForm);
+        later.about = formAbout;
+        later.aboutVersion = formAbout->Label2;
+    };
     MainForm->AttachWindows(windows);
 
     // Made at its first opening and kept, so that what the operator set stays in it between openings.

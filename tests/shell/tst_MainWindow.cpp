@@ -399,8 +399,13 @@ void TestMainWindow::versionLine() {
     QVERIFY(about.Label2->text() != QStringLiteral("Ver : 1.1.0.19"));
     QList<QDialog*> shown;
     MainFormWindows windows;
-    windows.about = &about;
-    windows.aboutVersion = about.Label2;
+    // The box is made when first opened, and only then.
+    int made = 0;
+    windows.createLater = [&](MainFormWindows& later) {
+        ++made;
+        later.about = &about;
+        later.aboutVersion = about.Label2;
+    };
     windows.showModal = [&](QDialog& d) {
         shown << &d;
         // The line must be written before the box is up.
@@ -412,10 +417,14 @@ void TestMainWindow::versionLine() {
     QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("Ver : 1.1.0.19"));
     QCOMPARE(w.state().FLogText, QStringLiteral("earlier line"));
 
+    QCOMPARE(made, 0);
     about.Label2->setText(QStringLiteral("Ver : 1.0.0.0"));
     QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
     QCOMPARE(shown, QList<QDialog*>{&about});
     QCOMPARE(about.Label2->text(), QStringLiteral("Ver : 1.1.0.19"));
+    QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(made, 1);
 }
 
 namespace {
