@@ -5,7 +5,6 @@
 // address is the one QLocalSocket uses for an abstract name, so either end may be a Qt socket.
 #include "SingleInstance.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
