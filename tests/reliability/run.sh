@@ -3,7 +3,8 @@
 # soak. Each part prints its own summary and the suite ends with all of them together.
 # Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak] [line]   (all when none)
 # Environment: BUILD (build-reliability), FUZZ_BUILD (build-fuzz), JOBS (4 cells at a time),
-# FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208),
+# FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), FUZZ_FORK (1 process per
+# target; more: one campaign shared by that many processes), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208),
 # LINE_BENCHES (8), LINE_RUNS (4 calibrations each).
 set -uo pipefail
 here=${KORVEX_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
@@ -11,6 +12,7 @@ build=${BUILD:-$here/build-reliability}
 fuzz_build=${FUZZ_BUILD:-$here/build-fuzz}
 jobs=${JOBS:-4}
 fuzz_runs=${FUZZ_RUNS:-10000000}
+fuzz_fork=${FUZZ_FORK:-1}
 kills=${KILLS:-500}
 soak_runs=${SOAK_RUNS:-200}
 soak_seed=${SOAK_SEED:-20261208}
@@ -226,10 +228,13 @@ if wants fuzz; then
       # Inputs an earlier campaign found may seed this one (FUZZ_EXTRA/<target>/).
       [ -d "${FUZZ_EXTRA:-/nonexistent}/$name" ] && cp "$FUZZ_EXTRA/$name/"* "$corpus/" 2> /dev/null
       local start; start=$(date +%s)
-      "$fuzz_build/tests/$dir/$name" -runs="$fuzz_runs" -max_len="$3" -print_final_stats=1 -artifact_prefix="$work/$name-" \
-        "$corpus" > "$work/$name.log" 2>&1
+      local fork=(); [ "$fuzz_fork" -gt 1 ] && fork=(-fork="$fuzz_fork")
+      "$fuzz_build/tests/$dir/$name" "${fork[@]}" -runs="$fuzz_runs" -max_len="$3" -print_final_stats=1 \
+        -artifact_prefix="$work/$name-" "$corpus" > "$work/$name.log" 2>&1
       local rc=$?
+      # A forked campaign counts its processes' runs together on its "#N:" lines and has no final stats.
       local execs; execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
+      [ -n "$execs" ] || execs=$(sed -n 's/^#\([0-9]*\): .*/\1/p' "$work/$name.log" | tail -n 1)
       printf '%s rc=%s execs=%s seconds=%s\n' "$name" "$rc" "${execs:-0}" "$(( $(date +%s) - start ))" >> "$work/fuzz"
     }
     : > "$work/fuzz"
