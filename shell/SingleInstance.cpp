@@ -5,12 +5,11 @@
 // address is the one QLocalSocket uses for an abstract name, so either end may be a Qt socket.
 #include "SingleInstance.h"
 
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -58,24 +57,12 @@ bool PeerIsSameUser(int fd) {
     return len == sizeof cred && cred.uid == geteuid();
 }
 
-// Waits until `fd` is ready for `events` or the time left runs out.
-bool WaitFor(int fd, short events, const QElapsedTimer& since, int timeoutMs) {
-    for (;;) {
-        const int left = timeoutMs - static_cast<int>(since.elapsed());
-        if (left <= 0) return false;
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, left);
-        if (n > 0) return (p.revents & events) != 0;
-        if (n < 0 && errno != EINTR) return false;
-    }
-}
-
 }  // namespace
 
 // One accepted connection: read until a whole message is there, the peer hangs up, or the deadline.
 class SingleInstance::Connection : public QObject {
 public:
-    Connection(int fd, SingleInstance* owner) : QObject(owner), fd_(fd), owner_(owner), notifier_(fd, QSocketNotifier::Read)
+    Connection(int fd, SingleInstance* owner) : QObject(owner), fd_(fd), notifier_(fd, QSocketNotifier::Read)
     {
         connect(&notifier_, &QSocketNotifier::activated, this, [this] { readSome(); });
         deadline_.setSingleShot(true);
@@ -92,8 +79,7 @@ private:
             const ssize_t n = ::read(fd_, buffer, sizeof buffer);
             if (n > 0) {
                 // Only the first message counts; what follows it is dropped with the connection.
-                if (bytes_.size() < MessageSize)
-                    bytes_.append(buffer, static_cast<qsizetype>(std::min<ssize_t>(n, MessageSize - bytes_.size())));
+                bytes_.append(buffer, static_cast<qsizetype>(std::min<ssize_t>(n, MessageSize - bytes_.size())));
                 if (bytes_.size() == MessageSize) return deliver();
                 continue;
             }
@@ -111,7 +97,7 @@ private:
         const quint32 message = qFromLittleEndian<quint32>(bytes.constData() + 4);
         const quint32 wParam = qFromLittleEndian<quint32>(bytes.constData() + 8);
         const quint32 lParam = qFromLittleEndian<quint32>(bytes.constData() + 12);
-        if (message == WM_RESTORE_INSTANCE && wParam == 0 && lParam == 0) emit owner_->restoreRequested();
+        if (message == WM_RESTORE_INSTANCE && wParam == 0 && lParam == 0) emit static_cast<SingleInstance*>(parent())->restoreRequested();
     }
 
     void finish()
@@ -122,7 +108,6 @@ private:
     }
 
     int fd_;
-    SingleInstance* owner_;
     QSocketNotifier notifier_;
     QTimer deadline_;
     QByteArray bytes_;
@@ -187,41 +172,28 @@ QByteArray SingleInstance::EncodeMessage(std::uint32_t message, std::uint32_t wP
 
 bool SingleInstance::PostInstanceMessage(const QString& name, std::uint32_t message, std::uint32_t wParam,
                                          std::uint32_t lParam, int timeoutMs) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    QElapsedTimer since;
-    since.start();
+    // An owner whose backlog is full keeps the connect waiting, and a blocking socket waits no
+    // longer than its send timeout, for the connect as for the send.
+    const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_un address;
     const socklen_t length = AbstractAddress(name, address);
-    bool connected = false;
-    // A full backlog says EAGAIN: the owner is there but busy, so it is asked again until the time is up.
-    while (!connected) {
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-            connected = true;
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno == EAGAIN && since.elapsed() < timeoutMs) {
-            QThread::msleep(5);
-        } else {
-            break;
-        }
-    }
+    int connected;
+    do {
+        connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (connected != 0 && errno == EINTR);
     const QByteArray bytes = EncodeMessage(message, wParam, lParam);
-    qsizetype written = 0;
-    while (connected && written < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + written, static_cast<std::size_t>(bytes.size() - written),
-                                 MSG_NOSIGNAL);
-        if (n > 0) {
-            written += n;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (!(n < 0 && errno == EAGAIN && WaitFor(fd, POLLOUT, since, timeoutMs))) {
-            break;
-        }
+    ssize_t sent = -1;
+    if (connected == 0) {
+        do {
+            sent = ::send(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()), MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
     }
     // Posted, not sent: the sender does not wait for the owner to act on it.
     ::close(fd);
-    return connected && written == bytes.size();
+    return sent == bytes.size();
 }
 
 void SingleInstance::onNewConnection() {
