@@ -25,13 +25,25 @@ QByteArray Query(const IniFile& ini, const QString& key, const QByteArray& fallb
     return text.isEmpty() ? fallback : text.toLatin1();
 }
 
+// An IPv6 address before a port is written in brackets, so that its own colons stay its own.
+QString HostAndPort(const QString& host, quint16 port)
+{
+    return (host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2")).arg(host).arg(port);
+}
+
 }  // namespace
+
+QString MeterHostName(const QString& typed)
+{
+    const QString host = typed.trimmed();
+    return host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')) ? host.mid(1, host.size() - 2) : host;
+}
 
 QString MeterSettings::describe() const
 {
     switch (connection) {
         case Connection::Serial: return QStringLiteral("serial %1 at %2 baud").arg(port).arg(baud);
-        case Connection::Tcp: return QStringLiteral("TCP %1:%2").arg(host).arg(tcpPort);
+        case Connection::Tcp: return QStringLiteral("TCP ") + HostAndPort(host, tcpPort);
         case Connection::None: break;
     }
     return QStringLiteral("none");
@@ -47,14 +59,18 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
         if (!s.port.isEmpty()) s.connection = MeterSettings::Connection::Serial;
     } else if (kind == QLatin1String("tcp")) {
         QString host = ini.ReadString(Section, QStringLiteral("Host"), QString()).trimmed();
-        const int colon = host.lastIndexOf(QLatin1Char(':'));
+        // "[addr]:port" or "[addr]"; without brackets the last colon starts the port, which is
+        // also how an IPv6 address was once written before its port.
+        const int close = host.startsWith(QLatin1Char('[')) ? host.indexOf(QLatin1Char(']')) : -1;
+        int colon = host.lastIndexOf(QLatin1Char(':'));
+        if (close > 0 && colon != close + 1) colon = -1;
         if (colon > 0) {
             bool ok = false;
             const uint port = host.mid(colon + 1).toUInt(&ok);
             if (ok && port > 0 && port < 65536) s.tcpPort = static_cast<quint16>(port);
             host.truncate(colon);
         }
-        s.host = host;
+        s.host = MeterHostName(host);
         if (!s.host.isEmpty()) s.connection = MeterSettings::Connection::Tcp;
     }
     const int baud = ini.ReadInteger(Section, QStringLiteral("Baud"), 9600);
@@ -92,7 +108,7 @@ void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath)
     ini.WriteString(Section, QStringLiteral("Port"), settings.port);
     ini.WriteInteger(Section, QStringLiteral("Baud"), settings.baud);
     ini.WriteString(Section, QStringLiteral("Host"),
-                    settings.host.isEmpty() ? QString() : QStringLiteral("%1:%2").arg(settings.host).arg(settings.tcpPort));
+                    settings.host.isEmpty() ? QString() : HostAndPort(settings.host, settings.tcpPort));
     ini.WriteString(Section, QStringLiteral("LineEnd"),
                     settings.lineEnd == "\r\n" ? QStringLiteral("crlf") : settings.lineEnd == "\r" ? QStringLiteral("cr") : QStringLiteral("lf"));
 }

@@ -29,11 +29,14 @@ struct MeterSettings {
     double plausibilityShare = 0.0;
 
     bool enabled() const { return connection != Connection::None; }
-    // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "none".
+    // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "TCP [::1]:5025", "none".
     QString describe() const;
 };
 
-// Keys of [Meter]: Connection (none, serial, tcp), Port, Baud, Host (host or host:port), LineEnd
+// A host as typed: an IPv6 address may come in brackets, as it is written before a port.
+QString MeterHostName(const QString& typed);
+
+// Keys of [Meter]: Connection (none, serial, tcp), Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
 // (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
 // Plausibility (percent; 10 when a meter is set, off when none is, unless given). Unusable values
 // give the defaults; a missing section means no meter.

@@ -106,7 +106,7 @@ MeterSettings TFormMeter::Settings() const
     bool ok = false;
     const int baud = comboBaud->currentText().trimmed().toInt(&ok);
     if (ok && baud > 0) s.baud = baud;
-    s.host = editHost->text().trimmed();
+    s.host = MeterHostName(editHost->text());
     s.tcpPort = static_cast<quint16>(spinTcpPort->value());
     s.lineEnd = comboLineEnd->currentIndex() == 1 ? "\r\n" : comboLineEnd->currentIndex() == 2 ? "\r" : "\n";
     if (s.connection == MeterSettings::Connection::Serial && s.port.isEmpty()) s.connection = MeterSettings::Connection::None;

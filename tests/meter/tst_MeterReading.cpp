@@ -209,6 +209,14 @@ void TestMeterReading::settings_data()
         << "TCP 10.0.0.7:5555" << QByteArray("\r\n") << 0.10 << QByteArray("MEAS:CURR?") << 1500;
     QTest::newRow("tcp default port") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=dmm.local\r\n") << "TCP dmm.local:5025"
                                       << QByteArray("\n") << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("tcp, IPv6 in brackets with port") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=[::1]:5555\r\n")
+                                                     << "TCP [::1]:5555" << QByteArray("\n") << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("tcp, IPv6 in brackets, default port") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=[fe80::2]\r\n")
+                                                         << "TCP [fe80::2]:5025" << QByteArray("\n") << 0.10
+                                                         << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("tcp, IPv6 before a port without brackets") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=::1:5555\r\n")
+                                                              << "TCP [::1]:5555" << QByteArray("\n") << 0.10
+                                                              << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("serial without a port is no meter") << QByteArray("[Meter]\r\nConnection=serial\r\n") << "none"
                                                        << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("check off with a meter, bad timeout")
@@ -232,6 +240,8 @@ void TestMeterReading::settings()
     f.close();
     const MeterSettings s = LoadMeterSettings(path);
     QCOMPARE(s.describe(), describe);
+    // What the link looks up is the address itself.
+    QVERIFY2(!s.host.contains(QLatin1Char('[')) && !s.host.contains(QLatin1Char(']')), qPrintable(s.host));
     QCOMPARE(s.lineEnd, lineEnd);
     QCOMPARE(s.plausibilityShare, plausibility);
     QCOMPARE(s.currentQuery, currentQuery);
