@@ -53,8 +53,8 @@ void TestMeterDlg::showsAndWritesTheConnection_data()
                                        << "serial /dev/ttyUSB1 at 9600 baud";
     QTest::newRow("serial, then tcp") << QByteArray("[Meter]\r\nConnection=serial\r\nPort=COM2\r\nMaxReads=3\r\n") << 1 << 2 << ""
                                       << "10.1.2.3" << "TCP 10.1.2.3:5025";
-    QTest::newRow("serial, then tcp at an IPv6 address in brackets") << QByteArray() << 0 << 2 << "" << "[::1]"
-                                                                     << "TCP [::1]:5025";
+    QTest::newRow("none, then tcp at an IPv6 address in brackets") << QByteArray() << 0 << 2 << "" << "[::1]"
+                                                                   << "TCP [::1]:5025";
     QTest::newRow("tcp, then none") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=dmm:5555\r\n") << 2 << 0 << "" << ""
                                     << "none";
     QTest::newRow("serial without a port is none") << QByteArray() << 0 << 1 << "" << "" << "none";
