@@ -28,6 +28,7 @@ public:
     {
         stepStates[step] = text;
         calls << QStringLiteral("SetStepState(%1,%2)").arg(step).arg(text);
+        if (onStepState) onStepState(step, text);
     }
     void UpdateProgress() override
     {
@@ -73,6 +74,8 @@ public:
     std::deque<BoxAnswer> answers;
     // Runs when a box is shown (the box is modal: time can pass inside it in a test).
     std::function<void(const Box&)> onBox;
+    // Runs when a step's state is shown, for a test that acts at a given step.
+    std::function<void(int step, const QString& text)> onStepState;
 
     std::vector<Box> boxes;
     QStringList calls;
