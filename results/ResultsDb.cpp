@@ -248,7 +248,8 @@ bool ResultsDb::openConnection(Mode mode)
     };
     QSqlQuery q(db);
     if (mode == Mode::Record) {
-        // Each change survives a crash or a power loss once its transaction has committed.
+        // A commit waits until the disk has it, so that it survives a power loss; a writer may
+        // ask for less where a slow disk must not hold it up.
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return fail(q);
         if (q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
             error_ = QStringLiteral("%1 cannot be written (journal mode %2)").arg(path_, q.value(0).toString());

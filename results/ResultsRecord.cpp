@@ -51,13 +51,20 @@ bool ResultsRecord::Open()
         if (!db_.movedAside().isEmpty())
             Fault(QStringLiteral("the results database was damaged; it was moved to %1 and a new one started")
                       .arg(db_.movedAside()));
+        // The log is copied into the file after each run's end instead of whenever it fills,
+        // which could be in the middle of a run.
+        QSqlQuery pragma(db_.database());
+        pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+        durability_ = Durability::OnDisk;
         // Runs a crash cut short never ended; the line has them all the same.
         if (queueForLine_)
-            Write([&] {
-                QSqlQuery q(db_.database());
-                q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) SELECT id FROM TestResult WHERE ended_ms IS NULL"));
-                return Exec(q);
-            });
+            Write(
+                [&] {
+                    QSqlQuery q(db_.database());
+                    q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) SELECT id FROM TestResult WHERE ended_ms IS NULL"));
+                    return Exec(q);
+                },
+                Durability::OnDisk);
         return true;
     }
     Fault(QStringLiteral("results are not recorded: %1").arg(db_.errorText()));
@@ -73,12 +80,27 @@ void ResultsRecord::Fault(const QString& what)
     if (faultSink_) faultSink_(QStringLiteral("<Results> ") + what, first);
 }
 
-bool ResultsRecord::Write(const std::function<bool()>& change)
+bool ResultsRecord::SetDurability(Durability durability)
+{
+    if (durability == durability_) return true;
+    QSqlQuery q(db_.database());
+    if (!q.exec(durability == Durability::OnDisk ? QStringLiteral("PRAGMA synchronous=FULL")
+                                                 : QStringLiteral("PRAGMA synchronous=NORMAL"))) {
+        lastError_ = q.lastError();
+        return false;
+    }
+    durability_ = durability;
+    return true;
+}
+
+bool ResultsRecord::Write(const std::function<bool()>& change, Durability durability)
 {
     QSqlDatabase db = db_.database();
     if (!db.isOpen()) return false;
     QSqlError error;
-    if (db.transaction()) {
+    if (!SetDurability(durability)) {
+        error = lastError_;
+    } else if (db.transaction()) {
         if (change()) {
             if (db.commit()) return true;
             error = db.lastError();
@@ -153,7 +175,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         if (!Exec(q)) return false;
         id = q.lastInsertId().toLongLong();
         return id > 0;
-    });
+    }, Durability::OnDisk);
     if (!ok) return;
     runId_ = id;
     recording_ = true;
@@ -250,7 +272,13 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
         q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) VALUES (?)"));
         q.addBindValue(runId_);
         return Exec(q);
-    });
+    }, Durability::OnDisk);
+    if (written) {
+        // Between runs the log may be copied into the file; a reader that holds it back only
+        // leaves the rest for the next run's end.
+        QSqlQuery q(db_.database());
+        q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+    }
     if (written && runWritten_) runWritten_();
 }
 

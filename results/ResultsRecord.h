@@ -65,8 +65,13 @@ private:
         QString at;
     };
 
+    // How far a commit goes before the run goes on. A change in the middle of a run is handed to
+    // the system only: a slow disk must not hold up the next frame. A run's start and its end
+    // wait for the disk, and the end's flush takes every change before it along.
+    enum class Durability { OnDisk, Handed };
     // One transaction; on failure it is rolled back and the fault reported.
-    bool Write(const std::function<bool()>& change);
+    bool Write(const std::function<bool()>& change, Durability durability = Durability::Handed);
+    bool SetDurability(Durability durability);
     // Runs a prepared query inside a change, keeping its error for the fault report.
     bool Exec(QSqlQuery& q);
     bool WriteStep(int step);
@@ -82,6 +87,7 @@ private:
     QSqlError lastError_;
     bool reportedThisStart_ = false;
     bool reportedThisRun_ = false;
+    Durability durability_ = Durability::OnDisk;
 
     // The run being recorded.
     qint64 runId_ = 0;

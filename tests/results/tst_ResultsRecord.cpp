@@ -52,9 +52,23 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
     Bench bench(path);
+    // How the record commits, looked at as each frame goes out (SQLite: 2 waits for the disk, 1 does not).
+    auto syncMode = [&bench] {
+        QSqlQuery q(bench.record->db().database());
+        return q.exec(QStringLiteral("PRAGMA synchronous")) && q.next() ? q.value(0).toInt() : -1;
+    };
+    std::map<int, int> syncAtFrame;
+    bench.answers = [&](const TPsuFrame&) {
+        syncAtFrame.emplace(bench.engine.state().FStep, syncMode());
+        return true;
+    };
     QVERIFY(bench.calibrate());
     QCOMPARE(bench.engine.state().FUnitCounter, 43);
     QVERIFY(bench.faults.isEmpty());
+    // The run's start waited for the disk; no change after it holds up a frame; its end waited again.
+    QCOMPARE(syncAtFrame[1], 2);
+    for (int step : {2, 10, 25, 29}) QCOMPARE(syncAtFrame[step], 1);
+    QCOMPARE(syncMode(), 2);
 
     Reader reader(path);
     QVERIFY2(reader.db.isOpen(), qPrintable(reader.db.errorText()));
