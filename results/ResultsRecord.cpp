@@ -51,8 +51,8 @@ bool ResultsRecord::Open()
         if (!db_.movedAside().isEmpty())
             Fault(QStringLiteral("the results database was damaged; it was moved to %1 and a new one started")
                       .arg(db_.movedAside()));
-        // The log is copied into the file after each run's end instead of whenever it fills,
-        // which could be in the middle of a run.
+        // The write-ahead log is copied into the file after each run's end instead of whenever
+        // it fills, which could be in the middle of a run.
         QSqlQuery pragma(db_.database());
         pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
         durability_ = Durability::OnDisk;
@@ -274,8 +274,8 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
         return Exec(q);
     }, Durability::OnDisk);
     if (written) {
-        // Between runs the log may be copied into the file; a reader that holds it back only
-        // leaves the rest for the next run's end.
+        // Between runs the write-ahead log may be copied into the file; a reader that holds it
+        // back only leaves the rest for the next run's end.
         QSqlQuery q(db_.database());
         q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
     }
