@@ -273,13 +273,12 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
         q.addBindValue(runId_);
         return Exec(q);
     }, Durability::OnDisk);
-    if (written) {
-        // Between runs the write-ahead log may be copied into the file; a reader that holds it
-        // back only leaves the rest for the next run's end.
-        QSqlQuery q(db_.database());
-        q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-    }
-    if (written && runWritten_) runWritten_();
+    if (!written) return;
+    // Between runs the write-ahead log may be copied into the file; a reader that holds it back
+    // only leaves the rest for the next run's end.
+    QSqlQuery q(db_.database());
+    q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+    if (runWritten_) runWritten_();
 }
 
 bool ResultsRecord::WriteStep(int step)
