@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDir>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPixmap>
@@ -16,6 +17,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "ConfigFile.h"
@@ -49,10 +51,17 @@ constexpr int MeterButtonWidth = 70;
 constexpr int PanelButtonGap = 4;
 
 QFont FormFont() {
-    QFont font;
     // Times New Roman is rarely installed on Linux; a metric-compatible serif stands in for it.
-    font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
-                      QStringLiteral("Nimbus Roman"), QStringLiteral("DejaVu Serif")});
+    const QStringList faces{QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                            QStringLiteral("Nimbus Roman"), QStringLiteral("DejaVu Serif")};
+    // Named by the first of them that is installed: a face missing from the font database is
+    // looked for among the system's substitutes again for every size of it that is drawn.
+    const QStringList installed = QFontDatabase::families();
+    const auto face = std::find_if(faces.begin(), faces.end(), [&installed](const QString& name) {
+        return installed.contains(name, Qt::CaseInsensitive);
+    });
+    QFont font;
+    font.setFamilies(face != faces.end() ? QStringList{*face} : faces);
     font.setStyleHint(QFont::Serif);
     font.setPixelSize(FormFontPx);
     return font;
