@@ -6,6 +6,7 @@
 #include "Rounding.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
@@ -87,23 +89,45 @@ QTableWidget* MakeGrid(QWidget* parent)
     return grid;
 }
 
-// Paints the State column through the panel's own cell-drawing handler.
-class StateCellDelegate : public QStyledItemDelegate {
+// Draws every cell as a plain grid does: the background, then the text cut at the cell's border, 2 px
+// in from its top-left corner, the State column through the panel's own cell-drawing handler. The
+// platform style's item drawing lays each text out several times over to elide it, which cost more
+// than all the rest of the window's first painting.
+class GridCellDelegate : public QStyledItemDelegate {
 public:
-    StateCellDelegate(const ProgressDisplay* display, QObject* parent)
+    GridCellDelegate(const ProgressDisplay* display, QObject* parent)
         : QStyledItemDelegate(parent), display_(display)
     {
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
+        const bool selected = option.state & QStyle::State_Selected;
         QBrush background = option.palette.base();
         const QVariant cellBackground = index.data(Qt::BackgroundRole);
-        if (option.state & QStyle::State_Selected)
+        if (selected)
             background = option.palette.highlight();
         else if (cellBackground.canConvert<QBrush>())
             background = cellBackground.value<QBrush>();
-        display_->StringGridDrawCell(*painter, index.column(), index.row(), option.rect, background);
+        if (index.column() == StateColumn) {
+            display_->StringGridDrawCell(*painter, index.column(), index.row(), option.rect, background);
+        } else {
+            painter->save();
+            painter->fillRect(option.rect, background);
+            painter->setFont(option.font);
+            painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                              index.data(Qt::DisplayRole).toString());
+            painter->restore();
+        }
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+            focus.backgroundColor = background.color();
+            const QWidget* widget = option.widget;
+            (widget ? widget->style() : QApplication::style())->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        }
     }
 
 private:
@@ -214,12 +238,10 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
 
     StringGrid = MakeGrid(this);
     StringGrid->setAccessibleName(QStringLiteral("Calibration steps"));
-    StringGrid->setItemDelegateForColumn(StateColumn, new StateCellDelegate(this, StringGrid));
+    StringGrid->setItemDelegate(new GridCellDelegate(this, StringGrid));
     new TitleRowSizer(StringGrid);
 
-    MsgList = MakeGrid(this);
-    MsgList->setColumnCount(3);
-    MsgList->hide();
+    MsgList.setColumnCount(3);
 
     EventLog = new QListWidget(this);
     EventLog->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -289,7 +311,7 @@ int ProgressDisplay::GridRowOfStep(int step)
 
 void ProgressDisplay::SetStepState(int step, const QString& text)
 {
-    if (step >= 0 && step < MsgList->rowCount()) SetCell(MsgList, step, StateColumn, text);
+    if (step >= 0 && step < MsgList.rowCount()) MsgList.setText(step, StateColumn, text);
     const int row = GridRowOfStep(step);
     if (row > 0 && row < StringGrid->rowCount()) SetCell(StringGrid, row, StateColumn, text);
 }
@@ -369,22 +391,44 @@ void ProgressDisplay::ClearResultLabel() { Label4->clear(); }
 void ProgressDisplay::FillMsgList()
 {
     const int count = static_cast<int>(state_.FCalList.size());
-    MsgList->setColumnCount(3);
-    MsgList->setRowCount(count + 1);
-    SetCell(MsgList, 0, 0, QStringLiteral("Step"), true);
-    SetCell(MsgList, 0, 1, QStringLiteral("Order"), true);
-    SetCell(MsgList, 0, 2, QStringLiteral("State"), true);
+    MsgList.setColumnCount(3);
+    MsgList.setRowCount(count + 1);
+    MsgList.setText(0, 0, QStringLiteral("Step"));
+    MsgList.setText(0, 1, QStringLiteral("Order"));
+    MsgList.setText(0, 2, QStringLiteral("State"));
     for (int i = 1; i <= count; ++i) {
-        SetCell(MsgList, i, 0, QString::number(i), true);
-        SetCell(MsgList, i, 1, state_.FCalList[i - 1].Description);
-        SetCell(MsgList, i, 2, QString());
+        MsgList.setText(i, 0, QString::number(i));
+        MsgList.setText(i, 1, state_.FCalList[i - 1].Description);
+        MsgList.setText(i, 2, QString());
     }
 }
 
 void ProgressDisplay::ClearMsgListStates()
 {
-    for (int row = 1; row < MsgList->rowCount(); ++row)
-        if (MsgList->item(row, StateColumn)) MsgList->item(row, StateColumn)->setText(QString());
+    for (int row = 1; row < MsgList.rowCount(); ++row) MsgList.setText(row, StateColumn, QString());
+}
+
+void TextGrid::setColumnCount(int columns)
+{
+    columns_ = std::max(0, columns);
+    for (QStringList& row : rows_) row.resize(columns_);
+}
+
+void TextGrid::setRowCount(int rows)
+{
+    rows_.resize(std::max(0, rows), QStringList(columns_, QString()));
+}
+
+QString TextGrid::text(int row, int column) const
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columns_) return QString();
+    return rows_[row][column];
+}
+
+void TextGrid::setText(int row, int column, const QString& text)
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columns_) return;
+    rows_[row][column] = text;
 }
 
 void ProgressDisplay::AddLogLine(const QString& text)

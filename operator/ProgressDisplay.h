@@ -6,6 +6,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QStringList>
 #include <QWidget>
 
 class QLabel;
@@ -15,6 +16,24 @@ class QPainter;
 class QProgressBar;
 class QStatusBar;
 class QTableWidget;
+
+// A grid nobody sees, kept as rows of text: a hidden item view would cost the window's start as
+// much as the visible one.
+class TextGrid {
+public:
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    int columnCount() const { return columns_; }
+    // New rows and columns are empty; cells cut off are gone.
+    void setRowCount(int rows);
+    void setColumnCount(int columns);
+    // Outside the grid: an empty text, and writing does nothing.
+    QString text(int row, int column) const;
+    void setText(int row, int column, const QString& text);
+
+private:
+    int columns_ = 0;
+    QList<QStringList> rows_;
+};
 
 class ProgressDisplay : public QWidget {
     Q_OBJECT
@@ -62,7 +81,7 @@ public:
     QLabel* Image3 = nullptr;
     QTableWidget* StringGrid = nullptr;
     // Never shown.
-    QTableWidget* MsgList = nullptr;
+    TextGrid MsgList;
     QListWidget* EventLog = nullptr;
     QStatusBar* StatusBar1 = nullptr;
 

@@ -54,6 +54,8 @@ private slots:
     void drawCell_data();
     void drawCell();
     void drawCellLeavesOtherColumns();
+    void gridCells_data();
+    void gridCells();
     void updateProgress_data();
     void updateProgress();
     void updateProgressOutsideCalibration();
@@ -199,10 +201,10 @@ void TestProgressDisplay::setStepState()
 
     for (int row = 1; row < 15; ++row)
         QCOMPARE(Cell(display.StringGrid, row, 2), row == gridRow ? QStringLiteral("Test abort") : QStringLiteral("---"));
-    QCOMPARE(display.MsgList->rowCount(), listSize + 1);
-    for (int row = 1; row < display.MsgList->rowCount(); ++row)
-        QCOMPARE(Cell(display.MsgList, row, 2), inList && row == step ? QStringLiteral("Test abort") : QString());
-    QCOMPARE(Cell(display.MsgList, 0, 2), QStringLiteral("State"));
+    QCOMPARE(display.MsgList.rowCount(), listSize + 1);
+    for (int row = 1; row < display.MsgList.rowCount(); ++row)
+        QCOMPARE(display.MsgList.text(row, 2), inList && row == step ? QStringLiteral("Test abort") : QString());
+    QCOMPARE(display.MsgList.text(0, 2), QStringLiteral("State"));
 }
 
 void TestProgressDisplay::stateColours_data()
@@ -299,6 +301,47 @@ void TestProgressDisplay::drawCellLeavesOtherColumns()
         display.StringGridDrawCell(painter, 0, 0, QRect(0, 0, 100, 40), QBrush(Qt::yellow));
     }
     QCOMPARE(image, before);
+}
+
+void TestProgressDisplay::gridCells_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<int>("backgroundRole");
+    QTest::newRow("title cell on the button face") << 0 << 1 << false << int(QPalette::Button);
+    QTest::newRow("number cell on the button face") << 3 << 0 << false << int(QPalette::Button);
+    QTest::newRow("command cell on the base") << 13 << 1 << false << int(QPalette::Base);
+    QTest::newRow("selected command cell highlighted") << 13 << 1 << true << int(QPalette::Highlight);
+}
+
+// The grid as the operator sees it: each cell's background, and its text drawn 2 px in from the
+// top-left corner.
+void TestProgressDisplay::gridCells()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(bool, selected);
+    QFETCH(int, backgroundRole);
+
+    TRunState state;
+    QWidget window;
+    ProgressDisplay display(state, &window);
+    window.resize(836, 560);
+    display.setGeometry(0, 0, 836, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    display.InitStepGrid(true);
+    QTableWidget* grid = display.StringGrid;
+    if (selected) grid->setCurrentCell(row, column);
+
+    const QImage shot = grid->viewport()->grab().toImage();
+    const QColor background = grid->palette().color(static_cast<QPalette::ColorRole>(backgroundRole));
+    const QRect cell = grid->visualRect(grid->model()->index(row, column));
+    auto notBackground = [&](QColor c) { return c != background; };
+    QVERIFY(!HasPixel(shot, QRect(cell.topLeft(), QSize(cell.width(), 2)), notBackground));
+    QVERIFY(!HasPixel(shot, QRect(cell.topLeft(), QSize(2, cell.height())), notBackground));
+    QVERIFY(HasPixel(shot, cell, notBackground));
 }
 
 void TestProgressDisplay::updateProgress_data()
@@ -401,29 +444,30 @@ void TestProgressDisplay::fillMsgList()
     TRunState state;
     ProgressDisplay display(state);
     display.FillMsgList();
-    QCOMPARE(display.MsgList->rowCount(), 1);
-    QCOMPARE(display.MsgList->columnCount(), 3);
-    QCOMPARE(Cell(display.MsgList, 0, 0), QStringLiteral("Step"));
-    QCOMPARE(Cell(display.MsgList, 0, 1), QStringLiteral("Order"));
-    QCOMPARE(Cell(display.MsgList, 0, 2), QStringLiteral("State"));
+    QCOMPARE(display.MsgList.rowCount(), 1);
+    QCOMPARE(display.MsgList.columnCount(), 3);
+    QCOMPARE(display.MsgList.text(0, 0), QStringLiteral("Step"));
+    QCOMPARE(display.MsgList.text(0, 1), QStringLiteral("Order"));
+    QCOMPARE(display.MsgList.text(0, 2), QStringLiteral("State"));
 
     state.FCalList = ListOf(29);
     display.FillMsgList();
-    QCOMPARE(display.MsgList->rowCount(), 30);
-    QCOMPARE(Cell(display.MsgList, 29, 0), QStringLiteral("29"));
-    QCOMPARE(Cell(display.MsgList, 29, 1), QStringLiteral("Step Text 29"));
+    QCOMPARE(display.MsgList.rowCount(), 30);
+    QCOMPARE(display.MsgList.text(29, 0), QStringLiteral("29"));
+    QCOMPARE(display.MsgList.text(29, 1), QStringLiteral("Step Text 29"));
 
     display.SetStepState(5, QStringLiteral("Succeed !"));
     display.SetStepState(29, QStringLiteral("Succeed !"));
     display.ClearMsgListStates();
-    for (int row = 1; row < 30; ++row) QCOMPARE(Cell(display.MsgList, row, 2), QString());
-    QCOMPARE(Cell(display.MsgList, 0, 2), QStringLiteral("State"));
+    for (int row = 1; row < 30; ++row) QCOMPARE(display.MsgList.text(row, 2), QString());
+    QCOMPARE(display.MsgList.text(0, 2), QStringLiteral("State"));
 
     // A refill after a shorter list leaves no stale rows behind.
     state.FCalList = ListOf(5);
     display.FillMsgList();
-    QCOMPARE(display.MsgList->rowCount(), 6);
-    QVERIFY(display.MsgList->isHidden());
+    QCOMPARE(display.MsgList.rowCount(), 6);
+    QCOMPARE(display.MsgList.text(5, 1), QStringLiteral("Step Text 5"));
+    QCOMPARE(display.MsgList.text(6, 1), QString());
 }
 
 void TestProgressDisplay::eventLog()

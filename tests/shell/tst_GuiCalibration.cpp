@@ -245,9 +245,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     }
 
     const ProgressDisplay* panel = form.Panel2;
-    QCOMPARE(panel->MsgList->rowCount(), 30);
-    for (int step = 1; step < panel->MsgList->rowCount(); ++step)
-        QCOMPARE(CellText(panel->MsgList, step, 2), QStringLiteral("Succeed !"));
+    QCOMPARE(panel->MsgList.rowCount(), 30);
+    for (int step = 1; step < panel->MsgList.rowCount(); ++step)
+        QCOMPARE(panel->MsgList.text(step, 2), QStringLiteral("Succeed !"));
     QCOMPARE(panel->StringGrid->rowCount(), 15);
     for (int row = 1; row < panel->StringGrid->rowCount(); ++row)
         QCOMPARE(CellText(panel->StringGrid, row, 2), QStringLiteral("Succeed !"));
