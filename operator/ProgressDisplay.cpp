@@ -77,22 +77,11 @@ QString CellText(const QTableWidget* grid, int row, int column)
     return item ? item->text() : QString();
 }
 
-QTableWidget* MakeGrid(QWidget* parent)
-{
-    auto* grid = new QTableWidget(parent);
-    grid->horizontalHeader()->hide();
-    grid->verticalHeader()->hide();
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
-    grid->setWordWrap(false);
-    return grid;
-}
-
 // Draws every cell as a plain grid does: the background, then the text cut at the cell's border, 2 px
-// in from its top-left corner, the State column through the panel's own cell-drawing handler. The
-// platform style's item drawing lays each text out several times over to elide it, which cost more
-// than all the rest of the window's first painting.
+// in from its top-left corner, the State column through the panel's own cell-drawing handler; then
+// the cell's right and bottom grid lines. The platform style's item drawing laid each text out
+// several times over to elide it, and the view's own grid lines went through the general line
+// rasteriser: the two cost more than all the rest of the window's first painting.
 class GridCellDelegate : public QStyledItemDelegate {
 public:
     GridCellDelegate(const ProgressDisplay* display, QObject* parent)
@@ -109,24 +98,30 @@ public:
             background = option.palette.highlight();
         else if (cellBackground.canConvert<QBrush>())
             background = cellBackground.value<QBrush>();
+        const QRect cell = option.rect.adjusted(0, 0, -1, -1);
         if (index.column() == StateColumn) {
-            display_->StringGridDrawCell(*painter, index.column(), index.row(), option.rect, background);
+            display_->StringGridDrawCell(*painter, index.column(), index.row(), cell, background);
         } else {
             painter->save();
-            painter->fillRect(option.rect, background);
+            painter->fillRect(cell, background);
             painter->setFont(option.font);
             painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+            painter->drawText(cell.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                               index.data(Qt::DisplayRole).toString());
             painter->restore();
         }
+        const QWidget* widget = option.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const QColor line = QColor::fromRgba(static_cast<QRgb>(style->styleHint(QStyle::SH_Table_GridLineColor, &option, widget)));
+        painter->fillRect(QRect(option.rect.right(), option.rect.top(), 1, option.rect.height()), line);
+        painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width() - 1, 1), line);
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
+            focus.rect = cell;
             focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
             focus.backgroundColor = background.color();
-            const QWidget* widget = option.widget;
-            (widget ? widget->style() : QApplication::style())->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }
     }
 
@@ -236,9 +231,16 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     const QImage logo = PictureImage(QStringLiteral("logo"));
     if (!logo.isNull()) Image3->setPixmap(QPixmap::fromImage(logo));
 
-    StringGrid = MakeGrid(this);
+    StringGrid = new QTableWidget(this);
+    StringGrid->horizontalHeader()->hide();
+    StringGrid->verticalHeader()->hide();
+    StringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    StringGrid->setWordWrap(false);
     StringGrid->setAccessibleName(QStringLiteral("Calibration steps"));
     StringGrid->setItemDelegate(new GridCellDelegate(this, StringGrid));
+    StringGrid->setShowGrid(false);
     new TitleRowSizer(StringGrid);
 
     MsgList.setColumnCount(3);

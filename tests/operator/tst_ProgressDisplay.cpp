@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTableWidget>
 #include <QTest>
 
@@ -315,8 +317,8 @@ void TestProgressDisplay::gridCells_data()
     QTest::newRow("selected command cell highlighted") << 13 << 1 << true << int(QPalette::Highlight);
 }
 
-// The grid as the operator sees it: each cell's background, and its text drawn 2 px in from the
-// top-left corner.
+// The grid as the operator sees it: each cell's background, its text drawn 2 px in from the top-left
+// corner, and its grid lines.
 void TestProgressDisplay::gridCells()
 {
     QFETCH(int, row);
@@ -338,10 +340,20 @@ void TestProgressDisplay::gridCells()
     const QImage shot = grid->viewport()->grab().toImage();
     const QColor background = grid->palette().color(static_cast<QPalette::ColorRole>(backgroundRole));
     const QRect cell = grid->visualRect(grid->model()->index(row, column));
+    // The cell's grid lines take its last pixel column and row.
+    const QRect inside = cell.adjusted(0, 0, -1, -1);
     auto notBackground = [&](QColor c) { return c != background; };
-    QVERIFY(!HasPixel(shot, QRect(cell.topLeft(), QSize(cell.width(), 2)), notBackground));
-    QVERIFY(!HasPixel(shot, QRect(cell.topLeft(), QSize(2, cell.height())), notBackground));
-    QVERIFY(HasPixel(shot, cell, notBackground));
+    QVERIFY(!HasPixel(shot, QRect(inside.topLeft(), QSize(inside.width(), 2)), notBackground));
+    QVERIFY(!HasPixel(shot, QRect(inside.topLeft(), QSize(2, inside.height())), notBackground));
+    QVERIFY(HasPixel(shot, inside, notBackground));
+
+    QStyleOption option;
+    option.initFrom(grid);
+    const QColor line = QColor::fromRgba(static_cast<QRgb>(grid->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, grid)));
+    auto notLine = [&](QColor c) { return c != line; };
+    QVERIFY(line != background);
+    QVERIFY(!HasPixel(shot, QRect(cell.right(), cell.top(), 1, cell.height()), notLine));
+    QVERIFY(!HasPixel(shot, QRect(cell.left(), cell.bottom(), cell.width(), 1), notLine));
 }
 
 void TestProgressDisplay::updateProgress_data()
