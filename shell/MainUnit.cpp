@@ -63,6 +63,9 @@ QFont FormFont() {
     QFont font;
     font.setFamilies(face != faces.end() ? QStringList{*face} : faces);
     font.setStyleHint(QFont::Serif);
+    // Hinting moves the glyphs of these sizes by less than a pixel, yet the hinter's work on each
+    // glyph was the greater part of drawing the window for the first time.
+    font.setHintingPreference(QFont::PreferNoHinting);
     font.setPixelSize(FormFontPx);
     return font;
 }
