@@ -58,6 +58,8 @@ private slots:
     void drawCellLeavesOtherColumns();
     void gridCells_data();
     void gridCells();
+    void progressBarDrawn_data();
+    void progressBarDrawn();
     void updateProgress_data();
     void updateProgress();
     void updateProgressOutsideCalibration();
@@ -354,6 +356,34 @@ void TestProgressDisplay::gridCells()
     QVERIFY(line != background);
     QVERIFY(!HasPixel(shot, QRect(cell.right(), cell.top(), 1, cell.height()), notLine));
     QVERIFY(!HasPixel(shot, QRect(cell.left(), cell.bottom(), cell.width(), 1), notLine));
+}
+
+void TestProgressDisplay::progressBarDrawn_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<bool>("leftFilled");
+    QTest::addColumn<bool>("rightFilled");
+    QTest::newRow("empty") << 0 << false << false;
+    QTest::newRow("under half") << 45 << true << false;
+    QTest::newRow("full") << 100 << true << true;
+}
+
+// The bar fills its field, on the base colour, from the left as far as its value.
+void TestProgressDisplay::progressBarDrawn()
+{
+    QFETCH(int, percent);
+    QFETCH(bool, leftFilled);
+    QFETCH(bool, rightFilled);
+
+    TRunState state;
+    ProgressDisplay display(state);
+    display.SetProgressBar(percent);
+    QProgressBar* bar = display.ProgressBar1;
+    const QImage shot = bar->grab().toImage();
+    const QColor base = bar->palette().color(QPalette::Base);
+    const int middle = shot.height() / 2;
+    QCOMPARE(shot.pixelColor(4, middle) != base, leftFilled);
+    QCOMPARE(shot.pixelColor(shot.width() - 5, middle) != base, rightFilled);
 }
 
 void TestProgressDisplay::updateProgress_data()
