@@ -6,6 +6,7 @@
 #include "Rounding.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -243,6 +244,12 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     ProgressBar1->setGeometry(108, 8, 300, 20);
     progressLabel->setBuddy(ProgressBar1);
 
+    // A line edit lays its empty text out in the application's font while it is being made, before
+    // it takes the panel's: the application's face, which this window never shows, would be loaded
+    // for that alone. The application's font is the panel's while the two are made, then its own
+    // again (set on the application only, so no widget is told of either change).
+    const QFont appFont = QGuiApplication::font();
+    QGuiApplication::setFont(font());
     auto* stepLabel = new QLabel(QStringLiteral("Testing Step"), this);
     stepLabel->setGeometry(8, 32, 96, 20);
     Edit1 = new QLineEdit(this);
@@ -256,6 +263,7 @@ ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(pa
     EditSerial->setReadOnly(true);
     EditSerial->setGeometry(108, 56, 150, 20);
     serialLabel->setBuddy(EditSerial);
+    QGuiApplication::setFont(appFont);
 
     Label4 = new QLabel(this);
     Label4->setGeometry(446, 20, 160, 40);

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QLineEdit>
@@ -219,7 +220,11 @@ void TestMainWindow::toolbar() {
 }
 
 void TestMainWindow::windowFrame() {
+    const QFont appFont = QGuiApplication::font();
     TMainForm& w = makeForm();
+    // The other windows keep the application's face; the main window's boxes take its own.
+    QCOMPARE(QGuiApplication::font(), appFont);
+    QCOMPARE(w.Panel2->Edit1->font(), w.font());
     QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Power Calibrator"));
     QCOMPARE(w.size(), QSize(836, 653));
     QCOMPARE(w.minimumSize(), QSize(513, 338));
