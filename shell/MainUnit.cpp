@@ -64,9 +64,9 @@ QFont FormFont() {
     font.setFamilies(face != faces.end() ? QStringList{*face} : faces);
     font.setStyleHint(QFont::Serif);
     // Hinting moves the glyphs of these sizes by less than a pixel, yet the hinter's work on each
-    // glyph was the greater part of drawing the window for the first time. Latin text is drawn
-    // without the face's kerning and ligatures, as the window's own platform drew it; a script that
-    // needs shaping still gets it.
+    // glyph was the greater part of drawing the window for the first time. Shaping was the next
+    // part: Latin text goes without the face's kerning and ligatures, while a script that needs
+    // shaping still gets it.
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setStyleStrategy(QFont::PreferNoShaping);
     font.setPixelSize(FormFontPx);
