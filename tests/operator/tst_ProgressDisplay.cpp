@@ -39,6 +39,23 @@ bool HasPixel(const QImage& image, const QRect& area, const std::function<bool(Q
     return false;
 }
 
+// A display panel in a shown window of the main window's size, its grid reset.
+struct ShownPanel {
+    TRunState state;
+    QWidget window;
+    ProgressDisplay display{state, &window};
+
+    bool Show()
+    {
+        window.resize(836, 560);
+        display.setGeometry(0, 0, 836, 560);
+        window.show();
+        const bool exposed = QTest::qWaitForWindowExposed(&window);
+        display.InitStepGrid(true);
+        return exposed;
+    }
+};
+
 }  // namespace
 
 class TestProgressDisplay : public QObject {
@@ -328,14 +345,9 @@ void TestProgressDisplay::gridCells()
     QFETCH(bool, selected);
     QFETCH(int, backgroundRole);
 
-    TRunState state;
-    QWidget window;
-    ProgressDisplay display(state, &window);
-    window.resize(836, 560);
-    display.setGeometry(0, 0, 836, 560);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    display.InitStepGrid(true);
+    ShownPanel panel;
+    QVERIFY(panel.Show());
+    ProgressDisplay& display = panel.display;
     QTableWidget* grid = display.StringGrid;
     if (selected) grid->setCurrentCell(row, column);
 
@@ -605,14 +617,9 @@ void TestProgressDisplay::resizeKeepsStates()
 
 void TestProgressDisplay::titleRowDragWidensColumn()
 {
-    TRunState state;
-    QWidget window;
-    ProgressDisplay display(state, &window);
-    window.resize(836, 560);
-    display.setGeometry(0, 0, 836, 560);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    display.InitStepGrid(true);
+    ShownPanel panel;
+    QVERIFY(panel.Show());
+    ProgressDisplay& display = panel.display;
 
     QWidget* viewport = display.StringGrid->viewport();
     const int border = display.StringGrid->columnViewportPosition(0) + display.StringGrid->columnWidth(0);
