@@ -35,7 +35,7 @@ public:
     void Information(const QString&) override {}
     BoxAnswer Question(const QString&) override { return BoxAnswer::Yes; }
     BoxAnswer WarningQuestion(const QString&) override { return BoxAnswer::Yes; }
-    void SetStepState(int, const QString&) override {}
+    void SetStepState(int, StepOutcome) override {}
     void UpdateProgress() override {}
     void AddLogLine(const QString&) override {}
     void ClearLog() override {}
@@ -81,7 +81,8 @@ void RecordingCost(const QString& folder)
         std::printf("recording: %s cannot be opened\n", qPrintable(path));
         return;
     }
-    TRunState& s = engine.state();
+    // The record is told of a run as the engine would tell it; the state it is shown is built here.
+    TRunState s;
     s.FModel = 1;
     s.FStartTime = clock.now();
     BuildCalList(s, QDate::currentDate());
@@ -103,7 +104,7 @@ void RecordingCost(const QString& folder)
             }
             QElapsedTimer t;
             t.start();
-            record.StepState(n, QStringLiteral("Succeed !"));
+            record.StepState(n, StepOutcome::Succeed);
             step.us.push_back(static_cast<double>(t.nsecsElapsed()) / 1000.0);
             if (e.MeterStep) {
                 t.restart();

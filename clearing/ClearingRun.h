@@ -1,27 +1,23 @@
 // The Reset run: five frames that erase the calibration data held in the supply.
 #pragma once
 
-#include "RunState.h"
+#include "RunEngine.h"
 
-class RunEngine;
-
-// Gives FClearList its six slots and composes the five frames one after another in FLastSent,
+// The six slots of the clearing list, the five frames composed one after another in `lastSent`,
 // which keeps whatever the earlier frames (and before them the last run) left in it.
-void BuildClearList(TRunState& state);
+TSendQueue BuildClearList(std::int32_t address, TPsuFrame& lastSent);
 
-class ClearingRun {
+class ClearingRun : public ClearingSteps {
 public:
-    // Registers the send-tick branch and the reply rule with the engine.
     explicit ClearingRun(RunEngine& engine);
-    ~ClearingRun();
-    ClearingRun(const ClearingRun&) = delete;
-    ClearingRun& operator=(const ClearingRun&) = delete;
 
     void btnClearClick();
     void StartClearing();
-    // The send timer's branch while FClearing is set.
-    void TimerSendClearing();
-    void HandleClearingReply();
+
+    QString TickText(int step, int count) const override;
+    void ShowSend(RunView& view, int step, int count) override;
+    QString LogLine(int step, const TPsuFrame& frame) const override;
+    bool IsConfirmation(const TPsuFrame& reply, int address) const override;
 
 private:
     RunEngine& engine_;

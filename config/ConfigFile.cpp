@@ -55,14 +55,16 @@ int ClampInterval(int ms) {
     return ms;
 }
 
-void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath) {
+StoredConfig ReadConfig(const QString& iniPath) {
     const IniFile ini(iniPath);
-    state.FUnitCounter = ini.ReadInteger(Section, KeyPowerId, DefaultPowerId);
+    StoredConfig config;
+    config.unitCounter = ini.ReadInteger(Section, KeyPowerId, DefaultPowerId);
     const bool equality = ini.ReadBool(Section, KeyEquality, false);
     const int interval = ini.ReadInteger(Section, KeyInterval, DefaultInterval);
     // Wraps like the 32-bit counter it is instead of overflowing at the top of the range.
-    if (equality) state.FUnitCounter = static_cast<qint32>(static_cast<quint32>(state.FUnitCounter) + 1u);
-    readTimer.setInterval(ClampInterval(interval));
+    if (equality) config.unitCounter = static_cast<qint32>(static_cast<quint32>(config.unitCounter) + 1u);
+    config.readIntervalMs = ClampInterval(interval);
+    return config;
 }
 
 void SaveConfig(const TRunState& state, const QString& iniPath) {

@@ -3,8 +3,7 @@
 
 #include <QString>
 
-#include "Clock.h"
-#include "RunState.h"
+#include "RunEngine.h"
 
 // The running executable's directory, always ending in "/".
 QString ExeDir();
@@ -26,10 +25,10 @@ int ClampInterval(int ms);
 // the folder of Config.Ini), otherwise PowerTestDb.sqlite beside Config.Ini.
 QString ResultsDatabasePath(const QString& iniPath);
 
-// FUnitCounter := "PowerID" (default 1), plus 1 when "Equality" is true; the read timer's period
-// := "Interval" (default 500). A missing file, section or key or an unreadable value gives the
-// default; this never fails.
-void LoadConfig(TRunState& state, Timer& readTimer, const QString& iniPath);
+// The unit counter := "PowerID" (default 1), plus 1 when "Equality" is true; the read timer's
+// period := "Interval" (default 500), clamped. A missing file, section or key or an unreadable
+// value gives the default; this never fails.
+StoredConfig ReadConfig(const QString& iniPath);
 
 // Writes "PowerID" and then "Equality", each as one atomic replacement of the file. Throws
 // AppError "Unable to write to <path>" at the first write that fails; nothing after it is done.

@@ -1,14 +1,12 @@
 // The Setting button's handler: runs the settings dialog, applies its values and opens the port.
 #include "SettingsFlow.h"
 
-#include "CalList.h"
 #include "IntText.h"
 #include "RunEngine.h"
 
 void btnSettingClick(RunEngine& engine, SettingsSource& dialog)
 {
     RunView& view = engine.view();
-    TRunState& state = engine.state();
 
     view.SetButtonEnabled(ToolButton::Start, false);
     view.SetButtonEnabled(ToolButton::Clear, false);
@@ -19,10 +17,8 @@ void btnSettingClick(RunEngine& engine, SettingsSource& dialog)
     view.ClearResultLabel();
     view.InitStepGrid(true);
 
-    state.FOperatorName = dialog.OperatorText();
-    state.FTemperature = dialog.TemperatureText() + QStringLiteral("°C");
-    state.FHumidity = dialog.HumidityText();
-    state.FAddress = dialog.AddressValue();
+    engine.ApplySettings(RunSettings{dialog.OperatorText(), dialog.TemperatureText() + QStringLiteral("°C"),
+                                     dialog.HumidityText(), dialog.AddressValue()});
 
     // A baud text that is not a number ends the handler here: the port and the model stay as
     // they were and the caller's guard shows the conversion error.
@@ -30,12 +26,11 @@ void btnSettingClick(RunEngine& engine, SettingsSource& dialog)
 
     const int portIndex = dialog.PortIndex();
     const int port = portIndex >= 0 ? portIndex + 1 : 0;
-    const bool opened = engine.link().OpenPort(port, baud);
+    const bool opened = engine.OpenPort(port, baud);
     view.SetButtonEnabled(ToolButton::Start, opened);
     view.SetButtonEnabled(ToolButton::Clear, view.ButtonEnabled(ToolButton::Start));
 
-    state.FModel = static_cast<std::uint8_t>(dialog.ModelIndex() & 0xFF);
-    state.FTestCode = TestCodeForModel(state.FModel);
+    engine.SelectModel(static_cast<std::uint8_t>(dialog.ModelIndex() & 0xFF));
 
     if (!view.ButtonEnabled(ToolButton::Start))
         view.Warning(QStringLiteral("Open %1 failed,please check !").arg(dialog.PortText()));

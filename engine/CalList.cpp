@@ -1,16 +1,12 @@
 // Builds the 29 steps of a calibration run and rebuilds the serial-number and testing-info steps.
 #include "CalList.h"
 
-#include <cmath>
-
 #include "RunState.h"
 
 namespace {
 
 constexpr int SerialStepIndex = 24;       // step 25
 constexpr int TestingInfoStepIndex = 25;  // step 26
-constexpr int VoltagePoints = 5;
-constexpr int CurrentPoints = 2;
 
 const QString MeterQuery = QStringLiteral("Meas:Volt:DC?\n");
 
@@ -119,19 +115,23 @@ void BuildCalList(TRunState& state, const QDate& today)
     list.push_back(CalibrationModeStep(state, true, QStringLiteral("Control PS enabled state")));
     list.push_back(SentStep(state, Cmd::ReadSerial, QStringLiteral("Read serial No.")));
 
-    for (int point = 1; point <= VoltagePoints; ++point) {
-        list.push_back(PointStep(state, Cmd::SelectVoltagePoint, point,
-                                 QStringLiteral("Calibrating for point %1 voltage ")));
-        list.push_back(MeterStep(QStringLiteral("Read value for meter ")));
-        list.push_back(VoltageValueStep(state, point));
+    // The supply numbers its voltage points and its current points each from 1.
+    int ofQuantity[2] = {0, 0};
+    for (const CalPoint& p : CalPoints()) {
+        const bool current = p.quantity == Quantity::Current;
+        const int point = ++ofQuantity[current ? 1 : 0];
+        if (current) {
+            list.push_back(PointStep(state, Cmd::SelectCurrentPoint, point,
+                                     QStringLiteral("Calibrating for point %1 current ")));
+            list.push_back(MeterStep(QStringLiteral("Read value from meter ")));
+            list.push_back(CurrentValueStep(state, point));
+        } else {
+            list.push_back(PointStep(state, Cmd::SelectVoltagePoint, point,
+                                     QStringLiteral("Calibrating for point %1 voltage ")));
+            list.push_back(MeterStep(QStringLiteral("Read value for meter ")));
+            list.push_back(VoltageValueStep(state, point));
+        }
     }
-    for (int point = 1; point <= CurrentPoints; ++point) {
-        list.push_back(PointStep(state, Cmd::SelectCurrentPoint, point,
-                                 QStringLiteral("Calibrating for point %1 current ")));
-        list.push_back(MeterStep(QStringLiteral("Read value from meter ")));
-        list.push_back(CurrentValueStep(state, point));
-    }
-
     bool writable = false;
     list.push_back(SerialStep(state, &writable));
     list.push_back(TestingInfoStep(state, today, QStringLiteral("Setting testing info ")));
@@ -166,59 +166,3 @@ std::int64_t SerialForStep25(const TRunState& state)
 }
 
 bool IsWritableSerial(std::int64_t serial) { return serial >= 1 && serial <= MaxSerialNumber; }
-
-int CalPointOfMeterStep(int meterStep)
-{
-    if (meterStep < 5 || meterStep > 23 || (meterStep - 5) % 3 != 0) return 0;
-    return (meterStep - 5) / 3 + 1;
-}
-
-bool IsCurrentPoint(int meterStep) { return CalPointOfMeterStep(meterStep) >= 6; }
-
-QString NominalLevel(int meterStep, std::uint8_t model)
-{
-    auto byModel = [model](const char* m0, const char* m1, const char* m2) {
-        switch (model) {
-            case 0: return QString::fromLatin1(m0);
-            case 1: return QString::fromLatin1(m1);
-            case 2: return QString::fromLatin1(m2);
-            default: return QString();
-        }
-    };
-    switch (meterStep) {
-        case 5: return QStringLiteral("100mV");
-        case 8: return QStringLiteral("3.999V");
-        case 11: return QStringLiteral("4.00V");
-        case 14: return byModel("19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)");
-        case 17: return byModel("19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)");
-        case 20: return QStringLiteral("100mA");
-        case 23: return byModel("5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)");
-        default: return QString();
-    }
-}
-
-double NominalValue(int meterStep, std::uint8_t model)
-{
-    QString level = NominalLevel(meterStep, model);
-    const int tag = level.indexOf(QLatin1Char('('));
-    if (tag >= 0) level.truncate(tag);
-    double scale = 1.0;
-    if (level.endsWith(QLatin1String("mV")) || level.endsWith(QLatin1String("mA"))) {
-        scale = 0.001;
-        level.chop(2);
-    } else if (level.endsWith(QLatin1Char('V')) || level.endsWith(QLatin1Char('A'))) {
-        level.chop(1);
-    }
-    bool ok = false;
-    const double value = level.toDouble(&ok);
-    return ok ? value * scale : 0.0;
-}
-
-bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share)
-{
-    const double nominal = NominalValue(meterStep, model);
-    if (nominal == 0.0) return true;
-    if ((value < 0) != (nominal < 0)) return false;
-    // A hair of slack, so that a reading exactly at the edge is not lost to rounding.
-    return std::fabs(value - nominal) <= share * std::fabs(nominal) * (1.0 + 1e-9);
-}

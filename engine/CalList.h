@@ -1,6 +1,7 @@
 // The calibration run's step record, its list and the builders of the 29 steps.
 #pragma once
 
+#include "CalPoints.h"
 #include "OPCPublic.h"
 
 #include <QDate>
@@ -34,17 +35,5 @@ void BuildTestingInfoStep(TRunState& state, const QDate& today);
 bool BuildSerialStep(TRunState& state);
 // The serial number step 25 writes: the one read from the supply, else the unit counter.
 std::int64_t SerialForStep25(const TRunState& state);
-// The seven calibration points, by their meter steps 5, 8, ..., 23: the point's number 1..7 (0 for
-// any other step), whether it reads a current, and the level the supply outputs there as the
-// operator's prompt names it ("100mV", "37.0V(7212B)"; empty where the model has none).
-int CalPointOfMeterStep(int meterStep);
-bool IsCurrentPoint(int meterStep);
-QString NominalLevel(int meterStep, std::uint8_t model);
-// The same level as a number in volts or amperes; 0 where there is none.
-double NominalValue(int meterStep, std::uint8_t model);
-// Whether a reading in volts or amperes can be the level of its point: of the level's sign and at
-// most `share` (0.10 for 10 %) of the level away from it. A point without a level takes any value.
-bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share);
-
 // Whether a number can be written into the six-digit serial field as a supply's serial number.
 bool IsWritableSerial(std::int64_t serial);

@@ -1,4 +1,4 @@
-// The run engine: start and abort of a calibration run, the send tick, the reply rule and completion.
+// The run engine: start and ends of a run, the send tick, the reply rules and completion.
 #include "RunEngine.h"
 
 #include "AppError.h"
@@ -17,10 +17,12 @@ constexpr std::uint32_t DefaultTestCode = 0x020101;
 constexpr int SerialReadStep = 3;
 constexpr int SerialReadRetryLimit = 100;
 constexpr int RetryLimit = 6;
+// A clearing frame is sent this many times; the next tick without a confirmation ends the run.
+constexpr int ClearRetryLimit = 6;
 // The supply writes these frames into its EEPROM and answers nothing until it is done.
 constexpr int SlowFramePauseMs = 2000;
 
-const QString SucceedText = QStringLiteral("Succeed !");
+const QString FailedLabel = QStringLiteral("Failed!");
 
 bool IsSlowFrame(std::uint8_t command)
 {
@@ -28,6 +30,21 @@ bool IsSlowFrame(std::uint8_t command)
 }
 
 }  // namespace
+
+RunEnd EndOf(EndCause cause)
+{
+    switch (cause) {
+        case EndCause::LastAnswer: return RunEnd::Finished;
+        case EndCause::SendLimit: return RunEnd::Failed;
+        case EndCause::UnwritableCounter:
+        case EndCause::NoLineSerial: return RunEnd::Refused;
+        case EndCause::ToolbarAbort:
+        case EndCause::ReadingRefused: return RunEnd::Aborted;
+        case EndCause::Cleared: return RunEnd::Cleared;
+        case EndCause::ClearingSendLimit: return RunEnd::ClearingFailed;
+    }
+    return RunEnd::Aborted;
+}
 
 RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
     : link_(link),
@@ -38,14 +55,7 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
       timerShow_(clock.createTimer())
 {
     timerSend_->setHandler([this] { TimerSendTimer(); });
-    timerReadVol_->setHandler([this] {
-        if (readVolHandler_) {
-            readVolHandler_();
-        } else {
-            // Nobody takes the reading: do not keep firing into nothing.
-            timerReadVol_->stop();
-        }
-    });
+    timerReadVol_->setHandler([this] { TimerReadVolTimer(); });
     timerShow_->setHandler([this] { TimerShowTimer(); });
 
     link_.setRunModeSource([this] { return static_cast<int>(state_.FRunMode); });
@@ -53,6 +63,14 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
     link_.setReplyHandler([this] { HandleReply(); });
 
     SetDefaults();
+}
+
+RunEngine::~RunEngine()
+{
+    // The link may outlive the engine; its hooks must not reach a dead one.
+    link_.setRunModeSource({});
+    link_.setLogSink({});
+    link_.setReplyHandler({});
 }
 
 template <typename Call>
@@ -63,10 +81,10 @@ void RunEngine::Tell(Call call)
     for (RunObserver* observer : observers) call(*observer);
 }
 
-void RunEngine::ObservedView::SetStepState(int step, const QString& text)
+void RunEngine::ObservedView::SetStepState(int step, StepOutcome outcome)
 {
-    window_.SetStepState(step, text);
-    engine_.Tell([&](RunObserver& o) { o.StepState(step, text); });
+    window_.SetStepState(step, outcome);
+    engine_.Tell([&](RunObserver& o) { o.StepState(step, outcome); });
 }
 
 void RunEngine::ObservedView::AddLogLine(const QString& text)
@@ -88,65 +106,6 @@ RunKind RunEngine::CurrentKind() const
     return state_.FRunMode == RunMode::Clearing ? RunKind::Clearing : RunKind::Calibration;
 }
 
-void RunEngine::EndRun(RunEnd end)
-{
-    const RunKind kind = CurrentKind();
-    state_.FCalibrating = false;
-    state_.FClearing = false;
-    if (end == RunEnd::Aborted) state_.FAborted = true;
-    timerSend_->stop();
-    timerReadVol_->stop();
-    timerShow_->stop();
-    Tell([&](RunObserver& o) { o.RunEnded(kind, end, state_); });
-}
-
-void RunEngine::BeginClearing()
-{
-    state_.FRunMode = RunMode::Clearing;
-    view_.ClearLog();
-    state_.FClearing = true;
-    state_.FTryCount = 0;
-    state_.FStep = 1;
-    timerSend_->start();
-    state_.FStartTime = clock_.now();
-    timerShow_->start();
-    Tell([&](RunObserver& o) { o.RunStarted(RunKind::Clearing, state_); });
-}
-
-void RunEngine::WriteLastSent(int step)
-{
-    link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
-    const TPsuFrame frame = state_.FLastSent;
-    Tell([&](RunObserver& o) { o.FrameSent(step, frame); });
-}
-
-void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source)
-{
-    const int meterStep = state_.FStep;
-    state_.FVoltageMv = milli;
-    state_.FCurrentMa = milli;
-    view_.SetStepState(meterStep, SucceedText);
-    state_.FStep = static_cast<std::uint8_t>(meterStep + 1);
-    StoreMeasuredValue(state_.FStep);
-    // What the supply will receive, as its frame carries it.
-    std::int64_t sent = milli;
-    const int setPoint = state_.FStep;
-    if (setPoint >= 1 && setPoint <= static_cast<int>(state_.FCalList.size())) {
-        const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(setPoint - 1)].Frame;
-        if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
-    }
-    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source); });
-    StartStep(state_.FStep);
-}
-
-RunEngine::~RunEngine()
-{
-    // The link may outlive the engine; its hooks must not reach a dead one.
-    link_.setRunModeSource({});
-    link_.setLogSink({});
-    link_.setReplyHandler({});
-}
-
 void RunEngine::SetDefaults()
 {
     state_.FModel = 0;
@@ -162,6 +121,137 @@ void RunEngine::SetDefaults()
     timerShow_->stop();
     timerShow_->setInterval(ShowPeriodMs);
 }
+
+void RunEngine::LoadConfig(const StoredConfig& config)
+{
+    state_.FUnitCounter = config.unitCounter;
+    timerReadVol_->setInterval(config.readIntervalMs);
+}
+
+void RunEngine::ApplySettings(const RunSettings& settings)
+{
+    state_.FOperatorName = settings.operatorName;
+    state_.FTemperature = settings.temperature;
+    state_.FHumidity = settings.humidity;
+    state_.FAddress = settings.address;
+}
+
+void RunEngine::SelectModel(std::uint8_t model)
+{
+    state_.FModel = model;
+    state_.FTestCode = TestCodeForModel(model);
+}
+
+// ---- Ending a run -------------------------------------------------------------------------------
+
+void RunEngine::EndRun(EndCause cause, const QString& reason)
+{
+    if (!IsRunning()) return;
+    const RunKind kind = CurrentKind();
+    const RunEnd end = EndOf(cause);
+    state_.FCalibrating = false;
+    state_.FClearing = false;
+    if (end == RunEnd::Aborted) state_.FAborted = true;
+    timerSend_->stop();
+    timerReadVol_->stop();
+    timerShow_->stop();
+    if (cause == EndCause::LastAnswer && state_.FReadSerial == 0 && !state_.FSerialFromLine) {
+        // The supply received the counter as its serial number; the next one gets the following number.
+        ++state_.FUnitCounter;
+    }
+    Tell([&](RunObserver& o) { o.RunEnded(kind, end, state_); });
+    ShowEnding(cause, reason);
+}
+
+// What the operator sees after each kind of ending, side by side. Every box comes after the run is
+// over: replies and ticks that come while it is open find nothing to act on.
+void RunEngine::ShowEnding(EndCause cause, const QString& reason)
+{
+    switch (cause) {
+        case EndCause::LastAnswer: {
+            view_.SetButtonEnabled(ToolButton::Cancel, false);
+            view_.SetButtonEnabled(ToolButton::Clear, true);
+            state_.FLogText = QStringLiteral("Voltrix%1 calibrating finished !").arg(ModelName(state_.FModel));
+            view_.SetProgressLine(QStringLiteral("Calibrating finished"));
+            view_.SetSerialBox(state_.FSerialText);
+            view_.Information(state_.FLogText);
+            if (!saveConfig_) return;
+            try {
+                saveConfig_();
+            } catch (const AppError& e) {
+                // The counter stays advanced in memory; the next successful save writes it.
+                view_.Error(e.message());
+            }
+            return;
+        }
+        case EndCause::SendLimit: {
+            const QString failed = StepOutcomeText(StepOutcome::CommunicationFailed);
+            view_.SetButtonEnabled(ToolButton::Cancel, false);
+            view_.SetStatusPanel(0, failed);
+            view_.Warning(failed);
+            view_.ShowResultLabel(FailedLabel);
+            return;
+        }
+        case EndCause::UnwritableCounter:
+            // Writing a wrapped or cut counter would give the supply a number not meant for it.
+            view_.SetButtonEnabled(ToolButton::Cancel, false);
+            view_.ShowResultLabel(FailedLabel);
+            view_.Error(QStringLiteral("Unit counter %1 cannot be written as a serial number !").arg(state_.FUnitCounter));
+            return;
+        case EndCause::NoLineSerial:
+            // Never the bench's own counter instead: two benches would hand out the same number.
+            view_.SetButtonEnabled(ToolButton::Cancel, false);
+            view_.ShowResultLabel(FailedLabel);
+            view_.Error(QStringLiteral("This supply has no serial number and none could be taken from the line's database:\n%1")
+                            .arg(reason.isEmpty() ? QStringLiteral("no number was given") : reason));
+            return;
+        case EndCause::ToolbarAbort:
+            // Buttons, step states and labels stay as they are.
+            return;
+        case EndCause::ReadingRefused:
+            view_.Notice(QStringLiteral("Calibrating abort !"));
+            // The meter step's set-point step: the text lands in the point's row of the step grid.
+            view_.SetStepState(state_.FStep + 1, StepOutcome::CalibratingAbort);
+            view_.SetProgressLine(StepOutcomeText(StepOutcome::CalibratingAbort));
+            view_.SetProgressBar(0);
+            view_.ShowResultLabel(FailedLabel);
+            return;
+        case EndCause::Cleared:
+            view_.Information(QStringLiteral("Ok,succeed!"));
+            view_.ShowResultLabel(QStringLiteral("OK!"));
+            return;
+        case EndCause::ClearingSendLimit:
+            view_.Error(QStringLiteral("Communication failed,clearing abort!"));
+            view_.ShowResultLabel(FailedLabel);
+            return;
+    }
+}
+
+void RunEngine::btnCancelClick()
+{
+    if (!state_.FCalibrating) return;
+    if (view_.Question(QStringLiteral("Abort ?")) != BoxAnswer::Yes) return;
+    // The run may have ended by itself while the question was open; EndRun then does nothing.
+    EndRun(EndCause::ToolbarAbort);
+}
+
+void RunEngine::RefuseReading()
+{
+    if (!state_.FCalibrating) return;
+    view_.SetStepState(state_.FStep, StepOutcome::TestAbort);
+    EndRun(EndCause::ReadingRefused);
+}
+
+bool RunEngine::FormCloseQuery()
+{
+    if (!state_.FCalibrating) return true;
+    state_.FLogText = QStringLiteral("Sorry,please wait for a moment !") + QLatin1Char('\r') +
+                      QStringLiteral("if you abort ,please choose \"abort\" function !");
+    view_.Warning(state_.FLogText);
+    return false;
+}
+
+// ---- Calibration run ----------------------------------------------------------------------------
 
 void RunEngine::btnStartClick()
 {
@@ -225,10 +315,10 @@ void RunEngine::StartStep(int step)
 void RunEngine::TimerSendTimer()
 {
     if (state_.FClearing) {
-        if (clearingTick_) clearingTick_();
+        ClearingBranch();
         return;
     }
-    if (state_.FAborted) {
+    if (!state_.FCalibrating) {
         timerSend_->stop();
         return;
     }
@@ -240,10 +330,10 @@ void RunEngine::CalibrationBranch()
     const int limit = state_.FStep == SerialReadStep ? SerialReadRetryLimit : RetryLimit;
     if (state_.FTryCount > limit) {
         timerSend_->stop();
-        view_.SetStepState(state_.FStep, CommunicationFailedText);
+        view_.SetStepState(state_.FStep, StepOutcome::CommunicationFailed);
         const TPsuFrame& last = state_.FLastSent;
         if (static_cast<int>(last.address()) == state_.FAddress && IsSlowFrame(last.command())) {
-            FailCommunication();
+            EndRun(EndCause::SendLimit);
             return;
         }
         // Any other step gets one last send and waits, still active, for a late answer.
@@ -254,12 +344,11 @@ void RunEngine::CalibrationBranch()
     if (step >= 1 && step <= static_cast<int>(state_.FCalList.size())) {
         const TEvent& event = state_.FCalList[static_cast<std::size_t>(step - 1)];
         if (!event.MeterStep) {
-            if (event.Frame.command() == Cmd::SerialAndModel &&
-                !IsWritableSerial(SerialForStep25(state_))) {
+            if (event.Frame.command() == Cmd::SerialAndModel && !IsWritableSerial(SerialForStep25(state_))) {
                 if (state_.FSerialFromLine)
-                    RefuseWithoutSerial(QStringLiteral("no number was taken for it"));
+                    EndRun(EndCause::NoLineSerial, QStringLiteral("no number was taken for it"));
                 else
-                    RefuseUnwritableSerial();
+                    EndRun(EndCause::UnwritableCounter);
                 return;
             }
             state_.FLastSent = event.Frame;
@@ -272,9 +361,11 @@ void RunEngine::CalibrationBranch()
             if (slow) {
                 // The supply is writing its EEPROM; nothing may be sent meanwhile. Its time starts
                 // when the frame has left the port, not when it was queued.
+                const quint64 generation = runGeneration_;
                 timerSend_->stop();
                 link_.WaitUntilSent();
                 clock_.SleepBlocking(SlowFramePauseMs);
+                if (generation != runGeneration_ || !state_.FCalibrating) return;
                 timerSend_->start();
             }
         }
@@ -282,51 +373,11 @@ void RunEngine::CalibrationBranch()
     ++state_.FTryCount;
 }
 
-void RunEngine::FailCommunication()
+void RunEngine::WriteLastSent(int step)
 {
-    EndRun(RunEnd::Failed);
-    view_.SetButtonEnabled(ToolButton::Cancel, false);
-    view_.SetStatusPanel(0, CommunicationFailedText);
-    view_.Warning(CommunicationFailedText);
-    view_.ShowResultLabel(QStringLiteral("Failed!"));
-}
-
-void RunEngine::RefuseUnwritableSerial()
-{
-    // Writing a wrapped or cut counter would give the supply a number not meant for it.
-    EndRun(RunEnd::Refused);
-    view_.SetButtonEnabled(ToolButton::Cancel, false);
-    view_.ShowResultLabel(QStringLiteral("Failed!"));
-    view_.Error(QStringLiteral("Unit counter %1 cannot be written as a serial number !")
-                    .arg(state_.FUnitCounter));
-}
-
-void RunEngine::RefuseWithoutSerial(const QString& reason)
-{
-    // Never the bench's own counter instead: two benches would hand out the same number.
-    EndRun(RunEnd::Refused);
-    view_.SetButtonEnabled(ToolButton::Cancel, false);
-    view_.ShowResultLabel(QStringLiteral("Failed!"));
-    view_.Error(QStringLiteral("This supply has no serial number and none could be taken from the line's database:\n%1")
-                    .arg(reason.isEmpty() ? QStringLiteral("no number was given") : reason));
-}
-
-void RunEngine::btnCancelClick()
-{
-    if (!state_.FCalibrating) return;
-    if (view_.Question(QStringLiteral("Abort ?")) != BoxAnswer::Yes) return;
-    // The run may have ended by itself while the question was open.
-    if (!state_.FCalibrating) return;
-    EndRun(RunEnd::Aborted);
-}
-
-bool RunEngine::FormCloseQuery()
-{
-    if (!state_.FCalibrating) return true;
-    state_.FLogText = QStringLiteral("Sorry,please wait for a moment !") + QLatin1Char('\r') +
-                      QStringLiteral("if you abort ,please choose \"abort\" function !");
-    view_.Warning(state_.FLogText);
-    return false;
+    link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
+    const TPsuFrame frame = state_.FLastSent;
+    Tell([&](RunObserver& o) { o.FrameSent(step, frame); });
 }
 
 void RunEngine::HandleReply()
@@ -336,7 +387,7 @@ void RunEngine::HandleReply()
             HandleCalReply();
             break;
         case RunMode::Clearing:
-            if (clearingReply_) clearingReply_();
+            HandleClearingReply();
             break;
         default:
             break;
@@ -367,7 +418,7 @@ void RunEngine::HandleCalReply()
     if (!IsMeterStep(step) && state_.FTryCount <= 1) return;
 
     timerSend_->stop();
-    view_.SetStepState(step, SucceedText);
+    view_.SetStepState(step, StepOutcome::Succeed);
     view_.UpdateProgress();
 
     if (reply.command() == Cmd::ReadSerial) {
@@ -385,7 +436,7 @@ void RunEngine::HandleCalReply()
         const SerialSource::Grant grant = serialSource_->Allocate(state_);
         if (!state_.FCalibrating) return;
         if (grant.serial == 0 || !IsWritableSerial(grant.serial)) {
-            RefuseWithoutSerial(grant.refusal);
+            EndRun(EndCause::NoLineSerial, grant.refusal);
             return;
         }
         state_.FLineSerial = grant.serial;
@@ -393,7 +444,7 @@ void RunEngine::HandleCalReply()
     }
 
     if (step == static_cast<int>(state_.FCalList.size())) {
-        CompleteCalibration();
+        EndRun(EndCause::LastAnswer);
     } else if (IsMeterStep(step)) {
         // The run waits for the operator's reading.
     } else if (IsPointSelectionStep(step)) {
@@ -412,33 +463,35 @@ void RunEngine::HandOverToMeter()
     // The supply needs a moment to settle on the point before the operator reads the meter.
     clock_.WaitPumping(state_.FMeterDelay);
     handingOverStep_ = 0;
-    // A run started inside the wait owns the state now.
-    if (generation != runGeneration_) return;
+    // An abort inside the wait ended the run, or a run started inside it owns the state now.
+    if (generation != runGeneration_ || !state_.FCalibrating) return;
     state_.FStep = static_cast<std::uint8_t>(step + 1);
     timerReadVol_->start();
 }
 
-void RunEngine::CompleteCalibration()
+void RunEngine::TimerReadVolTimer()
 {
-    // The supply received the counter as its serial number; the next one gets the following number.
-    if (state_.FReadSerial == 0 && !state_.FSerialFromLine) ++state_.FUnitCounter;
-    EndRun(RunEnd::Finished);
-    view_.SetButtonEnabled(ToolButton::Cancel, false);
-    view_.SetButtonEnabled(ToolButton::Clear, true);
-    state_.FLogText =
-        QStringLiteral("Voltrix%1 calibrating finished !").arg(ModelName(state_.FModel));
-    view_.SetProgressLine(QStringLiteral("Calibrating finished"));
-    view_.SetSerialBox(state_.FSerialText);
+    timerReadVol_->stop();
+    if (!state_.FCalibrating || !IsMeterStep(state_.FStep)) return;
+    if (readVolHandler_) readVolHandler_();
+}
 
-    view_.Information(state_.FLogText);
-
-    if (!saveConfig_) return;
-    try {
-        saveConfig_();
-    } catch (const AppError& e) {
-        // The counter stays advanced in memory; the next successful save writes it.
-        view_.Error(e.message());
-    }
+void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source)
+{
+    // The dialog may have been open while the run ended behind it.
+    if (!state_.FCalibrating || !IsMeterStep(state_.FStep)) return;
+    const int meterStep = state_.FStep;
+    state_.FVoltageMv = milli;
+    state_.FCurrentMa = milli;
+    view_.SetStepState(meterStep, StepOutcome::Succeed);
+    state_.FStep = static_cast<std::uint8_t>(meterStep + 1);
+    StoreMeasuredValue(state_.FStep);
+    // What the supply will receive, as its frame carries it.
+    std::int64_t sent = milli;
+    const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(state_.FStep - 1)].Frame;
+    if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
+    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source); });
+    StartStep(state_.FStep);
 }
 
 void RunEngine::ParseReadSerial()
@@ -477,3 +530,57 @@ void RunEngine::StoreMeasuredValue(int step)
 }
 
 void RunEngine::TimerShowTimer() { elapsedMs_ = state_.FStartTime.msecsTo(clock_.now()); }
+
+// ---- Clearing run -------------------------------------------------------------------------------
+
+void RunEngine::StartClearing(ClearingSteps& steps, TSendQueue list, const TPsuFrame& lastSent)
+{
+    if (IsRunning()) return;
+    ++runGeneration_;
+    clearingSteps_ = &steps;
+    state_.FClearList = std::move(list);
+    state_.FLastSent = lastSent;
+    state_.FRunMode = RunMode::Clearing;
+    view_.ClearLog();
+    state_.FClearing = true;
+    state_.FTryCount = 0;
+    state_.FStep = 1;
+    timerSend_->start();
+    state_.FStartTime = clock_.now();
+    timerShow_->start();
+    Tell([&](RunObserver& o) { o.RunStarted(RunKind::Clearing, state_); });
+}
+
+void RunEngine::ClearingBranch()
+{
+    const int n = static_cast<int>(state_.FClearList.size());
+    if (n < 2 || !clearingSteps_) return;
+    state_.FLogText = clearingSteps_->TickText(state_.FStep, n);
+    view_.ShowStepText(state_.FLogText);
+    if (state_.FStep > n - 1) {
+        EndRun(EndCause::Cleared);
+        return;
+    }
+    clearingSteps_->ShowSend(view_, state_.FStep, n);
+    if (state_.FTryCount >= ClearRetryLimit) {
+        EndRun(EndCause::ClearingSendLimit);
+        return;
+    }
+    state_.FLastSent = state_.FClearList[static_cast<std::size_t>(state_.FStep - 1)];
+    WriteLastSent(state_.FStep);
+    state_.FLogText = clearingSteps_->LogLine(state_.FStep, state_.FLastSent);
+    view_.AddLogLine(state_.FLogText);
+    ++state_.FTryCount;
+}
+
+void RunEngine::HandleClearingReply()
+{
+    const TPsuFrame& reply = link_.FReply;
+    if (!state_.FClearing || !clearingSteps_ || !IsValidReply(reply, state_.FAddress, state_.FLastSent)) return;
+    if (!clearingSteps_->IsConfirmation(reply, state_.FAddress)) return;
+    // Nothing of the current frame has gone out since the last accepted reply, so this one
+    // answers an earlier send (a repeated frame, or the last run); taking it would skip a frame.
+    if (state_.FTryCount == 0) return;
+    state_.FTryCount = 0;
+    ++state_.FStep;
+}

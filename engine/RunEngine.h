@@ -1,4 +1,4 @@
-// The run engine: run state, the send sequencer, reply handling and completion of a calibration run.
+// The run engine: the run state it alone changes, the send sequencer, reply handling and every end of a run.
 #pragma once
 
 #include "Clock.h"
@@ -23,6 +23,47 @@ public:
     virtual Grant Allocate(const TRunState& state) = 0;
 };
 
+// What is particular to the clearing run; the engine sends its list and counts its sends.
+class ClearingSteps {
+public:
+    virtual ~ClearingSteps() = default;
+    // The progress line of every send tick, before the end of the list is looked for: step
+    // `step` of `count` slots.
+    virtual QString TickText(int step, int count) const = 0;
+    // The frame of step `step` is about to be sent.
+    virtual void ShowSend(RunView& view, int step, int count) = 0;
+    virtual QString LogLine(int step, const TPsuFrame& frame) const = 0;
+    // Whether a valid answer is the supply's confirmation of a clearing frame.
+    virtual bool IsConfirmation(const TPsuFrame& reply, int address) const = 0;
+};
+
+// How a run came to its end; what the operator sees afterwards follows from it alone.
+enum class EndCause {
+    LastAnswer,         // the answer to the last step came
+    SendLimit,          // the serial-number or testing-information frame went unanswered
+    UnwritableCounter,  // the unit counter cannot be written as a serial number
+    NoLineSerial,       // the line's database gave a supply without a number none
+    ToolbarAbort,       // the operator confirmed the toolbar's Abort
+    ReadingRefused,     // the operator closed the value dialog without a reading
+    Cleared,            // every clearing frame was confirmed
+    ClearingSendLimit,  // a clearing frame went unconfirmed
+};
+RunEnd EndOf(EndCause cause);
+
+// The settings dialog's values, as the run uses them.
+struct RunSettings {
+    QString operatorName;
+    QString temperature;
+    QString humidity;
+    std::int32_t address = 0;
+};
+
+// What Config.Ini gives the run.
+struct StoredConfig {
+    std::int32_t unitCounter = 1;
+    int readIntervalMs = 500;
+};
+
 class RunEngine {
 public:
     RunEngine(SerialLink& link, Clock& clock, RunView& view);
@@ -30,31 +71,26 @@ public:
     RunEngine(const RunEngine&) = delete;
     RunEngine& operator=(const RunEngine&) = delete;
 
-    TRunState& state() { return state_; }
     const TRunState& state() const { return state_; }
-    SerialLink& link() { return link_; }
-    Clock& clock() { return clock_; }
+    const SerialLink& link() const { return link_; }
+    const Clock& clock() const { return clock_; }
     // The window as every part of a run reaches it; step states and log lines are also told to
     // the observers.
     RunView& view() { return view_; }
+    // Whether a calibration or clearing run is going on.
+    bool IsRunning() const { return state_.FCalibrating || state_.FClearing; }
 
     // Observers watch every run from its start to its end; they must outlive their registration.
     void AddObserver(RunObserver* observer);
     void RemoveObserver(RunObserver* observer);
 
-    Timer& TimerSend() { return *timerSend_; }
-    Timer& TimerReadVol() { return *timerReadVol_; }
-    Timer& TimerShow() { return *timerShow_; }
+    const Timer& TimerSend() const { return *timerSend_; }
+    const Timer& TimerReadVol() const { return *timerReadVol_; }
+    const Timer& TimerShow() const { return *timerShow_; }
 
     // Hooks wired by the owner.
-    // The read timer's tick: the operator's prompt and value entry.
+    // The read timer's tick at a meter step of an active run: the operator's prompt and value entry.
     void setReadVolHandler(std::function<void()> handler) { readVolHandler_ = std::move(handler); }
-    // The clearing run's branch of the send tick and its reply rule.
-    void setClearingHandlers(std::function<void()> tick, std::function<void()> reply)
-    {
-        clearingTick_ = std::move(tick);
-        clearingReply_ = std::move(reply);
-    }
     // Writes the configuration file; throws AppError when it cannot.
     void setSaveConfig(std::function<void()> save) { saveConfig_ = std::move(save); }
     // Serial numbers from elsewhere (a line's database); the unit counter is then left alone.
@@ -66,6 +102,13 @@ public:
 
     // Creation defaults of the run state.
     void SetDefaults();
+    // What Config.Ini holds: the unit counter and the read timer's period.
+    void LoadConfig(const StoredConfig& config);
+    // The settings dialog was confirmed; the model follows once the port is open.
+    void ApplySettings(const RunSettings& settings);
+    void SelectModel(std::uint8_t model);
+    // Opens the supply's port (closing any open one); false when it did not open.
+    bool OpenPort(int port, int baud) { return link_.OpenPort(port, baud); }
 
     void btnStartClick();
     void StartCalibration();
@@ -73,22 +116,18 @@ public:
     void TimerSendTimer();
     void btnCancelClick();
     bool FormCloseQuery();
-    void HandleReply();
-    void HandleCalReply();
-    void ParseReadSerial();
-    void StoreMeasuredValue(int step);
-    void TimerShowTimer();
-
-    // The one way a run ends: the run flags down (FAborted raised for an abort), the three timers
-    // stopped, the observers told. What the operator is shown stays with each ending.
-    void EndRun(RunEnd end);
-    // A clearing run's start once its list is built: run mode, log, flags, timers, observers.
-    void BeginClearing();
-    // Writes FLastSent, the frame of step `step`, to the port and tells the observers.
-    void WriteLastSent(int step);
     // The operator's reading at the current meter step, in millivolts or milliamperes: stored into
-    // the set-point frame that follows, which then starts. `typed` is the text as entered.
+    // the set-point frame that follows, which then starts. `typed` is the text as entered. Nothing
+    // happens when the run is over.
     void AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source = ReadingSource::Typed);
+    // The operator closed the value dialog without a reading: the run is aborted at its point.
+    void RefuseReading();
+    // A clearing run over `list`; `lastSent` is the frame its list was composed in.
+    void StartClearing(ClearingSteps& steps, TSendQueue list, const TPsuFrame& lastSent);
+    // A whole answer came from the link.
+    void HandleReply();
+    // Writes the last reading into the set-point frame of `step` and logs it.
+    void StoreMeasuredValue(int step);
 
     // Milliseconds since the run started, as the clock timer last computed them.
     qint64 elapsedMs() const { return elapsedMs_; }
@@ -104,7 +143,7 @@ private:
         void Information(const QString& text) override { window_.Information(text); }
         BoxAnswer Question(const QString& text) override { return window_.Question(text); }
         BoxAnswer WarningQuestion(const QString& text) override { return window_.WarningQuestion(text); }
-        void SetStepState(int step, const QString& text) override;
+        void SetStepState(int step, StepOutcome outcome) override;
         void UpdateProgress() override { window_.UpdateProgress(); }
         void AddLogLine(const QString& text) override;
         void ClearLog() override { window_.ClearLog(); }
@@ -129,12 +168,20 @@ private:
     template <typename Call>
     void Tell(Call call);
     RunKind CurrentKind() const;
+    void TimerReadVolTimer();
+    void TimerShowTimer();
     void CalibrationBranch();
-    void FailCommunication();
-    void RefuseUnwritableSerial();
-    void RefuseWithoutSerial(const QString& reason);
+    void ClearingBranch();
+    void HandleCalReply();
+    void HandleClearingReply();
+    void ParseReadSerial();
     void HandOverToMeter();
-    void CompleteCalibration();
+    void WriteLastSent(int step);
+    // The one way a run ends: the run flags down, the three timers stopped, the observers told,
+    // then what the operator is shown after that kind of ending. `reason` is the line database's
+    // word for NoLineSerial. An ended run stays ended: a second end does nothing.
+    void EndRun(EndCause cause, const QString& reason = QString());
+    void ShowEnding(EndCause cause, const QString& reason);
     bool IsPointSelectionStep(int step) const;
     bool IsMeterStep(int step) const;
 
@@ -147,10 +194,9 @@ private:
     std::unique_ptr<Timer> timerReadVol_;
     std::unique_ptr<Timer> timerShow_;
     std::function<void()> readVolHandler_;
-    std::function<void()> clearingTick_;
-    std::function<void()> clearingReply_;
     std::function<void()> saveConfig_;
     SerialSource* serialSource_ = nullptr;
+    ClearingSteps* clearingSteps_ = nullptr;
     qint64 elapsedMs_ = 0;
     // The point-selection step whose meter wait is running; a second reply to it is not handed over.
     int handingOverStep_ = 0;

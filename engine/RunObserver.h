@@ -1,8 +1,9 @@
-// What can be seen of a run's life from outside. Whoever listens (the results record, ...) only
-// watches: nothing it does may steer the run.
+// What can be seen of a run's life from outside. Whoever listens (the results record, the automatic
+// operator's report, ...) only watches: nothing it does may steer the run.
 #pragma once
 
 #include "OPCPublic.h"
+#include "RunTexts.h"
 
 #include <QString>
 
@@ -34,8 +35,8 @@ public:
     virtual void RunStarted(RunKind kind, const TRunState& state) = 0;
     // A frame of step `step` was handed to the port.
     virtual void FrameSent(int step, const TPsuFrame& frame) = 0;
-    // The step list's state of a step changed ("Succeed !", "Communication failed !", ...).
-    virtual void StepState(int step, const QString& text) = 0;
+    // The step list's state of a step changed.
+    virtual void StepState(int step, StepOutcome outcome) = 0;
     // The operator's reading at meter step `meterStep` went into the frame of the step after it:
     // `typed` as entered, `valueSent` the millivolts or milliamperes as that frame carries them.
     virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) = 0;

@@ -1,6 +1,8 @@
 // What the run engine needs from the window: message boxes, the progress displays and the buttons.
 #pragma once
 
+#include "RunTexts.h"
+
 #include <QString>
 
 enum class BoxAnswer { Yes, No, Closed };
@@ -22,7 +24,7 @@ public:
     virtual BoxAnswer WarningQuestion(const QString& text) = 0;
 
     // Progress display.
-    virtual void SetStepState(int step, const QString& text) = 0;
+    virtual void SetStepState(int step, StepOutcome outcome) = 0;
     virtual void UpdateProgress() = 0;
     virtual void AddLogLine(const QString& text) = 0;
     virtual void ClearLog() = 0;

@@ -53,8 +53,6 @@ constexpr std::array<std::uint8_t, 2> CalAccessCode{0x5A, 0xA5};
 // The largest serial number the six-digit field of the 0x8B frame can carry.
 constexpr std::uint32_t MaxSerialNumber = 999999;
 
-inline const QString CommunicationFailedText = QStringLiteral("Communication failed !");
-
 // Sum of bytes 0..24 modulo 256; callers store it in byte 25 after the last change.
 std::uint8_t FrameChecksum(const TPsuFrame& frame);
 // Recomputes byte 25.

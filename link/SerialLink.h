@@ -42,7 +42,6 @@ public:
     // Empties the partial answer; the sequencer does it before frames the supply is slow to answer.
     void ClearRx() { rx_.Clear(); }
 
-    SerialControl& comm() { return comm_; }
     const ReplyAssembler& rx() const { return rx_; }
     int FRxCount() const { return rx_.count(); }
 

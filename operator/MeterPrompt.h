@@ -20,7 +20,6 @@ class TForm3;
 
 // What the value dialog is asked for at a meter step, and what it gives back.
 struct ValueRequest {
-    TRunMode mode = RunMode::None;
     int step = 0;
     std::uint8_t model = 0;
     QString meterCommand;  // the step's query for a meter
@@ -67,16 +66,10 @@ class MeterPrompt {
 public:
     MeterPrompt(RunEngine& engine, MeterDialogs& dialogs);
 
+    // The read timer's tick at a meter step of an active run.
     void TimerReadVolTimer();
 
-    // The prompt of a meter step for a model code; empty for a step that asks nothing.
-    static QString PromptText(int step, int model);
-    // Which of the four pictures goes with a prompt: 1 mV, 2 V, 3 mA, 4 A.
-    static int PictureFor(const QString& text, int step);
-
 private:
-    void AbortRun();
-
     RunEngine& engine_;
     MeterDialogs& dialogs_;
 };

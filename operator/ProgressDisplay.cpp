@@ -2,6 +2,7 @@
 // hidden step list, event log and status bar the operator never sees.
 #include "ProgressDisplay.h"
 
+#include "CalPoints.h"
 #include "Pictures.h"
 #include "Rounding.h"
 
@@ -21,6 +22,7 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -37,23 +39,29 @@ struct GridStage {
     const char* text;
 };
 
-// Row r (1..14) of the step grid shows the state of stages[r - 1].step.
-constexpr std::array<GridStage, GridRows - 1> Stages{{
+// The rows of the step grid around the calibration points' rows, which the point table gives.
+constexpr std::array<GridStage, 7> OtherStages{{
     {1, "Set the power to PC control mode"},
     {2, "Enable the calibration"},
     {3, "Read the serial number"},
-    {6, "Calibrate the 1st voltage point"},
-    {9, "Calibrate the 2nd voltage point"},
-    {12, "Calibrate the 3rd voltage point"},
-    {15, "Calibrate the 4th voltage point"},
-    {18, "Calibrate the 5th voltage point"},
-    {21, "Calibrate the 1st current point"},
-    {24, "Calibrate the 2st current point"},
     {25, "Set the calibration marker"},
     {26, "Disable the calibration"},
     {27, "Set the power to PC control mode, output is OFF"},
     {28, "Set the power to local mode, output is OFF"},
 }};
+
+// Row r (1..14) of the step grid shows the state of Stages()[r - 1].step.
+std::array<GridStage, GridRows - 1> Stages()
+{
+    std::array<GridStage, GridRows - 1> all{};
+    std::size_t other = 0;
+    for (std::size_t row = 1; row < GridRows; ++row) {
+        const auto point = std::find_if(CalPoints().begin(), CalPoints().end(),
+                                        [row](const CalPoint& p) { return p.gridRow == static_cast<int>(row); });
+        all[row - 1] = point != CalPoints().end() ? GridStage{point->valueStep, point->gridText} : OtherStages[other++];
+    }
+    return all;
+}
 
 // Writes a cell, creating it on first use. Fixed cells (title row, number column) keep the
 // button-face background, take no selection and, like every cell, no editing.
@@ -229,7 +237,7 @@ private:
 
 }  // namespace
 
-ProgressDisplay::ProgressDisplay(TRunState& state, QWidget* parent) : QWidget(parent), state_(state)
+ProgressDisplay::ProgressDisplay(const TRunState& state, QWidget* parent) : QWidget(parent), state_(state)
 {
     setAutoFillBackground(true);
     QPalette sky = palette();
@@ -340,16 +348,18 @@ void ProgressDisplay::InitStepGrid(bool reset)
         Edit1->clear();
         ProgressBar1->setValue(0);
     }
+    const auto stages = Stages();
     for (int row = 1; row < GridRows; ++row)
-        SetCell(StringGrid, row, 1, QString::fromLatin1(Stages[row - 1].text));
+        SetCell(StringGrid, row, 1, QString::fromLatin1(stages[row - 1].text));
 
     Image3->setGeometry(width() - 158, 4, 150, 72);
 }
 
 int ProgressDisplay::GridRowOfStep(int step)
 {
-    for (std::size_t i = 0; i < Stages.size(); ++i)
-        if (Stages[i].step == step) return static_cast<int>(i) + 1;
+    const auto stages = Stages();
+    for (std::size_t i = 0; i < stages.size(); ++i)
+        if (stages[i].step == step) return static_cast<int>(i) + 1;
     return -1;
 }
 
@@ -399,11 +409,10 @@ void ProgressDisplay::UpdateProgress()
         const double percent = step * 100.0 / count;
         SetStatusPanel(1, QString::asprintf("%6.2f%%", percent));
         ProgressBar1->setValue(static_cast<int>(RoundHalfEven(percent)));
-        state_.FLogText = line;
+        ShowStepText(line);
     }
     if (ProgressBar1->value() == 100) Label4->setText(QStringLiteral("OK!"));
     StyleResultLabel();
-    ShowStepText(state_.FLogText);
 }
 
 void ProgressDisplay::ShowStepText(const QString& text)
@@ -488,7 +497,6 @@ void ProgressDisplay::ClearLog() { EventLog->clear(); }
 
 void ProgressDisplay::SetStatusPanel(int panel, const QString& text)
 {
-    state_.FLogText = text;
     if (panel == 0 || panel == 1) statusPanels_[panel]->setText(text);
 }
 

@@ -38,7 +38,7 @@ private:
 class ProgressDisplay : public QWidget {
     Q_OBJECT
 public:
-    explicit ProgressDisplay(TRunState& state, QWidget* parent = nullptr);
+    explicit ProgressDisplay(const TRunState& state, QWidget* parent = nullptr);
 
     void InitStepGrid(bool reset);
     void SetStepState(int step, const QString& text);
@@ -52,7 +52,6 @@ public:
     void ShowStepText(const QString& text);
     void ShowResultLabel(const QString& text);
     void ClearResultLabel();
-    // Leaves the text in FLogText too.
     void SetStatusPanel(int panel, const QString& text);
     void SetProgressLine(const QString& text);
     void SetProgressBar(int percent);
@@ -91,7 +90,7 @@ protected:
 private:
     void StyleResultLabel();
 
-    TRunState& state_;
+    const TRunState& state_;
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     int eventLogLimit_ = DefaultEventLogLimit;
 };

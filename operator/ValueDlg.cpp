@@ -1,7 +1,7 @@
 // The value dialog: the operator types the multimeter reading of one calibration point.
 #include "ValueDlg.h"
 
-#include "CalList.h"
+#include "CalPoints.h"
 #include "FitText.h"
 #include "MessageBoxes.h"
 #include "Rounding.h"
@@ -78,6 +78,12 @@ void TFormValue::PrepareForStep(TRunMode, std::uint8_t step)
     }
     FitLabelText(Label1, labelPixels_);
     FitLabelText(Label2, labelPixels_);
+}
+
+bool TFormValue::IsCurrentStep(std::uint8_t step)
+{
+    const CalPoint* point = PointAtStep(step);
+    return point && point->quantity == Quantity::Current;
 }
 
 std::optional<std::int32_t> TFormValue::MilliValue(double value, std::uint8_t step)

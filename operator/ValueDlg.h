@@ -21,7 +21,7 @@ public:
 
     explicit TFormValue(QWidget* parent = nullptr);
 
-    // Sets the wording for a step: current (A) for steps 18..51, voltage (V) otherwise.
+    // Sets the wording for a step: current (A) for the steps of a current point, voltage (V) otherwise.
     void PrepareForStep(TRunMode runMode, std::uint8_t step);
 
     // Asks before taking a value that lies more than `share` (0.10 for 10 %) from the level of
@@ -48,7 +48,7 @@ public:
     // step: a 32-bit signed millivolt value, or the 16 bits a current point carries
     // (-32768..65535 mA). Zero, NaN and infinities are no reading.
     static std::optional<std::int32_t> MilliValue(double value, std::uint8_t step);
-    static bool IsCurrentStep(std::uint8_t step) { return step >= 18 && step <= 51; }
+    static bool IsCurrentStep(std::uint8_t step);
     // The entry's text as the check reads it: a number in the platform's notation, 0 otherwise.
     static double EntryValue(const QString& text);
 

@@ -1,7 +1,8 @@
 // A run's calibration report: one page for the unit's file, drawn for paper or PDF alike.
 #include "ReportPage.h"
 
-#include "CalList.h"
+#include "CalPoints.h"
+#include "RunWords.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -18,29 +19,28 @@
 namespace {
 
 const QString NotRecorded = QStringLiteral("not recorded");
-constexpr int PointCount = 7;
 
 struct ResultMeaning {
-    const char* result;
+    RecordResult result;
     const char* words;
 };
 
 // Whoever files the page may not know the stored codes; only "finished" vouches for the unit.
 const ResultMeaning Meanings[] = {
-    {"finished",
+    {RecordResult::Finished,
      "Every point was calibrated, and the serial number and the test date were written into the supply."},
-    {"failed", "The supply did not take its serial number or test date; the unit is not calibrated."},
-    {"aborted", "The run was aborted at the bench; the unit is not calibrated."},
-    {"stalled", "The supply stopped answering and the run was left waiting; the unit is not calibrated."},
-    {"cleared", "The supply's calibration data were cleared."},
-    {"clearing_failed", "The supply did not confirm that its calibration data were cleared."},
-    {"interrupted", "The program ended before the run did; how the run would have ended is not known."},
+    {RecordResult::Failed, "The supply did not take its serial number or test date; the unit is not calibrated."},
+    {RecordResult::Aborted, "The run was aborted at the bench; the unit is not calibrated."},
+    {RecordResult::Stalled, "The supply stopped answering and the run was left waiting; the unit is not calibrated."},
+    {RecordResult::Cleared, "The supply's calibration data were cleared."},
+    {RecordResult::ClearingFailed, "The supply did not confirm that its calibration data were cleared."},
+    {RecordResult::Interrupted, "The program ended before the run did; how the run would have ended is not known."},
 };
 
-QString ResultWords(const QString& result)
+QString ResultMeaningText(const QString& result)
 {
     for (const ResultMeaning& m : Meanings)
-        if (result == QLatin1String(m.result)) return QString::fromUtf8(m.words);
+        if (result == ResultWord(m.result)) return QString::fromUtf8(m.words);
     return QStringLiteral("A result this program does not know.");
 }
 
@@ -66,13 +66,12 @@ QString Duration(const RunDetails& run)
 QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
 QString Shown(const QString& text) { return text.isEmpty() ? NotRecorded : text; }
 
-// The quantity a point measures when its reading is missing, from the calibration list itself.
+// The quantity a point measures when its reading is missing, from the point table itself.
 QString QuantityOfPoint(int point)
 {
-    for (int step = 1; step <= CalStepCount; ++step)
-        if (CalPointOfMeterStep(step) == point)
-            return IsCurrentPoint(step) ? QStringLiteral("A") : QStringLiteral("V");
-    return QString();
+    if (point < 1 || point > CalPointCount) return QString();
+    return CalPoints()[static_cast<std::size_t>(point - 1)].quantity == Quantity::Current ? QStringLiteral("A")
+                                                                                           : QStringLiteral("V");
 }
 
 struct Field {
@@ -219,7 +218,7 @@ private:
                                              QStringLiteral("Nominal level"), QStringLiteral("Reading"),
                                              QStringLiteral("Value written")};
         std::vector<std::array<QString, 5>> rows;
-        for (int point = 1; point <= PointCount; ++point) {
+        for (int point = 1; point <= CalPointCount; ++point) {
             const auto found = std::find_if(run.readings.begin(), run.readings.end(),
                                             [point](const ReadingRow& r) { return r.point == point; });
             if (found == run.readings.end()) {
@@ -303,7 +302,7 @@ private:
         text(QRectF(area_.left(), y_, area_.width(), hh), Qt::AlignLeft | Qt::AlignVCenter, headline,
              heading_);
         y_ += hh;
-        const QString words = ResultWords(run.result);
+        const QString words = ResultMeaningText(run.result);
         const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
         const QRectF room(area_.left(), y_, area_.width(), area_.height());
         const qreal h = QFontMetricsF(body_, painter_.device()).boundingRect(room, flags, words).height();

@@ -1,6 +1,8 @@
 // Reading the results back: the list of runs with its filters, one run in full, CSV export.
 #include "ResultsQuery.h"
 
+#include "RunWords.h"
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -8,9 +10,7 @@
 
 namespace {
 
-const QStringList Results{QStringLiteral("finished"), QStringLiteral("failed"),          QStringLiteral("aborted"),
-                          QStringLiteral("stalled"),  QStringLiteral("cleared"),         QStringLiteral("clearing_failed"),
-                          QStringLiteral("interrupted")};
+const QStringList Results = ResultWords();
 
 const QStringList Columns{
     QStringLiteral("id"),          QStringLiteral("kind"),           QStringLiteral("started_at"),

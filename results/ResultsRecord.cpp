@@ -2,8 +2,9 @@
 // it happens, in its own transaction. It never steers a run, and its faults never reach one.
 #include "ResultsRecord.h"
 
-#include "CalList.h"
+#include "CalPoints.h"
 #include "RunEngine.h"
+#include "RunWords.h"
 
 #include <QSqlQuery>
 #include <QUuid>
@@ -12,22 +13,8 @@
 
 namespace {
 
-const QString Interrupted = QStringLiteral("interrupted");
-const QString Stalled = QStringLiteral("stalled");
-const QString Succeed = QStringLiteral("Succeed !");
-
-QString ResultText(RunEnd end)
-{
-    switch (end) {
-        case RunEnd::Finished: return QStringLiteral("finished");
-        case RunEnd::Failed:
-        case RunEnd::Refused: return QStringLiteral("failed");
-        case RunEnd::Aborted: return QStringLiteral("aborted");
-        case RunEnd::Cleared: return QStringLiteral("cleared");
-        case RunEnd::ClearingFailed: return QStringLiteral("clearing_failed");
-    }
-    return Interrupted;
-}
+const QString Interrupted = ResultWord(RecordResult::Interrupted);
+const QString Stalled = ResultWord(RecordResult::Stalled);
 
 
 QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text); }
@@ -199,37 +186,37 @@ void ResultsRecord::FrameSent(int step, const TPsuFrame& frame)
         const int answered = lastSentStep_;
         lastSentStep_ = step;
         if (answered > 0) {
-            steps_[answered].state = Succeed;
+            steps_[answered].state = StepStateWord(StepOutcome::Succeed);
             steps_[answered].at = Now();
             if (!failedThisRun_) Write([&] { return WriteStep(answered) && WriteRun(); });
         }
     }
 }
 
-void ResultsRecord::StepState(int step, const QString& text)
+void ResultsRecord::StepState(int step, StepOutcome outcome)
 {
     if (!recording_) return;
     Step& s = steps_[step];
-    s.state = text;
+    s.state = StepStateWord(outcome);
     s.at = Now();
     // A late answer took the run on again.
-    if (result_ == Stalled && text == Succeed) result_ = Interrupted;
+    if (result_ == Stalled && outcome == StepOutcome::Succeed) result_ = Interrupted;
     if (!failedThisRun_) Write([&] { return WriteStep(step) && WriteRun(); });
 }
 
 void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source)
 {
     if (!recording_ || failedThisRun_) return;
-    const int point = CalPointOfMeterStep(meterStep);
-    if (point == 0) return;
+    const CalPoint* point = PointOfMeterStep(meterStep);
+    if (!point) return;
     Write([&] {
         QSqlQuery q(db_.database());
         q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source)"
                                  " VALUES (?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(runId_);
-        q.addBindValue(point);
-        q.addBindValue(IsCurrentPoint(meterStep) ? QStringLiteral("A") : QStringLiteral("V"));
-        q.addBindValue(NominalLevel(meterStep, engine_.state().FModel));
+        q.addBindValue(point->number);
+        q.addBindValue(point->quantity == Quantity::Current ? QStringLiteral("A") : QStringLiteral("V"));
+        q.addBindValue(NominalLevel(*point, engine_.state().FModel));
         q.addBindValue(typed);
         q.addBindValue(static_cast<qint64>(valueSent));
         q.addBindValue(source == ReadingSource::Meter ? QStringLiteral("meter") : QStringLiteral("typed"));
@@ -253,13 +240,13 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
 {
     if (!recording_) return;
     recording_ = false;
-    result_ = ResultText(end);
+    result_ = ResultWord(end);
     const QDateTime now = engine_.clock().now();
     endedAt_ = IsoTime(now);
     endedMs_ = now.toMSecsSinceEpoch();
     if (kind_ == RunKind::Clearing && lastSentStep_ > 0) {
         Step& last = steps_[lastSentStep_];
-        last.state = end == RunEnd::Cleared ? Succeed : QStringLiteral("Communication failed !");
+        last.state = StepStateWord(end == RunEnd::Cleared ? StepOutcome::Succeed : StepOutcome::CommunicationFailed);
         last.at = endedAt_;
     }
     // Tried even after an earlier failure of this run: the result is what matters most.

@@ -52,7 +52,7 @@ public:
 
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int step, const TPsuFrame& frame) override;
-    void StepState(int step, const QString& text) override;
+    void StepState(int step, StepOutcome outcome) override;
     void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override;
     void RunStalled(int step) override;
     void LogLine(const QString& line) override;

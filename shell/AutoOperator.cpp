@@ -6,6 +6,7 @@
 #include "MainUnit.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
+#include "RunWords.h"
 #include "Settingdlg.h"
 #include "Unit1.h"
 #include "Unit3.h"
@@ -35,19 +36,6 @@ qint64 CpuUs()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-}
-
-QString EndText(RunEnd end)
-{
-    switch (end) {
-        case RunEnd::Finished: return QStringLiteral("finished");
-        case RunEnd::Failed: return QStringLiteral("failed");
-        case RunEnd::Refused: return QStringLiteral("refused");
-        case RunEnd::Aborted: return QStringLiteral("aborted");
-        case RunEnd::Cleared: return QStringLiteral("cleared");
-        case RunEnd::ClearingFailed: return QStringLiteral("clearing failed");
-    }
-    return QString();
 }
 
 }  // namespace
@@ -218,8 +206,9 @@ void AutoOperator::RunStarted(RunKind, const TRunState& state)
     say_(QStringLiteral("run started: model %1, address %2").arg(ModelName(state.FModel)).arg(state.FAddress));
 }
 
-void AutoOperator::StepState(int step, const QString& text)
+void AutoOperator::StepState(int step, StepOutcome outcome)
 {
+    const QString text = StepOutcomeText(outcome);
     const TRunState& s = form_.engine().state();
     const QString what = step >= 1 && step <= static_cast<int>(s.FCalList.size())
                              ? s.FCalList[static_cast<std::size_t>(step - 1)].Description.trimmed()
@@ -243,9 +232,7 @@ void AutoOperator::RunStalled(int step)
     say_(QStringLiteral("[step %1] no answer: the run waits").arg(step, 2));
     if (options_.runs > 1) {
         // In a soak the next run goes on: this one is over for the operator.
-        QTimer::singleShot(0, this, [this] {
-            if (form_.state().FCalibrating) form_.engine().EndRun(RunEnd::Aborted);
-        });
+        PressAbort();
         return;
     }
     Finish(1, QStringLiteral("the supply stopped answering"));
@@ -253,6 +240,12 @@ void AutoOperator::RunStalled(int step)
 
 void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
 {
+    if (finishing_) {
+        poll_.stop();
+        patience_.stop();
+        QApplication::exit(exitCode_);
+        return;
+    }
     if (!ended_ && runClock_.isValid()) {
         const qint64 ms = runClock_.elapsed();
         const double cpu = static_cast<double>(CpuUs() - cpuAtStartUs_) / 1000.0;
@@ -271,14 +264,14 @@ void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
         }
         if (options_.runs > 1) {
             ++runsDone_;
-            ++outcomes_[EndText(end_)];
+            ++outcomes_[ResultWord(end_)];
             QFile status(QStringLiteral("/proc/self/status"));
             QString rss;
             if (status.open(QIODevice::ReadOnly))
                 for (const QByteArray& line : status.readAll().split('\n'))
                     if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).simplified());
             const int fds = static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
-            say_(QStringLiteral("SOAK run %1 %2 rss %3 fds %4").arg(runsDone_).arg(EndText(end_), rss).arg(fds));
+            say_(QStringLiteral("SOAK run %1 %2 rss %3 fds %4").arg(runsDone_).arg(ResultWord(end_), rss).arg(fds));
             if (runsDone_ < options_.runs) {
                 ended_ = false;
                 started_ = false;
@@ -292,7 +285,7 @@ void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
             return;
         }
         if (end_ != RunEnd::Finished) {
-            Finish(1, QStringLiteral("the run %1").arg(EndText(end_)));
+            Finish(1, QStringLiteral("the run %1").arg(ResultWord(end_)));
             return;
         }
         if (!options_.databasePath.isEmpty()) {
@@ -312,11 +305,24 @@ void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
 
 void AutoOperator::Finish(int code, const QString& why)
 {
+    if (!finishing_) {
+        exitCode_ = code;
+        say_(QStringLiteral("RESULT %1").arg(why));
+    }
+    // A run that still holds the window is aborted first, as the operator would; the polls go on
+    // to answer the question, and the run's end ends the program. An abort that never comes to
+    // an end (patience ran out once more) does not keep the program.
+    if (form_.state().FCalibrating && !finishing_) {
+        finishing_ = true;
+        PressAbort();
+        return;
+    }
     poll_.stop();
     patience_.stop();
-    exitCode_ = code;
-    say_(QStringLiteral("RESULT %1").arg(why));
-    // The window may close now: a run that still holds it is over for this operator.
-    if (form_.state().FCalibrating) form_.engine().EndRun(RunEnd::Aborted);
-    QApplication::exit(code);
+    QApplication::exit(exitCode_);
+}
+
+void AutoOperator::PressAbort()
+{
+    Later([this] { form_.btnCancel->click(); });
 }

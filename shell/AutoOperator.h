@@ -42,7 +42,7 @@ public:
 
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int, const TPsuFrame&) override {}
-    void StepState(int step, const QString& text) override;
+    void StepState(int step, StepOutcome outcome) override;
     void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override;
     void RunStalled(int step) override;
     void LogLine(const QString&) override {}
@@ -59,6 +59,8 @@ private:
     bool AnswerValueDialog(QWidget* window);
     QString LevelOfPoint(int point) const;
     void Finish(int code, const QString& why);
+    // Abort on the toolbar, then Yes, as an operator ends a run.
+    void PressAbort();
 
     TMainForm& form_;
     Options options_;
@@ -70,6 +72,8 @@ private:
     bool settingDone_ = false;
     bool busy_ = false;
     bool ended_ = false;
+    // The result is told; the program ends once the run it aborted is over.
+    bool finishing_ = false;
     RunEnd end_ = RunEnd::Aborted;
     int exitCode_ = 1;
     int points_ = 0;

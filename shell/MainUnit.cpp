@@ -132,8 +132,8 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     // Port events reach the link through the general error handler like every other event.
     comm_.setOnComm(guard_.Wrap([this] { link_.Comm1Comm(); }));
 
-    // A failed save at run completion is discarded by the receive path that carries it; the
-    // counter stays advanced in memory and the next save writes it.
+    // A failed save at run completion is shown by the engine; the counter stays advanced in
+    // memory and the next save writes it.
     engine_.setSaveConfig([this] { SaveConfig(engine_.state(), iniPath_); });
 
     setWindowTitle(QStringLiteral("Korvex Power Calibrator"));
@@ -274,21 +274,15 @@ int TMainForm::ShowModal(QDialog& dialog) {
 void TMainForm::FormCreate() {
     // Nothing else uses the work directory, so failing to create it is not worth a word.
     if (!tempDir_.isEmpty()) QDir().mkpath(tempDir_);
-    engine_.SetDefaults();
-    // The status bar's panel widths are laid out by the display panel itself.
+    // The engine set the run state's defaults when it was made.
     link_.SetDefaults();
-    state().FMeterDelay = 1000;
-    LoadConfig(state(), engine_.TimerReadVol(), iniPath_);
+    engine_.LoadConfig(ReadConfig(iniPath_));
     link_.ClearRx();
     Panel2->FillMsgList();
-    state().FStartTime = clock_.now();
 }
 
 void TMainForm::FormShow() {
-    // The version line is not a status message: the scratch line keeps what it held.
-    const QString keep = state().FLogText;
     Panel2->SetStatusPanel(0, QStringLiteral("Ver : ") + VersionText());
-    state().FLogText = keep;
     Panel2->InitStepGrid(false);
 }
 
@@ -325,10 +319,7 @@ void TMainForm::btnMeterClick() {
 
 void TMainForm::ShowRecordFault(const QString& text, bool showBox) {
     Panel2->AddLogLine(text);
-    // Not a run's status line: the scratch line keeps what the run left in it.
-    const QString keep = state().FLogText;
     Panel2->SetStatusPanel(0, text);
-    state().FLogText = keep;
     if (!showBox) return;
     QString box = text;
     box.remove(QRegularExpression(QStringLiteral("^<[A-Za-z]+> ")));
@@ -351,8 +342,6 @@ void TMainForm::SpeedButton2Click() {
     if (windows_.aboutVersion) windows_.aboutVersion->setText(QStringLiteral("Ver : ") + VersionText());
     if (windows_.about) ShowModal(*windows_.about);
 }
-
-void TMainForm::Panel2Resize() { Panel2->Panel2Resize(); }
 
 void TMainForm::WMRestoreInstance() {
     if (isMinimized()) {
@@ -396,7 +385,7 @@ void TMainForm::Information(const QString& text) { boxes_->Information(this, tex
 BoxAnswer TMainForm::Question(const QString& text) { return boxes_->Question(this, text); }
 BoxAnswer TMainForm::WarningQuestion(const QString& text) { return boxes_->WarningQuestion(this, text); }
 
-void TMainForm::SetStepState(int step, const QString& text) { Panel2->SetStepState(step, text); }
+void TMainForm::SetStepState(int step, StepOutcome outcome) { Panel2->SetStepState(step, StepOutcomeText(outcome)); }
 void TMainForm::UpdateProgress() { Panel2->UpdateProgress(); }
 void TMainForm::AddLogLine(const QString& text) { Panel2->AddLogLine(text); }
 void TMainForm::ClearLog() { Panel2->ClearLog(); }

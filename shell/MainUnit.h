@@ -86,10 +86,9 @@ public:
     void ShowRecordFault(const QString& text, bool showBox);
 
     RunEngine& engine() { return engine_; }
-    SerialLink& link() { return link_; }
-    TRunState& state() { return engine_.state(); }
+    const SerialLink& link() const { return link_; }
+    const TRunState& state() const { return engine_.state(); }
     const HandlerGuard& guard() const { return guard_; }
-    const QString& iniPath() const { return iniPath_; }
     const QString& tempDir() const { return tempDir_; }
     bool splashShown() const { return splashShown_; }
 
@@ -106,7 +105,6 @@ public:
     void btnMeterClick();
     void SpeedButton1Click();
     void SpeedButton2Click();
-    void Panel2Resize();
     // A second start asked this instance to come forward.
     void WMRestoreInstance();
 
@@ -117,7 +115,7 @@ public:
     void Information(const QString& text) override;
     BoxAnswer Question(const QString& text) override;
     BoxAnswer WarningQuestion(const QString& text) override;
-    void SetStepState(int step, const QString& text) override;
+    void SetStepState(int step, StepOutcome outcome) override;
     void UpdateProgress() override;
     void AddLogLine(const QString& text) override;
     void ClearLog() override;

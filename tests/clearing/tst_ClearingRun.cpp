@@ -43,7 +43,7 @@ public:
     }
 
     void open() { QVERIFY(link.OpenPort(1, 9600)); }
-    TRunState& s() { return engine.state(); }
+    const TRunState& s() { return engine.state(); }
     // Runs the clearing until it has ended (or 10 s of virtual time have passed).
     void runToEnd()
     {
@@ -142,27 +142,31 @@ void tst_ClearingRun::frames()
 {
     QFETCH(TPsuFrame, before);
     QFETCH(int, address);
+    TPsuFrame composed = before;
+    const TSendQueue list = BuildClearList(address, composed);
+
+    QCOMPARE(list.size(), std::size_t(6));
+    for (int i = 0; i < 5; ++i) {
+        const TPsuFrame expected = ExpectedFrame(i, i == 0 ? before : list[std::size_t(i - 1)], address);
+        QCOMPARE(FrameToHex(list[std::size_t(i)]), FrameToHex(expected));
+        // Every frame carries the earlier content's data bytes 3 to 21.
+        for (int k = 3; k < TPsuFrame::DataSize; ++k) QCOMPARE(list[std::size_t(i)].data(k), before.data(k));
+    }
+    QCOMPARE(FrameToHex(list[5]), FrameToHex(TPsuFrame{}));
+    QVERIFY(composed == list[4]);
+    if (before != TPsuFrame{}) return;
+    QCOMPARE(list[0].data(1), std::uint8_t(0));
+    QCOMPARE(list[0].data(2), std::uint8_t(0));
+
+    // The run sends that list, composed from what the program last sent.
     Rig rig;
     rig.open();
-    rig.s().FAddress = address;
-    rig.s().FLastSent = before;
-
+    rig.engine.ApplySettings(RunSettings{{}, {}, {}, address});
     rig.run.btnClearClick();
     rig.runToEnd();
-
     QCOMPARE(rig.comm.frames.size(), std::size_t(5));
-    for (int i = 0; i < 5; ++i) {
-        const TPsuFrame expected = ExpectedFrame(i, i == 0 ? before : rig.comm.frames[std::size_t(i - 1)], address);
-        QCOMPARE(FrameToHex(rig.comm.frames[std::size_t(i)]), FrameToHex(expected));
-        // Every frame carries the earlier content's data bytes 3 to 21.
-        for (int k = 3; k < TPsuFrame::DataSize; ++k) QCOMPARE(rig.comm.frames[std::size_t(i)].data(k), before.data(k));
-    }
-    QCOMPARE(rig.s().FClearList.size(), std::size_t(6));
-    QCOMPARE(FrameToHex(rig.s().FClearList[5]), FrameToHex(TPsuFrame{}));
-    if (before == TPsuFrame{}) {
-        QCOMPARE(rig.comm.frames[0].data(1), std::uint8_t(0));
-        QCOMPARE(rig.comm.frames[0].data(2), std::uint8_t(0));
-    }
+    for (int i = 0; i < 5; ++i) QCOMPARE(FrameToHex(rig.comm.frames[std::size_t(i)]), FrameToHex(list[std::size_t(i)]));
+    QVERIFY(rig.s().FClearList == list);
 }
 
 void tst_ClearingRun::resetBeforeSettings()
@@ -192,11 +196,6 @@ void tst_ClearingRun::declined()
     QFETCH(BoxAnswer, answer);
     Rig rig;
     rig.open();
-    rig.s().FRunMode = RunMode::Calibration;
-    rig.s().FStep = 29;
-    rig.s().FTryCount = 2;
-    rig.s().FClearList = TSendQueue{Pattern()};
-    rig.s().FLastSent = Pattern();
     rig.view.log << QStringLiteral("[Step 29] : earlier");
     rig.view.answers.push_back(answer);
 
@@ -205,10 +204,10 @@ void tst_ClearingRun::declined()
 
     QCOMPARE(rig.view.boxTexts("WarningQuestion"), QStringList{QStringLiteral("Do you clearing ?")});
     QVERIFY(rig.comm.sent.isEmpty());
-    QCOMPARE(rig.s().FRunMode, RunMode::Calibration);
-    QCOMPARE(int(rig.s().FStep), 29);
-    QCOMPARE(rig.s().FClearList.size(), std::size_t(1));
-    QVERIFY(rig.s().FLastSent == Pattern());
+    QCOMPARE(rig.s().FRunMode, RunMode::None);
+    QCOMPARE(int(rig.s().FStep), 0);
+    QVERIFY(rig.s().FClearList.empty());
+    QVERIFY(rig.s().FLastSent == TPsuFrame{});
     QCOMPARE(rig.view.log, QStringList{QStringLiteral("[Step 29] : earlier")});
     QVERIFY(!rig.s().FClearing);
     QVERIFY(!rig.engine.TimerSend().isActive());
@@ -347,7 +346,7 @@ void tst_ClearingRun::ignoredReplies()
     QFETCH(int, kind);
     Rig rig;
     rig.open();
-    rig.s().FAddress = 4;
+    rig.engine.ApplySettings(RunSettings{{}, {}, {}, 4});
     rig.supply = [kind](const TPsuFrame& f) -> std::optional<TPsuFrame> {
         TPsuFrame r = MakeFrame(f.address(), Cmd::ClearingAnswer);
         switch (kind) {

@@ -94,7 +94,9 @@ void TestConfigFile::load() {
     timer->setInterval(12345);
     TRunState state;
     state.FUnitCounter = -77;
-    LoadConfig(state, *timer, ini);
+    const StoredConfig stored = ReadConfig(ini);
+    state.FUnitCounter = stored.unitCounter;
+    timer->setInterval(stored.readIntervalMs);
 
     QCOMPARE(state.FUnitCounter, counter);
     QCOMPARE(timer->interval(), interval);
@@ -142,7 +144,9 @@ void TestConfigFile::saveWithoutFileWritesThreeLines() {
     FakeClock clock;
     auto timer = clock.createTimer();
     TRunState state;
-    LoadConfig(state, *timer, ini);
+    const StoredConfig stored = ReadConfig(ini);
+    state.FUnitCounter = stored.unitCounter;
+    timer->setInterval(stored.readIntervalMs);
     SaveConfig(state, ini);
     QCOMPARE(ReadAll(ini), QByteArray("[Config]\r\nPowerID=1\r\nEquality=0\r\n"));
 }
@@ -157,7 +161,9 @@ void TestConfigFile::saveKeepsOtherLinesByteForByte() {
     FakeClock clock;
     auto timer = clock.createTimer();
     TRunState state;
-    LoadConfig(state, *timer, ini);
+    const StoredConfig stored = ReadConfig(ini);
+    state.FUnitCounter = stored.unitCounter;
+    timer->setInterval(stored.readIntervalMs);
     QCOMPARE(state.FUnitCounter, 6);
     QCOMPARE(timer->interval(), 800);
 
@@ -178,7 +184,9 @@ void TestConfigFile::equalityMovesTheNextStartOn() {
     FakeClock clock;
     auto timer = clock.createTimer();
     TRunState next;
-    LoadConfig(next, *timer, ini);
+    const StoredConfig stored = ReadConfig(ini);
+    next.FUnitCounter = stored.unitCounter;
+    timer->setInterval(stored.readIntervalMs);
     QCOMPARE(next.FUnitCounter, 43);
 }
 

@@ -72,7 +72,7 @@ public:
 struct Rig : FakeStation {
     PlayedDialog dialog;
 
-    TRunState& s() { return engine.state(); }
+    const TRunState& s() { return engine.state(); }
     bool startEnabled() const { return view.ButtonEnabled(ToolButton::Start); }
     bool clearEnabled() const { return view.ButtonEnabled(ToolButton::Clear); }
     void settle(const QStringList& actions = {}, bool confirm = true)

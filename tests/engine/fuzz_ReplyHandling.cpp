@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FakeStation station;
     RunEngine& engine = station.engine;
-    TRunState& s = engine.state();
+    const TRunState& s = engine.state();
     station.link.OpenPort(1, 9600);
-    s.FUnitCounter = 42;
-    engine.setReadVolHandler([&] { engine.TimerReadVol().stop(); });
+    engine.LoadConfig(StoredConfig{42, 500});
+    engine.setReadVolHandler([] {});
     std::vector<TPsuFrame> sent;
     station.comm.setFrameHandler([&](const TPsuFrame& f) { sent.push_back(f); });
     engine.StartCalibration();

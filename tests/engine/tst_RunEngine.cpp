@@ -75,8 +75,7 @@ public:
     // The operator's side of a meter step, as the prompt takes a confirmed reading.
     void onReadTick()
     {
-        TRunState& s = engine.state();
-        engine.TimerReadVol().stop();
+        const TRunState& s = engine.state();
         ++readCalls;
         readAt.push_back(clock.tickMs());
         abortedAtRead.push_back(s.FAborted);
@@ -87,6 +86,27 @@ public:
     }
 
     void start() { engine.btnStartClick(); }
+
+    // The clearing run's particulars, counted: the engine sends its list and counts its sends.
+    struct CountingClearing : ClearingSteps {
+        int ticks = 0;
+        int confirmations = 0;
+        QString TickText(int, int) const override
+        {
+            ++const_cast<CountingClearing*>(this)->ticks;
+            return QString();
+        }
+        void ShowSend(RunView&, int, int) override {}
+        QString LogLine(int step, const TPsuFrame&) const override { return QStringLiteral("clearing %1").arg(step); }
+        bool IsConfirmation(const TPsuFrame& reply, int) const override
+        {
+            const bool yes = reply.command() == Cmd::ClearingAnswer;
+            if (yes) ++const_cast<CountingClearing*>(this)->confirmations;
+            return yes;
+        }
+    };
+    CountingClearing clearingSteps;
+    void startClearing() { engine.StartClearing(clearingSteps, TSendQueue(6, MakeFrame(0, Cmd::ControlState)), TPsuFrame{}); }
 
     bool runUntil(const std::function<bool()>& pred, qint64 maxMs = 200000)
     {
@@ -219,7 +239,7 @@ void TestRunEngine::retryLimits()
     QFETCH(int, limit);
     QFETCH(bool, runEnds);
     Rig rig;
-    rig.engine.state().FUnitCounter = 42;
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     rig.answers = [](const TPsuFrame&) { return false; };
     rig.start();
     rig.engine.StartStep(step);
@@ -280,7 +300,7 @@ void TestRunEngine::slowFramePause()
     QFETCH(int, step);
     QFETCH(bool, slow);
     Rig rig;
-    rig.engine.state().FUnitCounter = 42;
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     std::vector<int> rxAtWrite;
     std::vector<qint64> sentAt;
     rig.comm.setFrameHandler([&](const TPsuFrame&) {
@@ -341,7 +361,6 @@ void TestRunEngine::anyCommandAcknowledges()
     rig.answers = [](const TPsuFrame&) { return false; };
     rig.start();
     // Only a 0x8C answer is parsed: the text stays whatever the run holds.
-    rig.engine.state().FSerialText = QStringLiteral("777777");
     rig.clock.advance(400);
     rig.comm.inject(MakeFrame(0, static_cast<std::uint8_t>(command)));
     const TRunState& s = rig.engine.state();
@@ -350,7 +369,7 @@ void TestRunEngine::anyCommandAcknowledges()
     QCOMPARE(static_cast<int>(s.FStep), 2);
     QCOMPARE(static_cast<int>(s.FTryCount), 1);
     QVERIFY(rig.engine.TimerSend().isActive());
-    QCOMPARE(s.FSerialText, QStringLiteral("777777"));
+    QVERIFY(s.FSerialText.isEmpty());
 }
 
 void TestRunEngine::readSerial_data()
@@ -375,10 +394,8 @@ void TestRunEngine::readSerial()
     QFETCH(QByteArray, step25);
     Rig rig;
     rig.serialDigits = digits;
-    TRunState& s = rig.engine.state();
-    s.FUnitCounter = 42;
-    s.FSerialText = QStringLiteral("777777");
-    s.FReadSerial = 999;
+    const TRunState& s = rig.engine.state();
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     rig.start();
     rig.engine.StartStep(3);
     QVERIFY(rig.runUntil([&] { return s.FStep == 4; }, 1000));
@@ -408,16 +425,18 @@ void TestRunEngine::ignoredReplies()
 {
     QFETCH(QString, situation);
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.answers = [](const TPsuFrame&) { return false; };
     TPsuFrame reply = MakeFrame(0, Cmd::ReadSerial);
     for (int i = 0; i < 6; ++i) reply.data(i) = '5';
     SealFrame(reply);
 
     if (situation == "idle") {
-        s.FRunMode = RunMode::Calibration;
+        // A run that ended before anything was sent.
+        rig.start();
+        rig.engine.btnCancelClick();
     } else if (situation == "finished") {
-        s.FUnitCounter = 42;
+        rig.engine.LoadConfig(StoredConfig{42, 500});
         rig.answers = [](const TPsuFrame&) { return true; };
         rig.start();
         QVERIFY(rig.runToEnd());
@@ -458,9 +477,9 @@ void TestRunEngine::ignoredReplies()
 void TestRunEngine::meterHandOver()
 {
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.acceptReadings = false;
-    rig.engine.TimerReadVol().setInterval(700);
+    rig.engine.LoadConfig(StoredConfig{1, 700});
     rig.start();
     rig.engine.StartStep(4);
     QVERIFY(rig.runUntil([&] { return s.FStep == 5; }, 5000));
@@ -487,7 +506,7 @@ void TestRunEngine::meterHandOver()
 void TestRunEngine::abortInsideMeterWait()
 {
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.start();
     rig.engine.StartStep(4);
     rig.clock.advance(400);
@@ -499,9 +518,9 @@ void TestRunEngine::abortInsideMeterWait()
     QCOMPARE(rig.view.boxTexts("Question").count(QStringLiteral("Abort ?")), 1);
     QVERIFY(!s.FCalibrating);
     QVERIFY(s.FAborted);
-    QCOMPARE(static_cast<int>(s.FStep), 5);
-    QCOMPARE(rig.readCalls, 1);
-    QCOMPARE(rig.abortedAtRead[0], true);
+    // The hand-over does not go on into a run that is over: no prompt, no read tick.
+    QCOMPARE(static_cast<int>(s.FStep), 4);
+    QCOMPARE(rig.readCalls, 0);
     QVERIFY(!rig.engine.TimerReadVol().isActive());
     QVERIFY(!rig.engine.TimerSend().isActive());
     QCOMPARE(rig.comm.frames.size(), 1u);
@@ -510,7 +529,7 @@ void TestRunEngine::abortInsideMeterWait()
 void TestRunEngine::newRunInsideMeterWait()
 {
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.answers = [](const TPsuFrame& f) { return f.command() == Cmd::SelectVoltagePoint; };
     rig.start();
     rig.engine.StartStep(4);
@@ -542,7 +561,7 @@ void TestRunEngine::secondReplyToPointSelection()
     QFETCH(int, secondAfterMs);
     QFETCH(bool, insideWait);
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.acceptReadings = false;
     rig.start();
     rig.engine.StartStep(7);
@@ -584,13 +603,30 @@ void TestRunEngine::storeMeasuredValue()
     QFETCH(int, value);
     QFETCH(QByteArray, data);
     Rig rig;
-    TRunState& s = rig.engine.state();
-    BuildCalList(s, QDate(2026, 3, 9));
-    s.FRunMode = static_cast<TRunMode>(runMode);
-    s.FVoltageMv = s.FCurrentMa = value;
+    const TRunState& s = rig.engine.state();
+    if (runMode == 0) {
+        // Nothing to write into and nothing to log.
+        rig.engine.StoreMeasuredValue(step);
+        QVERIFY(rig.view.log.isEmpty());
+        return;
+    }
+    rig.start();
+    const bool setPoint = (step - 6) % 3 == 0 && step >= 6 && step <= 24;
+    // The reading is taken at the meter step before `step`, or at the first one for any other step.
+    rig.engine.StartStep(setPoint ? step - 1 : 5);
     const TPsuFrame before = s.FCalList[static_cast<std::size_t>(step - 1)].Frame;
-
-    rig.engine.StoreMeasuredValue(step);
+    if (runMode == 3) {
+        rig.engine.btnCancelClick();
+        rig.startClearing();
+        rig.view.log.clear();
+        rig.engine.StoreMeasuredValue(step);
+    } else if (setPoint) {
+        rig.engine.AcceptReading(QStringLiteral("x"), value);
+    } else {
+        rig.engine.AcceptReading(QStringLiteral("x"), value);
+        rig.view.log.clear();
+        rig.engine.StoreMeasuredValue(step);
+    }
 
     const TPsuFrame& after = s.FCalList[static_cast<std::size_t>(step - 1)].Frame;
     if (runMode != 1) {
@@ -624,10 +660,9 @@ void TestRunEngine::completion()
     QFETCH(int, model);
     QFETCH(QString, message);
     Rig rig;
-    TRunState& s = rig.engine.state();
-    s.FModel = static_cast<std::uint8_t>(model);
-    s.FTestCode = TestCodeForModel(s.FModel);
-    s.FUnitCounter = 42;
+    const TRunState& s = rig.engine.state();
+    rig.engine.SelectModel(static_cast<std::uint8_t>(model));
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     rig.serialDigits = "004711";
     bool informationSeenRunning = true;
     rig.view.onBox = [&](const RecordingView::Box& b) {
@@ -714,8 +749,8 @@ void TestRunEngine::unitCounter()
     QFETCH(QByteArray, earlierSupply);
     QFETCH(int, readAnswer);
     Rig rig;
-    TRunState& s = rig.engine.state();
-    s.FUnitCounter = 42;
+    const TRunState& s = rig.engine.state();
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     if (!earlierSupply.isEmpty()) {
         rig.serialDigits = earlierSupply;
         rig.start();
@@ -768,8 +803,8 @@ void TestRunEngine::counterOutOfRange()
     QFETCH(int, counter);
     QFETCH(bool, refused);
     Rig rig;
-    TRunState& s = rig.engine.state();
-    s.FUnitCounter = counter;
+    const TRunState& s = rig.engine.state();
+    rig.engine.LoadConfig(StoredConfig{counter, 500});
     rig.start();
     QVERIFY(rig.runToEnd());
 
@@ -802,8 +837,8 @@ void TestRunEngine::counterOutOfRange()
 void TestRunEngine::failingSaveShownAfterCompletionBox()
 {
     Rig rig;
-    TRunState& s = rig.engine.state();
-    s.FUnitCounter = 42;
+    const TRunState& s = rig.engine.state();
+    rig.engine.LoadConfig(StoredConfig{42, 500});
     const QString error = QStringLiteral("Unable to write to /ro/Config.Ini");
     rig.saveError = error;
     rig.start();
@@ -834,14 +869,10 @@ void TestRunEngine::calibrateWhileBusy()
     QFETCH(bool, clearing);
     QFETCH(QString, warning);
     Rig rig;
-    TRunState& s = rig.engine.state();
+    const TRunState& s = rig.engine.state();
     rig.answers = [](const TPsuFrame&) { return false; };
-    int clearingTicks = 0;
-    rig.engine.setClearingHandlers([&] { ++clearingTicks; }, [] {});
     if (clearing) {
-        s.FClearing = true;
-        s.FRunMode = RunMode::Clearing;
-        rig.engine.TimerSend().start();
+        rig.startClearing();
     } else {
         rig.start();
         rig.engine.StartStep(2);
@@ -861,8 +892,8 @@ void TestRunEngine::calibrateWhileBusy()
 
     // The send tick belongs to whichever run is active.
     rig.clock.advance(400);
-    QCOMPARE(clearingTicks, clearing ? 1 : 0);
-    QCOMPARE(rig.comm.frames.size(), clearing ? 0u : 1u);
+    QCOMPARE(rig.clearingSteps.ticks, clearing ? 1 : 0);
+    QCOMPARE(rig.comm.frames.size(), 1u);
 }
 
 void TestRunEngine::notReadyStartsNothing()
@@ -934,7 +965,8 @@ void TestRunEngine::closeQuery()
     QCOMPARE(rig.view.boxTexts("Warning").size(), 1);
 
     // A clearing run does not hold the window open.
-    rig.engine.state().FClearing = true;
+    rig.startClearing();
+    QVERIFY(rig.engine.state().FClearing);
     QVERIFY(rig.engine.FormCloseQuery());
 }
 
@@ -946,12 +978,12 @@ void TestRunEngine::linkLogReachesView()
     // Before any run the link drops what it receives.
     rig.comm.inject(MakeFrame(0, Cmd::ControlState));
     QCOMPARE(rig.view.log.size(), 1);
-    rig.engine.state().FRunMode = RunMode::Clearing;
-    int clearingReplies = 0;
-    rig.engine.setClearingHandlers([] {}, [&] { ++clearingReplies; });
+    rig.startClearing();
+    rig.clock.advance(400);
+    rig.view.log.clear();
     rig.comm.inject(MakeFrame(0, Cmd::ClearingAnswer));
-    QCOMPARE(rig.view.log.size(), 2);
-    QCOMPARE(clearingReplies, 1);
+    QCOMPARE(rig.view.log.size(), 1);
+    QCOMPARE(rig.clearingSteps.confirmations, 1);
 }
 
 void TestRunEngine::observerSeesEachEnding_data()
@@ -976,8 +1008,8 @@ void TestRunEngine::observerSeesEachEnding()
     Rig rig;
     RecordingObserver watcher(&rig.view);
     rig.engine.AddObserver(&watcher);
-    TRunState& s = rig.engine.state();
-    s.FUnitCounter = situation == "refused" ? 0 : 42;
+    const TRunState& s = rig.engine.state();
+    rig.engine.LoadConfig(StoredConfig{situation == "refused" ? 0 : 42, 500});
     if (situation == "failed") rig.answers = [](const TPsuFrame& f) { return f.command() != Cmd::SerialAndModel; };
     if (situation == "stalled") rig.answers = [](const TPsuFrame&) { return false; };
     rig.start();

@@ -38,7 +38,7 @@ struct PtyBench {
     RecordingView view;
     RunEngine engine{link, clock, view};
     ResultsRecord record;
-    TRunState& s = engine.state();
+    const TRunState& s = engine.state();
     int saves = 0;
     int nextReading = 0;
     QStringList faults;
@@ -48,16 +48,11 @@ struct PtyBench {
           comm([this](int) { return devicePath; }),
           record(engine, dbPath, RecordContext{QStringLiteral("bench-pty"), QStringLiteral("1.1.0.19")})
     {
-        s.FAddress = 0;
-        s.FModel = 1;
-        s.FTestCode = TestCodeForModel(1);
-        s.FUnitCounter = 4711;
-        s.FOperatorName = QStringLiteral("Ben");
-        s.FTemperature = QStringLiteral("25±5°C");
-        s.FHumidity = QStringLiteral("<70%");
+        engine.ApplySettings(RunSettings{QStringLiteral("Ben"), QStringLiteral("25±5°C"), QStringLiteral("<70%"), 0});
+        engine.SelectModel(1);
+        engine.LoadConfig(StoredConfig{4711, 500});
         engine.setSaveConfig([this] { ++saves; });
         engine.setReadVolHandler([this] {
-            engine.TimerReadVol().stop();
             if (s.FAborted || nextReading >= Typed.size()) return;
             const QString text = Typed[nextReading++];
             engine.AcceptReading(text, static_cast<std::int32_t>(std::nearbyint(text.toDouble() * 1000.0)));
@@ -109,7 +104,7 @@ void TestRunEnginePty::fullCalibrationAgainstSimulator()
     const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
     PtyBench bench(ptyPath, dbPath);
     RecordingView& view = bench.view;
-    TRunState& s = bench.s;
+    const TRunState& s = bench.s;
     QVERIFY(bench.link.OpenPort(1, 9600));
     const QDate today = QDate::currentDate();
     bench.engine.btnStartClick();

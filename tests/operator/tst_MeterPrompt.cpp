@@ -30,7 +30,6 @@ public:
         int picture;
     };
     struct Ask {
-        TRunMode mode;
         int step;
     };
 
@@ -42,7 +41,7 @@ public:
     }
     int AskValue(const ValueRequest& request, ValueAnswer* answer) override
     {
-        asks.push_back({request.mode, request.step});
+        asks.push_back({request.step});
         requests.push_back(request);
         order << QStringLiteral("ask");
         if (result == TFormValue::ResultAccepted) {
@@ -62,7 +61,7 @@ public:
 };
 
 struct Rig : FakeStation {
-    TRunState& s = engine.state();
+    const TRunState& s = engine.state();
 
     void wire(MeterPrompt& prompt)
     {
@@ -197,22 +196,26 @@ void TestMeterPrompt::promptForStep()
     Rig rig;
     FakeDialogs dialogs;
     MeterPrompt prompt(rig.engine, dialogs);
-    rig.s.FRunMode = RunMode::Calibration;
-    rig.s.FCalibrating = true;
-    rig.s.FStep = static_cast<std::uint8_t>(step);
-    rig.s.FModel = static_cast<std::uint8_t>(model);
+    rig.engine.SelectModel(static_cast<std::uint8_t>(model));
+    rig.engine.StartCalibration();
+    rig.engine.StartStep(step);
 
     prompt.TimerReadVolTimer();
+    if (text.isEmpty()) {
+        // A step that is no point's meter step asks nothing.
+        QVERIFY(dialogs.infos.empty());
+        QVERIFY(dialogs.asks.empty());
+        return;
+    }
 
     QCOMPARE(dialogs.infos.size(), std::size_t(1));
     QCOMPARE(dialogs.infos[0].text, text);
     QCOMPARE(dialogs.infos[0].picture, picture);
     QCOMPARE(dialogs.asks.size(), std::size_t(1));
-    QCOMPARE(int(dialogs.asks[0].mode), int(RunMode::Calibration));
     QCOMPARE(dialogs.asks[0].step, step);
 
     TFormValue valueDialog;
-    valueDialog.PrepareForStep(dialogs.asks[0].mode, static_cast<std::uint8_t>(dialogs.asks[0].step));
+    valueDialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(dialogs.asks[0].step));
     QCOMPARE(valueDialog.Label2->text(), unit);
 
     // The whole prompt is readable in the information window, whatever the machine's faces.
@@ -421,7 +424,7 @@ void TestMeterPrompt::realWindowsAccepted()
 
     QCOMPARE(answerer.unexpected, 0);
     QVERIFY(answerer.done());
-    QCOMPARE(shownText, MeterPrompt::PromptText(8, 0));
+    QCOMPARE(shownText, PromptText(*PointOfMeterStep(8), 0));
     QCOMPARE(shownPicture, 2);
     QCOMPARE(picturesOnScreen, 1);
     QCOMPARE(unit, QStringLiteral("(V)"));
@@ -459,7 +462,7 @@ void TestMeterPrompt::realWindowsAbort()
     WindowMeterDialogs windows(form3, &owner);
     MeterPrompt prompt(rig.engine, windows);
     rig.wire(prompt);
-    rig.s.FModel = 1;
+    rig.engine.SelectModel(1);
     rig.answerPointStep(22);
 
     ModalAnswerer answerer;
@@ -540,7 +543,7 @@ void TestMeterPrompt::meterFillsTheDialog()
     rig.wire(prompt);
     RecordingObserver watcher;
     rig.engine.AddObserver(&watcher);
-    rig.s.FModel = 1;
+    rig.engine.SelectModel(1);
     rig.answerPointStep(pointStep);
 
     ModalAnswerer answerer;

@@ -434,7 +434,6 @@ void TestProgressDisplay::updateProgress()
     QCOMPARE(display.StatusPanelText(0), line);
     QCOMPARE(display.StatusPanelText(1), percentText);
     QCOMPARE(display.ProgressBar1->value(), bar);
-    QCOMPARE(state.FLogText, line);
     QCOMPARE(display.Edit1->text(), QStringLiteral("step text %1").arg(step));
     QCOMPARE(display.Label4->text(), result);
     QCOMPARE(display.Label4->font().pointSize(), 15);

@@ -42,10 +42,11 @@ void TestValueDlg::wording_data()
     QTest::addColumn<bool>("current");
     for (int step : {5, 8, 11, 14, 17}) QTest::addRow("meter step %d", step) << step << false;
     for (int step : {20, 23}) QTest::addRow("meter step %d", step) << step << true;
-    QTest::newRow("below the current range") << 17 << false;
-    QTest::newRow("first current step") << 18 << true;
-    QTest::newRow("last current step") << 51 << true;
-    QTest::newRow("above the current range") << 52 << false;
+    // Every step of a point takes its point's quantity; steps of no point read volts.
+    QTest::newRow("value step of the last voltage point") << 18 << false;
+    QTest::newRow("selection step of the first current point") << 19 << true;
+    QTest::newRow("value step of the last current point") << 24 << true;
+    QTest::newRow("past the points") << 25 << false;
 }
 
 void TestValueDlg::wording()

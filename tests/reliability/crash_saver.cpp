@@ -35,7 +35,9 @@ int main(int argc, char** argv)
         TRunState state;
         FakeClock clock;
         auto timer = clock.createTimer();
-        LoadConfig(state, *timer, ini);
+        const StoredConfig stored = ReadConfig(ini);
+        state.FUnitCounter = stored.unitCounter;
+        timer->setInterval(stored.readIntervalMs);
         ResultsDb db;
         if (!db.open(dbPath, ResultsDb::Mode::Record)) return 3;
         qint64 committed = Rows(db);

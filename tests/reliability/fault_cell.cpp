@@ -37,7 +37,7 @@ public:
 
     void RunStarted(RunKind, const TRunState&) override {}
     void FrameSent(int, const TPsuFrame&) override {}
-    void StepState(int, const QString&) override {}
+    void StepState(int, StepOutcome) override {}
     void ReadingAccepted(int meterStep, const QString&, std::int64_t sent, ReadingSource) override
     {
         accepted[CalPointOfMeterStep(meterStep)] = sent;
@@ -94,10 +94,9 @@ int main(int argc, char** argv)
     ClearingRun clearing(engine);
     Watcher watcher;
     engine.AddObserver(&watcher);
-    TRunState& s = engine.state();
-    s.FModel = 1;
-    s.FTestCode = TestCodeForModel(1);
-    s.FUnitCounter = 500;
+    const TRunState& s = engine.state();
+    engine.SelectModel(1);
+    engine.LoadConfig(StoredConfig{500, 500});
 
     std::unique_ptr<MeterLink> meter;
     std::unique_ptr<MeterReader> reader;
@@ -116,8 +115,6 @@ int main(int argc, char** argv)
         reader = std::make_unique<MeterReader>(*meter, settings.settleShare, settings.maxReads);
     }
     engine.setReadVolHandler([&] {
-        engine.TimerReadVol().stop();
-        if (s.FAborted) return;
         const int meterStep = s.FStep;
         const int point = CalPointOfMeterStep(meterStep);
         const QString typed = Typed.value(point - 1);

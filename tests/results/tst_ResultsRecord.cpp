@@ -148,7 +148,7 @@ void TestResultsRecord::endings()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
     Bench bench(path);
-    TRunState& s = bench.engine.state();
+    const TRunState& s = bench.engine.state();
     bool ok = true;
     if (how == "abort") {
         bench.engine.btnStartClick();

@@ -4,6 +4,7 @@
 // window, one click away. With KORVEX_SCREENSHOT_DIR set, the windows and a report page are also
 // saved as pictures.
 #include "MainUnit.h"
+#include "Station.h"
 #include "MeterSettings.h"
 #include "MeterPrompt.h"
 #include "ModalAnswerer.h"
@@ -115,30 +116,22 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         if (withMeter) file.write("[Meter]\r\nConnection=serial\r\nPort=" + meterPty.toLocal8Bit() + "\r\n");
     }
 
-    // Wired as the program wires them, without the splash, help and about windows.
+    // Built as the program builds itself, without the splash.
     QtClock clock;
     QtSerialControl comm([ini](int port) { return PortDevicePath(port, ini); });
-    MainFormParts parts;
+    StationParts parts;
     parts.comm = &comm;
     parts.clock = &clock;
     parts.iniPath = ini;
-    parts.tempDir = dir.filePath(QStringLiteral("Temp"));
-    TMainForm form(parts);
-    RunEngine& engine = form.engine();
-    auto* settings = new TFormSetting(&form);
-    form.setSettingClick([&engine, settings] { btnSettingClick(engine, *settings); });
-    auto* form3 = new TForm3(&form);
-    WindowMeterDialogs meterDialogs(*form3, &form);
-    const MeterSettings meter = LoadMeterSettings(ini);
-    QCOMPARE(meter.enabled(), withMeter);
-    meterDialogs.ApplyMeter(meter, MeterDevicePath(meter, ini));
-    MeterPrompt meterPrompt(engine, meterDialogs);
-    engine.setReadVolHandler([&meterPrompt] { meterPrompt.TimerReadVolTimer(); });
-    const QString dbPath = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
-    ResultsRecord record(engine, dbPath, RecordContext{QStringLiteral("bench-gui"), VersionText()});
-    QVERIFY(record.Open());
-    auto* results = new ResultsWindow(dbPath, &form);
-    form.setResultsClick([results] { results->exec(); });
+    parts.splash = false;
+    Station station(parts);
+    TMainForm& form = station.form();
+    RunEngine& engine = station.engine();
+    TForm3* form3 = &station.informationWindow();
+    QCOMPARE(LoadMeterSettings(ini).enabled(), withMeter);
+    const QString dbPath = station.databasePath();
+    QCOMPARE(dbPath, dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
+    station.OpenRecord();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -214,7 +207,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     }
     answer.pressBox(QMessageBox::Yes);
 
-    TRunState& s = engine.state();
+    const TRunState& s = engine.state();
     const QDate today = QDate::currentDate();
     QTest::mouseClick(form.btnStart, Qt::LeftButton);
     QVERIFY(s.FCalibrating);
@@ -284,7 +277,8 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
 
     // The run in the results window, newest first, with what the operator typed.
     answer.then([&](QWidget* w) {
-        if (w != results) {
+        auto* results = qobject_cast<ResultsWindow*>(w);
+        if (!results) {
             ++answer.unexpected;
             w->close();
             return;
@@ -292,7 +286,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         const QAbstractItemModel* model = results->tableRuns->model();
         QCOMPARE(model->rowCount(), 1);
         results->tableRuns->selectRow(0);
-        QTRY_COMPARE(results->SelectedRunId(), record.runId());
+        QTRY_COMPARE(results->SelectedRunId(), station.record().runId());
         QCOMPARE(results->tableReadings->rowCount(), Points);
         // Each reading marked with where it came from.
         for (int row = 0; row < Points; ++row)
@@ -310,7 +304,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
         RunDetails run;
         QString error;
-        QVERIFY2(LoadRun(db.database(), record.runId(), &run, &error), qPrintable(error));
+        QVERIFY2(LoadRun(db.database(), station.record().runId(), &run, &error), qPrintable(error));
         const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
         QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
         QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),

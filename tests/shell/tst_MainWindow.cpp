@@ -332,7 +332,7 @@ void TestMainWindow::resultsButtonBesideTheSerialNumber() {
 
 void TestMainWindow::recordFaultShownOnce() {
     TMainForm& w = makeForm();
-    w.state().FLogText = QStringLiteral("[Step 7]Calibrating for point 2 voltage ");
+    const QString logText = w.state().FLogText;
     const int logBefore = w.Panel2->EventLog->count();
     w.ShowRecordFault(QStringLiteral("<Results> results are not recorded: disk full"), true);
     // Nothing modal inside the call: the box waits for the event loop.
@@ -347,7 +347,7 @@ void TestMainWindow::recordFaultShownOnce() {
     QCOMPARE(w.Panel2->EventLog->item(w.Panel2->EventLog->count() - 1)->text(),
              QStringLiteral("<Results> results are not recorded: disk full"));
     QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("<Results> results are not recorded: disk full"));
-    QCOMPARE(w.state().FLogText, QStringLiteral("[Step 7]Calibrating for point 2 voltage "));
+    QCOMPARE(w.state().FLogText, logText);
 }
 
 void TestMainWindow::creation_data() {
@@ -408,7 +408,7 @@ void TestMainWindow::versionLine() {
     QCOMPARE(VersionText(), QStringLiteral("1.1.0.19"));
 
     TMainForm& w = makeForm();
-    w.state().FLogText = QStringLiteral("earlier line");
+    const QString logText = w.state().FLogText;
     TFormAbout about(&w);
     QVERIFY(about.Label2->text() != QStringLiteral("Ver : 1.1.0.19"));
     QList<QDialog*> shown;
@@ -429,7 +429,7 @@ void TestMainWindow::versionLine() {
 
     w.show();
     QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("Ver : 1.1.0.19"));
-    QCOMPARE(w.state().FLogText, QStringLiteral("earlier line"));
+    QCOMPARE(w.state().FLogText, logText);
 
     QCOMPARE(made, 0);
     about.Label2->setText(QStringLiteral("Ver : 1.0.0.0"));
@@ -515,7 +515,7 @@ void TestMainWindow::splashOnlyOnFirstActivation() {
 void TestMainWindow::closeWritesConfigAfterClosingPort() {
     TMainForm& w = makeForm();
     w.show();
-    QVERIFY(w.link().OpenPort(1, 9600));
+    QVERIFY(w.engine().OpenPort(1, 9600));
     QVERIFY(!QFile::exists(ini_));
 
     QTest::mouseClick(w.btnClose, Qt::LeftButton);
@@ -545,7 +545,7 @@ void TestMainWindow::closeDuringRun() {
     ClearingRun clearing(w.engine());
     w.setClearClick([&clearing] { clearing.btnClearClick(); });
     w.show();
-    QVERIFY(w.link().OpenPort(1, 9600));
+    QVERIFY(w.engine().OpenPort(1, 9600));
 
     if (run == QLatin1String("calibration") || run == QLatin1String("aborted")) {
         QTest::mouseClick(w.btnStart, Qt::LeftButton);
@@ -584,8 +584,8 @@ void TestMainWindow::unwritableConfigKeepsWindowOpen() {
     QVERIFY(QDir().mkpath(ini_));
     TMainForm& w = makeForm();
     w.show();
-    QVERIFY(w.link().OpenPort(1, 9600));
-    w.state().FUnitCounter = 43;
+    QVERIFY(w.engine().OpenPort(1, 9600));
+    w.engine().LoadConfig(StoredConfig{43, 500});
 
     QTest::mouseClick(w.btnClose, Qt::LeftButton);
 

@@ -30,13 +30,9 @@ struct RecordedBench : FakeStation {
     explicit RecordedBench(const QString& dbPath)
     {
         link.OpenPort(1, 9600);
-        TRunState& s = engine.state();
-        s.FModel = 1;
-        s.FTestCode = TestCodeForModel(1);
-        s.FUnitCounter = 42;
-        s.FOperatorName = QStringLiteral("Anna");
-        s.FTemperature = QStringLiteral("25±5°C");
-        s.FHumidity = QStringLiteral("<70%");
+        engine.SelectModel(1);
+        engine.LoadConfig(StoredConfig{42, 500});
+        engine.ApplySettings(RunSettings{QStringLiteral("Anna"), QStringLiteral("25±5°C"), QStringLiteral("<70%"), 0});
         comm.setFrameHandler([this](const TPsuFrame& f) {
             if (!answers(f)) return;
             TPsuFrame r = MakeFrame(f.address(), f.command() == Cmd::ReadSerial ? Cmd::ReadSerial : Cmd::ClearingAnswer);
@@ -46,7 +42,6 @@ struct RecordedBench : FakeStation {
             clock.scheduleIn(5, [this, r] { comm.inject(r); });
         });
         engine.setReadVolHandler([this] {
-            engine.TimerReadVol().stop();
             const int point = CalPointOfMeterStep(engine.state().FStep);
             const QString text = Typed[point - 1];
             // The two current points come from the meter, the voltage points are typed.

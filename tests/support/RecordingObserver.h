@@ -39,9 +39,9 @@ public:
         sent.emplace_back(step, frame);
         events << QStringLiteral("sent %1").arg(step);
     }
-    void StepState(int step, const QString& text) override
+    void StepState(int step, StepOutcome outcome) override
     {
-        states.emplace_back(step, text);
+        states.emplace_back(step, StepOutcomeText(outcome));
         events << QStringLiteral("state %1").arg(step);
     }
     void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override

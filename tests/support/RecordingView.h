@@ -24,8 +24,9 @@ public:
     BoxAnswer Question(const QString& text) override { return ask("Question", text); }
     BoxAnswer WarningQuestion(const QString& text) override { return ask("WarningQuestion", text); }
 
-    void SetStepState(int step, const QString& text) override
+    void SetStepState(int step, StepOutcome outcome) override
     {
+        const QString text = StepOutcomeText(outcome);
         stepStates[step] = text;
         calls << QStringLiteral("SetStepState(%1,%2)").arg(step).arg(text);
         if (onStepState) onStepState(step, text);

@@ -69,5 +69,5 @@ private:
     bool finishingEdit_ = false;
 };
 
-// The one settings dialog of the program, created at start-up and kept until exit.
+// The one settings dialog of the program, made when it is first opened and kept until exit.
 extern TFormSetting* FormSetting;

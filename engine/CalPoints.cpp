@@ -1,0 +1,118 @@
+// The seven calibration points of a run and what is derived from them.
+#include "CalPoints.h"
+
+#include <cmath>
+
+namespace {
+
+// The voltage prompts differ only in their number words and levels, yet each is what the bench
+// has always read, blanks included: they are kept whole rather than assembled.
+const std::array<CalPoint, CalPointCount> Points{{
+    {1, Quantity::Voltage, 4, 5, 6, WiringPicture::Millivolts, 4, "Calibrate the 1st voltage point",
+     "100mV", {},
+     "1.Calibrate the 1st VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply."},
+    {2, Quantity::Voltage, 7, 8, 9, WiringPicture::Volts, 5, "Calibrate the 2nd voltage point",
+     "3.999V", {},
+     "2.Calibrate the 2nd VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply. "},
+    {3, Quantity::Voltage, 10, 11, 12, WiringPicture::Volts, 6, "Calibrate the 3rd voltage point",
+     "4.00V", {},
+     "3.Calibrate the 3rd VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply."},
+    {4, Quantity::Voltage, 13, 14, 15, WiringPicture::Volts, 7, "Calibrate the 4th voltage point",
+     nullptr, {"19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)"},
+     "4.Calibrate the 4th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper VOLTAGE range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply. "},
+    {5, Quantity::Voltage, 16, 17, 18, WiringPicture::Volts, 8, "Calibrate the 5th voltage point",
+     nullptr, {"19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)"},
+     "5.Calibrate the 5th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper VOLTAGE range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply. "},
+    {6, Quantity::Current, 19, 20, 21, WiringPicture::Milliamperes, 9, "Calibrate the 1st current point",
+     "100mA", {},
+     "6.Calibrate the 1st CURRENT point. The output CURRENT is about %1. Please select proper CURRENT range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply."},
+    {7, Quantity::Current, 22, 23, 24, WiringPicture::Amperes, 10, "Calibrate the 2st current point",
+     nullptr, {"5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)"},
+     "7.Calibrate the 2nd CURRENT point. The output CURRENT is about %1 . Please select proper CURRENT range of "
+     "the multimeter, then connect the two probes to the output terminals of the power supply"},
+}};
+
+}  // namespace
+
+const std::array<CalPoint, CalPointCount>& CalPoints() { return Points; }
+
+const CalPoint* PointAtStep(int step)
+{
+    for (const CalPoint& p : Points)
+        if (step >= p.selectStep && step <= p.valueStep) return &p;
+    return nullptr;
+}
+
+const CalPoint* PointOfMeterStep(int meterStep)
+{
+    const CalPoint* p = PointAtStep(meterStep);
+    return p && p->meterStep == meterStep ? p : nullptr;
+}
+
+QString NominalLevel(const CalPoint& point, std::uint8_t model)
+{
+    if (point.level) return QString::fromLatin1(point.level);
+    if (model >= OfferedModelCount) return QString();
+    return QString::fromLatin1(point.levelByModel[model]);
+}
+
+double NominalValue(const CalPoint& point, std::uint8_t model)
+{
+    QString level = NominalLevel(point, model);
+    const int tag = level.indexOf(QLatin1Char('('));
+    if (tag >= 0) level.truncate(tag);
+    double scale = 1.0;
+    if (level.endsWith(QLatin1String("mV")) || level.endsWith(QLatin1String("mA"))) {
+        scale = 0.001;
+        level.chop(2);
+    } else if (level.endsWith(QLatin1Char('V')) || level.endsWith(QLatin1Char('A'))) {
+        level.chop(1);
+    }
+    bool ok = false;
+    const double value = level.toDouble(&ok);
+    return ok ? value * scale : 0.0;
+}
+
+QString PromptText(const CalPoint& point, std::uint8_t model)
+{
+    return QString::fromLatin1(point.prompt).arg(NominalLevel(point, model));
+}
+
+int CalPointOfMeterStep(int meterStep)
+{
+    const CalPoint* p = PointOfMeterStep(meterStep);
+    return p ? p->number : 0;
+}
+
+bool IsCurrentPoint(int meterStep)
+{
+    const CalPoint* p = PointOfMeterStep(meterStep);
+    return p && p->quantity == Quantity::Current;
+}
+
+QString NominalLevel(int meterStep, std::uint8_t model)
+{
+    const CalPoint* p = PointOfMeterStep(meterStep);
+    return p ? NominalLevel(*p, model) : QString();
+}
+
+double NominalValue(int meterStep, std::uint8_t model)
+{
+    const CalPoint* p = PointOfMeterStep(meterStep);
+    return p ? NominalValue(*p, model) : 0.0;
+}
+
+bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share)
+{
+    const double nominal = NominalValue(meterStep, model);
+    if (nominal == 0.0) return true;
+    if ((value < 0) != (nominal < 0)) return false;
+    // A hair of slack, so that a reading exactly at the edge is not lost to rounding.
+    return std::fabs(value - nominal) <= share * std::fabs(nominal) * (1.0 + 1e-9);
+}

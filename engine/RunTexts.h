@@ -1,0 +1,9 @@
+// The texts a run shows for what it passes between modules as enums: each text is written here once.
+#pragma once
+
+#include <QString>
+
+// What the step list shows as a step's state.
+enum class StepOutcome { Succeed, CommunicationFailed, TestAbort, CalibratingAbort };
+
+QString StepOutcomeText(StepOutcome outcome);
