@@ -98,9 +98,10 @@ public:
         }
         void ShowSend(RunView&, int, int) override {}
         QString LogLine(int step, const TPsuFrame&) const override { return QStringLiteral("clearing %1").arg(step); }
+        bool confirmAll = false;
         bool IsConfirmation(const TPsuFrame& reply, int) const override
         {
-            const bool yes = reply.command() == Cmd::ClearingAnswer;
+            const bool yes = confirmAll || reply.command() == Cmd::ClearingAnswer;
             if (yes) ++const_cast<CountingClearing*>(this)->confirmations;
             return yes;
         }
@@ -178,6 +179,8 @@ private slots:
     void linkLogReachesView();
     void observerSeesEachEnding_data();
     void observerSeesEachEnding();
+    void aftermathOfEachEnding_data();
+    void aftermathOfEachEnding();
 };
 
 void TestRunEngine::defaults()
@@ -1060,6 +1063,128 @@ void TestRunEngine::observerSeesEachEnding()
         QCOMPARE(watcher.states.size(), 29u);
         QCOMPARE(watcher.sent.back().first, 29);
     }
+}
+
+namespace {
+// A line's database that has no number for a supply.
+struct RefusingLine : SerialSource {
+    Grant Allocate(const TRunState&) override { return {0, QStringLiteral("the line is down")}; }
+};
+}  // namespace
+
+void TestRunEngine::aftermathOfEachEnding_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("end");
+    // The Abort and Reset buttons afterwards: 1 enabled, 0 disabled, -1 as the start left them.
+    QTest::addColumn<int>("abortButton");
+    QTest::addColumn<int>("resetButton");
+    QTest::addColumn<QString>("resultLabel");
+    QTest::addColumn<QString>("progressLine");
+    QTest::addColumn<QString>("statusLine");
+    QTest::addColumn<QStringList>("boxes");  // every box after the start's question
+    QTest::addColumn<QStringList>("states");  // step states shown for the ending, "step:text"
+
+    QTest::newRow("last answer") << "finished" << int(RunEnd::Finished) << 0 << 1 << "" << "Calibrating finished" << ""
+                                 << QStringList{"Information: Voltrix7211B calibrating finished !"} << QStringList{};
+    QTest::newRow("communication failure") << "failed" << int(RunEnd::Failed) << 0 << -1 << "Failed!" << "" << "Communication failed !"
+                                           << QStringList{"Warning: Communication failed !"} << QStringList{"25:Communication failed !"};
+    QTest::newRow("refusal: counter") << "counter" << int(RunEnd::Refused) << 0 << -1 << "Failed!" << "" << ""
+                                      << QStringList{"Error: Unit counter 0 cannot be written as a serial number !"} << QStringList{};
+    QTest::newRow("refusal: line") << "line" << int(RunEnd::Refused) << 0 << -1 << "Failed!" << "" << ""
+                                   << QStringList{"Error: This supply has no serial number and none could be taken from the line's database:\nthe line is down"}
+                                   << QStringList{};
+    QTest::newRow("toolbar Abort") << "toolbar" << int(RunEnd::Aborted) << 1 << -1 << "" << "" << ""
+                                   << QStringList{"Question: Abort ?"} << QStringList{};
+    QTest::newRow("value dialog refused") << "value" << int(RunEnd::Aborted) << 1 << -1 << "Failed!" << "Calibrating Abort !" << ""
+                                          << QStringList{"Notice: Calibrating abort !"} << QStringList{"5:Test abort", "6:Calibrating Abort !"};
+    QTest::newRow("value dialog refused after the toolbar's Abort")
+        << "toolbar, then value" << int(RunEnd::Aborted) << 1 << -1 << "" << "" << "" << QStringList{"Question: Abort ?"} << QStringList{};
+    QTest::newRow("clearing confirmed") << "cleared" << int(RunEnd::Cleared) << -1 << -1 << "OK!" << "" << ""
+                                        << QStringList{"Information: Ok,succeed!"} << QStringList{};
+    QTest::newRow("clearing unconfirmed") << "clearing failed" << int(RunEnd::ClearingFailed) << -1 << -1 << "Failed!" << "" << ""
+                                          << QStringList{"Error: Communication failed,clearing abort!"} << QStringList{};
+}
+
+void TestRunEngine::aftermathOfEachEnding()
+{
+    QFETCH(QString, way);
+    QFETCH(int, end);
+    QFETCH(int, abortButton);
+    QFETCH(int, resetButton);
+    QFETCH(QString, resultLabel);
+    QFETCH(QString, progressLine);
+    QFETCH(QString, statusLine);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, states);
+    Rig rig;
+    RecordingObserver watcher;
+    rig.engine.AddObserver(&watcher);
+    RefusingLine line;
+    rig.engine.LoadConfig(StoredConfig{way == "counter" ? 0 : 42, 500});
+    if (way == "line") rig.engine.setSerialSource(&line);
+    if (way == "failed") rig.answers = [](const TPsuFrame& f) { return f.command() != Cmd::SerialAndModel; };
+    rig.acceptReadings = !way.contains("value");
+
+    if (way.startsWith("clear")) {
+        rig.clearingSteps.confirmAll = way == "cleared";
+        if (way != "cleared") rig.answers = [](const TPsuFrame&) { return false; };
+        rig.startClearing();
+    } else {
+        rig.start();
+    }
+    rig.view.boxes.clear();
+    rig.view.stepStates.clear();
+    rig.view.buttons.erase(ToolButton::Clear);
+    if (way.startsWith("toolbar")) {
+        QVERIFY(rig.runUntil([&] { return rig.engine.state().FStep == 3; }, 5000));
+        rig.view.stepStates.clear();
+        rig.engine.btnCancelClick();
+    }
+    if (way.contains("value")) {
+        if (way == "value") QVERIFY(rig.runUntil([&] { return rig.readCalls == 1; }, 10000));
+        rig.view.stepStates.clear();
+        rig.engine.RefuseReading();
+    }
+    QVERIFY(rig.runUntil([&] { return !rig.engine.IsRunning(); }, 300000));
+    if (!way.startsWith("clear") && !way.startsWith("toolbar") && way != "value") {
+        // Only the states the ending itself shows: the failure's mark, nothing of the steps before.
+        std::map<int, QString> last;
+        for (const auto& [step, text] : rig.view.stepStates)
+            if (text != Succeed) last[step] = text;
+        rig.view.stepStates = last;
+    }
+
+    QCOMPARE(watcher.ended.size(), 1u);
+    QCOMPARE(int(watcher.ended[0].end), end);
+    auto button = [&](ToolButton b) {
+        const auto it = rig.view.buttons.find(b);
+        return it == rig.view.buttons.end() ? -1 : int(it->second);
+    };
+    QCOMPARE(button(ToolButton::Cancel), abortButton == -1 && way.startsWith("clear") ? -1 : abortButton);
+    QCOMPARE(button(ToolButton::Clear), resetButton);
+    QCOMPARE(rig.view.resultLabel, resultLabel);
+    if (!way.startsWith("clear")) QCOMPARE(rig.view.progressLine, progressLine);
+    QCOMPARE(rig.view.statusPanels[0], statusLine);
+    QStringList shown;
+    for (const RecordingView::Box& b : rig.view.boxes) shown << b.kind + QStringLiteral(": ") + b.text;
+    QCOMPARE(shown, boxes);
+    QStringList marked;
+    for (const auto& [step, text] : rig.view.stepStates) marked << QStringLiteral("%1:%2").arg(step).arg(text);
+    QCOMPARE(marked, states);
+
+    // An ended run stays ended: nothing an operator or a late answer does reaches it.
+    const auto boxesAfter = rig.view.boxes.size();
+    const QString labelAfter = rig.view.resultLabel;
+    rig.engine.RefuseReading();
+    rig.engine.btnCancelClick();
+    rig.engine.AcceptReading(QStringLiteral("1"), 1000);
+    rig.clock.advance(5000);
+    QCOMPARE(rig.view.boxes.size(), boxesAfter);
+    QCOMPARE(rig.view.resultLabel, labelAfter);
+    QCOMPARE(watcher.ended.size(), 1u);
+    QVERIFY(!rig.engine.TimerSend().isActive());
+    QVERIFY(!rig.engine.TimerReadVol().isActive());
 }
 
 QTEST_GUILESS_MAIN(TestRunEngine)
