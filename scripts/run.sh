@@ -32,7 +32,9 @@ if [ "$installed" = 1 ]; then
   datadir=/var/lib/korvex-calibrator
 else
   build=$here/build
-  "$here/scripts/setup.sh" "$build"
+  # Only what this command runs: the calibrator, the printing module it loads when the operator
+  # first prints, and the simulator. The tests are the test command's to build.
+  KORVEX_BUILD_TARGETS="korvex-calibrator korvex-printing psu-sim" "$here/scripts/setup.sh" "$build"
   datadir=$here/run
   mkdir -p "$datadir"
   cp "$build/shell/korvex-calibrator" "$datadir/"

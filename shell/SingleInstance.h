@@ -22,22 +22,31 @@ public:
     // Size of one message on the wire: a tag, the message and its two parameters.
     static constexpr int MessageSize = 16;
 
-    explicit SingleInstance(QString name = InstanceName(), QObject* parent = nullptr);
+    // How many names one user's instance may live under.
+    static constexpr int NameCount = 16;
+
+    explicit SingleInstance(QString base = InstanceName(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The abstract socket name: derived from the class name and the user, so that each user has
     // exactly one instance and the name can never be left behind by a crash.
     static QString InstanceName();
+    // The names an instance of `base` may own, tried in this order: an abstract name carries no
+    // permissions, so another user may have bound any of them first.
+    static QString NameAt(const QString& base, int index);
 
-    // Either takes the name (Primary) or delivers WM_RESTORE_INSTANCE to its owner (Secondary).
+    // Either takes the first name nobody holds (Primary) or delivers WM_RESTORE_INSTANCE to the
+    // owner of one of them that is this user's (Secondary); names of other users are passed by.
     // Failed when neither worked after a few tries.
     Role Claim();
 
     static QByteArray EncodeMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam);
-    // Sends one message to the instance owning `name`; false when nobody accepted it.
+    // Sends one message to the instance owning `name`; false when nobody of this user accepted it.
+    // A timeout of 0 does not wait for an owner whose backlog is full.
     static bool PostInstanceMessage(const QString& name, std::uint32_t message, std::uint32_t wParam,
                                     std::uint32_t lParam, int timeoutMs = 1000);
 
+    // The name owned or reached; before Claim, the first one.
     const QString& name() const { return name_; }
     bool isListening() const;
 
@@ -48,9 +57,12 @@ signals:
 private:
     class Connection;
 
-    bool listen();
+    bool listen(const QString& name);
+    void stopListening();
+    bool ownerBesides(int index) const;
     void onNewConnection();
 
+    QString base_;
     QString name_;
     int fd_ = -1;  // the listening socket, once the name is ours
     QSocketNotifier* listener_ = nullptr;

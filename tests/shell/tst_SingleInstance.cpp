@@ -1,4 +1,6 @@
 // Tests of the single-instance rule: in-process over private names, and with real program starts.
+#include <grp.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -40,6 +42,9 @@ bool SendRaw(const QString& name, const QByteArray& bytes) {
     return true;
 }
 
+// How another user's process holds a name; nobody can connect to a Full or a Bound one.
+enum Hold { Listening, Full, Bound };
+
 }  // namespace
 
 class TestSingleInstance : public QObject {
@@ -55,6 +60,7 @@ private slots:
     void silentConnectionIsDropped();
     void otherUserIsRefused();
 
+    void secondStartEndsAtOnce_data();
     void secondStartEndsAtOnce();
     void startAfterKilledInstance();
     void twentySimultaneousStartsLeaveOne();
@@ -64,10 +70,12 @@ private:
     QString makeCopy(const QString& dir) const;
     QProcess* start(const QString& dir);
     bool waitUntilPrimary(QProcess* process, const QString& dir);
+    bool holdAsNobody(int names, Hold how);
 
     QString exe_;
     std::vector<std::unique_ptr<QProcess>> processes_;
     std::vector<std::unique_ptr<QTemporaryDir>> dirs_;
+    pid_t holder_ = -1;
 };
 
 void TestSingleInstance::initTestCase() {
@@ -89,6 +97,8 @@ void TestSingleInstance::cleanup() {
     }
     processes_.clear();
     dirs_.clear();
+    if (holder_ > 0 && ::kill(holder_, SIGKILL) == 0) waitpid(holder_, nullptr, 0);
+    holder_ = -1;
 }
 
 QString TestSingleInstance::makeCopy(const QString& dir) const {
@@ -122,6 +132,41 @@ bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir)
                },
                20000) &&
            process->state() == QProcess::Running;
+}
+
+// A child of user nobody holds the first names until cleanup (or this test's end) kills it.
+bool TestSingleInstance::holdAsNobody(int names, Hold how) {
+    std::vector<std::pair<sockaddr_un, socklen_t>> addresses;
+    for (int i = 0; i < names; ++i) {
+        const QByteArray name = SingleInstance::NameAt(SingleInstance::InstanceName(), i).toUtf8();
+        sockaddr_un address{AF_UNIX, {}};
+        std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+        addresses.emplace_back(address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
+    }
+    int ready[2];
+    if (::pipe(ready) != 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        // Plain system calls only: the child of a threaded process may do nothing more.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (const auto& [address, length] : addresses) {
+            const auto* to = reinterpret_cast<const sockaddr*>(&address);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::bind(fd, to, length) != 0 || (how != Bound && ::listen(fd, 0) != 0)) _exit(2);
+            // A backlog of none is full with the one connection that is never accepted.
+            if (how == Full && ::connect(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0), to, length) != 0) _exit(2);
+        }
+        if (::write(ready[1], "!", 1) != 1) _exit(4);
+        for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    holder_ = child;
+    // A child that gave up closes its end of the pipe with it.
+    char byte = 0;
+    const bool holding = child > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return holding;
 }
 
 void TestSingleInstance::secondClaimAsksTheFirst() {
@@ -226,7 +271,22 @@ void TestSingleInstance::otherUserIsRefused() {
     QCOMPARE(restored.size(), 1);
 }
 
+void TestSingleInstance::secondStartEndsAtOnce_data() {
+    QTest::addColumn<int>("held");
+    QTest::addColumn<int>("how");
+    QTest::newRow("alone") << 0 << int(Listening);
+    QTest::newRow("another user holds the first name") << 1 << int(Listening);
+    QTest::newRow("another user holds the first name, backlog full") << 1 << int(Full);
+    QTest::newRow("another user holds the first name, bound only") << 1 << int(Bound);
+    QTest::newRow("another user holds the first three names") << 3 << int(Listening);
+}
+
 void TestSingleInstance::secondStartEndsAtOnce() {
+    QFETCH(int, held);
+    QFETCH(int, how);
+    if (held > 0 && geteuid() != 0) QSKIP("needs root to hold the instance names as another user");
+    QVERIFY(held == 0 || holdAsNobody(held, Hold(how)));
+
     dirs_.push_back(std::make_unique<QTemporaryDir>());
     const QString firstDir = dirs_.back()->path();
     dirs_.push_back(std::make_unique<QTemporaryDir>());
