@@ -11,6 +11,7 @@
 #include "AboutDlg.h"
 #include "AutoOperator.h"
 #include "ClearingRun.h"
+#include "CommandLine.h"
 #include "ConfigFile.h"
 #include "LineSettings.h"
 #include "LineSync.h"
@@ -31,6 +32,7 @@
 #include "Unit3.h"
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
 
