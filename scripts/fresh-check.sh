@@ -3,7 +3,8 @@
 # between runs as a tarball), the repository's committed state cloned into it, then the run command
 # (its headless form: a whole automatic calibration) and the test command as root, with nothing
 # installed by hand; then the Debian package built there, installed into a second fresh root with
-# apt-get, and the headless run against the installed programs. Needs root (chroot and mounts).
+# apt-get, the headless run against the installed programs, and the package removed and purged.
+# Needs root (chroot and mounts).
 # Usage: scripts/fresh-check.sh        KORVEX_FRESH_CACHE=<dir> moves the cached root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -95,6 +96,10 @@ if [ -n "$deb" ]; then
   cp "$deb" "$second/root/"
   inside "$second" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/$(basename "$deb") && ls -ld /var/lib/korvex-calibrator"
   inside "$second" "scripts/run.sh --installed"
+  # Removing and then purging the package keep the counter and the record the run left, and the
+  # purge says so.
+  kept="test -f /var/lib/korvex-calibrator/Config.Ini && test -f /var/lib/korvex-calibrator/PowerTestDb.sqlite"
+  inside "$second" "apt-get remove -y -qq korvex-calibrator && $kept && apt-get purge -y -qq korvex-calibrator > purge.log && cat purge.log && grep -q '/var/lib/korvex-calibrator is kept' purge.log && ! dpkg-query -W korvex-calibrator 2> /dev/null && $kept"
 else
   echo "== no package was built"
   status=1

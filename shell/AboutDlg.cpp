@@ -3,6 +3,7 @@
 
 #include "FitText.h"
 #include "Pictures.h"
+#include "Version.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
@@ -59,7 +60,7 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     Label6->setGeometry(14, 100, 312, 26);
     Label1 = MaroonLabel(QStringLiteral("Label1"), QStringLiteral(" PowerSupply Calibration Program"), NamePixels, Bevel1);
     Label1->setGeometry(14, 132, 312, 26);
-    Label2 = MaroonLabel(QStringLiteral("Label2"), QStringLiteral("Ver : 1.0.0.0"), VersionPixels, Bevel1);
+    Label2 = MaroonLabel(QStringLiteral("Label2"), QStringLiteral("Ver : " KORVEX_VERSION_TEXT), VersionPixels, Bevel1);
     Label2->setGeometry(14, 172, 312, 22);
     FitTexts();
 

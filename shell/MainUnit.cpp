@@ -24,12 +24,14 @@
 #include "MessageBoxes.h"
 #include "Pictures.h"
 #include "ProgressDisplay.h"
+#include "Version.h"
 
 TMainForm* MainForm = nullptr;
 
 namespace {
 
-constexpr int VersionNumbers[4] = {1, 1, 0, 19};
+constexpr int VersionNumbers[4] = {KORVEX_VERSION_MAJOR, KORVEX_VERSION_MINOR, KORVEX_VERSION_PATCH,
+                                   KORVEX_VERSION_TWEAK};
 
 constexpr int FormWidth = 836;
 constexpr int FormHeight = 653;

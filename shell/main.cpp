@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "AutoOperator.h"
+#include "CommandLine.h"
 #include "ConfigFile.h"
 #include "PortMap.h"
 #include "QtClock.h"
@@ -16,6 +17,7 @@
 #include "Station.h"
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder as a package would and checks that everything lands
-# where Linux desktops look for it, and that the desktop entry and the AppStream data validate.
+# where Linux desktops look for it, and that the desktop entry, the AppStream data and the manual
+# pages are well formed.
 # Usage: check-install.sh <build folder>
 set -euo pipefail
 build=$1
@@ -15,6 +16,7 @@ expect() {
 for program in korvex-calibrator korvex-results psu-sim; do
   expect usr/bin/$program
   [ -x "$stage/usr/bin/$program" ] || { echo "NOT EXECUTABLE usr/bin/$program"; status=1; }
+  expect usr/share/man/man1/$program.1
 done
 # Loaded by the results window when the operator first prints.
 expect "usr/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")/korvex-calibrator/libkorvex-printing.so"
@@ -29,6 +31,11 @@ done
 
 desktop-file-validate "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
 appstreamcli validate --no-net "$stage/usr/share/metainfo/org.korvex.calibrator.metainfo.xml" || status=1
+# What man says about a page's markup is what lintian reports of the package too.
+for program in korvex-calibrator korvex-results psu-sim; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$stage/usr/share/man/man1/$program.1" 2>&1 > /dev/null || true)
+  [ -z "$warnings" ] || { echo "MAN PAGE $program.1: $warnings"; status=1; }
+done
 # The menu entry starts the installed program and names the installed icon.
 grep -q '^Exec=korvex-calibrator$' "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
 grep -q '^Icon=korvex-calibrator$' "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1

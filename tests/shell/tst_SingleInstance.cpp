@@ -65,6 +65,8 @@ private slots:
     void startAfterKilledInstance();
     void twentySimultaneousStartsLeaveOne();
     void garbageDoesNotHurtTheRunningProgram();
+    void commandLineAnsweredWithoutStarting_data();
+    void commandLineAnsweredWithoutStarting();
 
 private:
     QString makeCopy(const QString& dir) const;
@@ -383,6 +385,53 @@ void TestSingleInstance::garbageDoesNotHurtTheRunningProgram() {
     QProcess* later = start(laterDir);
     QVERIFY(later->waitForFinished(10000));
     QCOMPARE(later->exitCode(), 0);
+    QCOMPARE(owner->state(), QProcess::Running);
+}
+
+void TestSingleInstance::commandLineAnsweredWithoutStarting_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString usage = QStringLiteral("Usage: korvex-calibrator [OPTION]...\n");
+    const QString tryHelp = QStringLiteral("\nTry 'korvex-calibrator --help' for more information.\n");
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << usage << QString();
+    QTest::newRow("help before a run") << QStringList{QStringLiteral("--automatic"), QStringLiteral("--help")} << 0
+                                       << usage << QString();
+    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+                             << QStringLiteral("korvex-calibrator (Korvex Power Calibrator) 1.1.0.19\n") << QString();
+    QTest::newRow("levels without a file")
+        << QStringList{QStringLiteral("--automatic"), QStringLiteral("--levels")} << 2 << QString()
+        << QStringLiteral("korvex-calibrator: option '--levels' requires an argument") + tryHelp;
+    QTest::newRow("runs not a number")
+        << QStringList{QStringLiteral("--runs"), QStringLiteral("many"), QStringLiteral("--automatic")} << 2 << QString()
+        << QStringLiteral("korvex-calibrator: invalid number of runs 'many'") + tryHelp;
+    QTest::newRow("no runs") << QStringList{QStringLiteral("--automatic"), QStringLiteral("--runs"), QStringLiteral("0")}
+                             << 2 << QString() << QStringLiteral("korvex-calibrator: invalid number of runs '0'") + tryHelp;
+}
+
+void TestSingleInstance::commandLineAnsweredWithoutStarting() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString ownerDir = dirs_.back()->path();
+    dirs_.push_back(std::make_unique<QTemporaryDir>());
+    const QString askedDir = dirs_.back()->path();
+    // With the name taken, a start that went as far as claiming it would end silently.
+    QProcess* owner = start(ownerDir);
+    QVERIFY(waitUntilPrimary(owner, ownerDir));
+
+    QProcess asked;
+    asked.setWorkingDirectory(askedDir);
+    asked.start(makeCopy(askedDir), args);
+    QVERIFY(asked.waitForFinished(10000));
+    QCOMPARE(asked.exitCode(), exitCode);
+    const QString said = QString::fromLocal8Bit(asked.readAllStandardOutput());
+    QVERIFY2(out.isEmpty() ? said.isEmpty() : said.startsWith(out), qPrintable(said));
+    QCOMPARE(QString::fromLocal8Bit(asked.readAllStandardError()), err);
+    QVERIFY(!QFile::exists(askedDir + QStringLiteral("/Temp")));
     QCOMPARE(owner->state(), QProcess::Running);
 }
 

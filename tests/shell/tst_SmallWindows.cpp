@@ -151,7 +151,7 @@ void TestSmallWindows::aboutTexts_data()
     QTest::addColumn<int>("pixels");
     QTest::newRow("Label6") << "Label6" << "Korvex  7200 Series " << 19;
     QTest::newRow("Label1") << "Label1" << " PowerSupply Calibration Program" << 19;
-    QTest::newRow("Label2 before opening") << "Label2" << "Ver : 1.0.0.0" << 15;
+    QTest::newRow("Label2 before opening") << "Label2" << "Ver : 1.1.0.19" << 15;
 }
 
 void TestSmallWindows::aboutTexts()

@@ -4,6 +4,7 @@
 #include "LineSettings.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
+#include "Version.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -71,6 +72,8 @@ QString UsageText()
                "                               else PowerTestDb.sqlite there; with a [Database]\n"
                "                               section there, the line's server with every bench's runs\n"
                "  --config FILE                that Config.Ini instead of the one beside this program\n"
+               "  --help                       display this help and exit\n"
+               "  --version                    output version information and exit\n"
                "\n"
                "Exit status: 0 done; 1 no such run, or no run selected (the header is still written);\n"
                "2 usage error; 3 the database is missing, damaged, from a newer program or unreadable;\n"
@@ -221,12 +224,17 @@ int main(int argc, char** argv)
     const QCommandLineOption result(QStringLiteral("result"), QString(), QStringLiteral("result"));
     const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("file"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("file"));
-    parser.addOptions({help, db, config, serial, since, until, result, csv, pdf});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf});
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
 
     const QStringList words = parser.positionalArguments();
     if (parser.isSet(help) || words.value(0) == QLatin1String("help")) {
         WriteStdout(UsageText().toUtf8());
+        return Done;
+    }
+    if (parser.isSet(version)) {
+        WriteStdout("korvex-results (Korvex Power Calibrator) " KORVEX_VERSION_TEXT "\n");
         return Done;
     }
     if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export or report)"));

@@ -1,5 +1,6 @@
 // The drawings behind every built-in picture, each on its own QImage of the size the windows expect.
 #include "Drawings.h"
+#include "Version.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -593,7 +594,7 @@ QImage Splash()
     // Version and maker.
     p.setFont(Font(QStringLiteral("DejaVu Sans"), 17, QFont::Bold));
     p.setPen(QColor(230, 236, 250));
-    p.drawText(QRectF(24, 420, 300, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Version 1.1.0.19"));
+    p.drawText(QRectF(24, 420, 300, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Version " KORVEX_VERSION_TEXT));
     DrawEmblem(p, QRectF(488, 414, 42, 42));
     p.setPen(Qt::white);
     FitText(p, QRectF(536, 410, 134, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Korvex"),

@@ -38,8 +38,6 @@ int main(int argc, char** argv)
     TForm1 splash;
     TForm2 help;
     TFormAbout about;
-    // As the main window's About button leaves it before opening the box.
-    about.Label2->setText(QStringLiteral("Ver : %1").arg(QStringLiteral(KORVEX_VERSION_TEXT)));
 
     bool ok = Save(splash, out, QStringLiteral("splash.png"));
     ok = Save(help, out, QStringLiteral("help.png")) && ok;

@@ -1,6 +1,7 @@
 // psu-sim: a simulated Korvex supply for trying the calibrator and for end-to-end tests.
 #include "MeterSim.h"
 #include "PsuSim.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("psu-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVEX_VERSION_TEXT));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -65,6 +67,7 @@ int main(int argc, char** argv)
         "CMDS selects answers by command: all or hex codes (0x8C or 8C), comma-separated, each\n"
         "optionally limited to its first N occurrences with xN (0x8Cx2, allx1)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Attach to this device instead of a new pseudo-terminal."), QStringLiteral("path"));
     const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate for --device (default 9600)."), QStringLiteral("rate"), QStringLiteral("9600"));
     const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Supply address 0..255 (default 0)."), QStringLiteral("n"), QStringLiteral("0"));
