@@ -89,8 +89,6 @@ public:
     const SerialLink& link() const { return link_; }
     const TRunState& state() const { return engine_.state(); }
     const HandlerGuard& guard() const { return guard_; }
-    const QString& tempDir() const { return tempDir_; }
-    bool splashShown() const { return splashShown_; }
 
     void FormCreate();
     void FormShow();

@@ -1,6 +1,9 @@
 // The help window TForm2: a heading, two tab pages and an OK button.
 #include "Unit2.h"
 
+#include "CalPoints.h"
+#include "OPCPublic.h"
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -33,9 +36,48 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     auto* columns = new QGridLayout(TabSheet1);
     columns->addWidget(Label2, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     columns->addWidget(Label3, 0, 1, Qt::AlignLeft | Qt::AlignTop);
+    const char* const buttonHelp[][2] = {
+        {"Setting", "Chooses the serial port, baud rate, supply address, model and operator; OK opens the port."},
+        {"Calibrate", "Calibrates the connected supply: at each of its seven points, read the multimeter and type its value."},
+        {"Reset", "Clears the calibration data held in the supply."},
+        {"Abort", "Stops the calibration that is running."},
+        {"Help", "Shows this window."},
+        {"About", "Shows the program's version."},
+        {"Exit", "Closes the program; not while a calibration is running."},
+    };
+    int row = 1;
+    for (const auto& [button, function] : buttonHelp) {
+        auto* what = new QLabel(QString::fromLatin1(function), TabSheet1);
+        what->setWordWrap(true);
+        columns->addWidget(new QLabel(QString::fromLatin1(button), TabSheet1), row, 0, Qt::AlignLeft | Qt::AlignTop);
+        columns->addWidget(what, row++, 1, Qt::AlignTop);
+    }
     columns->setColumnStretch(1, 1);
-    columns->setRowStretch(1, 1);
+    columns->setRowStretch(row, 1);
     columns->setColumnMinimumWidth(0, 110);
+
+    // The points as the run takes them, from the run's own table.
+    auto* points = new QGridLayout(TabSheet2);
+    const QStringList heads{QStringLiteral("Point"), QStringLiteral("Reads")};
+    for (int c = 0; c < heads.size(); ++c) points->addWidget(new QLabel(heads[c], TabSheet2), 0, c);
+    for (int model = 0; model < OfferedModelCount; ++model)
+        points->addWidget(new QLabel(ModelName(static_cast<std::uint8_t>(model)), TabSheet2), 0, 2 + model);
+    points->addWidget(new QLabel(QStringLiteral("Wiring picture"), TabSheet2), 0, 2 + OfferedModelCount);
+    for (const CalPoint& p : CalPoints()) {
+        const bool current = p.quantity == Quantity::Current;
+        points->addWidget(new QLabel(QString::number(p.number), TabSheet2), p.number, 0);
+        points->addWidget(new QLabel(current ? QStringLiteral("current") : QStringLiteral("voltage"), TabSheet2), p.number, 1);
+        for (int model = 0; model < OfferedModelCount; ++model) {
+            QString level = NominalLevel(p, static_cast<std::uint8_t>(model));
+            level.truncate(level.indexOf(QLatin1Char('(')) >= 0 ? level.indexOf(QLatin1Char('(')) : level.size());
+            points->addWidget(new QLabel(level, TabSheet2), p.number, 2 + model);
+        }
+        const bool small = p.picture == WiringPicture::Millivolts || p.picture == WiringPicture::Milliamperes;
+        points->addWidget(new QLabel(QStringLiteral("%1 (%2)").arg(static_cast<int>(p.picture))
+                                         .arg(current ? (small ? "mA" : "A") : (small ? "mV" : "V")), TabSheet2),
+                          p.number, 3 + OfferedModelCount - 1);
+    }
+    points->setRowStretch(CalPointCount + 1, 1);
 
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));

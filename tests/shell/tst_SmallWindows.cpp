@@ -2,6 +2,7 @@
 #include "AboutDlg.h"
 #include "LabelFit.h"
 #include "Unit1.h"
+#include "CalPoints.h"
 #include "Unit2.h"
 
 #include <QApplication>
@@ -126,8 +127,20 @@ void TestSmallWindows::helpTexts()
     QCOMPARE(help.PageControl1->count(), 2);
     QCOMPARE(help.PageControl1->tabText(0), QStringLiteral("About Program"));
     QCOMPARE(help.PageControl1->tabText(1), QStringLiteral("About PowerSupply"));
-    QCOMPARE(LabelTexts(help.PageControl1->widget(0)), (QStringList{QStringLiteral("Button:"), QStringLiteral("Function")}));
-    QVERIFY(help.PageControl1->widget(1)->findChildren<QWidget*>().isEmpty());
+    QStringList program;
+    for (const QLabel* label : help.PageControl1->widget(0)->findChildren<QLabel*>()) program << label->text();
+    QCOMPARE(program.mid(0, 2), (QStringList{QStringLiteral("Button:"), QStringLiteral("Function")}));
+    // Every toolbar button, in the toolbar's order, each with what it does.
+    QCOMPARE(program.size(), 2 + 7 * 2);
+    const QStringList buttons{"Setting", "Calibrate", "Reset", "Abort", "Help", "About", "Exit"};
+    for (int i = 0; i < buttons.size(); ++i) QCOMPARE(program[2 + 2 * i], buttons[i]);
+    // The points page says what the run does at each point, for each model.
+    const QStringList supply = LabelTexts(help.PageControl1->widget(1));
+    for (const CalPoint& p : CalPoints())
+        for (std::uint8_t model = 0; model < OfferedModelCount; ++model)
+            QVERIFY2(supply.contains(NominalLevel(p, model).section(QLatin1Char('('), 0, 0)), qPrintable(NominalLevel(p, model)));
+    QCOMPARE(supply.count(QStringLiteral("current")), 2);
+    QCOMPARE(supply.count(QStringLiteral("2 (V)")), 4);
     QCOMPARE(help.BitBtn1->text(), QStringLiteral("OK"));
 }
 
