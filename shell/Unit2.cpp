@@ -47,9 +47,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     };
     int row = 1;
     for (const auto& [button, function] : buttonHelp) {
+        columns->addWidget(new QLabel(QString::fromLatin1(button), TabSheet1), row, 0, Qt::AlignLeft | Qt::AlignTop);
         auto* what = new QLabel(QString::fromLatin1(function), TabSheet1);
         what->setWordWrap(true);
-        columns->addWidget(new QLabel(QString::fromLatin1(button), TabSheet1), row, 0, Qt::AlignLeft | Qt::AlignTop);
         columns->addWidget(what, row++, 1, Qt::AlignTop);
     }
     columns->setColumnStretch(1, 1);
