@@ -62,10 +62,13 @@ fresh_root() {
 }
 
 status=0
+step=0
 # Runs a command in a root as root with a clean environment and prints the end of what it said.
 inside() {
   local root=$1 command=$2 log
-  log=$work/$(echo "$command" | tr -c 'a-z0-9' '_').log
+  # Numbered, and named by the command's start only: a long command would make too long a name.
+  step=$((step + 1))
+  log=$work/$step-$(echo "$command" | tr -c 'a-z0-9' '_' | cut -c1-60).log
   echo "== $command (fresh Debian 12 root, as root)"
   local start rc
   start=$(date +%s)
