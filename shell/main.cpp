@@ -21,17 +21,11 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvex Power Calibrator"));
 
-    // Only for a run without anyone at the bench (a server, a container, a check of the set-up):
-    // --automatic answers every window as an operator would, --levels FILE names the simulator's
-    // output that tells the levels to type when no meter is read.
-    const QStringList args = QApplication::arguments();
-    const bool automatic = args.contains(QStringLiteral("--automatic"));
-    const int levelsAt = static_cast<int>(args.indexOf(QStringLiteral("--levels")));
-    const QString levels = levelsAt > 0 ? args.value(levelsAt + 1) : QString();
-    const int runsAt = static_cast<int>(args.indexOf(QStringLiteral("--runs")));
-    const int runs = runsAt > 0 ? qMax(1, args.value(runsAt + 1).toInt()) : 1;
-    // For measuring the start-up: ends once the main window is shown, telling its peak memory.
-    const bool quitWhenShown = args.contains(QStringLiteral("--quit-when-shown"));
+    // Only for a run without anyone at the bench (a server, a container, a check of the set-up)
+    // and for measuring the start-up; a line that cannot be used was answered above.
+    const CommandLine options = ParseCommandLine(QApplication::arguments());
+    const bool automatic = options.automatic;
+    const bool quitWhenShown = options.quitWhenShown;
 
     // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
     SingleInstance instance;
@@ -72,11 +66,11 @@ int main(int argc, char* argv[]) {
 
     std::unique_ptr<AutoOperator> autoOperator;
     if (automatic) {
-        AutoOperator::Options options;
-        options.levelsFile = levels;
-        options.runs = runs;
-        options.databasePath = station.databasePath();
-        autoOperator = std::make_unique<AutoOperator>(form, options, [](const QString& line) {
+        AutoOperator::Options autoOptions;
+        autoOptions.levelsFile = options.levels;
+        autoOptions.runs = options.runs;
+        autoOptions.databasePath = station.databasePath();
+        autoOperator = std::make_unique<AutoOperator>(form, autoOptions, [](const QString& line) {
             std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
             std::fflush(stdout);
         });
