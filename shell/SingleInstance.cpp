@@ -94,7 +94,8 @@ Holder Reach(const QString& name, const QByteArray& message, int timeoutMs) {
         ssize_t sent = 0;
         if (!message.isEmpty()) {
             do {
-                sent = ::send(fd, message.constData(), static_cast<std::size_t>(message.size()), MSG_NOSIGNAL);
+                sent =
+                    ::send(fd, message.constData(), static_cast<std::size_t>(message.size()), MSG_NOSIGNAL);
             } while (sent < 0 && errno == EINTR);
         }
         // Posted, not sent: the sender does not wait for the owner to act on it.
@@ -146,8 +147,8 @@ std::optional<QHash<QByteArray, uid_t>> BoundNames(const QByteArray& prefix) {
             auto attributesLeft = static_cast<unsigned>(header->nlmsg_len - NLMSG_LENGTH(sizeof *socket));
             QByteArray name;
             std::optional<uid_t> uid;
-            for (auto* attribute = reinterpret_cast<const rtattr*>(socket + 1); RTA_OK(attribute, attributesLeft);
-                 attribute = RTA_NEXT(attribute, attributesLeft)) {
+            for (auto* attribute = reinterpret_cast<const rtattr*>(socket + 1);
+                 RTA_OK(attribute, attributesLeft); attribute = RTA_NEXT(attribute, attributesLeft)) {
                 if (attribute->rta_type == UNIX_DIAG_NAME)
                     name = QByteArray(static_cast<const char*>(RTA_DATA(attribute)),
                                       static_cast<qsizetype>(RTA_PAYLOAD(attribute)));
@@ -223,7 +224,8 @@ QByteArray MainWindowClass() {
     return name;
 }
 
-SingleInstance::SingleInstance(QString base, QObject* parent) : QObject(parent), base_(std::move(base)), name_(base_) {}
+SingleInstance::SingleInstance(QString base, QObject* parent)
+    : QObject(parent), base_(std::move(base)), name_(base_) {}
 
 SingleInstance::~SingleInstance() {
     // The open connections are children and close their own sockets.
@@ -287,8 +289,10 @@ SingleInstance::Role SingleInstance::Claim() {
             }
             if ((holder == Holder::Nobody || holder == Holder::Unsure) && table) {
                 const auto bound = table->constFind(name.toUtf8());
-                if (bound == table->cend()) holder = Holder::Nobody;
-                else holder = *bound == geteuid() ? Holder::Unsure : Holder::Stranger;
+                if (bound == table->cend())
+                    holder = Holder::Nobody;
+                else
+                    holder = *bound == geteuid() ? Holder::Unsure : Holder::Stranger;
             }
             if (holder == Holder::Nobody && firstFree < 0) firstFree = i;
             unsure = unsure || holder == Holder::Unsure;

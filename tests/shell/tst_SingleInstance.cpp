@@ -42,8 +42,7 @@ bool SendRaw(const QString& name, const QByteArray& bytes) {
     return true;
 }
 
-// How another user's process holds a name; nobody can connect to a Full or a Bound one.
-enum Hold { Listening, Full, Bound };
+enum Hold { Listening, Full, Bound };  // how another user's process holds a name
 
 }  // namespace
 
@@ -138,13 +137,9 @@ bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir)
 
 // A child of user nobody holds the first names until cleanup (or this test's end) kills it.
 bool TestSingleInstance::holdAsNobody(int names, Hold how) {
-    std::vector<std::pair<sockaddr_un, socklen_t>> addresses;
-    for (int i = 0; i < names; ++i) {
-        const QByteArray name = SingleInstance::NameAt(SingleInstance::InstanceName(), i).toUtf8();
-        sockaddr_un address{AF_UNIX, {}};
-        std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
-        addresses.emplace_back(address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
-    }
+    QByteArrayList bytes;
+    for (int i = 0; i < names; ++i)
+        bytes << SingleInstance::NameAt(SingleInstance::InstanceName(), i).toUtf8();
     int ready[2];
     if (::pipe(ready) != 0) return false;
     const pid_t child = fork();
@@ -152,12 +147,16 @@ bool TestSingleInstance::holdAsNobody(int names, Hold how) {
         // Plain system calls only: the child of a threaded process may do nothing more.
         if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        for (const auto& [address, length] : addresses) {
+        for (const QByteArray& name : bytes) {
+            sockaddr_un address{AF_UNIX, {}};
+            std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+            const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
             const auto* to = reinterpret_cast<const sockaddr*>(&address);
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
             if (::bind(fd, to, length) != 0 || (how != Bound && ::listen(fd, 0) != 0)) _exit(2);
-            // A backlog of none is full with the one connection that is never accepted.
-            if (how == Full && ::connect(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0), to, length) != 0) _exit(2);
+            // A backlog of none is full with the one connection it never accepts: nobody can connect.
+            const int client = how == Full ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0) : -1;
+            if (how == Full && ::connect(client, to, length) != 0) _exit(2);
         }
         if (::write(ready[1], "!", 1) != 1) _exit(4);
         for (;;) ::pause();
