@@ -486,7 +486,7 @@ void TextGrid::setText(int row, int column, const QString& text)
 
 void ProgressDisplay::AddLogLine(const QString& text)
 {
-    if (EventLog->count() >= eventLogLimit_)
+    if (EventLog->count() >= EventLogLimit)
         EventLog->clear();
     else
         EventLog->addItem(text);

@@ -45,7 +45,7 @@ public:
     void UpdateProgress();
     void FillMsgList();
     void ClearMsgListStates();
-    // A line the log cannot take (it holds EventLogLimit() lines already) empties the log instead
+    // A line the log cannot take (it holds EventLogLimit lines already) empties the log instead
     // and is lost, so a run that goes on for days cannot eat the memory.
     void AddLogLine(const QString& text);
     void ClearLog();
@@ -66,9 +66,7 @@ public:
     // The grid row that mirrors a step, or -1 when the step has no row.
     static int GridRowOfStep(int step);
 
-    static constexpr int DefaultEventLogLimit = 32767;
-    int EventLogLimit() const { return eventLogLimit_; }
-    void setEventLogLimit(int lines) { eventLogLimit_ = lines; }
+    static constexpr int EventLogLimit = 32767;
 
     QString StatusPanelText(int panel) const;
 
@@ -92,5 +90,4 @@ private:
 
     const TRunState& state_;
     QLabel* statusPanels_[2] = {nullptr, nullptr};
-    int eventLogLimit_ = DefaultEventLogLimit;
 };

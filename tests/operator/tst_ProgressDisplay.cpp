@@ -543,12 +543,11 @@ void TestProgressDisplay::eventLogFullEmpties()
 {
     TRunState state;
     ProgressDisplay display(state);
-    QCOMPARE(display.EventLogLimit(), ProgressDisplay::DefaultEventLogLimit);
-    display.setEventLogLimit(3);
-    for (int i = 1; i <= 3; ++i) display.AddLogLine(QStringLiteral("line %1").arg(i));
-    QCOMPARE(display.EventLog->count(), 3);
+    const int limit = ProgressDisplay::EventLogLimit;
+    for (int i = 1; i <= limit; ++i) display.AddLogLine(QStringLiteral("line %1").arg(i));
+    QCOMPARE(display.EventLog->count(), limit);
 
-    display.AddLogLine(QStringLiteral("line 4"));
+    display.AddLogLine(QStringLiteral("one line too many"));
     QCOMPARE(display.EventLog->count(), 0);
 
     display.AddLogLine(QStringLiteral("line 5"));
