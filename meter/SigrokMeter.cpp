@@ -10,6 +10,9 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <vector>
@@ -94,6 +97,17 @@ MeterIdentity IdentityOf(const sigrok::HardwareDevice& device, const QString& dr
     return id;
 }
 
+// libsigrok hands samples over as float: the shortest decimal that is that float is the number the
+// meter displayed (37.0125, not 37.01250076), which a float's seven digits always hold.
+double Displayed(float value)
+{
+    if (!std::isfinite(value)) return value;
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text - 1, value).ptr;
+    *end = '\0';
+    return std::strtod(text, nullptr);
+}
+
 bool TakeSample(const std::shared_ptr<sigrok::Packet>& packet, MeterSample* sample)
 {
     if (packet->type() != sigrok::PacketType::ANALOG) return false;
@@ -102,7 +116,7 @@ bool TakeSample(const std::shared_ptr<sigrok::Packet>& packet, MeterSample* samp
     std::vector<float> values(analog->num_samples());
     analog->get_data_as_float(values.data());
     // A packet of several samples is a burst of one measurement; the newest is what is shown.
-    sample->value = values.back();
+    sample->value = Displayed(values.back());
     sample->mq = analog->mq()->id();
     sample->unit = analog->unit()->id();
     sample->flags = sigrok::QuantityFlag::mask_from_flags(analog->mq_flags());
