@@ -149,11 +149,18 @@ void SigrokMeter::Query(const QByteArray&, Answer answer)
 void SigrokMeter::Measure(MeterQuantity quantity, const QByteArray&, Reading done)
 {
     if (!done) return;
+    Sample([quantity, done = std::move(done)](const MeterSample* sample, const QString& error) {
+        done(sample ? CheckSample(*sample, quantity) : MeterReply{}, error);
+    });
+}
+
+void SigrokMeter::Sample(Sampled done)
+{
+    if (!done) return;
     if (pending_) {
-        done({}, QStringLiteral("the meter is still being read"));
+        done(nullptr, QStringLiteral("the meter is still being read"));
         return;
     }
-    quantity_ = quantity;
     pending_ = std::move(done);
     timeout_.start(settings_.timeoutMs);
     if (!mailbox_) Start();
@@ -242,7 +249,7 @@ void SigrokMeter::OnOpened(std::uint64_t generation, const MeterIdentity& identi
 void SigrokMeter::OnSample(std::uint64_t generation, const MeterSample& sample)
 {
     if (generation != generation_ || !pending_) return;
-    Finish(CheckSample(sample, quantity_), QString());
+    Finish(&sample, QString());
 }
 
 void SigrokMeter::OnEnded(std::uint64_t generation, const QString& why)
@@ -250,7 +257,7 @@ void SigrokMeter::OnEnded(std::uint64_t generation, const QString& why)
     if (generation != generation_) return;
     // The next reading starts a new session: the meter may be back by then.
     Stop();
-    if (pending_) Finish({}, why);
+    if (pending_) Finish(nullptr, why);
 }
 
 void SigrokMeter::OnTimeout()
@@ -259,15 +266,15 @@ void SigrokMeter::OnTimeout()
     // A meter that has gone quiet (a pulled cable, a meter switched off) is looked for afresh at
     // the next point rather than waited for again.
     Stop();
-    Finish({}, QStringLiteral("the meter gave no reading within %1 s").arg(settings_.timeoutMs / 1000.0, 0, 'g', 3));
+    Finish(nullptr, QStringLiteral("the meter gave no reading within %1 s").arg(settings_.timeoutMs / 1000.0, 0, 'g', 3));
 }
 
-void SigrokMeter::Finish(const MeterReply& reply, const QString& error)
+void SigrokMeter::Finish(const MeterSample* sample, const QString& error)
 {
     timeout_.stop();
-    Reading done = std::move(pending_);
+    Sampled done = std::move(pending_);
     pending_ = {};
-    if (done) done(reply, error);
+    if (done) done(sample, error);
 }
 
 QList<std::pair<QString, QString>> SigrokMultimeterDrivers(QString* error)

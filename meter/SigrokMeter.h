@@ -34,6 +34,10 @@ public:
     void Cancel() override;
     MeterIdentity Identity() const override { return identity_; }
 
+    // The next sample as the meter reported it, whatever its kind; null with the error otherwise.
+    using Sampled = std::function<void(const MeterSample* sample, const QString& error)>;
+    void Sample(Sampled done);
+
 private:
     void Start();
     void Stop();
@@ -41,7 +45,7 @@ private:
     void OnOpened(std::uint64_t generation, const MeterIdentity& identity);
     void OnEnded(std::uint64_t generation, const QString& why);
     void OnTimeout();
-    void Finish(const MeterReply& reply, const QString& error);
+    void Finish(const MeterSample* sample, const QString& error);
 
     MeterSettings settings_;
     QString conn_;
@@ -51,8 +55,7 @@ private:
     std::shared_ptr<std::mutex> port_ = std::make_shared<std::mutex>();
     std::uint64_t generation_ = 0;
     MeterIdentity identity_;
-    MeterQuantity quantity_ = MeterQuantity::Voltage;
-    Reading pending_;
+    Sampled pending_;
 };
 
 // The library's multimeter drivers, name and long name, sorted by name; empty with `error` set
