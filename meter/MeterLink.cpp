@@ -96,6 +96,25 @@ void MeterLink::Cancel()
     Close();
 }
 
+void MeterLink::Measure(MeterQuantity quantity, const QByteArray& query, Reading done)
+{
+    if (identityAsked_ || !done) {
+        MeterChannel::Measure(quantity, query, std::move(done));
+        return;
+    }
+    identityAsked_ = true;
+    Query("*IDN?", [this, quantity, query, done = std::move(done)](const QByteArray& line, const QString& error) {
+        // A meter that cannot say who it is will not read either: one wait, one message.
+        if (!error.isEmpty()) {
+            done({}, error);
+            return;
+        }
+        const QString where = settings_.connection == MeterSettings::Connection::Tcp ? settings_.describe().mid(4) : devicePath_;
+        identity_ = ParseIdn(line, where);
+        MeterChannel::Measure(quantity, query, done);
+    });
+}
+
 void MeterLink::Query(const QByteArray& command, Answer answer)
 {
     if (!answer) return;

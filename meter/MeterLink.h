@@ -48,6 +48,9 @@ public:
 
     void Query(const QByteArray& command, Answer answer) override;
     void Cancel() override;
+    // The first reading asks the meter *IDN? first, for the record's name of it.
+    void Measure(MeterQuantity quantity, const QByteArray& query, Reading done) override;
+    MeterIdentity Identity() const override { return identity_; }
     void Close();
 
 private:
@@ -78,4 +81,6 @@ private:
     QByteArray command_;
     QByteArray received_;
     Answer pending_;
+    bool identityAsked_ = false;
+    MeterIdentity identity_;
 };

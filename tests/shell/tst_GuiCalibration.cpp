@@ -256,6 +256,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         });
     }
     answer.pressBox(QMessageBox::Yes);
+    const QString meterNamed = sigrok     ? QStringLiteral("Measured with Fluke 287 V1.16 on /dev/ttyS0 (libsigrok fluke-dmm)")
+                               : withMeter ? QStringLiteral("Measured with KORVEX-SIM DMM-1 1.0 on %1 (SCPI)").arg(meterPty)
+                                           : QStringLiteral("No reading from a meter: every reading typed");
 
     const TRunState& s = engine.state();
     const QDate today = QDate::currentDate();
@@ -348,6 +351,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         for (int row = 0; row < Points; ++row)
             QCOMPARE(results->tableReadings->item(row, 4)->text(),
                      typedPoints.contains(QString::number(row + 1)) ? QStringLiteral("typed") : QStringLiteral("meter"));
+        // The meter named as it named itself, where it was connected, and how it was read.
+        const QString named = results->labelRun->text();
+        QVERIFY2(named.contains(meterNamed), qPrintable(named));
         shoot(results, QStringLiteral("results-window.png"));
         results->close();
     });
@@ -356,14 +362,21 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     QCOMPARE(answer.unexpected, 0);
 
     if (withMeter) QVERIFY(!sim.linesStartingWith(sigrok ? QStringLiteral("METERRX QM") : QStringLiteral("METERRX MEAS:CURR:DC?")).isEmpty());
+    ResultsDb db;
+    QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(db.database(), station.record().runId(), &run, &error), qPrintable(error));
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
+    // The printed report says the same of the meter.
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(pdftotext.waitForFinished(20000));
+    const QString printed = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    const QString printedMeter = withMeter ? meterNamed.section(QStringLiteral(" ("), 0, 0) : QStringLiteral("Every reading typed by the operator.");
+    QVERIFY2(printed.contains(printedMeter), qPrintable(printed));
     if (!shotDir_.isEmpty()) {
-        ResultsDb db;
-        QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
-        RunDetails run;
-        QString error;
-        QVERIFY2(LoadRun(db.database(), station.record().runId(), &run, &error), qPrintable(error));
-        const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
-        QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
         QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
                                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-singlefile"),
                                     pdf, QDir(shotDir_).filePath(QStringLiteral("report-page"))}),
