@@ -432,6 +432,9 @@ void ResultsWindow::showDetails(qint64 id)
     details_ = std::move(run);
     hasDetails_ = true;
     labelRun->setText(HeaderText(details_));
+    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
+    // size, keeps room for all of the header's lines.
+    labelRun->setMinimumHeight(labelRun->heightForWidth(labelRun->minimumSizeHint().width()));
 
     std::vector<QStringList> readings;
     for (const ReadingRow& r : details_.readings) {
