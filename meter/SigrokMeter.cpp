@@ -197,14 +197,40 @@ void SigrokMeter::Start()
                     device->open();
                 }
             }
+            // However the session ends, the port is let go and the session forgotten, so that the
+            // next reading's session can open the meter again.
+            struct Release {
+                std::shared_ptr<sigrok::HardwareDevice>& device;
+                SigrokMailbox& box;
+                ~Release()
+                {
+                    {
+                        const std::lock_guard lock(box.mutex);
+                        box.session.reset();
+                    }
+                    if (!device) return;
+                    const std::lock_guard lock(LibraryMutex);
+                    try {
+                        device->close();
+                    } catch (...) {
+                    }
+                }
+            } release{device, *box};
             if (device) {
                 const MeterIdentity id = IdentityOf(*device, settings.driver, conn);
                 box->Post([this, generation, id] { OnOpened(generation, id); });
                 auto session = context->create_session();
                 session->add_device(device);
                 session->add_datafeed_callback([this, box, generation](std::shared_ptr<sigrok::Device>, std::shared_ptr<sigrok::Packet> packet) {
+                    // Called from the library's C code, which no exception may cross: a packet
+                    // it cannot describe (a quantity unknown to the bindings) is no sample.
                     MeterSample sample;
-                    if (TakeSample(packet, &sample)) box->Post([this, generation, sample] { OnSample(generation, sample); });
+                    bool taken = false;
+                    try {
+                        taken = TakeSample(packet, &sample);
+                    } catch (const std::exception&) {
+                    }
+                    if (taken) box->Post([this, generation, sample] { OnSample(generation, sample); });
                 });
                 session->start();
                 bool stopped;
@@ -215,18 +241,14 @@ void SigrokMeter::Start()
                 }
                 if (stopped) session->stop();
                 session->run();
-                {
-                    const std::lock_guard lock(box->mutex);
-                    box->session.reset();
-                }
-                const std::lock_guard lock(LibraryMutex);
-                device->close();
                 why = QStringLiteral("the meter's session ended");
             }
         } catch (const std::exception& e) {
             why = Failure(e);
         } catch (const Glib::Error& e) {
             why = QStringLiteral("libsigrok: %1").arg(QString::fromStdString(e.what()));
+        } catch (...) {
+            why = QStringLiteral("libsigrok failed");
         }
         g_main_context_pop_thread_default(loop);
         g_main_context_unref(loop);
@@ -289,6 +311,8 @@ QList<std::pair<QString, QString>> SigrokMultimeterDrivers(QString* error)
         }
     } catch (const std::exception& e) {
         if (error) *error = Failure(e);
+    } catch (...) {
+        if (error) *error = QStringLiteral("libsigrok failed");
     }
     return drivers;
 }
@@ -306,6 +330,8 @@ void SigrokScan(const MeterSettings& settings, const QString& conn, QObject* con
             for (const auto& device : ScanFor(library, settings, conn, &why)) found.append(IdentityOf(*device, settings.driver, conn));
         } catch (const std::exception& e) {
             why = Failure(e);
+        } catch (...) {
+            why = QStringLiteral("libsigrok failed");
         }
         // Posted to a mailbox of its own, which lives until then, as `context` may be gone by now.
         QMetaObject::invokeMethod(
