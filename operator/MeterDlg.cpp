@@ -65,7 +65,7 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     form->addRow(QStringLiteral("TCP port :"), spinTcpPort);
     form->addRow(QStringLiteral("Line end :"), comboLineEnd);
     form->addRow(QStringLiteral("Driver :"), comboDriver);
-    form->addRow(QStringLiteral("Connection :"), editConn);
+    form->addRow(QStringLiteral("Device or USB id :"), editConn);
     form->addRow(QStringLiteral("Serial settings :"), editSerialComm);
 
     btnTest = new QPushButton(QStringLiteral("Test"), this);
