@@ -64,6 +64,37 @@ sed -n 's/^filter by serial "\([^"]*\)".*first page median \([0-9.]*\) ms, all m
   "$work/results.txt" | while read -r serial first all; do
   row "5 serial filter \"$serial\", 100,000 runs" "$all ms" "" "" "< 200 ms"
 done
+# 6: a meter's reading at one point, from the first query to the settled value, against psu-sim's
+# SCPI meter and its Fluke 287 through libsigrok (the supply's output off: the levels do not change
+# the time). libserialport takes the pty for a port only bound over /dev/ttyS0 in a mount namespace
+# of its own, with the modem-line shim of the tests preloaded: that needs root.
+meter_row() {
+  local kind=$1 args=$2 line
+  "$build/tools/psu-sim" --serial none --meter-pty $args > "$work/meter.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 1 50); do grep -q '^METERPTY ' "$work/meter.log" && break; sleep 0.1; done
+  local pty; pty=$(sed -n 's/^METERPTY //p' "$work/meter.log")
+  if [ "$kind" = sigrok ]; then
+    if [ "$(id -u)" -eq 0 ] && [ -e /dev/ttyS0 ]; then
+      line=$(unshare --mount --propagation private sh -c \
+        "mount --bind '$pty' /dev/ttyS0 && LD_PRELOAD='$build/tests/support/libptymodem.so' '$build/bench/bench_meter' sigrok /dev/ttyS0" 2> /dev/null || true)
+    else
+      line="sigrok (needs root and /dev/ttyS0)"
+    fi
+  else
+    line=$("$build/bench/bench_meter" scpi "$pty" 2> /dev/null || true)
+  fi
+  kill "$sim"; wait "$sim" 2> /dev/null || true; sim=
+  set -- $line
+  if [ $# -eq 3 ]; then
+    row "6 meter reading, $kind, first (opens the meter)" "$2 ms" "" "" ""
+    row "6 meter reading, $kind, then (median of 10)" "$3 ms" "" "" ""
+  else
+    row "6 meter reading, $kind" "n/a" "" "" "$line"
+  fi
+}
+meter_row scpi ""
+meter_row sigrok "--meter-fluke"
 echo
 echo "Details:"
 cat "$work/results.txt"

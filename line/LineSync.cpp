@@ -22,7 +22,9 @@ const QStringList RunColumns{
     QStringLiteral("test_code"),   QStringLiteral("date_written"),   QStringLiteral("operator"),
     QStringLiteral("temperature"), QStringLiteral("humidity"),       QStringLiteral("bench"),
     QStringLiteral("program_version"), QStringLiteral("unit_counter_before"),
-    QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid")};
+    QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid"),
+    QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
+    QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection")};
 
 QString Placeholders(int n)
 {

@@ -44,6 +44,13 @@ Lookup Resolve(const QByteArray& host, quint16 port, int flags)
 }
 }  // namespace
 
+void MeterChannel::Measure(MeterQuantity quantity, const QByteArray& query, Reading done)
+{
+    Query(query, [quantity, done = std::move(done)](const QByteArray& line, const QString& error) {
+        done(error.isEmpty() ? ParseMeterReply(line, quantity) : MeterReply{}, error);
+    });
+}
+
 MeterLink::MeterLink(MeterSettings settings, QString devicePath, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), devicePath_(std::move(devicePath))
 {
@@ -89,6 +96,25 @@ void MeterLink::Cancel()
     Close();
 }
 
+void MeterLink::Measure(MeterQuantity quantity, const QByteArray& query, Reading done)
+{
+    if (identityAsked_ || !done) {
+        MeterChannel::Measure(quantity, query, std::move(done));
+        return;
+    }
+    identityAsked_ = true;
+    Query("*IDN?", [this, quantity, query, done = std::move(done)](const QByteArray& line, const QString& error) {
+        // A meter that cannot say who it is will not read either: one wait, one message.
+        if (!error.isEmpty()) {
+            done({}, error);
+            return;
+        }
+        const QString where = settings_.connection == MeterSettings::Connection::Tcp ? settings_.describe().mid(4) : devicePath_;
+        identity_ = ParseIdn(line, where);
+        MeterChannel::Measure(quantity, query, done);
+    });
+}
+
 void MeterLink::Query(const QByteArray& command, Answer answer)
 {
     if (!answer) return;
@@ -106,6 +132,9 @@ void MeterLink::Query(const QByteArray& command, Answer answer)
     switch (settings_.connection) {
         case MeterSettings::Connection::None:
             Finish({}, QStringLiteral("no meter is set up"));
+            return;
+        case MeterSettings::Connection::Sigrok:
+            Finish({}, QStringLiteral("the meter is read through libsigrok, not over an SCPI line"));
             return;
         case MeterSettings::Connection::Serial:
             if (!serial_.isOpen()) {

@@ -2,7 +2,9 @@
 // with its time limit, all of it event-driven so that nothing waits on the user-interface thread.
 #pragma once
 
+#include "MeterSample.h"
 #include "MeterSettings.h"
+#include "ScpiReply.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -27,6 +29,14 @@ public:
     virtual void Query(const QByteArray& command, Answer answer) = 0;
     // Forgets the pending query: its answer is never delivered.
     virtual void Cancel() = 0;
+
+    // One reading of `quantity`, called once with the reply or a non-empty error. A line that
+    // speaks SCPI sends `query` and parses the answer; a meter that reports its own quantity
+    // checks that instead.
+    using Reading = std::function<void(const MeterReply& reply, const QString& error)>;
+    virtual void Measure(MeterQuantity quantity, const QByteArray& query, Reading done);
+    // Who the meter said it is, once it has; empty before.
+    virtual MeterIdentity Identity() const { return {}; }
 };
 
 class MeterLink : public QObject, public MeterChannel {
@@ -38,6 +48,9 @@ public:
 
     void Query(const QByteArray& command, Answer answer) override;
     void Cancel() override;
+    // The first reading asks the meter *IDN? first, for the record's name of it.
+    void Measure(MeterQuantity quantity, const QByteArray& query, Reading done) override;
+    MeterIdentity Identity() const override { return identity_; }
     void Close();
 
 private:
@@ -68,4 +81,6 @@ private:
     QByteArray command_;
     QByteArray received_;
     Answer pending_;
+    bool identityAsked_ = false;
+    MeterIdentity identity_;
 };

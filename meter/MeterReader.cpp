@@ -30,10 +30,10 @@ void MeterReader::Read(MeterQuantity quantity, const QByteArray& query, std::fun
 
 void MeterReader::Next()
 {
-    channel_.Query(query_, [this](const QByteArray& line, const QString& error) { OnAnswer(line, error); });
+    channel_.Measure(quantity_, query_, [this](const MeterReply& reply, const QString& error) { OnReply(reply, error); });
 }
 
-void MeterReader::OnAnswer(const QByteArray& line, const QString& error)
+void MeterReader::OnReply(const MeterReply& reply, const QString& error)
 {
     if (!done_) return;
     MeterResult result;
@@ -43,9 +43,9 @@ void MeterReader::OnAnswer(const QByteArray& line, const QString& error)
         Finish(result);
         return;
     }
-    const MeterReply reply = ParseMeterReply(line, quantity_);
     if (reply.kind != MeterReply::Kind::Value) {
         result.message = reply.problem;
+        result.advice = reply.advice;
         Finish(result);
         return;
     }
@@ -74,6 +74,7 @@ void MeterReader::Finish(MeterResult result)
 
 QString MeterReader::Describe(const MeterResult& r, MeterQuantity quantity)
 {
+    if (!r.ok && r.advice) return QStringLiteral("%1. Please type the value.").arg(r.message);
     if (!r.ok) return QStringLiteral("No reading from the meter: %1. Please type the value.").arg(r.message);
     const QString unit = quantity == MeterQuantity::Current ? QStringLiteral("A") : QStringLiteral("V");
     QString text = QStringLiteral("Meter: %1 reading%2, spread %3 %4")

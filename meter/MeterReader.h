@@ -16,6 +16,7 @@ struct MeterResult {
     double spread = 0.0;  // largest minus smallest reading taken
     bool settled = false;  // two consecutive readings agreed within the tolerance
     QString message;       // why there is no value, for the operator
+    bool advice = false;   // the message says what the meter shows and what to do about it
 };
 
 class MeterReader {
@@ -37,7 +38,7 @@ public:
 
 private:
     void Next();
-    void OnAnswer(const QByteArray& line, const QString& error);
+    void OnReply(const MeterReply& reply, const QString& error);
     void Finish(MeterResult result);
 
     MeterChannel& channel_;

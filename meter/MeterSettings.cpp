@@ -44,6 +44,9 @@ QString MeterSettings::describe() const
     switch (connection) {
         case Connection::Serial: return QStringLiteral("serial %1 at %2 baud").arg(port).arg(baud);
         case Connection::Tcp: return QStringLiteral("TCP ") + HostAndPort(host, tcpPort);
+        case Connection::Sigrok:
+            return QStringLiteral("libsigrok ") + driver + (conn.isEmpty() ? QString() : QStringLiteral(" on ") + conn) +
+                   (serialComm.isEmpty() ? QString() : QStringLiteral(" at ") + serialComm);
         case Connection::None: break;
     }
     return QStringLiteral("none");
@@ -73,6 +76,11 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
         s.host = MeterHostName(host);
         if (!s.host.isEmpty()) s.connection = MeterSettings::Connection::Tcp;
     }
+    s.driver = ini.ReadString(Section, QStringLiteral("Driver"), QString()).trimmed();
+    s.conn = ini.ReadString(Section, QStringLiteral("Conn"), QString()).trimmed();
+    s.serialComm = ini.ReadString(Section, QStringLiteral("SerialComm"), QString()).trimmed();
+    // A USB meter is found without a connection; without a driver nothing can be.
+    if (kind == QLatin1String("sigrok") && !s.driver.isEmpty()) s.connection = MeterSettings::Connection::Sigrok;
     const int baud = ini.ReadInteger(Section, QStringLiteral("Baud"), 9600);
     if (baud > 0) s.baud = baud;
     const QString end = ini.ReadString(Section, QStringLiteral("LineEnd"), QStringLiteral("lf")).trimmed().toLower();
@@ -93,9 +101,10 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
 
 QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath)
 {
-    const auto m = ComPort.match(settings.port);
+    const QString& port = settings.connection == MeterSettings::Connection::Sigrok ? settings.conn : settings.port;
+    const auto m = ComPort.match(port);
     if (m.hasMatch()) return PortDevicePath(m.captured(1).toInt(), iniPath);
-    return settings.port;
+    return port;
 }
 
 void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath)
@@ -103,12 +112,16 @@ void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath)
     IniFile ini(iniPath);
     const char* kind = settings.connection == MeterSettings::Connection::Serial ? "serial"
                        : settings.connection == MeterSettings::Connection::Tcp  ? "tcp"
+                       : settings.connection == MeterSettings::Connection::Sigrok ? "sigrok"
                                                                                  : "none";
     ini.WriteString(Section, QStringLiteral("Connection"), QString::fromLatin1(kind));
     ini.WriteString(Section, QStringLiteral("Port"), settings.port);
     ini.WriteInteger(Section, QStringLiteral("Baud"), settings.baud);
     ini.WriteString(Section, QStringLiteral("Host"),
                     settings.host.isEmpty() ? QString() : HostAndPort(settings.host, settings.tcpPort));
+    ini.WriteString(Section, QStringLiteral("Driver"), settings.driver);
+    ini.WriteString(Section, QStringLiteral("Conn"), settings.conn);
+    ini.WriteString(Section, QStringLiteral("SerialComm"), settings.serialComm);
     ini.WriteString(Section, QStringLiteral("LineEnd"),
                     settings.lineEnd == "\r\n" ? QStringLiteral("crlf") : settings.lineEnd == "\r" ? QStringLiteral("cr") : QStringLiteral("lf"));
 }

@@ -5,7 +5,7 @@
 #include <QString>
 
 struct MeterSettings {
-    enum class Connection { None, Serial, Tcp };
+    enum class Connection { None, Serial, Tcp, Sigrok };
     Connection connection = Connection::None;
 
     // Serial: a device path, or COMn through the [Ports] mapping.
@@ -14,6 +14,12 @@ struct MeterSettings {
     // TCP: raw SCPI, port 5025 unless said otherwise.
     QString host;
     quint16 tcpPort = 5025;
+    // libsigrok: the driver's name (fluke-dmm), the connection as the library takes it (a serial
+    // device, COMn through [Ports], a USB id such as 1a86.e008) and, if given, the serial settings
+    // (115200/8n1); without them the driver tries its own.
+    QString driver;
+    QString conn;
+    QString serialComm;
     // What ends a query and an answer.
     QByteArray lineEnd = "\n";
 
@@ -29,20 +35,22 @@ struct MeterSettings {
     double plausibilityShare = 0.0;
 
     bool enabled() const { return connection != Connection::None; }
-    // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "TCP [::1]:5025", "none".
+    // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "TCP [::1]:5025",
+    // "libsigrok fluke-dmm on /dev/ttyUSB0 at 115200/8n1", "none".
     QString describe() const;
 };
 
 // A host as typed: an IPv6 address may come in brackets, as it is written before a port.
 QString MeterHostName(const QString& typed);
 
-// Keys of [Meter]: Connection (none, serial, tcp), Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
+// Keys of [Meter]: Connection (none, serial, tcp, sigrok), Driver, Conn, SerialComm, Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
 // (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
 // Plausibility (percent; 10 when a meter is set, off when none is, unless given). Unusable values
 // give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
-// Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd) into [Meter]; the other
+// Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm) into [Meter]; the other
 // keys and sections stay as they are. Throws AppError when the file cannot be written.
 void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath);
-// The device a serial meter's Port names: COMn through [Ports], anything else as it stands.
+// The device a serial meter's Port (a libsigrok meter's Conn) names: COMn through [Ports],
+// anything else as it stands.
 QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath);

@@ -12,10 +12,14 @@ struct MeterReply {
         Overload,  // the meter's overload value (9.9E37): the range is too small
         Empty,     // nothing but blanks and line ends
         Garbled,   // anything else
+        OtherQuantity,  // a reading of another kind than the point's: the meter's dial is wrong
     };
     Kind kind = Kind::Empty;
     double value = 0.0;  // volts or amperes; only with Kind::Value
     QString problem;     // what was wrong, in words for the operator
+    // The problem is a whole sentence of what the meter shows and what to do ("The meter reads
+    // 12.3 Ω: set its dial to DC volts"), not the reason there is no reading.
+    bool advice = false;
 };
 
 // One answer line: an SCPI number ("+3.99912E+00", "4.0012", "-.5"), optionally followed by a

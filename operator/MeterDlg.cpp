@@ -1,8 +1,10 @@
-// The meter dialog: how the bench multimeter is reached, with a test that asks it who it is.
+// The meter dialog: how the bench multimeter is reached (SCPI or libsigrok), with a test that asks
+// it who it is and, for libsigrok, a scan for the meter on the connection.
 #include "MeterDlg.h"
 
 #include "AppError.h"
 #include "MeterLink.h"
+#include "SigrokMeter.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -21,7 +23,7 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     comboConnection = new QComboBox(this);
     comboConnection->setObjectName(QStringLiteral("comboConnection"));
     comboConnection->addItems({QStringLiteral("None (the operator types the readings)"), QStringLiteral("Serial port"),
-                               QStringLiteral("Network (SCPI over TCP)")});
+                               QStringLiteral("Network (SCPI over TCP)"), QStringLiteral("Hand-held meter (libsigrok)")});
     editPort = new QLineEdit(this);
     editPort->setObjectName(QStringLiteral("editPort"));
     editPort->setPlaceholderText(QStringLiteral("COM2 or /dev/ttyUSB1"));
@@ -40,6 +42,21 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     comboLineEnd->setObjectName(QStringLiteral("comboLineEnd"));
     comboLineEnd->addItems({QStringLiteral("LF"), QStringLiteral("CR LF"), QStringLiteral("CR")});
 
+    comboDriver = new QComboBox(this);
+    comboDriver->setObjectName(QStringLiteral("comboDriver"));
+    QString driversError;
+    for (const auto& [name, longName] : SigrokMultimeterDrivers(&driversError))
+        comboDriver->addItem(QStringLiteral("%1 (%2)").arg(name, longName), name);
+    editConn = new QLineEdit(this);
+    editConn->setObjectName(QStringLiteral("editConn"));
+    editConn->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, COM2, or empty for a USB meter"));
+    editSerialComm = new QLineEdit(this);
+    editSerialComm->setObjectName(QStringLiteral("editSerialComm"));
+    editSerialComm->setPlaceholderText(QStringLiteral("the driver's own, or e.g. 115200/8n1"));
+    btnScan = new QPushButton(QStringLiteral("Scan"), this);
+    btnScan->setObjectName(QStringLiteral("btnScan"));
+    btnScan->setAutoDefault(false);
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Connection :"), comboConnection);
     form->addRow(QStringLiteral("Port :"), editPort);
@@ -47,6 +64,9 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     form->addRow(QStringLiteral("Host :"), editHost);
     form->addRow(QStringLiteral("TCP port :"), spinTcpPort);
     form->addRow(QStringLiteral("Line end :"), comboLineEnd);
+    form->addRow(QStringLiteral("Driver :"), comboDriver);
+    form->addRow(QStringLiteral("Device or USB id :"), editConn);
+    form->addRow(QStringLiteral("Serial settings :"), editSerialComm);
 
     btnTest = new QPushButton(QStringLiteral("Test"), this);
     btnTest->setObjectName(QStringLiteral("btnTest"));
@@ -57,6 +77,7 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     labelAnswer->setTextFormat(Qt::PlainText);
     auto* test = new QHBoxLayout;
     test->addWidget(btnTest);
+    test->addWidget(btnScan);
     test->addWidget(labelAnswer, 1);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
@@ -76,9 +97,12 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
 
     connect(comboConnection, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabled(); });
     connect(btnTest, &QPushButton::clicked, this, &TFormMeter::Test);
+    connect(btnScan, &QPushButton::clicked, this, &TFormMeter::Scan);
     connect(btnOK, &QPushButton::clicked, this, &TFormMeter::Accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     Load();
+    // Without the library's drivers only the SCPI connections remain to be chosen.
+    if (!driversError.isEmpty()) labelAnswer->setText(QStringLiteral("No hand-held meters: %1").arg(driversError));
 }
 
 TFormMeter::~TFormMeter() = default;
@@ -86,6 +110,7 @@ TFormMeter::~TFormMeter() = default;
 void TFormMeter::Load()
 {
     testLink_.reset();
+    testMeter_.reset();
     loaded_ = LoadMeterSettings(iniPath_);
     comboConnection->setCurrentIndex(static_cast<int>(loaded_.connection));
     editPort->setText(loaded_.port);
@@ -93,6 +118,11 @@ void TFormMeter::Load()
     editHost->setText(loaded_.host);
     spinTcpPort->setValue(loaded_.tcpPort);
     comboLineEnd->setCurrentIndex(loaded_.lineEnd == "\r\n" ? 1 : loaded_.lineEnd == "\r" ? 2 : 0);
+    // A driver the file names but this library lacks stays chosen, so that OK does not lose it.
+    if (!loaded_.driver.isEmpty() && comboDriver->findData(loaded_.driver) < 0) comboDriver->addItem(loaded_.driver, loaded_.driver);
+    if (!loaded_.driver.isEmpty()) comboDriver->setCurrentIndex(comboDriver->findData(loaded_.driver));
+    editConn->setText(loaded_.conn);
+    editSerialComm->setText(loaded_.serialComm);
     labelAnswer->clear();
     UpdateEnabled();
 }
@@ -111,6 +141,10 @@ MeterSettings TFormMeter::Settings() const
     s.lineEnd = comboLineEnd->currentIndex() == 1 ? "\r\n" : comboLineEnd->currentIndex() == 2 ? "\r" : "\n";
     if (s.connection == MeterSettings::Connection::Serial && s.port.isEmpty()) s.connection = MeterSettings::Connection::None;
     if (s.connection == MeterSettings::Connection::Tcp && s.host.isEmpty()) s.connection = MeterSettings::Connection::None;
+    s.driver = comboDriver->currentData().toString();
+    s.conn = editConn->text().trimmed();
+    s.serialComm = editSerialComm->text().trimmed();
+    if (s.connection == MeterSettings::Connection::Sigrok && s.driver.isEmpty()) s.connection = MeterSettings::Connection::None;
     return s;
 }
 
@@ -121,7 +155,11 @@ void TFormMeter::UpdateEnabled()
     comboBaud->setEnabled(kind == 1);
     editHost->setEnabled(kind == 2);
     spinTcpPort->setEnabled(kind == 2);
-    comboLineEnd->setEnabled(kind != 0);
+    comboLineEnd->setEnabled(kind == 1 || kind == 2);
+    comboDriver->setEnabled(kind == 3);
+    editConn->setEnabled(kind == 3);
+    editSerialComm->setEnabled(kind == 3);
+    btnScan->setEnabled(kind == 3);
     btnTest->setEnabled(kind != 0);
 }
 
@@ -132,13 +170,50 @@ void TFormMeter::Test()
         labelAnswer->setText(QStringLiteral("No meter is set up."));
         return;
     }
-    testLink_ = std::make_unique<MeterLink>(s, MeterDevicePath(s, iniPath_));
     labelAnswer->setText(QStringLiteral("Asking the meter ..."));
+    if (s.connection == MeterSettings::Connection::Sigrok) {
+        testMeter_ = std::make_unique<SigrokMeter>(s, MeterDevicePath(s, iniPath_));
+        btnTest->setEnabled(false);
+        testMeter_->Sample([this](const MeterSample* sample, const QString& error) {
+            const MeterIdentity id = testMeter_->Identity();
+            if (sample)
+                labelAnswer->setText(QStringLiteral("%1 %2 %3, version %4, reads %5")
+                                         .arg(id.source, id.vendor, id.model, id.version.isEmpty() ? QStringLiteral("unknown") : id.version, SampleText(*sample)));
+            else
+                labelAnswer->setText(QStringLiteral("No answer: %1").arg(error));
+            btnTest->setEnabled(true);
+        });
+        return;
+    }
+    testLink_ = std::make_unique<MeterLink>(s, MeterDevicePath(s, iniPath_));
     btnTest->setEnabled(false);
     testLink_->Query("*IDN?", [this](const QByteArray& line, const QString& error) {
         labelAnswer->setText(error.isEmpty() ? QStringLiteral("The meter answers: %1").arg(QString::fromLatin1(line))
                                              : QStringLiteral("No answer: %1").arg(error));
         btnTest->setEnabled(true);
+    });
+}
+
+void TFormMeter::Scan()
+{
+    MeterSettings s = Settings();
+    if (s.connection != MeterSettings::Connection::Sigrok) {
+        labelAnswer->setText(QStringLiteral("Choose a libsigrok driver first."));
+        return;
+    }
+    labelAnswer->setText(QStringLiteral("Looking for the meter ..."));
+    btnScan->setEnabled(false);
+    const bool fill = s.conn.isEmpty();
+    SigrokScan(s, MeterDevicePath(s, iniPath_), this, [this, fill](const QList<MeterIdentity>& found, const QString& error) {
+        btnScan->setEnabled(comboConnection->currentIndex() == 3);
+        if (found.isEmpty()) {
+            labelAnswer->setText(QStringLiteral("No meter found: %1").arg(error));
+            return;
+        }
+        QStringList names;
+        for (const MeterIdentity& id : found) names << id.describe();
+        labelAnswer->setText(QStringLiteral("Found %1").arg(names.join(QStringLiteral("; "))));
+        if (fill) editConn->setText(found.first().connection);
     });
 }
 
@@ -151,5 +226,6 @@ void TFormMeter::Accept()
         return;
     }
     testLink_.reset();
+    testMeter_.reset();
     accept();
 }

@@ -1,4 +1,5 @@
-// The meter dialog: how the bench multimeter is reached, with a test that asks it who it is.
+// The meter dialog: how the bench multimeter is reached (SCPI or libsigrok), with a test that asks
+// it who it is and, for libsigrok, a scan for the meter on the connection.
 #pragma once
 
 #include "MeterSettings.h"
@@ -8,6 +9,7 @@
 #include <memory>
 
 class MeterLink;
+class SigrokMeter;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,8 +27,13 @@ public:
     void Load();
     // What the controls say now.
     MeterSettings Settings() const;
-    // Sends *IDN? with what the controls say; the answer or the fault shows in labelAnswer.
+    // Sends *IDN? with what the controls say (a libsigrok meter: opens it and takes one sample);
+    // the answer or the fault shows in labelAnswer.
     void Test();
+    // Looks for the libsigrok driver's meter on the connection (without one, where the driver
+    // looks by itself, as for USB meters); what is found shows in labelAnswer and, when the
+    // connection was empty, fills it.
+    void Scan();
     // Writes the connection into Config.Ini and closes with OK; a file that cannot be written is
     // said in the dialog, which stays open.
     void Accept();
@@ -37,6 +44,10 @@ public:
     QLineEdit* editHost = nullptr;
     QSpinBox* spinTcpPort = nullptr;
     QComboBox* comboLineEnd = nullptr;
+    QComboBox* comboDriver = nullptr;  // libsigrok's multimeter drivers, the name as item data
+    QLineEdit* editConn = nullptr;
+    QLineEdit* editSerialComm = nullptr;
+    QPushButton* btnScan = nullptr;
     QPushButton* btnTest = nullptr;
     QLabel* labelAnswer = nullptr;
     QPushButton* btnOK = nullptr;
@@ -48,4 +59,5 @@ private:
     QString iniPath_;
     MeterSettings loaded_;
     std::unique_ptr<MeterLink> testLink_;
+    std::unique_ptr<SigrokMeter> testMeter_;
 };

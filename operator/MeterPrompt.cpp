@@ -6,6 +6,7 @@
 #include "MeterLink.h"
 #include "MeterReader.h"
 #include "RunEngine.h"
+#include "SigrokMeter.h"
 #include "Rounding.h"
 #include "Unit3.h"
 #include "ValueDlg.h"
@@ -31,12 +32,18 @@ void WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString
     reader_.reset();
     link_.reset();
     settings_ = settings;
-    if (!channel && settings.enabled()) {
+    if (!channel && settings.connection == MeterSettings::Connection::Sigrok) {
+        link_ = std::make_unique<SigrokMeter>(settings, devicePath);
+        channel = link_.get();
+    } else if (!channel && settings.enabled()) {
         link_ = std::make_unique<MeterLink>(settings, devicePath);
         channel = link_.get();
     }
+    channel_ = channel;
     if (channel) reader_ = std::make_unique<MeterReader>(*channel, settings.settleShare, settings.maxReads);
 }
+
+MeterIdentity WindowMeterDialogs::Identity() const { return channel_ ? channel_->Identity() : MeterIdentity{}; }
 
 void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
 {

@@ -50,16 +50,19 @@ public:
     void ShowInformation(const QString& text, int picture) override;
     int AskValue(const ValueRequest& request, ValueAnswer* answer) override;
 
-    // The meter from now on, and the plausibility share that goes with its settings; a channel
-    // given here (tests) is used instead of a link of the settings' own.
+    // The meter from now on (an SCPI line or a libsigrok meter), and the plausibility share that
+    // goes with its settings; a channel given here (tests) is used instead of one of the settings' own.
     void ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel = nullptr);
+    // Who the meter that gave the last reading said it is; empty without a meter.
+    MeterIdentity Identity() const;
 
 private:
     TForm3& form3_;
     QWidget* valueParent_;
     MeterSettings settings_;
-    std::unique_ptr<MeterLink> link_;
+    std::unique_ptr<MeterChannel> link_;
     std::unique_ptr<MeterReader> reader_;
+    MeterChannel* channel_ = nullptr;
 };
 
 class MeterPrompt {

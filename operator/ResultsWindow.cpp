@@ -86,6 +86,8 @@ QString HeaderText(const RunDetails& r)
     lines << QStringLiteral("Started %1; ended %2; unit counter %3 before, %4 after")
                  .arg(r.startedAt, r.endedAt.isEmpty() ? QStringLiteral("never") : r.endedAt,
                       QString::number(r.counterBefore), after);
+    lines << (r.meter.isEmpty() ? QStringLiteral("No reading from a meter: every reading typed")
+                                : QStringLiteral("Measured with %1 (%2)").arg(r.meter.describe(), r.meter.source == QLatin1String("SCPI") ? QStringLiteral("SCPI") : QStringLiteral("libsigrok ") + r.meter.source));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -430,6 +432,9 @@ void ResultsWindow::showDetails(qint64 id)
     details_ = std::move(run);
     hasDetails_ = true;
     labelRun->setText(HeaderText(details_));
+    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
+    // size, keeps room for all of the header's lines.
+    labelRun->setMinimumHeight(labelRun->heightForWidth(labelRun->minimumSizeHint().width()));
 
     std::vector<QStringList> readings;
     for (const ReadingRow& r : details_.readings) {

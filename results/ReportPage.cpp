@@ -127,6 +127,7 @@ public:
                     {QStringLiteral("Port"), port},
                     {QStringLiteral("Program version"), Shown(run.programVersion), true}});
         pointsTable(run);
+        meterLine(run);
         resultBlock(run);
         signatures();
         return QSizeF(needWidth_, y_ - area_.top());
@@ -292,6 +293,19 @@ private:
             }
         }
         y_ += unit_ * 1.2;
+    }
+
+    // Which instrument the readings marked "(meter)" came from; a report without it could not be
+    // traced to the meter's own calibration.
+    void meterLine(const RunDetails& run)
+    {
+        const QString words = run.meter.isEmpty() ? QStringLiteral("Every reading typed by the operator.")
+                                                  : QStringLiteral("Measured with %1").arg(run.meter.describe());
+        const qreal h = lineOf(body_);
+        const QString shown = elided(body_, words, area_.width());
+        need(std::min(widthOf(body_, words), area_.width()));
+        text(QRectF(area_.left(), y_, area_.width(), h), Qt::AlignLeft | Qt::AlignVCenter, shown, body_);
+        y_ += h + unit_ * 0.5;
     }
 
     void resultBlock(const RunDetails& run)

@@ -84,6 +84,16 @@ const std::vector<std::vector<const char*>> Migrations{
             " settled_at TEXT)",
             "CREATE TABLE LineQueue (run_id INTEGER PRIMARY KEY REFERENCES TestResult (id), sent_at TEXT)",
         },
+        // 3 -> 4: the meter that gave the run's readings, as it named itself: the libsigrok driver
+        // or SCPI, its maker, model, version and serial number, and where it was connected.
+        {
+            "ALTER TABLE TestResult ADD COLUMN meter_source TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_vendor TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_model TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_version TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_serial TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_connection TEXT",
+        },
 };
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 // Tables TestResult (one row per run), TestReading (the seven readings of a calibration) and
 // TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
@@ -29,7 +30,7 @@ QString IsoTime(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 3;
+    static constexpr int SchemaVersionNow = 4;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a
@@ -77,4 +78,22 @@ private:
     // The last failure came from a damaged file, not from a refusal or a missing right.
     bool damaged_ = false;
     bool server_ = false;
+};
+
+// The meter that gave a run's readings, as the record keeps it (TestResult's meter_* columns).
+struct MeterOfRun {
+    QString source;  // the libsigrok driver, or SCPI
+    QString vendor, model, version, serial, connection;
+    bool isEmpty() const { return source.isEmpty() && vendor.isEmpty() && model.isEmpty(); }
+    // "Fluke 287 V1.16 on /dev/ttyUSB0", with the serial number when there is one.
+    QString describe() const
+    {
+        QStringList words;
+        for (const QString& w : {vendor, model, version})
+            if (!w.isEmpty()) words << w;
+        QString text = words.isEmpty() ? source : words.join(QLatin1Char(' '));
+        if (!serial.isEmpty()) text += QStringLiteral(" (serial %1)").arg(serial);
+        if (!connection.isEmpty()) text += QStringLiteral(" on ") + connection;
+        return text;
+    }
 };

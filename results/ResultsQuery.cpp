@@ -111,7 +111,8 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 {
     QSqlQuery q(db);
-    if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log FROM TestResult WHERE id = ?"),
+    if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, meter_source, meter_vendor, meter_model, meter_version,"
+                                                                        " meter_serial, meter_connection FROM TestResult WHERE id = ?"),
              {id}, error))
         return false;
     if (!q.next()) {
@@ -143,6 +144,8 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     run->hasCounterAfter = !q.value(r.indexOf(QLatin1String("unit_counter_after"))).isNull();
     run->counterAfter = text("unit_counter_after").toLongLong();
     run->eventLog = text("event_log");
+    run->meter = {text("meter_source"), text("meter_vendor"), text("meter_model"),
+                  text("meter_version"), text("meter_serial"), text("meter_connection")};
 
     if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source FROM TestReading WHERE run_id = ? ORDER BY point"),
              {id}, error))

@@ -1,6 +1,8 @@
 // Reading the results back: the list of runs with its filters, one run in full, CSV export.
 #pragma once
 
+#include "ResultsDb.h"
+
 #include <QDate>
 #include <QIODevice>
 #include <QSqlDatabase>
@@ -62,6 +64,7 @@ struct RunDetails {
     qint64 counterBefore = 0, counterAfter = 0;
     bool hasCounterAfter = false;
     QString eventLog;
+    MeterOfRun meter;  // empty when every reading was typed
     std::vector<ReadingRow> readings;  // by point
     std::vector<StepRow> steps;        // by step
 };

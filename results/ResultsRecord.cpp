@@ -129,6 +129,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
     endedMs_ = 0;
     serialWritten_.clear();
     dateWritten_.clear();
+    meter_ = {};
     log_.clear();
     steps_.clear();
     lastSentStep_ = 0;
@@ -209,6 +210,7 @@ void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::in
     if (!recording_ || failedThisRun_) return;
     const CalPoint* point = PointOfMeterStep(meterStep);
     if (!point) return;
+    if (source == ReadingSource::Meter && meterIdentity_) meter_ = meterIdentity_();
     Write([&] {
         QSqlQuery q(db_.database());
         q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source)"
@@ -288,7 +290,8 @@ bool ResultsRecord::WriteRun()
     QSqlQuery q(db_.database());
     q.prepare(QStringLiteral(
         "UPDATE TestResult SET ended_at = ?, ended_ms = ?, result = ?, serial_read = ?, serial_written = ?,"
-        " date_written = ?, event_log = ?, unit_counter_after = ? WHERE id = ?"));
+        " date_written = ?, event_log = ?, unit_counter_after = ?, meter_source = ?, meter_vendor = ?, meter_model = ?,"
+        " meter_version = ?, meter_serial = ?, meter_connection = ? WHERE id = ?"));
     q.addBindValue(TextOrNull(endedAt_));
     q.addBindValue(ended ? QVariant(endedMs_) : QVariant(QMetaType(QMetaType::LongLong)));
     q.addBindValue(result_);
@@ -298,6 +301,8 @@ bool ResultsRecord::WriteRun()
     q.addBindValue(TextOrNull(dateWritten_));
     q.addBindValue(log_.join(QLatin1Char('\n')));
     q.addBindValue(ended ? QVariant(static_cast<qint64>(s.FUnitCounter)) : QVariant(QMetaType(QMetaType::LongLong)));
+    for (const QString* field : {&meter_.source, &meter_.vendor, &meter_.model, &meter_.version, &meter_.serial, &meter_.connection})
+        q.addBindValue(TextOrNull(*field));
     q.addBindValue(runId_);
     return Exec(q);
 }

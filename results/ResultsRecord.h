@@ -47,6 +47,8 @@ public:
     QString runUid() const { return runUid_; }
     // On a line of benches every ended run waits in the file's queue until the line has it.
     void setQueueForLine(bool queue) { queueForLine_ = queue; }
+    // Asked, at each reading taken from the meter, who the meter is.
+    void setMeterIdentity(std::function<MeterOfRun()> who) { meterIdentity_ = std::move(who); }
     // Told when a run's end has been written: the queue may send it.
     void setRunWritten(std::function<void()> written) { runWritten_ = std::move(written); }
 
@@ -94,6 +96,8 @@ private:
     QString runUid_;
     bool queueForLine_ = false;
     std::function<void()> runWritten_;
+    std::function<MeterOfRun()> meterIdentity_;
+    MeterOfRun meter_;  // of the run being recorded; empty while no reading came from a meter
     bool recording_ = false;
     // A write of this run failed: the rest waits for the run's end, tried once more then.
     bool failedThisRun_ = false;

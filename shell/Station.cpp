@@ -67,6 +67,10 @@ Station::Station(const StationParts& parts)
 
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     record_.setFaultSink([form](const QString& text, bool showBox) { form->ShowRecordFault(text, showBox); });
+    record_.setMeterIdentity([this] {
+        const MeterIdentity id = meterDialogs_.Identity();
+        return MeterOfRun{id.source, id.vendor, id.model, id.version, id.serial, id.connection};
+    });
     // On a line of benches the serial numbers come from the line's server and every run goes
     // there too, through the queue in the bench's own file; without [Database], nothing changes.
     if (line_.enabled) {

@@ -136,7 +136,9 @@ class TestLine : public QObject {
         }
         QString error;
         if (!server_.exec(QStringLiteral("SET ROLE %1; DROP TABLE LineQueue, SerialAllocation, SerialCounter; DROP INDEX testresult_bench;"
-                                         " ALTER TABLE TestResult DROP COLUMN run_uid; UPDATE SchemaVersion SET version = 2;"
+                                         " ALTER TABLE TestResult DROP COLUMN run_uid, DROP COLUMN meter_source, DROP COLUMN meter_vendor,"
+                                         " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection;"
+                                         " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
                               .arg(line.role),
                           line.name, nullptr, &error))
@@ -245,7 +247,7 @@ void TestLine::refusals_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("wrong password") << "wrong password" << "password authentication failed";
     QTest::newRow("missing database") << "missing database" << "does not exist";
-    QTest::newRow("server of an older schema") << "older schema" << "has schema 2 and cannot be brought to 3";
+    QTest::newRow("server of an older schema") << "older schema" << "has schema 2 and cannot be brought to 4";
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
 }
@@ -318,8 +320,11 @@ void TestLine::olderSchemaMigratedByItsOwner()
     QVERIFY2(reader.errorText().contains(QStringLiteral("older schema (2)")), qPrintable(reader.errorText()));
     ResultsDb db;
     QVERIFY2(db.openServer(LoadLineSettings(IniFor(line), QString()).server, ResultsDb::Mode::Record), qPrintable(db.errorText()));
-    QCOMPARE(Column(db.database(), QStringLiteral("SELECT version FROM SchemaVersion")), QStringList{QStringLiteral("3")});
+    QCOMPARE(Column(db.database(), QStringLiteral("SELECT version FROM SchemaVersion")), QStringList{QString::number(ResultsDb::SchemaVersionNow)});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT started_at FROM TestResult")), QStringList{QStringLiteral("then")});
+    // The meter's columns reach the server too, empty for the run from before them.
+    QCOMPARE(Column(db.database(), QStringLiteral("SELECT count(*) FROM TestResult WHERE meter_source IS NULL AND meter_connection IS NULL")),
+             QStringList{QStringLiteral("1")});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT next_serial FROM SerialCounter")), QStringList{QStringLiteral("1")});
 }
 

@@ -1,7 +1,8 @@
-// Tests of reading the meter: its answers taken apart, the settling reader over a scripted line,
+// Tests of reading the meter: its answers and libsigrok's samples taken apart, the settling reader over a scripted line,
 // the [Meter] settings, and the line itself over a real pseudo-terminal and a real socket.
 #include "MeterLink.h"
 #include "MeterReader.h"
+#include "MeterSample.h"
 #include "MeterSettings.h"
 #include "PtyPair.h"
 #include "ScpiReply.h"
@@ -11,6 +12,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <libsigrok/libsigrok.h>
+
+#include <cmath>
 
 #include <memory>
 
@@ -62,6 +67,8 @@ class TestMeterReading : public QObject {
 private slots:
     void replies_data();
     void replies();
+    void samples_data();
+    void samples();
     void settling_data();
     void settling();
     void cancelledReadingIsNeverReported();
@@ -115,6 +122,64 @@ void TestMeterReading::replies()
         // Whatever is wrong, the operator is told what.
         QVERIFY(!r.problem.isEmpty());
     }
+}
+
+void TestMeterReading::samples_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("mq");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<qulonglong>("flags");
+    QTest::addColumn<MeterQuantity>("quantity");
+    QTest::addColumn<MeterReply::Kind>("kind");
+    QTest::addColumn<QString>("told");
+    using K = MeterReply::Kind;
+    const auto V = MeterQuantity::Voltage, A = MeterQuantity::Current;
+    const qulonglong dc = SR_MQFLAG_DC, ac = SR_MQFLAG_AC | SR_MQFLAG_RMS;
+    const double ol = std::nan("");
+    QTest::newRow("DC volts at a voltage point") << 4.0012 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << (dc | SR_MQFLAG_AUTORANGE) << V << K::Value << "";
+    QTest::newRow("DC amperes at a current point") << 0.5003 << int(SR_MQ_CURRENT) << int(SR_UNIT_AMPERE) << dc << A << K::Value << "";
+    QTest::newRow("ohms at a voltage point") << 12.3 << int(SR_MQ_RESISTANCE) << int(SR_UNIT_OHM) << 0ull << V << K::OtherQuantity
+                                             << "The meter reads 12.3 Ω: set its dial to DC volts";
+    QTest::newRow("AC volts at a voltage point") << 4.0 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << ac << V << K::OtherQuantity << "4 V AC: set its dial to DC volts";
+    QTest::newRow("AC+DC volts") << 4.0 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << (ac | dc) << V << K::OtherQuantity << "DC volts";
+    QTest::newRow("volts at a current point") << 1.2 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << dc << A << K::OtherQuantity << "1.2 V DC: set its dial to DC amperes";
+    QTest::newRow("amperes at a voltage point") << 0.5 << int(SR_MQ_CURRENT) << int(SR_UNIT_AMPERE) << dc << V << K::OtherQuantity << "DC volts";
+    QTest::newRow("volts without DC flag") << 4.0 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << 0ull << V << K::OtherQuantity << "DC volts";
+    QTest::newRow("diode test") << 0.6 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << (dc | SR_MQFLAG_DIODE) << V << K::OtherQuantity << "diode";
+    QTest::newRow("millivolts in dBV") << -20.0 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_DECIBEL_VOLT) << ac << V << K::OtherQuantity << "dBV";
+    QTest::newRow("hold") << 4.0 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << (dc | SR_MQFLAG_HOLD) << V << K::OtherQuantity << "release HOLD";
+    QTest::newRow("relative") << 0.001 << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << (dc | SR_MQFLAG_RELATIVE) << V << K::OtherQuantity << "turn off REL";
+    QTest::newRow("min max") << 4.0 << int(SR_MQ_CURRENT) << int(SR_UNIT_AMPERE) << (dc | SR_MQFLAG_MAX) << A << K::OtherQuantity << "turn off MAX";
+    QTest::newRow("continuity") << 1.0 << int(SR_MQ_CONTINUITY) << int(SR_UNIT_BOOLEAN) << 0ull << V << K::OtherQuantity << "is set to continuity";
+    QTest::newRow("overload without DC flag") << ol << int(SR_MQ_VOLTAGE) << int(SR_UNIT_VOLT) << 0ull << V << K::Overload << "overload (OL): choose a higher volts range";
+    QTest::newRow("infinite amperes") << double(INFINITY) << int(SR_MQ_CURRENT) << int(SR_UNIT_AMPERE) << dc << A << K::Overload << "amperes range";
+    QTest::newRow("overload on the ohms range") << double(INFINITY) << int(SR_MQ_RESISTANCE) << int(SR_UNIT_OHM) << 0ull << V << K::OtherQuantity << "OL Ω: set its dial to DC volts";
+}
+
+void TestMeterReading::samples()
+{
+    QFETCH(double, value);
+    QFETCH(int, mq);
+    QFETCH(int, unit);
+    QFETCH(qulonglong, flags);
+    QFETCH(MeterQuantity, quantity);
+    QFETCH(MeterReply::Kind, kind);
+    QFETCH(QString, told);
+    const MeterReply r = CheckSample(MeterSample{value, mq, unit, flags}, quantity);
+    QCOMPARE(r.kind, kind);
+    if (kind == MeterReply::Kind::Value) {
+        QCOMPARE(r.value, value);
+        return;
+    }
+    QVERIFY2(r.problem.contains(told), qPrintable(r.problem));
+    // What the operator reads in the value dialog: the meter's display and what to do, no number
+    // taken from it.
+    MeterResult result;
+    result.message = r.problem;
+    result.advice = r.advice;
+    const QString shown = MeterReader::Describe(result, quantity);
+    QVERIFY2(shown.startsWith(QStringLiteral("The meter ")) && shown.endsWith(QStringLiteral(". Please type the value.")), qPrintable(shown));
 }
 
 void TestMeterReading::settling_data()
@@ -222,6 +287,14 @@ void TestMeterReading::settings_data()
     QTest::newRow("check off with a meter, bad timeout")
         << QByteArray("[Meter]\r\nConnection=serial\r\nPort=COM3\r\nPlausibility=0\r\nTimeoutMs=5\r\nBaud=19200\r\n")
         << "serial COM3 at 19200 baud" << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("libsigrok on COM3 with serial settings")
+        << QByteArray("[Meter]\r\nConnection=sigrok\r\nDriver=fluke-dmm\r\nConn=COM3\r\nSerialComm=115200/8n1\r\nTimeoutMs=2000\r\n")
+        << "libsigrok fluke-dmm on COM3 at 115200/8n1" << QByteArray("\n") << 0.10 << QByteArray("MEAS:CURR:DC?") << 2000;
+    QTest::newRow("libsigrok USB meter found without a connection")
+        << QByteArray("[Meter]\r\nConnection=Sigrok\r\nDriver=uni-t-ut61e\r\n") << "libsigrok uni-t-ut61e" << QByteArray("\n")
+        << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("libsigrok without a driver is no meter") << QByteArray("[Meter]\r\nConnection=sigrok\r\nConn=/dev/ttyUSB0\r\n")
+                                                            << "none" << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
 }
 
 void TestMeterReading::settings()
@@ -246,8 +319,9 @@ void TestMeterReading::settings()
     QCOMPARE(s.plausibilityShare, plausibility);
     QCOMPARE(s.currentQuery, currentQuery);
     QCOMPARE(s.timeoutMs, timeoutMs);
-    if (s.port == QLatin1String("COM3")) QCOMPARE(MeterDevicePath(s, path), QStringLiteral("/dev/pts/77"));
-    if (s.port.startsWith(QLatin1Char('/'))) QCOMPARE(MeterDevicePath(s, path), s.port);
+    const QString& port = s.connection == MeterSettings::Connection::Sigrok ? s.conn : s.port;
+    if (port == QLatin1String("COM3")) QCOMPARE(MeterDevicePath(s, path), QStringLiteral("/dev/pts/77"));
+    if (port.startsWith(QLatin1Char('/'))) QCOMPARE(MeterDevicePath(s, path), port);
 }
 
 void TestMeterReading::lineOverPtyAndTcp_data()

@@ -1,4 +1,4 @@
-// Tests of the meter dialog: what it shows of Config.Ini, what it writes back, and its Test.
+// Tests of the meter dialog: what it shows of Config.Ini, what it writes back, its Test and Scan.
 #include "LabelFit.h"
 #include "MeterDlg.h"
 #include "MeterSettings.h"
@@ -44,7 +44,7 @@ private slots:
 void TestMeterDlg::showsAndWritesTheConnection_data()
 {
     QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<int>("shown");  // the connection shown: 0 none, 1 serial, 2 tcp
+    QTest::addColumn<int>("shown");  // the connection shown: 0 none, 1 serial, 2 tcp, 3 libsigrok
     QTest::addColumn<int>("choose");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("host");
@@ -58,6 +58,14 @@ void TestMeterDlg::showsAndWritesTheConnection_data()
     QTest::newRow("tcp, then none") << QByteArray("[Meter]\r\nConnection=tcp\r\nHost=dmm:5555\r\n") << 2 << 0 << "" << ""
                                     << "none";
     QTest::newRow("serial without a port is none") << QByteArray() << 0 << 1 << "" << "" << "none";
+    // For libsigrok the port is the connection, the driver the library's fluke-dmm.
+    QTest::newRow("none, then libsigrok on COM4") << QByteArray() << 0 << 3 << "COM4" << "" << "libsigrok fluke-dmm on COM4";
+    QTest::newRow("libsigrok, then serial")
+        << QByteArray("[Meter]\r\nConnection=sigrok\r\nDriver=fluke-dmm\r\nConn=/dev/ttyUSB0\r\nSerialComm=115200/8n1\r\n") << 3 << 1
+        << "/dev/ttyUSB1" << "" << "serial /dev/ttyUSB1 at 9600 baud";
+    QTest::newRow("a driver this library lacks is kept")
+        << QByteArray("[Meter]\r\nConnection=sigrok\r\nDriver=no-such-dmm\r\nConn=/dev/ttyUSB0\r\n") << 3 << 3 << "" << ""
+        << "libsigrok no-such-dmm on /dev/ttyUSB0";
 }
 
 void TestMeterDlg::showsAndWritesTheConnection()
@@ -76,9 +84,21 @@ void TestMeterDlg::showsAndWritesTheConnection()
     QCOMPARE(dialog.editPort->isEnabled(), shown == 1);
     QCOMPARE(dialog.editHost->isEnabled(), shown == 2);
     QCOMPARE(dialog.btnTest->isEnabled(), shown != 0);
+    QCOMPARE(dialog.editConn->isEnabled(), shown == 3);
+    QCOMPARE(dialog.btnScan->isEnabled(), shown == 3);
+    // The drivers are the library's own multimeter drivers, each with its long name.
+    const int fluke = dialog.comboDriver->findData(QStringLiteral("fluke-dmm"));
+    QVERIFY(fluke >= 0);
+    QVERIFY2(dialog.comboDriver->itemText(fluke).contains(QStringLiteral("Fluke")), qPrintable(dialog.comboDriver->itemText(fluke)));
+    QCOMPARE(dialog.comboDriver->findData(QStringLiteral("demo")), -1);
 
     dialog.comboConnection->setCurrentIndex(choose);
-    if (!port.isEmpty()) dialog.editPort->setText(port);
+    if (choose == 3 && !port.isEmpty()) {
+        dialog.comboDriver->setCurrentIndex(fluke);
+        dialog.editConn->setText(port);
+    } else if (!port.isEmpty()) {
+        dialog.editPort->setText(port);
+    }
     if (!host.isEmpty()) dialog.editHost->setText(host);
     dialog.show();
     QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
@@ -93,14 +113,17 @@ void TestMeterDlg::showsAndWritesTheConnection()
 
 void TestMeterDlg::testAsksWhoTheMeterIs_data()
 {
+    QTest::addColumn<int>("connection");  // 2 tcp, 3 libsigrok
     QTest::addColumn<bool>("listening");
     QTest::addColumn<QString>("answer");
-    QTest::newRow("the meter answers") << true << "The meter answers: KORVEX-SIM,DMM-1,0,1.0";
-    QTest::newRow("nobody there") << false << "No answer: the connection to the meter was lost";
+    QTest::newRow("the meter answers") << 2 << true << "The meter answers: KORVEX-SIM,DMM-1,0,1.0";
+    QTest::newRow("nobody there") << 2 << false << "No answer: the connection to the meter was lost";
+    QTest::newRow("libsigrok: no such port") << 3 << false << "No answer: no fluke-dmm meter answers on /dev/korvex-no-such-port";
 }
 
 void TestMeterDlg::testAsksWhoTheMeterIs()
 {
+    QFETCH(int, connection);
     QFETCH(bool, listening);
     QFETCH(QString, answer);
     QTcpServer server;
@@ -117,13 +140,22 @@ void TestMeterDlg::testAsksWhoTheMeterIs()
     });
     QTemporaryDir dir;
     TFormMeter dialog(WriteIni(dir, QByteArray()));
-    dialog.comboConnection->setCurrentIndex(2);
+    dialog.comboConnection->setCurrentIndex(connection);
     dialog.editHost->setText(QStringLiteral("127.0.0.1"));
     dialog.spinTcpPort->setValue(tcpPort);
+    dialog.comboDriver->setCurrentIndex(dialog.comboDriver->findData(QStringLiteral("fluke-dmm")));
+    dialog.editConn->setText(QStringLiteral("/dev/korvex-no-such-port"));
     dialog.btnTest->click();
+    // The window goes on while the meter is asked.
+    QVERIFY(!dialog.btnTest->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(dialog.labelAnswer->text().startsWith(answer), 5000);
     if (listening) QCOMPARE(asked, QByteArray("*IDN?\n"));
     QVERIFY(dialog.btnTest->isEnabled());
+    if (connection == 3) {
+        dialog.btnScan->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.labelAnswer->text().startsWith(QStringLiteral("No meter found: no fluke-dmm meter answers")), 5000);
+        QVERIFY(dialog.btnScan->isEnabled());
+    }
 }
 
 QTEST_MAIN(TestMeterDlg)

@@ -312,7 +312,10 @@ void TestResultsRecord::schemaVersions()
         QVERIFY(q.exec(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (1, 1, 'V', '0.1', 100)")));
         QVERIFY2(q.exec(QStringLiteral("ALTER TABLE TestReading DROP COLUMN source")), qPrintable(q.lastError().text()));
         for (const char* sql : {"DROP TABLE LineQueue", "DROP TABLE SerialAllocation", "DROP TABLE SerialCounter",
-                                "DROP INDEX TestResult_bench", "DROP INDEX TestResult_run_uid", "ALTER TABLE TestResult DROP COLUMN run_uid"})
+                                "DROP INDEX TestResult_bench", "DROP INDEX TestResult_run_uid", "ALTER TABLE TestResult DROP COLUMN run_uid",
+                                "ALTER TABLE TestResult DROP COLUMN meter_source", "ALTER TABLE TestResult DROP COLUMN meter_vendor",
+                                "ALTER TABLE TestResult DROP COLUMN meter_model", "ALTER TABLE TestResult DROP COLUMN meter_version",
+                                "ALTER TABLE TestResult DROP COLUMN meter_serial", "ALTER TABLE TestResult DROP COLUMN meter_connection"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
@@ -334,6 +337,10 @@ void TestResultsRecord::schemaVersions()
                  qPrintable(q.lastError().text()));
         QCOMPARE(q.value(0).toInt(), 1);
         QVERIFY(q.value(1).isNull());
+        // Nor a meter: its readings were typed, or taken before the meter was named.
+        QVERIFY2(q.exec(QStringLiteral("SELECT count(*) FROM TestResult WHERE meter_source IS NULL AND meter_connection IS NULL")) && q.next(),
+                 qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toInt(), 1);
         QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), 99);

@@ -1,7 +1,9 @@
 // One whole calibration through the real main window and its dialogs against the simulated supply,
 // the operator played by the test: Setting, Calibrate, and at each point the level the supply's
 // multimeter would show, or with the simulated meter set up only OK; then the run in the results
-// window, one click away. With KORVEX_SCREENSHOT_DIR set, the windows and a report page are also
+// window, one click away. The meter is the simulator's SCPI meter or its hand-held Fluke 287 read
+// through libsigrok, which also plays a wrong dial, an overload and a pulled cable: the operator
+// then types that point's reading. With KORVEX_SCREENSHOT_DIR set, the windows and a report page are also
 // saved as pictures.
 #include "MainUnit.h"
 #include "Station.h"
@@ -17,6 +19,7 @@
 #include "ResultsWindow.h"
 #include "Settingdlg.h"
 #include "SettingsFlow.h"
+#include "SerialPortOverPty.h"
 #include "SimulatedSupply.h"
 #include "Unit3.h"
 #include "ValueDlg.h"
@@ -48,7 +51,11 @@ struct PointSeen {
     QString unit;       // the value dialog's "(V)" or "(A)"
     QString entryText;  // what the value dialog's entry held when it came up
     QString meter;      // the simulator's METER line the reading was taken from
+    QString note;       // the value dialog's line under the entry when the meter gave no value
 };
+
+// libserialport takes a port for one only where /sys/class/tty knows its name.
+const QByteArray SigrokPort = "/dev/ttyS0";
 
 QString CellText(const QTableWidget* grid, int row, int column)
 {
@@ -68,6 +75,7 @@ private slots:
 private:
     void shoot(QWidget* window, const QString& name);
 
+    bool privateMounts_ = false;
     QString shotDir_;
 };
 
@@ -81,14 +89,37 @@ void TestGuiCalibration::shoot(QWidget* window, const QString& name)
 
 void TestGuiCalibration::wholeCalibrationThroughTheWindows_data()
 {
-    QTest::addColumn<bool>("withMeter");
-    QTest::newRow("the operator types every reading") << false;
-    QTest::newRow("the program reads the meter, the operator presses OK") << true;
+    QTest::addColumn<QString>("meter");
+    QTest::addColumn<QStringList>("simExtra");
+    // The points (1..7) whose reading the operator types, and what the value dialog says at the
+    // first of them.
+    QTest::addColumn<QString>("typedPoints");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("the operator types every reading") << "none" << QStringList{} << "1234567" << "";
+    QTest::newRow("the program reads the meter, the operator presses OK") << "scpi" << QStringList{} << "" << "";
+    QTest::newRow("a hand-held meter through libsigrok") << "sigrok" << QStringList{} << "" << "";
+    QTest::newRow("libsigrok: the dial on ohms at the 2nd point")
+        << "sigrok" << QStringList{"--meter-wrong-dial", "2"} << "2" << "The meter reads 12.3 Ω: set its dial to DC volts. Please type the value.";
+    QTest::newRow("libsigrok: OL at the first current point")
+        << "sigrok" << QStringList{"--meter-overload-at", "6"} << "6" << "The meter shows an overload (OL): choose a higher amperes range";
+    QTest::newRow("libsigrok: the cable pulled at the 4th point")
+        << "sigrok" << QStringList{"--meter-unplug-at", "4"} << "4567" << "No reading from the meter: the meter gave no reading within 1.5 s";
 }
 
 void TestGuiCalibration::wholeCalibrationThroughTheWindows()
 {
-    QFETCH(bool, withMeter);
+    QFETCH(QString, meter);
+    QFETCH(QStringList, simExtra);
+    QFETCH(QString, typedPoints);
+    QFETCH(QString, told);
+    const bool withMeter = meter != QLatin1String("none");
+    const bool sigrok = meter == QLatin1String("sigrok");
+    if (sigrok) {
+        QString why;
+        if (!privateMounts_) privateMounts_ = EnterPrivateMounts(&why);
+        if (!privateMounts_) QSKIP(qPrintable(why));
+        if (qEnvironmentVariable("LD_PRELOAD").isEmpty()) QSKIP("libsigrok takes a pty for a port only with the modem-line shim preloaded");
+    }
     // The pictures of the documentation are of a run typed by hand, and of the meter's dialog.
     const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
     shotDir_ = withMeter ? QString() : shots;
@@ -97,6 +128,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     // A supply without a serial number: it receives the unit counter of Config.Ini.
     QStringList simArgs{QStringLiteral("--serial"), QStringLiteral("none")};
     if (withMeter) simArgs << QStringLiteral("--meter-pty");
+    if (sigrok) simArgs << QStringLiteral("--meter-fluke") << simExtra;
     const QString ptyPath = sim.start(simArgs);
     QVERIFY2(!ptyPath.isEmpty(), qPrintable(sim.errorString()));
     auto meterLines = [&] { return sim.linesStartingWith(QStringLiteral("METER ")); };
@@ -113,7 +145,14 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QFile file(ini);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[Config]\r\nPowerID=4711\r\nEquality=0\r\n[Ports]\r\nCOM1=" + ptyPath.toLocal8Bit() + "\r\n");
-        if (withMeter) file.write("[Meter]\r\nConnection=serial\r\nPort=" + meterPty.toLocal8Bit() + "\r\n");
+        if (sigrok)
+            file.write("[Meter]\r\nConnection=sigrok\r\nDriver=fluke-dmm\r\nConn=" + SigrokPort + "\r\nSerialComm=115200/8n1\r\nTimeoutMs=1500\r\n");
+        else if (withMeter)
+            file.write("[Meter]\r\nConnection=serial\r\nPort=" + meterPty.toLocal8Bit() + "\r\n");
+    }
+    if (sigrok) {
+        QString why;
+        QVERIFY2(BindPtyOver(meterPty, QString::fromLatin1(SigrokPort), &why), qPrintable(why));
     }
 
     // Built as the program builds itself, without the splash.
@@ -180,7 +219,18 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
             PointSeen& p = seen[point];
             p.unit = dialog->Label2->text();
             p.meter = meterLines().at(point);
-            if (withMeter) {
+            const bool typed = typedPoints.contains(QString::number(point + 1));
+            if (withMeter && typed) {
+                // No value from the meter: the dialog says why, the entry waits for the operator.
+                if (!QTest::qWaitFor([&] { return dialog->Label3->text().startsWith(QStringLiteral("No reading")) || dialog->Label3->text().startsWith(QStringLiteral("The meter")); }, 10000)) {
+                    ++answer.unexpected;
+                    w->close();
+                    return;
+                }
+                p.note = dialog->Label3->text();
+                p.entryText = dialog->Edit1->text();
+                QTest::keyClicks(dialog->Edit1, p.meter.section(QLatin1Char(' '), 1, 1));
+            } else if (withMeter) {
                 // The reading arrives while the dialog is open; the operator only confirms it.
                 if (!QTest::qWaitFor([&] { return dialog->Label3->text().startsWith(QStringLiteral("Meter: ")); }, 10000)) {
                     ++answer.unexpected;
@@ -206,6 +256,9 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         });
     }
     answer.pressBox(QMessageBox::Yes);
+    const QString meterNamed = sigrok     ? QStringLiteral("Measured with Fluke 287 V1.16 on /dev/ttyS0 (libsigrok fluke-dmm)")
+                               : withMeter ? QStringLiteral("Measured with KORVEX-SIM DMM-1 1.0 on %1 (SCPI)").arg(meterPty)
+                                           : QStringLiteral("No reading from a meter: every reading typed");
 
     const TRunState& s = engine.state();
     const QDate today = QDate::currentDate();
@@ -231,10 +284,16 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QCOMPARE(p.picture, pictures[point]);
         QCOMPARE(p.unit, QStringLiteral("(%1)").arg(current));
         QVERIFY2(p.meter.endsWith(QStringLiteral(" ") + current), qPrintable(p.meter));
-        if (withMeter)
+        const bool typed = typedPoints.contains(QString::number(point + 1));
+        if (withMeter && typed) {
+            // Nothing the meter showed is taken: the entry came up empty.
+            QCOMPARE(p.entryText, QString());
+            if (QString::number(point + 1) == typedPoints.left(1)) QVERIFY2(p.note.startsWith(told), qPrintable(p.note));
+        } else if (withMeter) {
             QCOMPARE(QLocale::system().toDouble(p.entryText), p.meter.section(QLatin1Char(' '), 1, 1).toDouble());
-        else
+        } else {
             QCOMPARE(p.entryText, QStringLiteral("0.0"));
+        }
     }
 
     const ProgressDisplay* panel = form.Panel2;
@@ -290,7 +349,11 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
         QCOMPARE(results->tableReadings->rowCount(), Points);
         // Each reading marked with where it came from.
         for (int row = 0; row < Points; ++row)
-            QCOMPARE(results->tableReadings->item(row, 4)->text(), withMeter ? QStringLiteral("meter") : QStringLiteral("typed"));
+            QCOMPARE(results->tableReadings->item(row, 4)->text(),
+                     typedPoints.contains(QString::number(row + 1)) ? QStringLiteral("typed") : QStringLiteral("meter"));
+        // The meter named as it named itself, where it was connected, and how it was read.
+        const QString named = results->labelRun->text();
+        QVERIFY2(named.contains(meterNamed), qPrintable(named));
         shoot(results, QStringLiteral("results-window.png"));
         results->close();
     });
@@ -298,15 +361,22 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     QTRY_VERIFY_WITH_TIMEOUT(answer.done(), 5000);
     QCOMPARE(answer.unexpected, 0);
 
-    if (withMeter) QVERIFY(!sim.linesStartingWith(QStringLiteral("METERRX MEAS:CURR:DC?")).isEmpty());
+    if (withMeter) QVERIFY(!sim.linesStartingWith(sigrok ? QStringLiteral("METERRX QM") : QStringLiteral("METERRX MEAS:CURR:DC?")).isEmpty());
+    ResultsDb db;
+    QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(db.database(), station.record().runId(), &run, &error), qPrintable(error));
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
+    // The printed report says the same of the meter.
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(pdftotext.waitForFinished(20000));
+    const QString printed = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    const QString printedMeter = withMeter ? meterNamed.section(QStringLiteral(" ("), 0, 0) : QStringLiteral("Every reading typed by the operator.");
+    QVERIFY2(printed.contains(printedMeter), qPrintable(printed));
     if (!shotDir_.isEmpty()) {
-        ResultsDb db;
-        QVERIFY(db.open(dbPath, ResultsDb::Mode::Read));
-        RunDetails run;
-        QString error;
-        QVERIFY2(LoadRun(db.database(), station.record().runId(), &run, &error), qPrintable(error));
-        const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
-        QVERIFY2(WriteReportPdf(run, pdf, &error), qPrintable(error));
         QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
                                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-singlefile"),
                                     pdf, QDir(shotDir_).filePath(QStringLiteral("report-page"))}),

@@ -1,5 +1,6 @@
 // The simulated bench multimeter on the supply's terminals: SCPI over a pseudo-terminal or a
-// loopback socket, answering with what the simulated supply outputs at that moment.
+// loopback socket, or a hand-held Fluke 287 on the pseudo-terminal, answering with what the
+// simulated supply outputs at that moment.
 #include "MeterSim.h"
 
 #include <QPointer>
@@ -23,6 +24,14 @@ QByteArray Scpi(double value)
     const QByteArray text = QByteArray::number(value, 'E', 5);
     return value < 0 ? text : "+" + text;
 }
+
+// What the Fluke 287 says of itself to ID: model, firmware, serial number.
+const QByteArray FlukeIdentity = "FLUKE 287,V1.16,97830021";
+// The 287 acknowledges each command with a line of its own: 0 done, 1 not understood.
+const QByteArray FlukeDone = "0\r";
+const QByteArray FlukeRefused = "1\r";
+// The 287's remote value for a display showing OL.
+const QByteArray FlukeOverload = "9.99999999E+37";
 
 }  // namespace
 
@@ -126,12 +135,68 @@ void MeterSim::handle(QByteArray* inbox, const std::function<void(const QByteArr
     }
 }
 
+void MeterSim::send(const std::function<void(const QByteArray&)>& reply, const QByteArray& bytes)
+{
+    if (opt_.delayMs > 0)
+        QTimer::singleShot(opt_.delayMs, this, [reply, bytes] { reply(bytes); });
+    else
+        reply(bytes);
+}
+
+QByteArray MeterSim::flukeMeasurement()
+{
+    const OutputLevel level = terminals_();
+    if (level.kind != OutputLevel::Off && (level.kind != lastLevel_.kind || level.value != lastLevel_.value)) ++levelNumber_;
+    lastLevel_ = level;
+    if (levelNumber_ > 0 && levelNumber_ == opt_.wrongDialPoint) return "1.2300E+1,OHM,NORMAL,NONE";
+    // The dial follows the terminals: volts at a voltage point, amperes at a current point.
+    const QByteArray unit = level.kind == OutputLevel::Amps ? "ADC" : "VDC";
+    if (levelNumber_ > 0 && levelNumber_ == opt_.overloadPoint) return FlukeOverload + "," + unit + ",OL,NONE";
+    // Open leads read a residue, never exactly zero, which the 287 would send and its driver
+    // refuses as no number.
+    double value = level.kind == OutputLevel::Off ? 0.0001 : level.value;
+    if (level.kind != OutputLevel::Off) {
+        std::uniform_real_distribution<double> spread(-opt_.noise, opt_.noise);
+        value += opt_.offset + (opt_.noise > 0 ? spread(rng_) : 0.0);
+    }
+    return QByteArray::number(value, 'E', 5) + "," + unit + ",NORMAL,NONE";
+}
+
+void MeterSim::handleFluke(const std::function<void(const QByteArray&)>& reply)
+{
+    int end;
+    while ((end = ptyInbox_.indexOf('\r')) >= 0) {
+        const QByteArray command = ptyInbox_.left(end).trimmed().toUpper();
+        ptyInbox_.remove(0, end + 1);
+        if (command.isEmpty()) continue;
+        QByteArray answer;
+        if (command == "ID") answer = FlukeDone + FlukeIdentity + '\r';
+        else if (command == "QM") answer = FlukeDone + flukeMeasurement() + '\r';
+        else answer = FlukeRefused;
+        const bool unplugged = opt_.unplugPoint > 0 && levelNumber_ >= opt_.unplugPoint;
+        if (unplugged || spend(&opt_.silent)) {
+            PsuSim::Print(QStringLiteral("METERRX %1 | not answered").arg(QString::fromLatin1(command)));
+            continue;
+        }
+        PsuSim::Print(QStringLiteral("METERRX %1 | METERTX %2").arg(QString::fromLatin1(command), QString::fromLatin1(answer.simplified())));
+        send(reply, answer);
+    }
+}
+
 void MeterSim::onPtyReadable()
 {
     char buf[256];
     ssize_t got;
     while ((got = ::read(fd_, buf, sizeof buf)) > 0) ptyInbox_.append(buf, static_cast<int>(got));
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) notifier_->setEnabled(false);
+    const auto write = [this](const QByteArray& bytes) {
+        if (fd_ < 0) return;
+        [[maybe_unused]] const ssize_t sent = ::write(fd_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    };
+    if (opt_.fluke) {
+        handleFluke(write);
+        return;
+    }
     handle(&ptyInbox_, [this](const QByteArray& bytes) {
         // An answer the line no longer takes is lost, as a real meter's would be; the reader's
         // timeout is what the calibrator goes by.

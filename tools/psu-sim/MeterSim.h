@@ -1,5 +1,6 @@
 // The simulated bench multimeter on the supply's terminals: SCPI over a pseudo-terminal or a
-// loopback socket, answering with what the simulated supply outputs at that moment.
+// loopback socket, or a hand-held Fluke 287 on the pseudo-terminal, answering with what the
+// simulated supply outputs at that moment.
 #pragma once
 
 #include "PsuSim.h"
@@ -25,6 +26,13 @@ struct MeterSimOptions {
     int garbage = 0;
     int overload = 0;
     unsigned seed = 1;
+    // The pseudo-terminal speaks the Fluke 287's remote protocol (ID, QM) instead of SCPI.
+    bool fluke = false;
+    // Counted in the levels the terminals carry (1: the first point): at this one the dial is on
+    // ohms, at this one the display shows OL, from this one on the cable is pulled (no answers).
+    int wrongDialPoint = 0;
+    int overloadPoint = 0;
+    int unplugPoint = 0;
 };
 
 class MeterSim : public QObject {
@@ -45,6 +53,9 @@ private:
     void onPtyReadable();
     void onConnection();
     void handle(QByteArray* inbox, const std::function<void(const QByteArray&)>& reply);
+    void handleFluke(const std::function<void(const QByteArray&)>& reply);
+    QByteArray flukeMeasurement();
+    void send(const std::function<void(const QByteArray&)>& reply, const QByteArray& bytes);
     bool spend(int* budget);
 
     MeterSimOptions opt_;
@@ -54,5 +65,7 @@ private:
     int slaveFd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     QByteArray ptyInbox_;
+    OutputLevel lastLevel_;
+    int levelNumber_ = 0;
     QTcpServer server_;
 };

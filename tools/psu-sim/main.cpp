@@ -94,10 +94,14 @@ int main(int argc, char** argv)
     const QCommandLineOption meterNoise(QStringLiteral("meter-noise"), QStringLiteral("Each meter reading off by up to this much either way, in V or A (default 0)."), QStringLiteral("x"), QStringLiteral("0"));
     const QCommandLineOption meterDelay(QStringLiteral("meter-delay-ms"), QStringLiteral("Delay before each meter answer (default 0)."), QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption meterFault(QStringLiteral("meter-fault"), QStringLiteral("silent, garbage or overload, for ever or for the first N questions with xN (garbagex2). Repeatable."), QStringLiteral("KIND[xN]"));
+    const QCommandLineOption meterFluke(QStringLiteral("meter-fluke"), QStringLiteral("The meter on --meter-pty is a hand-held Fluke 287 (its ID and QM commands, lines ending in CR) instead of SCPI."));
+    const QCommandLineOption meterWrongDial(QStringLiteral("meter-wrong-dial"), QStringLiteral("With --meter-fluke: at the N-th level the terminals carry, the dial is on ohms."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption meterOverloadAt(QStringLiteral("meter-overload-at"), QStringLiteral("With --meter-fluke: at the N-th level the terminals carry, the display shows OL."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption meterUnplugAt(QStringLiteral("meter-unplug-at"), QStringLiteral("With --meter-fluke: from the N-th level the terminals carry on, the cable is pulled (nothing answers)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after"), QStringLiteral("Print the state and end after this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
                        noise, noiseBytes, split, gap, delay, hangup, atStep, hangupStep, randomFaults, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
-                       meterFault, exitAfter});
+                       meterFault, meterFluke, meterWrongDial, meterOverloadAt, meterUnplugAt, exitAfter});
     parser.process(app);
 
     PsuSimOptions opt;
@@ -145,6 +149,10 @@ int main(int argc, char** argv)
     meterOpt.offset = parser.value(meterOffset).toDouble();
     meterOpt.noise = parser.value(meterNoise).toDouble();
     meterOpt.delayMs = parser.value(meterDelay).toInt();
+    meterOpt.fluke = parser.isSet(meterFluke);
+    meterOpt.wrongDialPoint = parser.value(meterWrongDial).toInt();
+    meterOpt.overloadPoint = parser.value(meterOverloadAt).toInt();
+    meterOpt.unplugPoint = parser.value(meterUnplugAt).toInt();
     for (const QString& v : parser.values(meterFault)) {
         const QStringList parts = v.split(QLatin1Char('x'));
         bool okTimes = true;
