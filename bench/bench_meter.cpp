@@ -2,7 +2,7 @@
 // SCPI or through libsigrok: the first reading (which opens the meter) and the median of the next.
 #include "MeterReader.h"
 #include "MeterSettings.h"
-#include "SigrokMeter.h"
+#include "SigrokModule.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,7 +28,12 @@ int main(int argc, char** argv)
         s.driver = QStringLiteral("fluke-dmm");
         s.conn = QString::fromLocal8Bit(argv[2]);
         s.serialComm = QStringLiteral("115200/8n1");
-        channel = std::make_unique<SigrokMeter>(s, s.conn);
+        QString error;
+        channel = MakeSigrokMeter(s, s.conn, &error);
+        if (!channel) {
+            std::fprintf(stderr, "bench_meter: %s\n", qPrintable(error));
+            return 1;
+        }
     } else {
         s.connection = MeterSettings::Connection::Serial;
         s.port = QString::fromLocal8Bit(argv[2]);

@@ -299,7 +299,9 @@ void SigrokMeter::Finish(const MeterSample* sample, const QString& error)
     if (done) done(sample, error);
 }
 
-QList<std::pair<QString, QString>> SigrokMultimeterDrivers(QString* error)
+namespace {
+
+QList<std::pair<QString, QString>> Drivers(QString* error)
 {
     QList<std::pair<QString, QString>> drivers;
     try {
@@ -317,8 +319,7 @@ QList<std::pair<QString, QString>> SigrokMultimeterDrivers(QString* error)
     return drivers;
 }
 
-void SigrokScan(const MeterSettings& settings, const QString& conn, QObject* context,
-                std::function<void(const QList<MeterIdentity>& found, const QString& error)> done)
+void Scan(const MeterSettings& settings, const QString& conn, QObject* context, SigrokScanDone done)
 {
     auto* mailbox = new QObject;
     std::thread([mailbox, target = QPointer<QObject>(context), settings, conn, done = std::move(done)] {
@@ -343,3 +344,15 @@ void SigrokScan(const MeterSettings& settings, const QString& conn, QObject* con
             Qt::QueuedConnection);
     }).detach();
 }
+
+std::unique_ptr<SigrokDevice> MakeMeter(const MeterSettings& settings, const QString& conn)
+{
+    return std::make_unique<SigrokMeter>(settings, conn);
+}
+
+const SigrokModuleApi Api{MakeMeter, Drivers, Scan};
+
+}  // namespace
+
+// The module's one entry point, found by its name.
+extern "C" __attribute__((visibility("default"))) const SigrokModuleApi* KorvexSigrokModule() { return &Api; }

@@ -2,9 +2,7 @@
 // is posted back to the window's thread and checked there for the point's quantity.
 #pragma once
 
-#include "MeterLink.h"
-#include "MeterSample.h"
-#include "MeterSettings.h"
+#include "SigrokModule.h"
 
 #include <QList>
 #include <QObject>
@@ -19,7 +17,7 @@
 
 struct SigrokMailbox;
 
-class SigrokMeter : public QObject, public MeterChannel {
+class SigrokMeter : public QObject, public SigrokDevice {
     Q_OBJECT
 public:
     // `conn`: the connection as libsigrok takes it, COMn already mapped (see MeterDevicePath).
@@ -34,9 +32,7 @@ public:
     void Cancel() override;
     MeterIdentity Identity() const override { return identity_; }
 
-    // The next sample as the meter reported it, whatever its kind; null with the error otherwise.
-    using Sampled = std::function<void(const MeterSample* sample, const QString& error)>;
-    void Sample(Sampled done);
+    void Sample(Sampled done) override;
 
 private:
     void Start();
@@ -57,12 +53,3 @@ private:
     MeterIdentity identity_;
     Sampled pending_;
 };
-
-// The library's multimeter drivers, name and long name, sorted by name; empty with `error` set
-// when the library cannot be started.
-QList<std::pair<QString, QString>> SigrokMultimeterDrivers(QString* error);
-
-// Looks for meters of the settings' driver on `conn`, off the window's thread; `done` is called on
-// `context`'s thread with what was found or why nothing was, unless `context` is gone by then.
-void SigrokScan(const MeterSettings& settings, const QString& conn, QObject* context,
-                std::function<void(const QList<MeterIdentity>& found, const QString& error)> done);

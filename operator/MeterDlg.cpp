@@ -4,7 +4,7 @@
 
 #include "AppError.h"
 #include "MeterLink.h"
-#include "SigrokMeter.h"
+#include "SigrokModule.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -172,7 +172,12 @@ void TFormMeter::Test()
     }
     labelAnswer->setText(QStringLiteral("Asking the meter ..."));
     if (s.connection == MeterSettings::Connection::Sigrok) {
-        testMeter_ = std::make_unique<SigrokMeter>(s, MeterDevicePath(s, iniPath_));
+        QString error;
+        testMeter_ = MakeSigrokMeter(s, MeterDevicePath(s, iniPath_), &error);
+        if (!testMeter_) {
+            labelAnswer->setText(QStringLiteral("No answer: %1").arg(error));
+            return;
+        }
         btnTest->setEnabled(false);
         testMeter_->Sample([this](const MeterSample* sample, const QString& error) {
             const MeterIdentity id = testMeter_->Identity();

@@ -9,7 +9,7 @@
 #include <memory>
 
 class MeterLink;
-class SigrokMeter;
+class SigrokDevice;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -59,5 +59,5 @@ private:
     QString iniPath_;
     MeterSettings loaded_;
     std::unique_ptr<MeterLink> testLink_;
-    std::unique_ptr<SigrokMeter> testMeter_;
+    std::unique_ptr<SigrokDevice> testMeter_;
 };

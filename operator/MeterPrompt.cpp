@@ -6,7 +6,7 @@
 #include "MeterLink.h"
 #include "MeterReader.h"
 #include "RunEngine.h"
-#include "SigrokMeter.h"
+#include "SigrokModule.h"
 #include "Rounding.h"
 #include "Unit3.h"
 #include "ValueDlg.h"
@@ -33,7 +33,9 @@ void WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString
     link_.reset();
     settings_ = settings;
     if (!channel && settings.connection == MeterSettings::Connection::Sigrok) {
-        link_ = std::make_unique<SigrokMeter>(settings, devicePath);
+        // Without the module the readings are typed, as without a meter; the Meter dialog's Test says why.
+        QString error;
+        link_ = MakeSigrokMeter(settings, devicePath, &error);
         channel = link_.get();
     } else if (!channel && settings.enabled()) {
         link_ = std::make_unique<MeterLink>(settings, devicePath);

@@ -34,7 +34,7 @@ else
   build=$here/build
   # Only what this command runs: the calibrator, the printing module it loads when the operator
   # first prints, and the simulator. The tests are the test command's to build.
-  KORVEX_BUILD_TARGETS="korvex-calibrator korvex-printing psu-sim" "$here/scripts/setup.sh" "$build"
+  KORVEX_BUILD_TARGETS="korvex-calibrator korvex-printing korvex-sigrok psu-sim" "$here/scripts/setup.sh" "$build"
   datadir=$here/run
   mkdir -p "$datadir"
   cp "$build/shell/korvex-calibrator" "$datadir/"

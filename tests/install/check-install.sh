@@ -18,8 +18,9 @@ for program in korvex-calibrator korvex-results psu-sim; do
   [ -x "$stage/usr/bin/$program" ] || { echo "NOT EXECUTABLE usr/bin/$program"; status=1; }
   expect usr/share/man/man1/$program.1
 done
-# Loaded by the results window when the operator first prints.
+# The modules loaded when the operator first prints and when a hand-held meter is first read.
 expect "usr/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")/korvex-calibrator/libkorvex-printing.so"
+expect "usr/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")/korvex-calibrator/libkorvex-sigrok.so"
 expect usr/share/applications/korvex-calibrator.desktop
 expect usr/share/metainfo/org.korvex.calibrator.metainfo.xml
 expect usr/share/icons/hicolor/scalable/apps/korvex-calibrator.svg
