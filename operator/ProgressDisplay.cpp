@@ -22,7 +22,6 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
-#include <algorithm>
 #include <array>
 
 namespace {
@@ -35,32 +34,30 @@ constexpr int FixedColumnsWidth = 220;
 constexpr int StatusPercentWidth = 50;
 
 struct GridStage {
+    int row;
     int step;
     const char* text;
 };
 
 // The rows of the step grid around the calibration points' rows, which the point table gives.
 constexpr std::array<GridStage, 7> OtherStages{{
-    {1, "Set the power to PC control mode"},
-    {2, "Enable the calibration"},
-    {3, "Read the serial number"},
-    {25, "Set the calibration marker"},
-    {26, "Disable the calibration"},
-    {27, "Set the power to PC control mode, output is OFF"},
-    {28, "Set the power to local mode, output is OFF"},
+    {1, 1, "Set the power to PC control mode"},
+    {2, 2, "Enable the calibration"},
+    {3, 3, "Read the serial number"},
+    {11, 25, "Set the calibration marker"},
+    {12, 26, "Disable the calibration"},
+    {13, 27, "Set the power to PC control mode, output is OFF"},
+    {14, 28, "Set the power to local mode, output is OFF"},
 }};
 
-// Row r (1..14) of the step grid shows the state of Stages()[r - 1].step.
-std::array<GridStage, GridRows - 1> Stages()
+// What row `row` (1..14) of the step grid shows.
+const char* RowText(int row)
 {
-    std::array<GridStage, GridRows - 1> all{};
-    std::size_t other = 0;
-    for (std::size_t row = 1; row < GridRows; ++row) {
-        const auto point = std::find_if(CalPoints().begin(), CalPoints().end(),
-                                        [row](const CalPoint& p) { return p.gridRow == static_cast<int>(row); });
-        all[row - 1] = point != CalPoints().end() ? GridStage{point->valueStep, point->gridText} : OtherStages[other++];
-    }
-    return all;
+    for (const CalPoint& p : CalPoints())
+        if (p.gridRow == row) return p.gridText;
+    for (const GridStage& s : OtherStages)
+        if (s.row == row) return s.text;
+    return "";
 }
 
 // Writes a cell, creating it on first use. Fixed cells (title row, number column) keep the
@@ -348,18 +345,17 @@ void ProgressDisplay::InitStepGrid(bool reset)
         Edit1->clear();
         ProgressBar1->setValue(0);
     }
-    const auto stages = Stages();
-    for (int row = 1; row < GridRows; ++row)
-        SetCell(StringGrid, row, 1, QString::fromLatin1(stages[row - 1].text));
+    for (int row = 1; row < GridRows; ++row) SetCell(StringGrid, row, 1, QString::fromLatin1(RowText(row)));
 
     Image3->setGeometry(width() - 158, 4, 150, 72);
 }
 
 int ProgressDisplay::GridRowOfStep(int step)
 {
-    const auto stages = Stages();
-    for (std::size_t i = 0; i < stages.size(); ++i)
-        if (stages[i].step == step) return static_cast<int>(i) + 1;
+    // A point's row shows its value step; its select and meter steps have none.
+    if (const CalPoint* point = PointAtStep(step)) return point->valueStep == step ? point->gridRow : -1;
+    for (const GridStage& s : OtherStages)
+        if (s.step == step) return s.row;
     return -1;
 }
 

@@ -89,20 +89,16 @@ public:
 
     // The clearing run's particulars, counted: the engine sends its list and counts its sends.
     struct CountingClearing : ClearingSteps {
-        int ticks = 0;
-        int confirmations = 0;
-        QString TickText(int, int) const override
-        {
-            ++const_cast<CountingClearing*>(this)->ticks;
-            return QString();
-        }
+        mutable int ticks = 0;
+        mutable int confirmations = 0;
+        bool confirmAll = false;
+        QString TickText(int, int) const override { ++ticks; return QString(); }
         void ShowSend(RunView&, int, int) override {}
         QString LogLine(int step, const TPsuFrame&) const override { return QStringLiteral("clearing %1").arg(step); }
-        bool confirmAll = false;
         bool IsConfirmation(const TPsuFrame& reply, int) const override
         {
             const bool yes = confirmAll || reply.command() == Cmd::ClearingAnswer;
-            if (yes) ++const_cast<CountingClearing*>(this)->confirmations;
+            confirmations += yes;
             return yes;
         }
     };
@@ -1161,7 +1157,7 @@ void TestRunEngine::aftermathOfEachEnding()
         const auto it = rig.view.buttons.find(b);
         return it == rig.view.buttons.end() ? -1 : int(it->second);
     };
-    QCOMPARE(button(ToolButton::Cancel), abortButton == -1 && way.startsWith("clear") ? -1 : abortButton);
+    QCOMPARE(button(ToolButton::Cancel), abortButton);
     QCOMPARE(button(ToolButton::Clear), resetButton);
     QCOMPARE(rig.view.resultLabel, resultLabel);
     if (!way.startsWith("clear")) QCOMPARE(rig.view.progressLine, progressLine);
