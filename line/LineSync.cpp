@@ -24,7 +24,8 @@ const QStringList RunColumns{
     QStringLiteral("program_version"), QStringLiteral("unit_counter_before"),
     QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid"),
     QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
-    QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection")};
+    QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection"),
+    QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no")};
 
 QString Placeholders(int n)
 {
@@ -147,7 +148,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         return true;
     };
     std::vector<Row> readings, steps;
-    if (!readRows(QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source FROM TestReading WHERE run_id = ? ORDER BY point"), &readings) ||
+    if (!readRows(QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"), &readings) ||
         !readRows(QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), &steps))
         return false;
 
@@ -162,7 +163,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         const qint64 id = q.value(0).toLongLong();
         q.finish();
         for (const Row& row : readings) {
-            q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+            q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
             q.addBindValue(id);
             for (const QVariant& v : row.values) q.addBindValue(v);
             if (!q.exec()) return serverFault(q.lastError());

@@ -94,6 +94,18 @@ const std::vector<std::vector<const char*>> Migrations{
             "ALTER TABLE TestResult ADD COLUMN meter_serial TEXT",
             "ALTER TABLE TestResult ADD COLUMN meter_connection TEXT",
         },
+        // 4 -> 5: quality control. A reading far from the model's recent history is marked; a
+        // finished calibration gets a certificate number, the same wherever the run is sent; the
+        // meter's asset number and calibration due date as the bench had them. Readings are
+        // looked up by model and time for the charts and the statistics.
+        {
+            "ALTER TABLE TestReading ADD COLUMN unusual INTEGER NOT NULL DEFAULT 0",
+            "ALTER TABLE TestResult ADD COLUMN certificate_no TEXT",
+            "CREATE UNIQUE INDEX TestResult_certificate_no ON TestResult (certificate_no)",
+            "ALTER TABLE TestResult ADD COLUMN meter_asset_id TEXT",
+            "ALTER TABLE TestResult ADD COLUMN meter_calibration_due TEXT",
+            "CREATE INDEX TestResult_model_started ON TestResult (model, started_ms)",
+        },
 };
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.

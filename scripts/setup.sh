@@ -10,7 +10,7 @@ shift || true
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libturbojpeg0-dev libgl-dev
           xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils
           desktop-file-utils appstream file clang libqt6sql6-psql postgresql-15 openssl help2man man-db
-          libsigrokcxx-dev libglibmm-2.4-dev)
+          libsigrokcxx-dev libglibmm-2.4-dev qt6-charts-dev)
 # libsigrokcxx.pc requires glibmm-2.4.pc, which libsigrokcxx-dev does not pull in by itself.
 missing=()
 for p in "${packages[@]}"; do

@@ -137,7 +137,9 @@ class TestLine : public QObject {
         QString error;
         if (!server_.exec(QStringLiteral("SET ROLE %1; DROP TABLE LineQueue, SerialAllocation, SerialCounter; DROP INDEX testresult_bench;"
                                          " ALTER TABLE TestResult DROP COLUMN run_uid, DROP COLUMN meter_source, DROP COLUMN meter_vendor,"
-                                         " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection;"
+                                         " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection,"
+                                         " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due;"
+                                         " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
                                          " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
                               .arg(line.role),

@@ -315,7 +315,10 @@ void TestResultsRecord::schemaVersions()
                                 "DROP INDEX TestResult_bench", "DROP INDEX TestResult_run_uid", "ALTER TABLE TestResult DROP COLUMN run_uid",
                                 "ALTER TABLE TestResult DROP COLUMN meter_source", "ALTER TABLE TestResult DROP COLUMN meter_vendor",
                                 "ALTER TABLE TestResult DROP COLUMN meter_model", "ALTER TABLE TestResult DROP COLUMN meter_version",
-                                "ALTER TABLE TestResult DROP COLUMN meter_serial", "ALTER TABLE TestResult DROP COLUMN meter_connection"})
+                                "ALTER TABLE TestResult DROP COLUMN meter_serial", "ALTER TABLE TestResult DROP COLUMN meter_connection",
+                                "DROP INDEX TestResult_certificate_no", "DROP INDEX TestResult_model_started",
+                                "ALTER TABLE TestResult DROP COLUMN certificate_no", "ALTER TABLE TestResult DROP COLUMN meter_asset_id",
+                                "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
