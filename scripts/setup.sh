@@ -10,8 +10,9 @@ shift || true
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libturbojpeg0-dev libgl-dev
           xvfb xauth fonts-dejavu-core fonts-liberation2 libqt6sql6-sqlite poppler-utils
           desktop-file-utils appstream file clang libqt6sql6-psql postgresql-15 openssl help2man man-db
-          libsigrokcxx-dev libglibmm-2.4-dev qt6-charts-dev)
-# libsigrokcxx.pc requires glibmm-2.4.pc, which libsigrokcxx-dev does not pull in by itself.
+          libsigrokcxx-dev libglibmm-2.4-dev qt6-charts-dev libqt6opengl6-dev)
+# libsigrokcxx.pc requires glibmm-2.4.pc, which libsigrokcxx-dev does not pull in by itself; Qt6Charts
+# needs the Qt6OpenGL CMake files, which qt6-charts-dev does not pull in either.
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
