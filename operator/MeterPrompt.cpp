@@ -59,6 +59,10 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
     auto dialog = std::make_unique<TFormValue>(valueParent_);
     dialog->PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(request.step));
     dialog->SetPlausibility(request.model, settings_.plausibilityShare);
+    if (unusualCheck_)
+        dialog->SetUnusualCheck([this, request](double value, const QString& shown) {
+            return unusualCheck_(request.step, request.model, value, shown);
+        });
     if (reader_) {
         // A voltage query at a current point would read the wrong quantity.
         const bool current = IsCurrentPoint(request.step);

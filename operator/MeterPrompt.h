@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class MeterLink;
@@ -55,6 +56,9 @@ public:
     void ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel = nullptr);
     // Who the meter that gave the last reading said it is; empty without a meter.
     MeterIdentity Identity() const;
+    // How a reading is found unusual for the model (a notice, or empty); unset, nothing is.
+    using UnusualCheck = std::function<QString(int step, std::uint8_t model, double value, const QString& shown)>;
+    void setUnusualCheck(UnusualCheck check) { unusualCheck_ = std::move(check); }
 
 private:
     TForm3& form3_;
@@ -63,6 +67,7 @@ private:
     std::unique_ptr<MeterChannel> link_;
     std::unique_ptr<MeterReader> reader_;
     MeterChannel* channel_ = nullptr;
+    UnusualCheck unusualCheck_;
 };
 
 class MeterPrompt {

@@ -45,6 +45,12 @@ TFormValue::TFormValue(QWidget* parent) : QDialog(parent)
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label3->hide();
 
+    Label4 = new QLabel(this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setWordWrap(true);
+    Label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label4->hide();
+
     line_ = new QFrame(this);
     line_->setFrameShape(QFrame::HLine);
     line_->setFrameShadow(QFrame::Sunken);
@@ -102,20 +108,41 @@ void TFormValue::SetPlausibility(std::uint8_t model, double share)
     plausibilityShare_ = share;
 }
 
+void TFormValue::OpenLine(QLabel* label, int y, int extra)
+{
+    // The entry's row stays where it was; the rule, the buttons and any line below move down.
+    setFixedSize(width(), height() + extra);
+    for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4), static_cast<QWidget*>(line_),
+                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)})
+        if (w != label && !w->isHidden() && w->y() >= y) w->move(w->x(), w->y() + extra);
+    label->setGeometry(8, y, 234, extra);
+    label->show();
+}
+
 void TFormValue::ShowMeterLine(const QString& text)
 {
-    if (Label3->isHidden()) {
-        // One line more: the entry's row stays where it was, the rule and the buttons move down.
-        constexpr int Extra = 34;
-        setFixedSize(width(), height() + Extra);
-        Label3->setGeometry(8, 70, 234, Extra);
-        line_->move(line_->x(), line_->y() + Extra);
-        Button1->move(Button1->x(), Button1->y() + Extra);
-        Button2->move(Button2->x(), Button2->y() + Extra);
-        Label3->show();
-    }
+    if (Label3->isHidden()) OpenLine(Label3, 70, 34);
     Label3->setText(text);
     FitLabelText(Label3, labelPixels_);
+}
+
+bool TFormValue::Plausible(double value) const
+{
+    return plausibilityShare_ <= 0.0 || IsPlausibleReading(value, step_, model_, plausibilityShare_);
+}
+
+bool TFormValue::ShowUnusual(double value, const QString& text)
+{
+    const QString notice = unusualCheck_ && MilliValue(value, step_) && Plausible(value) ? unusualCheck_(value, text) : QString();
+    if (notice.isEmpty()) {
+        if (!Label4->isHidden()) Label4->clear();
+        return false;
+    }
+    if (Label4->isHidden()) OpenLine(Label4, Label3->isHidden() ? 70 : Label3->geometry().bottom() + 1, 48);
+    Label4->setText(notice);
+    FitLabelText(Label4, labelPixels_);
+    noticedText_ = text;
+    return true;
 }
 
 void TFormValue::StartMeterReading()
@@ -136,6 +163,7 @@ void TFormValue::SetMeterValue(const QString& value, const QString& note)
     Edit1->setText(value);
     if (!value.isEmpty()) Edit1->selectAll();
     ShowMeterLine(note);
+    if (!value.isEmpty()) ShowUnusual(EntryValue(value), value);
 }
 
 bool TFormValue::ValueFromMeter() const { return !meterText_.isEmpty() && Edit1->text() == meterText_; }
@@ -157,10 +185,16 @@ void TFormValue::Button1Click()
     }
     // A meter on the wrong range, a lost decimal point, a current read as a voltage: asked, not
     // written into the supply unseen.
-    if (plausibilityShare_ > 0.0 && !IsPlausibleReading(FValue, step_, model_, plausibilityShare_)) {
+    if (!Plausible(FValue)) {
         const QString question = QStringLiteral("The value %1 is far from the expected %2. Use it anyway?")
                                      .arg(Edit1->text(), NominalLevel(step_, model_));
         if (MessageBoxes::QuestionDefaultNo(this, question) != BoxAnswer::Yes) return;
+    } else if (unusualCheck_) {
+        // Asked again at every Enter, also for the notice already shown: the record takes its
+        // verdict from this last look. Shown once, the same text is taken.
+        const QString text = Edit1->text();
+        const bool seen = text == noticedText_;
+        if (ShowUnusual(FValue, text) && !seen) return;
     }
     done(ResultAccepted);
 }

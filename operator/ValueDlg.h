@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QFrame;
@@ -36,6 +37,11 @@ public:
     // The meter's reading goes into the entry, unless the operator has typed meanwhile; an empty
     // `value` leaves the entry for the operator.
     void SetMeterValue(const QString& value, const QString& note);
+    // Asked, for a reading that passed the plausibility check, whether it is unusual for the
+    // model: a notice to show in a line of its own, or empty. The notice comes beside a value the
+    // meter filled in; a typed value shows it at the first Enter, and a second Enter takes it.
+    void SetUnusualCheck(std::function<QString(double value, const QString& shown)> check) { unusualCheck_ = std::move(check); }
+    QLabel* Label4 = nullptr;
     // Whether the value taken is the meter's, unchanged by the operator.
     bool ValueFromMeter() const;
     QLabel* Label3 = nullptr;
@@ -70,4 +76,12 @@ private:
     double plausibilityShare_ = 0.0;
     QString meterText_;
     QFrame* line_ = nullptr;
+    std::function<QString(double, const QString&)> unusualCheck_;
+    QString noticedText_;  // the entry's text the unusual notice was shown for
+
+    // Opens a line of `extra` pixels at `y` for `label`: what lies below moves down, the dialog grows.
+    void OpenLine(QLabel* label, int y, int extra);
+    bool Plausible(double value) const;
+    // Shows the unusual notice for the entry's text; false when there is none.
+    bool ShowUnusual(double value, const QString& text);
 };

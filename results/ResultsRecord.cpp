@@ -213,8 +213,8 @@ void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::in
     if (source == ReadingSource::Meter && meterIdentity_) meter_ = meterIdentity_();
     Write([&] {
         QSqlQuery q(db_.database());
-        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(runId_);
         q.addBindValue(point->number);
         q.addBindValue(point->quantity == Quantity::Current ? QStringLiteral("A") : QStringLiteral("V"));
@@ -222,6 +222,7 @@ void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::in
         q.addBindValue(typed);
         q.addBindValue(static_cast<qint64>(valueSent));
         q.addBindValue(source == ReadingSource::Meter ? QStringLiteral("meter") : QStringLiteral("typed"));
+        q.addBindValue(unusual_ && unusual_(meterStep, valueSent) ? 1 : 0);
         return Exec(q) && WriteRun();
     });
 }

@@ -49,6 +49,8 @@ public:
     void setQueueForLine(bool queue) { queueForLine_ = queue; }
     // Asked, at each reading taken from the meter, who the meter is.
     void setMeterIdentity(std::function<MeterOfRun()> who) { meterIdentity_ = std::move(who); }
+    // Asked, at each reading taken, whether it was found unusual for the model.
+    void setUnusualJudge(std::function<bool(int meterStep, std::int64_t valueSent)> judge) { unusual_ = std::move(judge); }
     // Told when a run's end has been written: the queue may send it.
     void setRunWritten(std::function<void()> written) { runWritten_ = std::move(written); }
 
@@ -97,6 +99,7 @@ private:
     bool queueForLine_ = false;
     std::function<void()> runWritten_;
     std::function<MeterOfRun()> meterIdentity_;
+    std::function<bool(int, std::int64_t)> unusual_;
     MeterOfRun meter_;  // of the run being recorded; empty while no reading came from a meter
     bool recording_ = false;
     // A write of this run failed: the rest waits for the run's end, tried once more then.

@@ -41,6 +41,7 @@ Station::Station(const StationParts& parts)
       line_(LoadLineSettings(parts.iniPath, QSysInfo::machineHostName())),
       record_(form_->engine(), ResultsDatabasePath(parts.iniPath),
               RecordContext{line_.enabled ? line_.bench : QSysInfo::machineHostName(), VersionText()}),
+      history_(record_.db(), LoadQualitySettings(parts.iniPath)),
       meterDialogs_(*form3_, form_.get()),
       meterPrompt_(form_->engine(), meterDialogs_)
 {
@@ -70,6 +71,13 @@ Station::Station(const StationParts& parts)
     record_.setMeterIdentity([this] {
         const MeterIdentity id = meterDialogs_.Identity();
         return MeterOfRun{id.source, id.vendor, id.model, id.version, id.serial, id.connection};
+    });
+    // A reading far from the model's recent ones is pointed out before it is taken, and marked.
+    meterDialogs_.setUnusualCheck([this](int step, std::uint8_t model, double value, const QString& shown) {
+        return history_.Notice(step, model, value, shown);
+    });
+    record_.setUnusualJudge([this, &engine](int step, std::int64_t valueSent) {
+        return history_.WasUnusual(step, engine.state().FModel, valueSent);
     });
     // On a line of benches the serial numbers come from the line's server and every run goes
     // there too, through the queue in the bench's own file; without [Database], nothing changes.

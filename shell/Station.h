@@ -6,6 +6,7 @@
 #include "LineSettings.h"
 #include "MainUnit.h"
 #include "MeterPrompt.h"
+#include "ReadingHistory.h"
 #include "ResultsRecord.h"
 
 #include <QString>
@@ -56,6 +57,7 @@ private:
     ClearingRun clearing_;
     LineSettings line_;
     ResultsRecord record_;
+    ReadingHistory history_;
     std::unique_ptr<SerialAllocator> allocator_;
     std::unique_ptr<LineUploader> uploader_;
     bool lineTroubleTold_ = false;

@@ -33,6 +33,8 @@ private slots:
     void meterLine();
     void enterActsAsOk_data();
     void enterActsAsOk();
+    void unusualNotice_data();
+    void unusualNotice();
     void abortButton();
 };
 
@@ -269,6 +271,67 @@ void TestValueDlg::enterActsAsOk()
     } else {
         QCOMPARE(result, TFormValue::ResultAbort);
         QCOMPARE(answerer.boxes.size(), std::size_t(1));
+    }
+}
+
+void TestValueDlg::unusualNotice_data()
+{
+    QTest::addColumn<QString>("meterValue");  // empty: typed
+    QTest::addColumn<QStringList>("enters");  // the entry at each Enter; the last one is taken
+    QTest::addColumn<double>("plausibility");
+    QTest::addColumn<QStringList>("notices");  // what the notice line said after each Enter
+    QTest::newRow("typed, usual: the first Enter takes it") << "" << QStringList{"3.9988"} << 0.0 << QStringList{""};
+    QTest::newRow("typed, unusual: shown at the first Enter, the second takes it")
+        << "" << QStringList{"4.25", "4.25"} << 0.0 << QStringList{"far 4.25", "far 4.25"};
+    QTest::newRow("changed after the notice: asked again")
+        << "" << QStringList{"4.25", "4.3", "4.3"} << 0.0 << QStringList{"far 4.25", "far 4.3", "far 4.3"};
+    QTest::newRow("changed to a usual value: taken at once") << "" << QStringList{"4.25", "3.9988"} << 0.0 << QStringList{"far 4.25", ""};
+    QTest::newRow("the meter's unusual value: beside it, the first Enter takes it")
+        << "4.25" << QStringList{"4.25"} << 0.0 << QStringList{"far 4.25"};
+    QTest::newRow("far off and used anyway: no notice as well") << "" << QStringList{"40.0"} << 0.10 << QStringList{""};
+}
+
+void TestValueDlg::unusualNotice()
+{
+    QFETCH(QString, meterValue);
+    QFETCH(QStringList, enters);
+    QFETCH(double, plausibility);
+    QFETCH(QStringList, notices);
+
+    TFormValue dialog;
+    dialog.PrepareForStep(RunMode::Calibration, 8);
+    dialog.SetPlausibility(0, plausibility);
+    dialog.SetUnusualCheck([](double value, const QString& shown) {
+        return value > 4.1 ? QStringLiteral("far ") + shown : QString();
+    });
+    const int plainHeight = dialog.height();
+    if (!meterValue.isEmpty()) {
+        dialog.StartMeterReading();
+        dialog.SetMeterValue(Typed(meterValue), QStringLiteral("Meter: 2 readings"));
+        QCOMPARE(dialog.Label4->text(), QStringLiteral("far ") + Typed(meterValue));
+        QVERIFY(dialog.Label4->geometry().top() > dialog.Label3->geometry().bottom());
+    }
+    ModalAnswerer answerer;
+    answerer.then([&](QWidget*) {
+        for (int i = 0; i < enters.size(); ++i) {
+            if (dialog.Edit1->text() != Typed(enters[i])) dialog.Edit1->setText(Typed(enters[i]));
+            QTest::keyClick(dialog.Edit1, Qt::Key_Return);
+            const QString expected = notices[i].isEmpty() ? QString() : QStringLiteral("far ") + Typed(notices[i].mid(4));
+            QCOMPARE(dialog.Label4->isHidden() ? QString() : dialog.Label4->text(), expected);
+            // Every Enter but the last leaves the dialog open for another look.
+            QCOMPARE(dialog.isVisible(), i + 1 < enters.size());
+        }
+    });
+    if (plausibility > 0.0) answerer.pressBox(QMessageBox::Yes);
+    QCOMPARE(dialog.exec(), TFormValue::ResultAccepted);
+    QVERIFY(answerer.done());
+    QCOMPARE(answerer.unexpected, 0);
+    QCOMPARE(dialog.FValue, TFormValue::EntryValue(Typed(enters.last())));
+    // The notice has a line of its own: the buttons moved below it, nothing of it cut.
+    if (!dialog.Label4->isHidden()) {
+        QVERIFY(dialog.height() > plainHeight);
+        QVERIFY(dialog.Button1->geometry().top() > dialog.Label4->geometry().bottom());
+        QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
     }
 }
 

@@ -1,7 +1,9 @@
 // Tests of the results record against a deterministic clock and a fake supply: what a run leaves
 // in the database, how each ending is recorded, and that no fault of the database reaches a run.
 #include "CalList.h"
+#include "CalPoints.h"
 #include "ClearingRun.h"
+#include "ReadingHistory.h"
 #include "RecordedBench.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
@@ -45,6 +47,8 @@ private slots:
     void faultsNeverReachTheRun_data();
     void faultsNeverReachTheRun();
     void schemaVersions();
+    void unusualReadings_data();
+    void unusualReadings();
 };
 
 void TestResultsRecord::finishedCalibrationRecordsEverything()
@@ -360,6 +364,57 @@ void TestResultsRecord::schemaVersions()
     QVERIFY(!missing.open(dir.filePath(QStringLiteral("none.sqlite")), ResultsDb::Mode::Read));
     QVERIFY(missing.errorText().contains(QStringLiteral("no results database")));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none.sqlite"))));
+}
+
+void TestResultsRecord::unusualReadings_data()
+{
+    QTest::addColumn<int>("earlier");  // finished runs before the one looked at
+    QTest::addColumn<int>("history");
+    QTest::addColumn<double>("sigma");
+    QTest::addColumn<QString>("reading");  // at point 4
+    QTest::addColumn<QString>("notice");
+    const QString far = QStringLiteral("Unusual for a 7212B at point 4: 37.51 V; the last 30 read 37.00 \u00B1 0.01 V");
+    QTest::newRow("29 earlier runs: too few to tell") << 29 << 200 << 4.0 << "37.51" << "";
+    QTest::newRow("a usual reading") << 30 << 200 << 4.0 << "37.01" << "";
+    QTest::newRow("far off") << 30 << 200 << 4.0 << "37.51" << far;
+    QTest::newRow("far off, the check turned off") << 30 << 200 << 0.0 << "37.51" << "";
+    // The ten oldest read 38 V: only the last 30 count.
+    QTest::newRow("the last runs only") << 40 << 30 << 4.0 << "37.51" << far;
+}
+
+void TestResultsRecord::unusualReadings()
+{
+    QFETCH(int, earlier);
+    QFETCH(int, history);
+    QFETCH(double, sigma);
+    QFETCH(QString, reading);
+    QFETCH(QString, notice);
+    QTemporaryDir dir;
+    Bench bench(dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
+    ReadingHistory judge(bench.record->db(), QualitySettings{history, sigma});
+    bench.record->setUnusualJudge([&](int step, std::int64_t milli) { return judge.WasUnusual(step, bench.engine.state().FModel, milli); });
+    int run = 0;
+    QString shown;
+    bench.engine.setReadVolHandler([&] {
+        const int step = bench.engine.state().FStep;
+        const CalPoint* point = PointOfMeterStep(step);
+        QString text = Typed[point->number - 1];
+        if (point->number == 4) {
+            const double spread[] = {-0.02, -0.01, 0.0, 0.01, 0.02};
+            const double value = run < earlier - 30 ? 38.0 : 37.0 + spread[run % 5];
+            text = run == earlier ? reading : QString::number(value, 'f', 2);
+            if (run == earlier) shown = judge.Notice(step, bench.engine.state().FModel, text.toDouble(), text);
+        }
+        bench.engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)), ReadingSource::Typed);
+    });
+    for (; run <= earlier; ++run) QVERIFY(bench.calibrate());
+    QCOMPARE(shown, notice);
+    QVERIFY(bench.faults.isEmpty());
+    // The record marks the reading the notice was about, and only that one.
+    Reader reader(bench.record->db().path());
+    QCOMPARE(reader.value(QStringLiteral("SELECT count(*) FROM TestReading WHERE unusual = 1")).toInt(), notice.isEmpty() ? 0 : 1);
+    QCOMPARE(reader.value(QStringLiteral("SELECT coalesce(max(run_id * 10 + point), 0) FROM TestReading WHERE unusual = 1")).toLongLong(),
+             notice.isEmpty() ? 0 : bench.record->runId() * 10 + 4);
 }
 
 QTEST_GUILESS_MAIN(TestResultsRecord)
