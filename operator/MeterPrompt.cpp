@@ -27,15 +27,15 @@ WindowMeterDialogs::WindowMeterDialogs(TForm3& form3, QWidget* valueParent)
 
 WindowMeterDialogs::~WindowMeterDialogs() = default;
 
-void WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel)
+QString WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel)
 {
     reader_.reset();
     link_.reset();
     settings_ = settings;
+    QString problem;
     if (!channel && settings.connection == MeterSettings::Connection::Sigrok) {
-        // Without the module the readings are typed, as without a meter; the Meter dialog's Test says why.
-        QString error;
-        link_ = MakeSigrokMeter(settings, devicePath, &error);
+        // Without the module the readings are typed, as without a meter.
+        link_ = MakeSigrokMeter(settings, devicePath, &problem);
         channel = link_.get();
     } else if (!channel && settings.enabled()) {
         link_ = std::make_unique<MeterLink>(settings, devicePath);
@@ -43,6 +43,7 @@ void WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QString
     }
     channel_ = channel;
     if (channel) reader_ = std::make_unique<MeterReader>(*channel, settings.settleShare, settings.maxReads);
+    return channel ? QString() : problem;
 }
 
 MeterIdentity WindowMeterDialogs::Identity() const { return channel_ ? channel_->Identity() : MeterIdentity{}; }

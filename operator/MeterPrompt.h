@@ -53,7 +53,8 @@ public:
 
     // The meter from now on (an SCPI line or a libsigrok meter), and the plausibility share that
     // goes with its settings; a channel given here (tests) is used instead of one of the settings' own.
-    void ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel = nullptr);
+    // Returns why the meter set up cannot be read, for the operator; empty when it can be tried.
+    QString ApplyMeter(const MeterSettings& settings, const QString& devicePath, MeterChannel* channel = nullptr);
     // Who the meter that gave the last reading said it is; empty without a meter.
     MeterIdentity Identity() const;
     // How a reading is found unusual for the model (a notice, or empty); unset, nothing is.

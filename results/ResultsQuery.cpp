@@ -21,6 +21,12 @@ const QStringList Columns{
     QStringLiteral("humidity"),    QStringLiteral("bench"),          QStringLiteral("program_version"),
     QStringLiteral("unit_counter_before"), QStringLiteral("unit_counter_after")};
 
+// The meter that gave the readings, after the run's own columns so that older column positions hold.
+const QStringList MeterColumns{QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
+                               QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection")};
+
+const QStringList ExportColumns = Columns + MeterColumns;
+
 // The WHERE clause of a filter; LIKE patterns escape their own wildcards.
 QString WhereClause(const RunFilter& filter, QVariantList* binds)
 {
@@ -74,7 +80,7 @@ bool Run(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* e
 }  // namespace
 
 const QStringList& RunResults() { return Results; }
-const QStringList& CsvColumns() { return Columns; }
+const QStringList& CsvColumns() { return ExportColumns; }
 
 QString RunListSql(const RunFilter& filter, QVariantList* binds)
 {
@@ -111,8 +117,8 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 {
     QSqlQuery q(db);
-    if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, meter_source, meter_vendor, meter_model, meter_version,"
-                                                                        " meter_serial, meter_connection FROM TestResult WHERE id = ?"),
+    if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
+                    MeterColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult WHERE id = ?"),
              {id}, error))
         return false;
     if (!q.next()) {
@@ -176,7 +182,7 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString sql = QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
+    const QString sql = QStringLiteral("SELECT ") + ExportColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
                         WhereClause(filter, &binds) + QStringLiteral(" ORDER BY started_ms DESC, id DESC");
     if (!Run(q, sql, binds, error)) return false;
     auto line = [&out](const QStringList& fields) {
@@ -185,10 +191,10 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
         const QByteArray bytes = (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
         return out.write(bytes) == bytes.size();
     };
-    bool ok = line(Columns);
+    bool ok = line(ExportColumns);
     while (ok && q.next()) {
         QStringList fields;
-        for (int i = 0; i < Columns.size(); ++i) fields << q.value(i).toString();
+        for (int i = 0; i < ExportColumns.size(); ++i) fields << q.value(i).toString();
         ok = line(fields);
     }
     if (!ok) {

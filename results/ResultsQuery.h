@@ -73,7 +73,8 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
 // False with an error when there is no run `id`.
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error);
 
-// The TestResult columns written as CSV, in this order (the event log is left out).
+// The TestResult columns written as CSV, in this order: the run's, then its meter's (the event
+// log is left out).
 const QStringList& CsvColumns();
 // RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled.
 QString CsvField(const QString& text);

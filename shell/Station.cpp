@@ -106,7 +106,10 @@ Station::Station(const StationParts& parts)
     form->setMeterClick([this, form] {
         if (!formMeter_) formMeter_ = new TFormMeter(iniPath_, form);
         formMeter_->Load();
-        if (formMeter_->exec() == QDialog::Accepted) ApplyMeter();
+        if (formMeter_->exec() == QDialog::Accepted) {
+            ApplyMeter();
+            TellMeterProblem();
+        }
     });
     engine.setReadVolHandler([this] { meterPrompt_.TimerReadVolTimer(); });
 }
@@ -124,6 +127,7 @@ QString Station::databasePath() const { return ResultsDatabasePath(iniPath_); }
 void Station::OpenRecord()
 {
     record_.Open();
+    TellMeterProblem();
     // After the file is open and up to date: the queue reads the same file.
     if (uploader_) uploader_->start();
 }
@@ -131,5 +135,12 @@ void Station::OpenRecord()
 void Station::ApplyMeter()
 {
     const MeterSettings meter = LoadMeterSettings(iniPath_);
-    meterDialogs_.ApplyMeter(meter, MeterDevicePath(meter, iniPath_));
+    meterProblem_ = meterDialogs_.ApplyMeter(meter, MeterDevicePath(meter, iniPath_));
+}
+
+void Station::TellMeterProblem()
+{
+    if (meterProblem_.isEmpty()) return;
+    form_->ShowRecordFault(QStringLiteral("<Meter> The meter cannot be read: %1. The readings are typed.").arg(meterProblem_), true);
+    meterProblem_.clear();
 }

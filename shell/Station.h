@@ -50,6 +50,8 @@ public:
 
 private:
     void ApplyMeter();
+    // Once, when the window is up or the Meter dialog has closed: why the meter cannot be read.
+    void TellMeterProblem();
 
     QString iniPath_;
     std::unique_ptr<TMainForm> form_;
@@ -64,5 +66,6 @@ private:
     ResultsWindow* formResults_ = nullptr;
     WindowMeterDialogs meterDialogs_;
     TFormMeter* formMeter_ = nullptr;
+    QString meterProblem_;
     MeterPrompt meterPrompt_;
 };

@@ -70,7 +70,10 @@ void TestResultsQuery::initTestCase()
                    {{"serial_written", s("100%")},
                     {"result", s("finished")},
                     {"operator", s("Anna")},
-                    {"temperature", s("25±5°C")}});
+                    {"temperature", s("25±5°C")},
+                    {"meter_source", s("fluke-dmm")},
+                    {"meter_model", s("287")},
+                    {"meter_connection", s("/dev/ttyUSB0")}});
     ids_ << AddRun(db, At("2026-03-02T23:59:59"), 30,
                    {{"serial_written", s("100X")}, {"result", s("failed")}, {"operator", s("Ben, Jr.")}});
     ids_ << AddRun(
@@ -149,6 +152,8 @@ void TestResultsQuery::exportCsv()
                 lines[i].contains(",Anna,25\xC2\xB1"
                                   "5\xC2\xB0"
                                   "C,"));
+        // The meter's columns close the line, the vendor and serial left empty.
+        if (ids[i] == 1) QVERIFY2(lines[i].endsWith(",fluke-dmm,,287,,,/dev/ttyUSB0\r"), lines[i].constData());
         if (ids[i] == 3) QVERIFY(lines[i].contains(",\"Cleo \"\"the\"\" Tech\","));
     }
 }
