@@ -102,6 +102,7 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows_data()
         << "sigrok" << QStringList{"--meter-wrong-dial", "2"} << "2" << "The meter reads 12.3 Ω: set its dial to DC volts. Please type the value.";
     QTest::newRow("libsigrok: OL at the first current point")
         << "sigrok" << QStringList{"--meter-overload-at", "6"} << "6" << "The meter shows an overload (OL): choose a higher amperes range";
+    QTest::newRow("libsigrok: garbage for the first answers, then readings") << "sigrok" << QStringList{"--meter-fault", "garbagex4"} << "" << "";
     QTest::newRow("libsigrok: the cable pulled at the 4th point")
         << "sigrok" << QStringList{"--meter-unplug-at", "4"} << "4567" << "No reading from the meter: the meter gave no reading within 1.5 s";
 }
@@ -313,6 +314,12 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     QVERIFY2(config.contains("PowerID=4712"), config.constData());
     QVERIFY2(config.contains("COM1=" + ptyPath.toLocal8Bit()), config.constData());
 
+    // The garbage did reach the meter's driver, and was not taken for a reading.
+    if (simExtra.contains(QStringLiteral("--meter-fault")))
+        QCOMPARE(sim.linesStartingWith(QStringLiteral("METERRX QM | METERTX #?!")).size(), 4);
+    // The meter's device went away in the middle of a reading; the window went on.
+    if (simExtra.contains(QStringLiteral("--meter-unplug-at")))
+        QCOMPARE(sim.linesStartingWith(QStringLiteral("METERRX QM | unplugged")).size(), 1);
     QVERIFY(sim.stop());
     const QStringList fields = sim.lastStateFields();
     QVERIFY2(!fields.isEmpty(), qPrintable(sim.output().right(2000)));

@@ -173,12 +173,28 @@ void MeterSim::handleFluke(const std::function<void(const QByteArray&)>& reply)
         if (command == "ID") answer = FlukeDone + FlukeIdentity + '\r';
         else if (command == "QM") answer = FlukeDone + flukeMeasurement() + '\r';
         else answer = FlukeRefused;
-        const bool unplugged = opt_.unplugPoint > 0 && levelNumber_ >= opt_.unplugPoint;
-        if (unplugged || spend(&opt_.silent)) {
+        if (opt_.unplugPoint > 0 && levelNumber_ >= opt_.unplugPoint) {
+            // A USB meter's device vanishes with its cable: the pseudo-terminal goes away, and
+            // whoever holds its other end reads an error from then on.
+            PsuSim::Print(QStringLiteral("METERRX %1 | unplugged").arg(QString::fromLatin1(command)));
+            // Called from the notifier's own signal: it goes once that has returned.
+            notifier_.release()->deleteLater();
+            ::close(fd_);
+            fd_ = -1;
+            ptyInbox_.clear();
+            return;
+        }
+        if (spend(&opt_.silent)) {
             PsuSim::Print(QStringLiteral("METERRX %1 | not answered").arg(QString::fromLatin1(command)));
             continue;
         }
-        PsuSim::Print(QStringLiteral("METERRX %1 | METERTX %2").arg(QString::fromLatin1(command), QString::fromLatin1(answer.simplified())));
+        QString fault;
+        if (command == "QM" && spend(&opt_.garbage)) {
+            answer = "#?!\x7f,\xff\r";
+            fault = QStringLiteral(" [garbage]");
+        }
+        PsuSim::Print(QStringLiteral("METERRX %1 | METERTX %2%3")
+                          .arg(QString::fromLatin1(command), QString::fromLatin1(answer.simplified()), fault));
         send(reply, answer);
     }
 }

@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     const QCommandLineOption meterFluke(QStringLiteral("meter-fluke"), QStringLiteral("The meter on --meter-pty is a hand-held Fluke 287 (its ID and QM commands, lines ending in CR) instead of SCPI."));
     const QCommandLineOption meterWrongDial(QStringLiteral("meter-wrong-dial"), QStringLiteral("With --meter-fluke: at the N-th level the terminals carry, the dial is on ohms."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption meterOverloadAt(QStringLiteral("meter-overload-at"), QStringLiteral("With --meter-fluke: at the N-th level the terminals carry, the display shows OL."), QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption meterUnplugAt(QStringLiteral("meter-unplug-at"), QStringLiteral("With --meter-fluke: from the N-th level the terminals carry on, the cable is pulled (nothing answers)."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption meterUnplugAt(QStringLiteral("meter-unplug-at"), QStringLiteral("With --meter-fluke: from the N-th level the terminals carry on, the cable is pulled: the pseudo-terminal is closed."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after"), QStringLiteral("Print the state and end after this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
                        noise, noiseBytes, split, gap, delay, hangup, atStep, hangupStep, randomFaults, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
