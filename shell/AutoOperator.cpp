@@ -177,6 +177,11 @@ bool AutoOperator::AnswerValueDialog(QWidget* window)
     }
     levelPolls_ = 0;
     dialog->Button1Click();
+    // An unusual reading is pointed out at the first Enter and taken at the second, as by hand.
+    if (dialog->isVisible() && !dialog->Label4->isHidden() && !dialog->Label4->text().isEmpty()) {
+        say_(QStringLiteral("  notice: %1").arg(dialog->Label4->text()));
+        dialog->Button1Click();
+    }
     return true;
 }
 
