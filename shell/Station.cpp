@@ -67,6 +67,8 @@ Station::Station(const StationParts& parts)
 
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     record_.setFaultSink([form](const QString& text, bool showBox) { form->ShowRecordFault(text, showBox); });
+    record_.setNoticeSink([form](const QString& text) { form->ShowRecordFault(text, true); });
+    record_.setBenchMeter([this] { return benchMeter_; });
     record_.setMeterIdentity([this] {
         const MeterIdentity id = meterDialogs_.Identity();
         return MeterOfRun{id.source, id.vendor, id.model, id.version, id.serial, id.connection};
@@ -124,4 +126,5 @@ void Station::ApplyMeter()
 {
     const MeterSettings meter = LoadMeterSettings(iniPath_);
     meterDialogs_.ApplyMeter(meter, MeterDevicePath(meter, iniPath_));
+    benchMeter_ = BenchMeter{meter.assetId, meter.calibrationDue, meter.plausibilityShare};
 }

@@ -63,4 +63,6 @@ private:
     WindowMeterDialogs meterDialogs_;
     TFormMeter* formMeter_ = nullptr;
     MeterPrompt meterPrompt_;
+    // What [Meter] said when it was last read: the record asks at each calibration's start.
+    BenchMeter benchMeter_;
 };

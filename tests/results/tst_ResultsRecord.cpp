@@ -44,6 +44,8 @@ private slots:
     void endings();
     void faultsNeverReachTheRun_data();
     void faultsNeverReachTheRun();
+    void meterDue_data();
+    void meterDue();
     void schemaVersions();
 };
 
@@ -123,6 +125,15 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
         QCOMPARE(s.sends, CalPointOfMeterStep(s.step) ? 0 : 1);
         QVERIFY(!s.at.isEmpty());
     }
+
+    // Given once: the next unit gets the next number, and this one keeps its own.
+    QCOMPARE(run.certificateNo, QStringLiteral("bench-7-20260309-0001"));
+    QVERIFY(bench.calibrate());
+    RunDetails next, again;
+    QVERIFY(LoadRun(reader.db.database(), bench.record->runId(), &next, &error));
+    QCOMPARE(next.certificateNo, QStringLiteral("bench-7-20260309-0002"));
+    QVERIFY(LoadRun(reader.db.database(), run.id, &again, &error));
+    QCOMPARE(again.certificateNo, run.certificateNo);
 }
 
 void TestResultsRecord::endings_data()
@@ -131,12 +142,13 @@ void TestResultsRecord::endings_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("steps");        // steps with a recorded state
     QTest::addColumn<QString>("lastState");
-    QTest::newRow("operator aborts at step 3") << "abort" << "aborted" << 2 << "Succeed !";
-    QTest::newRow("serial number unanswered") << "fail" << "failed" << 25 << "Communication failed !";
-    QTest::newRow("stalled at step 1, still active") << "stall" << "stalled" << 1 << "Communication failed !";
-    QTest::newRow("stalled, then a late answer") << "resume" << "finished" << 29 << "Succeed !";
-    QTest::newRow("clearing answered") << "clear" << "cleared" << 5 << "Succeed !";
-    QTest::newRow("clearing unanswered at frame 3") << "clearfail" << "clearing_failed" << 3 << "Communication failed !";
+    QTest::addColumn<bool>("certified");  // given a certificate's number
+    QTest::newRow("operator aborts at step 3") << "abort" << "aborted" << 2 << "Succeed !" << false;
+    QTest::newRow("serial number unanswered") << "fail" << "failed" << 25 << "Communication failed !" << false;
+    QTest::newRow("stalled at step 1, still active") << "stall" << "stalled" << 1 << "Communication failed !" << false;
+    QTest::newRow("stalled, then a late answer") << "resume" << "finished" << 29 << "Succeed !" << true;
+    QTest::newRow("clearing answered") << "clear" << "cleared" << 5 << "Succeed !" << false;
+    QTest::newRow("clearing unanswered at frame 3") << "clearfail" << "clearing_failed" << 3 << "Communication failed !" << false;
 }
 
 void TestResultsRecord::endings()
@@ -145,6 +157,7 @@ void TestResultsRecord::endings()
     QFETCH(QString, result);
     QFETCH(int, steps);
     QFETCH(QString, lastState);
+    QFETCH(bool, certified);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
     Bench bench(path);
@@ -187,6 +200,7 @@ void TestResultsRecord::endings()
     QCOMPARE(static_cast<int>(run.steps.size()), steps);
     QCOMPARE(run.steps.back().state, lastState);
     QCOMPARE(run.endedAt.isEmpty(), how == "stall");
+    QCOMPARE(run.certificateNo.isEmpty(), !certified);
     if (how == "fail") {
         QCOMPARE(run.steps.back().step, 25);
         QCOMPARE(run.steps.back().sends, 6);
@@ -284,6 +298,50 @@ void TestResultsRecord::faultsNeverReachTheRun()
     }
 }
 
+void TestResultsRecord::meterDue_data()
+{
+    QTest::addColumn<QString>("due");
+    QTest::addColumn<QString>("notice");  // what the one notice of the run says; empty: none
+    QTest::newRow("in date on its due day") << "2026-03-09" << "";
+    QTest::newRow("past due") << "2026-03-08" << "<Meter> the meter's calibration was due on 2026-03-08 (asset DMM-0042): ";
+    QTest::newRow("not a date") << "8.3.2026" << "<Meter> the meter's calibration due date \"8.3.2026\" (asset DMM-0042) in [Meter]";
+    QTest::newRow("none given") << "" << "";
+}
+
+void TestResultsRecord::meterDue()
+{
+    QFETCH(QString, due);
+    QFETCH(QString, notice);
+    Bench baseline({});
+    QVERIFY(baseline.calibrate());
+    QTemporaryDir dir;
+    Bench bench(dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
+    QStringList notices;
+    bench.record->setNoticeSink([&notices](const QString& text) { notices << text; });
+    bench.record->setBenchMeter([&due] { return BenchMeter{QStringLiteral("DMM-0042"), due, 0.1}; });
+    QVERIFY(bench.calibrate());
+    const qint64 calibration = bench.record->runId();
+    // Told, and nothing else: the run is frame for frame and tick for tick the one without it.
+    QCOMPARE(bench.comm.frames.size(), baseline.comm.frames.size());
+    for (std::size_t i = 0; i < bench.comm.frames.size(); ++i) QVERIFY(bench.comm.frames[i] == baseline.comm.frames[i]);
+    QCOMPARE(bench.clock.tickMs(), baseline.clock.tickMs());
+    // A clearing run reads no meter.
+    QVERIFY(bench.clear());
+    QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+    if (!notice.isEmpty()) QVERIFY2(notices[0].startsWith(notice), qPrintable(notices[0]));
+
+    Reader reader(bench.record->db().path());
+    RunDetails run, clearing;
+    QString error;
+    QVERIFY2(LoadRun(reader.db.database(), calibration, &run, &error), qPrintable(error));
+    QCOMPARE(run.meterAssetId, QStringLiteral("DMM-0042"));
+    QCOMPARE(run.meterCalibrationDue, due);
+    QCOMPARE(run.plausibilityPct, 10.0);
+    QVERIFY(LoadRun(reader.db.database(), bench.record->runId(), &clearing, &error));
+    QCOMPARE(clearing.meterAssetId, QString());
+    QCOMPARE(clearing.plausibilityPct, -1.0);
+}
+
 void TestResultsRecord::schemaVersions()
 {
     QTemporaryDir dir;
@@ -318,7 +376,8 @@ void TestResultsRecord::schemaVersions()
                                 "ALTER TABLE TestResult DROP COLUMN meter_serial", "ALTER TABLE TestResult DROP COLUMN meter_connection",
                                 "DROP INDEX TestResult_certificate_no", "DROP INDEX TestResult_model_started",
                                 "ALTER TABLE TestResult DROP COLUMN certificate_no", "ALTER TABLE TestResult DROP COLUMN meter_asset_id",
-                                "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual"})
+                                "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
+                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
