@@ -300,11 +300,11 @@ private:
     {
         constexpr std::size_t Columns = 8;
         using Row = std::array<QString, Columns>;
-        const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal level"), QStringLiteral("Reading"),
+        const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal"), QStringLiteral("Reading"),
                           QStringLiteral("Deviation"),
                           run.plausibilityPct > 0 ? QStringLiteral("Band (\u00b1%1 %)").arg(Percent(run.plausibilityPct))
                                                   : QStringLiteral("Band"),
-                          QStringLiteral("In band"), QStringLiteral("Value written"), QStringLiteral("Note")};
+                          QStringLiteral("In band"), QStringLiteral("Written"), QStringLiteral("Note")};
         const std::optional<std::uint8_t> model = ModelCode(run.model);
         std::vector<Row> rows;
         for (const CalPoint& point : CalPoints()) {
