@@ -149,8 +149,7 @@ void TestKorvexResults::initTestCase()
         int point = 0;
         for (const Reading& r : Readings) {
             ++point;
-            // The first run's current points were read from the meter.
-            // and its 4th was far from the model's earlier runs.
+            // The first run's current points were read from the meter; its 4th was marked unusual.
             QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
                          {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed", point == 4}));
             if (point <= 2)
@@ -254,10 +253,9 @@ void TestKorvexResults::report_data()
         QString::fromUtf8("Calibration certificate|No. bench-7-20260309-0001|000042|7212B|Anna|bench-7|25±5°C|<70%|"
                           "2026-03-09 09:00:00|1.1.0.19|finished|Tested by|Checked by|Fluke 287 on /dev/ttyUSB0|DMM-0042|"
                           "2026-03-08 (past due)|calibrated with a meter past its calibration due date|Band (±10 %)|"
-                          "±10 % of the level|7 of 7|unusual|0.09–0.11 V|"
+                          "±10 % of the level|7 of 7|unusual|0.09–0.11 V|+0.3 mV (+0.300 %)|-0.3 mV (-0.008 %)|"
                           // deviations from the nominal level, to the readings' own places
-                          "+0.3 mV (+0.300 %)|-0.3 mV (-0.008 %)|+1.2 mV (+0.030 %)|+12 mV (+0.032 %)|-5 mV (-0.025 %)|"
-                          "-0.2 mA (-0.200 %)|+2.1 mA (+0.068 %)")
+                          "+1.2 mV (+0.030 %)|+12 mV (+0.032 %)|-5 mV (-0.025 %)|-0.2 mA (-0.200 %)|+2.1 mA (+0.068 %)")
             .split(QLatin1Char('|'));
     int point = 0;
     for (const Reading& r : Readings) {
