@@ -249,7 +249,7 @@ void TestLine::refusals_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("wrong password") << "wrong password" << "password authentication failed";
     QTest::newRow("missing database") << "missing database" << "does not exist";
-    QTest::newRow("server of an older schema") << "older schema" << "has schema 2 and cannot be brought to 4";
+    QTest::newRow("server of an older schema") << "older schema" << QStringLiteral("has schema 2 and cannot be brought to %1").arg(ResultsDb::SchemaVersionNow);
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
 }
