@@ -25,7 +25,8 @@ const QStringList RunColumns{
     QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid"),
     QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
     QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection"),
-    QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no")};
+    QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no"),
+    QStringLiteral("plausibility_pct")};
 
 QString Placeholders(int n)
 {

@@ -96,6 +96,8 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
     // Asking about a far-off value changes what the operator sees, so without a meter it is only
     // done when asked for.
     s.plausibilityShare = Percent(ini, QStringLiteral("Plausibility"), s.enabled() ? DefaultPlausibility : 0.0);
+    s.assetId = ini.ReadString(Section, QStringLiteral("AssetId"), QString()).trimmed();
+    s.calibrationDue = ini.ReadString(Section, QStringLiteral("CalibrationDue"), QString()).trimmed();
     return s;
 }
 

@@ -34,6 +34,11 @@ struct MeterSettings {
     // How far a reading may lie from its point's level (0.10 = 10 %); 0 turns the check off.
     double plausibilityShare = 0.0;
 
+    // The meter at hand, whether the program reads it or the operator does: its asset number and
+    // the date its own calibration runs out (yyyy-MM-dd), as written; both for the certificate.
+    QString assetId;
+    QString calibrationDue;
+
     bool enabled() const { return connection != Connection::None; }
     // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "TCP [::1]:5025",
     // "libsigrok fluke-dmm on /dev/ttyUSB0 at 115200/8n1", "none".
@@ -45,8 +50,8 @@ QString MeterHostName(const QString& typed);
 
 // Keys of [Meter]: Connection (none, serial, tcp, sigrok), Driver, Conn, SerialComm, Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
 // (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
-// Plausibility (percent; 10 when a meter is set, off when none is, unless given). Unusable values
-// give the defaults; a missing section means no meter.
+// Plausibility (percent; 10 when a meter is set, off when none is, unless given), AssetId and
+// CalibrationDue (yyyy-MM-dd). Unusable values give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
 // Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm) into [Meter]; the other
 // keys and sections stay as they are. Throws AppError when the file cannot be written.

@@ -2,18 +2,22 @@
 #include "ReportPage.h"
 
 #include "CalPoints.h"
+#include "OPCPublic.h"
 #include "RunWords.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -66,13 +70,78 @@ QString Duration(const RunDetails& run)
 QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
 QString Shown(const QString& text) { return text.isEmpty() ? NotRecorded : text; }
 
-// The quantity a point measures when its reading is missing, from the point table itself.
-QString QuantityOfPoint(int point)
+// The code of a model by the name the record keeps; null for a name no model has.
+std::optional<std::uint8_t> ModelCode(const QString& name)
 {
-    if (point < 1 || point > CalPointCount) return QString();
-    return CalPoints()[static_cast<std::size_t>(point - 1)].quantity == Quantity::Current ? QStringLiteral("A")
-                                                                                           : QStringLiteral("V");
+    for (unsigned code = 0; code < 0x80; ++code) {
+        const QString known = ModelName(static_cast<std::uint8_t>(code));
+        if (known == QLatin1String("Unknown")) break;
+        if (known == name) return static_cast<std::uint8_t>(code);
+    }
+    return std::nullopt;
 }
+
+// A reading in volts or amperes: as it was typed here or at the bench (whose decimal comma this
+// machine may not use), else as it was written into the supply.
+double ReadingValue(const ReadingRow& r)
+{
+    bool ok = false;
+    double value = QLocale::c().toDouble(r.typed.trimmed(), &ok);
+    if (!ok) value = QLocale::system().toDouble(r.typed.trimmed(), &ok);
+    return ok ? value : r.valueSent / 1000.0;
+}
+
+// Milli-units to as many places as the reading had below them, so that the deviation claims no
+// more than the meter showed.
+int MilliPlaces(const QString& typed)
+{
+    if (typed.contains(QLatin1Char('e'), Qt::CaseInsensitive)) return 3;
+    const qsizetype point = std::max(typed.indexOf(QLatin1Char('.')), typed.indexOf(QLatin1Char(',')));
+    return point < 0 ? 0 : static_cast<int>(std::clamp<qsizetype>(typed.size() - point - 1 - 3, 0, 3));
+}
+
+QString Signed(double value, int places)
+{
+    const QString text = QString::number(std::fabs(value), 'f', places);
+    if (text.toDouble() == 0.0) return text;
+    return (value < 0 ? QLatin1Char('-') : QLatin1Char('+')) + text;
+}
+
+// What a certificate says of one point: how far the reading lay from the point's level, and the
+// band of the plausibility check the bench held it to.
+struct PointFigures {
+    QString deviation;  // "+0.3 mV (+0.300 %)"
+    QString band;       // "0.09–0.11 V"
+    QString inBand;     // "yes", "no", or empty where there was no check
+};
+
+PointFigures Figures(const CalPoint& point, std::optional<std::uint8_t> model, const ReadingRow& r,
+                     double plausibilityPct)
+{
+    PointFigures f;
+    const double nominal = model ? NominalValue(point, *model) : 0.0;
+    if (nominal == 0.0) return f;
+    const double value = ReadingValue(r);
+    const bool current = point.quantity == Quantity::Current;
+    const double deviation = value - nominal;
+    f.deviation = QStringLiteral("%1 %2 (%3 %)")
+                      .arg(Signed(deviation * 1000.0, MilliPlaces(r.typed)), current ? QStringLiteral("mA") : QStringLiteral("mV"),
+                           Signed(deviation / nominal * 100.0, 3));
+    if (plausibilityPct < 0) {
+        f.band = NotRecorded;
+    } else if (plausibilityPct == 0) {
+        f.band = QStringLiteral("not checked");
+    } else {
+        const double share = plausibilityPct / 100.0;
+        f.band = QStringLiteral("%1\u2013%2 %3")
+                     .arg(QString::number(nominal * (1 - share), 'g', 6), QString::number(nominal * (1 + share), 'g', 6),
+                          current ? QStringLiteral("A") : QStringLiteral("V"));
+        f.inBand = IsPlausibleReading(value, point.meterStep, *model, share) ? QStringLiteral("yes") : QStringLiteral("no");
+    }
+    return f;
+}
+
+QString Percent(double pct) { return QString::number(pct, 'g', 4); }
 
 struct Field {
     QString label;
@@ -119,7 +188,8 @@ public:
         const QString port =
             run.port.isEmpty() ? NotRecorded : QStringLiteral("%1 at %2 baud").arg(run.port).arg(run.baud);
         fieldBlock(QStringLiteral("Run"),
-                   {{QStringLiteral("Started"), Moment(run.startedAt), true},
+                   {{QStringLiteral("Certificate no."), CertificateText(run), true},
+                    {QStringLiteral("Started"), Moment(run.startedAt), true},
                     {QStringLiteral("Ended"), Moment(run.endedAt), true},
                     {QStringLiteral("Duration"), Duration(run), true}},
                    QStringLiteral("Station"),
@@ -128,6 +198,7 @@ public:
                     {QStringLiteral("Program version"), Shown(run.programVersion), true}});
         pointsTable(run);
         meterLine(run);
+        meterBlock(run);
         resultBlock(run);
         signatures();
         return QSizeF(needWidth_, y_ - area_.top());
@@ -157,10 +228,22 @@ private:
     }
     void need(qreal width) { needWidth_ = std::max(needWidth_, width); }
 
+    // Only a finished calibration is vouched for with a number; the page of any other run stays a
+    // report.
+    static QString CertificateText(const RunDetails& run)
+    {
+        if (!run.certificateNo.isEmpty()) return run.certificateNo;
+        if (run.kind == QLatin1String("calibration") && run.result == ResultWord(RecordResult::Finished))
+            return QStringLiteral("none: recorded before certificates were numbered");
+        return QStringLiteral("none: not a finished calibration");
+    }
+
     void titleBlock(const RunDetails& run)
     {
-        const QString title = QStringLiteral("Calibration report");
-        const QString which = QStringLiteral("Run %1, %2").arg(run.id).arg(run.kind);
+        const QString title =
+            run.certificateNo.isEmpty() ? QStringLiteral("Calibration report") : QStringLiteral("Calibration certificate");
+        const QString which = run.certificateNo.isEmpty() ? QStringLiteral("Run %1, %2").arg(run.id).arg(run.kind)
+                                                          : QStringLiteral("No. %1").arg(run.certificateNo);
         const qreal h = lineOf(title_);
         need(widthOf(title_, title) + unit_ * 2 + widthOf(body_, which));
         const QRectF row(area_.left(), y_, area_.width(), h);
@@ -215,30 +298,32 @@ private:
 
     void pointsTable(const RunDetails& run)
     {
-        const std::array<QString, 5> headers{QStringLiteral("Point"), QStringLiteral("Quantity"),
-                                             QStringLiteral("Nominal level"), QStringLiteral("Reading"),
-                                             QStringLiteral("Value written")};
-        std::vector<std::array<QString, 5>> rows;
-        for (int point = 1; point <= CalPointCount; ++point) {
+        constexpr std::size_t Columns = 8;
+        using Row = std::array<QString, Columns>;
+        const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal"), QStringLiteral("Reading"),
+                          QStringLiteral("Deviation"),
+                          run.plausibilityPct > 0 ? QStringLiteral("Band (\u00b1%1 %)").arg(Percent(run.plausibilityPct))
+                                                  : QStringLiteral("Band"),
+                          QStringLiteral("In band"), QStringLiteral("Written"), QStringLiteral("Note")};
+        const std::optional<std::uint8_t> model = ModelCode(run.model);
+        std::vector<Row> rows;
+        for (const CalPoint& point : CalPoints()) {
+            const bool current = point.quantity == Quantity::Current;
             const auto found = std::find_if(run.readings.begin(), run.readings.end(),
-                                            [point](const ReadingRow& r) { return r.point == point; });
+                                            [&point](const ReadingRow& r) { return r.point == point.number; });
             if (found == run.readings.end()) {
-                const QString q = QuantityOfPoint(point);
-                rows.push_back(
-                    {QString::number(point),
-                     q == QLatin1String("A") ? QStringLiteral("Current") : QStringLiteral("Voltage"),
-                     QString(), QStringLiteral("not measured"), QString()});
+                rows.push_back({QString::number(point.number), model ? NominalLevel(point, *model) : QString(),
+                                QStringLiteral("not measured"), QString(), QString(), QString(), QString(), QString()});
                 continue;
             }
-            const bool current = found->quantity == QLatin1String("A");
-            rows.push_back({QString::number(point),
-                            current ? QStringLiteral("Current") : QStringLiteral("Voltage"), found->nominal,
+            const PointFigures f = Figures(point, model, *found, run.plausibilityPct);
+            rows.push_back({QString::number(point.number), found->nominal,
                             QStringLiteral("%1 %2%3")
                                 .arg(found->typed, found->quantity,
                                      found->source == QLatin1String("meter") ? QStringLiteral(" (meter)") : QString()),
-                            QStringLiteral("%1 %2")
-                                .arg(found->valueSent)
-                                .arg(current ? QStringLiteral("mA") : QStringLiteral("mV"))});
+                            f.deviation, f.band, f.inBand,
+                            QStringLiteral("%1 %2").arg(found->valueSent).arg(current ? QStringLiteral("mA") : QStringLiteral("mV")),
+                            found->unusual ? QStringLiteral("unusual") : QString()});
         }
 
         const qreal hh = lineOf(heading_);
@@ -249,7 +334,7 @@ private:
         // Columns as wide as their widest text (a freak entry counts only up to a limit and is cut),
         // then widened alike to fill the line.
         const qreal pad = unit_ * 0.6;
-        std::array<qreal, 5> widths{};
+        std::array<qreal, Columns> widths{};
         for (std::size_t c = 0; c < headers.size(); ++c) {
             widths[c] = widthOf(bold_, headers[c]);
             for (const auto& row : rows)
@@ -265,11 +350,11 @@ private:
         const qreal top = y_;
         if (paint_)
             painter_.fillRect(QRectF(area_.left(), y_, area_.width(), rowHeight), QColor(230, 230, 230));
-        auto drawRow = [&](const std::array<QString, 5>& cells, const QFont& font) {
+        auto drawRow = [&](const Row& cells, const QFont& font) {
             qreal x = area_.left();
             for (std::size_t c = 0; c < cells.size(); ++c) {
                 const QRectF cell(x + pad, y_, widths[c] - 2 * pad, rowHeight);
-                const int align = c < 2 ? Qt::AlignHCenter : Qt::AlignLeft;
+                const int align = c == 0 || c == 5 ? Qt::AlignHCenter : Qt::AlignLeft;
                 text(cell, align | Qt::AlignVCenter, elided(font, cells[c], cell.width()), font);
                 x += widths[c];
             }
@@ -305,6 +390,44 @@ private:
         const QString shown = elided(body_, words, area_.width());
         need(std::min(widthOf(body_, words), area_.width()));
         text(QRectF(area_.left(), y_, area_.width(), h), Qt::AlignLeft | Qt::AlignVCenter, shown, body_);
+        y_ += h + unit_ * 0.5;
+    }
+
+    // The meter's own traceability: which one it was and whether its calibration was in date on
+    // the day of the run.
+    void meterBlock(const RunDetails& run)
+    {
+        const QDate day = QDateTime::fromString(run.startedAt, Qt::ISODateWithMs).date();
+        const MeterDue due = MeterDueOn(run.meterCalibrationDue, day);
+        QString dueText = Shown(run.meterCalibrationDue);
+        if (due == MeterDue::PastDue) dueText += QStringLiteral(" (past due)");
+        if (due == MeterDue::Unreadable) dueText += QStringLiteral(" (not a date)");
+        int inBand = 0, checked = 0, unusual = 0;
+        const std::optional<std::uint8_t> model = ModelCode(run.model);
+        for (const ReadingRow& r : run.readings) {
+            if (r.unusual) ++unusual;
+            if (r.point < 1 || r.point > CalPointCount) continue;
+            const PointFigures f = Figures(CalPoints()[static_cast<std::size_t>(r.point - 1)], model, r, run.plausibilityPct);
+            if (f.inBand.isEmpty()) continue;
+            ++checked;
+            if (f.inBand == QLatin1String("yes")) ++inBand;
+        }
+        const QString band = run.plausibilityPct < 0    ? NotRecorded
+                             : run.plausibilityPct == 0 ? QStringLiteral("not checked")
+                                                        : QStringLiteral("\u00b1%1 % of the level").arg(Percent(run.plausibilityPct));
+        fieldBlock(QStringLiteral("Meter"),
+                   {{QStringLiteral("Asset number"), Shown(run.meterAssetId)},
+                    {QStringLiteral("Calibration due"), dueText, true}},
+                   QStringLiteral("Readings"),
+                   {{QStringLiteral("Plausibility band"), band, true},
+                    {QStringLiteral("In band"), checked ? QStringLiteral("%1 of %2").arg(inBand).arg(checked) : QStringLiteral("-"), true},
+                    {QStringLiteral("Unusual"), unusual ? QString::number(unusual) : QStringLiteral("none"), true}});
+        if (due != MeterDue::PastDue) return;
+        const QString words = QStringLiteral("This unit was calibrated with a meter past its calibration due date.");
+        const qreal h = lineOf(bold_);
+        need(std::min(widthOf(bold_, words), area_.width()));
+        text(QRectF(area_.left(), y_ - unit_ * 0.4, area_.width(), h), Qt::AlignLeft | Qt::AlignVCenter,
+             elided(bold_, words, area_.width()), bold_);
         y_ += h + unit_ * 0.5;
     }
 
@@ -399,8 +522,9 @@ bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error)
         QPdfWriter writer(path);
         // The margins are the report's own, so that the same drawing fits a printer's page.
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-        writer.setTitle(QStringLiteral("Calibration report %1")
-                            .arg(run.serialWritten.isEmpty() ? run.serialRead : run.serialWritten));
+        writer.setTitle(run.certificateNo.isEmpty()
+                            ? QStringLiteral("Calibration report %1").arg(run.serialWritten.isEmpty() ? run.serialRead : run.serialWritten)
+                            : QStringLiteral("Calibration certificate %1").arg(run.certificateNo));
         writer.setCreator(QStringLiteral("Korvex Power Calibrator"));
         QPainter painter;
         if (painter.begin(&writer)) {

@@ -106,6 +106,11 @@ const std::vector<std::vector<const char*>> Migrations{
             "ALTER TABLE TestResult ADD COLUMN meter_calibration_due TEXT",
             "CREATE INDEX TestResult_model_started ON TestResult (model, started_ms)",
         },
+        // 5 -> 6: how far from its point's level a reading could lie at the bench (percent; 0: the
+        // check was off), so that a certificate shows the band each reading was held to.
+        {
+            "ALTER TABLE TestResult ADD COLUMN plausibility_pct REAL",
+        },
 };
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
@@ -129,6 +134,15 @@ QString IsoTime(const QDateTime& t)
                .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
                .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+MeterDue MeterDueOn(const QString& due, const QDate& day)
+{
+    if (due.trimmed().isEmpty()) return MeterDue::NotGiven;
+    const QDate date = QDate::fromString(due.trimmed(), Qt::ISODate);
+    if (!date.isValid()) return MeterDue::Unreadable;
+    // The due date itself is still a day of the meter's calibration.
+    return day > date ? MeterDue::PastDue : MeterDue::InDate;
 }
 
 QString ServerSettings::describe() const

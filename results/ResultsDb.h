@@ -1,6 +1,7 @@
 // The results database "PowerTestDb": one SQLite file, its schema and how it is opened.
 #pragma once
 
+#include <QDate>
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
@@ -30,7 +31,7 @@ QString IsoTime(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 5;
+    static constexpr int SchemaVersionNow = 6;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a
@@ -97,3 +98,8 @@ struct MeterOfRun {
         return text;
     }
 };
+
+// Whether the meter was within its calibration on `day`, by the due date [Meter] gave
+// (CalibrationDue=, yyyy-MM-dd).
+enum class MeterDue { NotGiven, InDate, PastDue, Unreadable };
+MeterDue MeterDueOn(const QString& due, const QDate& day);

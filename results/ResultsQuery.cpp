@@ -118,7 +118,8 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 {
     QSqlQuery q(db);
     if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
-                    MeterColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult WHERE id = ?"),
+                    MeterColumns.join(QStringLiteral(", ")) +
+                    QStringLiteral(", meter_asset_id, meter_calibration_due, plausibility_pct, certificate_no FROM TestResult WHERE id = ?"),
              {id}, error))
         return false;
     if (!q.next()) {
@@ -152,13 +153,18 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     run->eventLog = text("event_log");
     run->meter = {text("meter_source"), text("meter_vendor"), text("meter_model"),
                   text("meter_version"), text("meter_serial"), text("meter_connection")};
+    run->meterAssetId = text("meter_asset_id");
+    run->meterCalibrationDue = text("meter_calibration_due");
+    const QVariant pct = q.value(r.indexOf(QLatin1String("plausibility_pct")));
+    run->plausibilityPct = pct.isNull() ? -1.0 : pct.toDouble();
+    run->certificateNo = text("certificate_no");
 
-    if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source FROM TestReading WHERE run_id = ? ORDER BY point"),
+    if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"),
              {id}, error))
         return false;
     while (q.next())
         run->readings.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                 q.value(4).toLongLong(), q.value(5).toString()});
+                                 q.value(4).toLongLong(), q.value(5).toString(), q.value(6).toInt() != 0});
     if (!Finished(q, error)) return false;
     if (!Run(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
         return false;

@@ -44,6 +44,7 @@ struct ReadingRow {
     QString typed;
     qint64 valueSent = 0;
     QString source;  // "typed" or "meter"
+    bool unusual = false;  // far from the model's recent runs at this point
 };
 
 struct StepRow {
@@ -65,6 +66,12 @@ struct RunDetails {
     bool hasCounterAfter = false;
     QString eventLog;
     MeterOfRun meter;  // empty when every reading was typed
+    // The meter at hand as [Meter] described it at the run's start; empty where it did not.
+    QString meterAssetId, meterCalibrationDue;
+    // How far a reading could lie from its level, in percent; 0: no check; -1: not recorded.
+    double plausibilityPct = -1;
+    // Given when the calibration finished; empty for any other run and for runs recorded before.
+    QString certificateNo;
     std::vector<ReadingRow> readings;  // by point
     std::vector<StepRow> steps;        // by step
 };

@@ -19,6 +19,18 @@ const QString Stalled = ResultWord(RecordResult::Stalled);
 
 QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text); }
 
+// A certificate's number: the bench's name keeps the benches of a line apart, the run's id the
+// runs of one file, and the day of the run the runs of a file that was moved aside as damaged
+// and started anew with ids from 1. It is given once and stored, so that every print of the
+// certificate and the line's copy of the run carry the same number. Runs recorded before
+// numbers were given have none, and their pages say so: a number made up for them later could
+// not be the same in the bench's file and on the line, where the run has another id.
+QString CertificateNumber(const QString& bench, const QDateTime& started, qint64 runId)
+{
+    const QString rest = QStringLiteral("%1-%2").arg(started.toString(QStringLiteral("yyyyMMdd"))).arg(runId, 4, 10, QLatin1Char('0'));
+    return bench.trimmed().isEmpty() ? rest : bench.trimmed() + QLatin1Char('-') + rest;
+}
+
 }  // namespace
 
 ResultsRecord::ResultsRecord(RunEngine& engine, QString databasePath, RecordContext context)
@@ -65,6 +77,26 @@ void ResultsRecord::Fault(const QString& what)
     const bool first = !reportedThisStart_;
     reportedThisStart_ = true;
     if (faultSink_) faultSink_(QStringLiteral("<Results> ") + what, first);
+}
+
+void ResultsRecord::TellMeterDue(const BenchMeter& meter, const QDate& day)
+{
+    if (!noticeSink_) return;
+    const QString asset = meter.assetId.isEmpty() ? QString() : QStringLiteral(" (asset %1)").arg(meter.assetId);
+    switch (MeterDueOn(meter.calibrationDue, day)) {
+        case MeterDue::PastDue:
+            noticeSink_(QStringLiteral("<Meter> the meter's calibration was due on %1%2: this unit's certificate will say "
+                                       "that it was calibrated with a meter past its due date")
+                            .arg(meter.calibrationDue, asset));
+            break;
+        case MeterDue::Unreadable:
+            noticeSink_(QStringLiteral("<Meter> the meter's calibration due date \"%1\"%2 in [Meter] of Config.Ini is not a "
+                                       "date (yyyy-MM-dd): this unit's certificate cannot say whether the meter was in calibration")
+                            .arg(meter.calibrationDue, asset));
+            break;
+        case MeterDue::NotGiven:
+        case MeterDue::InDate: break;
+    }
 }
 
 bool ResultsRecord::SetDurability(Durability durability)
@@ -130,10 +162,16 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
     serialWritten_.clear();
     dateWritten_.clear();
     meter_ = {};
+    certificateNo_.clear();
     log_.clear();
     steps_.clear();
     lastSentStep_ = 0;
     runUid_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // A clearing run reads no meter. The operator hears of the meter's due date even when the
+    // record cannot be written.
+    const bool calibration = kind == RunKind::Calibration;
+    const BenchMeter bench = calibration && benchMeter_ ? benchMeter_() : BenchMeter{};
+    if (calibration) TellMeterDue(bench, s.FStartTime.date());
     if (!db_.isOpen() && !Open()) return;
 
     const SerialLink& link = engine_.link();
@@ -142,8 +180,9 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         QSqlQuery q(db_.database());
         q.prepare(QStringLiteral(
             "INSERT INTO TestResult (kind, started_at, started_ms, result, model, address, port, baud, test_code,"
-            " operator, temperature, humidity, bench, program_version, unit_counter_before, run_uid)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " operator, temperature, humidity, bench, program_version, unit_counter_before, run_uid,"
+            " meter_asset_id, meter_calibration_due, plausibility_pct)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(kind == RunKind::Clearing ? QStringLiteral("clearing") : QStringLiteral("calibration"));
         q.addBindValue(IsoTime(s.FStartTime));
         q.addBindValue(s.FStartTime.toMSecsSinceEpoch());
@@ -160,6 +199,9 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         q.addBindValue(context_.programVersion);
         q.addBindValue(static_cast<qint64>(s.FUnitCounter));
         q.addBindValue(runUid_);
+        q.addBindValue(TextOrNull(bench.assetId));
+        q.addBindValue(TextOrNull(bench.calibrationDue));
+        q.addBindValue(calibration && benchMeter_ ? QVariant(bench.plausibilityShare * 100.0) : QVariant(QMetaType(QMetaType::Double)));
         if (!Exec(q)) return false;
         id = q.lastInsertId().toLongLong();
         return id > 0;
@@ -247,6 +289,8 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
     const QDateTime now = engine_.clock().now();
     endedAt_ = IsoTime(now);
     endedMs_ = now.toMSecsSinceEpoch();
+    if (kind_ == RunKind::Calibration && end == RunEnd::Finished)
+        certificateNo_ = CertificateNumber(context_.bench, engine_.state().FStartTime, runId_);
     if (kind_ == RunKind::Clearing && lastSentStep_ > 0) {
         Step& last = steps_[lastSentStep_];
         last.state = StepStateWord(end == RunEnd::Cleared ? StepOutcome::Succeed : StepOutcome::CommunicationFailed);
@@ -292,7 +336,7 @@ bool ResultsRecord::WriteRun()
     q.prepare(QStringLiteral(
         "UPDATE TestResult SET ended_at = ?, ended_ms = ?, result = ?, serial_read = ?, serial_written = ?,"
         " date_written = ?, event_log = ?, unit_counter_after = ?, meter_source = ?, meter_vendor = ?, meter_model = ?,"
-        " meter_version = ?, meter_serial = ?, meter_connection = ? WHERE id = ?"));
+        " meter_version = ?, meter_serial = ?, meter_connection = ?, certificate_no = COALESCE(certificate_no, ?) WHERE id = ?"));
     q.addBindValue(TextOrNull(endedAt_));
     q.addBindValue(ended ? QVariant(endedMs_) : QVariant(QMetaType(QMetaType::LongLong)));
     q.addBindValue(result_);
@@ -304,6 +348,7 @@ bool ResultsRecord::WriteRun()
     q.addBindValue(ended ? QVariant(static_cast<qint64>(s.FUnitCounter)) : QVariant(QMetaType(QMetaType::LongLong)));
     for (const QString* field : {&meter_.source, &meter_.vendor, &meter_.model, &meter_.version, &meter_.serial, &meter_.connection})
         q.addBindValue(TextOrNull(*field));
+    q.addBindValue(TextOrNull(certificateNo_));
     q.addBindValue(runId_);
     return Exec(q);
 }

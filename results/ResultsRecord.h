@@ -22,6 +22,14 @@ struct RecordContext {
     QString programVersion;  // "1.1.0.19"
 };
 
+// The meter at hand as the bench's [Meter] section describes it, whether the program reads it or
+// the operator does.
+struct BenchMeter {
+    QString assetId;
+    QString calibrationDue;          // yyyy-MM-dd, as written
+    double plausibilityShare = 0.0;  // 0.10 for 10 %; 0: readings are not checked
+};
+
 class ResultsRecord : public RunObserver {
 public:
     // Registers with the engine; `databasePath` is opened by Open().
@@ -51,6 +59,12 @@ public:
     void setMeterIdentity(std::function<MeterOfRun()> who) { meterIdentity_ = std::move(who); }
     // Asked, at each reading taken, whether it was found unusual for the model.
     void setUnusualJudge(std::function<bool(int meterStep, std::int64_t valueSent)> judge) { unusual_ = std::move(judge); }
+    // Asked at each calibration's start which meter the bench has at hand.
+    void setBenchMeter(std::function<BenchMeter()> which) { benchMeter_ = std::move(which); }
+    // Told once at the start of a calibration whose meter is past its calibration due date (or
+    // whose due date cannot be read), with a message for the operator; the run goes on as always.
+    using NoticeSink = std::function<void(const QString& message)>;
+    void setNoticeSink(NoticeSink sink) { noticeSink_ = std::move(sink); }
     // Told when a run's end has been written: the queue may send it.
     void setRunWritten(std::function<void()> written) { runWritten_ = std::move(written); }
 
@@ -81,6 +95,7 @@ private:
     bool WriteStep(int step);
     bool WriteRun();
     void Fault(const QString& what);
+    void TellMeterDue(const BenchMeter& meter, const QDate& day);
     QString Now() const;
 
     RunEngine& engine_;
@@ -100,6 +115,9 @@ private:
     std::function<void()> runWritten_;
     std::function<MeterOfRun()> meterIdentity_;
     std::function<bool(int, std::int64_t)> unusual_;
+    std::function<BenchMeter()> benchMeter_;
+    NoticeSink noticeSink_;
+    QString certificateNo_;  // given when the calibration finished
     MeterOfRun meter_;  // of the run being recorded; empty while no reading came from a meter
     bool recording_ = false;
     // A write of this run failed: the rest waits for the run's end, tried once more then.

@@ -203,7 +203,8 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
 
     faultBoxTimer_.setSingleShot(true);
     faultBoxTimer_.setInterval(0);
-    connect(&faultBoxTimer_, &QTimer::timeout, this, [this] { guard_.Run([this] { Warning(faultBoxText_); }); });
+    connect(&faultBoxTimer_, &QTimer::timeout, this,
+            [this] { guard_.Run([this] { Warning(faultBoxText_ + QStringLiteral("\nThe calibration is not affected.")); }); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -326,7 +327,9 @@ void TMainForm::ShowRecordFault(const QString& text, bool showBox) {
     QString box = text;
     box.remove(QRegularExpression(QStringLiteral("^<[A-Za-z]+> ")));
     if (!box.isEmpty()) box[0] = box[0].toUpper();
-    faultBoxText_ = box + QStringLiteral("\nThe calibration is not affected.");
+    // Reports that come before the event loop is free again (a meter past its due date and a
+    // record that cannot be written, at one run's start) share one box rather than one hiding the other.
+    faultBoxText_ = faultBoxTimer_.isActive() ? faultBoxText_ + QLatin1Char('\n') + box : box;
     faultBoxTimer_.start();
 }
 

@@ -68,6 +68,10 @@ Station::Station(const StationParts& parts)
 
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     record_.setFaultSink([form](const QString& text, bool showBox) { form->ShowRecordFault(text, showBox); });
+    // A meter past its calibration due date is told the same way, once at the run's start: a line,
+    // the status bar, and a box only once the event loop is free, so that no frame waits for it.
+    record_.setNoticeSink([form](const QString& text) { form->ShowRecordFault(text, true); });
+    record_.setBenchMeter([this] { return benchMeter_; });
     record_.setMeterIdentity([this] {
         const MeterIdentity id = meterDialogs_.Identity();
         return MeterOfRun{id.source, id.vendor, id.model, id.version, id.serial, id.connection};
@@ -136,6 +140,7 @@ void Station::ApplyMeter()
 {
     const MeterSettings meter = LoadMeterSettings(iniPath_);
     meterProblem_ = meterDialogs_.ApplyMeter(meter, MeterDevicePath(meter, iniPath_));
+    benchMeter_ = BenchMeter{meter.assetId, meter.calibrationDue, meter.plausibilityShare};
 }
 
 void Station::TellMeterProblem()

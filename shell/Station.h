@@ -68,4 +68,6 @@ private:
     TFormMeter* formMeter_ = nullptr;
     QString meterProblem_;
     MeterPrompt meterPrompt_;
+    // What [Meter] said when it was last read: the record asks at each calibration's start.
+    BenchMeter benchMeter_;
 };

@@ -138,7 +138,7 @@ class TestLine : public QObject {
         if (!server_.exec(QStringLiteral("SET ROLE %1; DROP TABLE LineQueue, SerialAllocation, SerialCounter; DROP INDEX testresult_bench;"
                                          " ALTER TABLE TestResult DROP COLUMN run_uid, DROP COLUMN meter_source, DROP COLUMN meter_vendor,"
                                          " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection,"
-                                         " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due;"
+                                         " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due, DROP COLUMN plausibility_pct;"
                                          " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
                                          " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
@@ -249,7 +249,7 @@ void TestLine::refusals_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("wrong password") << "wrong password" << "password authentication failed";
     QTest::newRow("missing database") << "missing database" << "does not exist";
-    QTest::newRow("server of an older schema") << "older schema" << "has schema 2 and cannot be brought to 4";
+    QTest::newRow("server of an older schema") << "older schema" << QStringLiteral("has schema 2 and cannot be brought to %1").arg(ResultsDb::SchemaVersionNow);
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
 }
@@ -472,6 +472,10 @@ void TestLine::queueWhileServerAway()
     QCOMPARE(localOrder.size(), 5);
     auto look = LookAt(line);
     QCOMPARE(look->column(QStringLiteral("SELECT run_uid FROM TestResult ORDER BY id")), localOrder);
+    // The finished units' certificates carry the same numbers on the line as in the bench's file.
+    const QString numbers = QStringLiteral("SELECT COALESCE(certificate_no, '-') FROM TestResult ORDER BY id");
+    QCOMPARE(Column(file.database(), numbers).value(2), QStringLiteral("bench-7-20260309-0003"));
+    QCOMPARE(look->column(numbers), Column(file.database(), numbers));
     QCOMPARE(look->column(QStringLiteral("SELECT DISTINCT bench FROM TestResult")), QStringList{QStringLiteral("bench-7")});
     QCOMPARE(look->column(QStringLiteral("SELECT result FROM TestResult ORDER BY id")),
              (QStringList{QStringLiteral("finished"), QStringLiteral("aborted"), QStringLiteral("finished"), QStringLiteral("failed"),

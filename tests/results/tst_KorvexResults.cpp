@@ -135,23 +135,25 @@ void TestKorvexResults::initTestCase()
         const QSqlDatabase db = writer.database();
         QVERIFY(AddRun(db, "2026-03-09T09:00:00", 192,
                        "result,serial_written,address,port,baud,date_written,operator,temperature,humidity,"
-                       "bench,program_version",
+                       "bench,program_version,certificate_no,meter_source,meter_vendor,meter_model,meter_connection,"
+                       "meter_asset_id,meter_calibration_due,plausibility_pct",
                        {"finished", "000042", 3, "COM1", 9600, "2026-03-09", "Anna",
-                        QString::fromUtf8("25±5°C"), "<70%", "bench-7", "1.1.0.19"}));
-        QVERIFY(AddRun(db, "2026-03-10T10:00:00", 30, "result,serial_read,operator",
-                       {"aborted", "777001", "Ben\tB."}));
+                        QString::fromUtf8("25±5°C"), "<70%", "bench-7", "1.1.0.19", "bench-7-20260309-0001", "fluke-dmm",
+                        "Fluke", "287", "/dev/ttyUSB0", "DMM-0042", "2026-03-08", 10.0}));
+        // Held to a band so narrow that the first reading lies outside it.
+        QVERIFY(AddRun(db, "2026-03-10T10:00:00", 30, "result,serial_read,operator,plausibility_pct",
+                       {"aborted", "777001", "Ben\tB.", 0.01}));
         QVERIFY(AddRun(db, "2026-03-11T08:00:00", -1, "result,serial_written,operator",
                        {"interrupted", "000043", "Anna"}));
         QSqlQuery q(db);
         int point = 0;
         for (const Reading& r : Readings) {
             ++point;
-            // The first run's current points were read from the meter.
-            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                         {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed"}));
-            if (point <= 2)
-                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                             {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed"}));
+            // The first run's current points were read from the meter; its 4th was marked unusual.
+            const QString insert = QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual)"
+                                                  " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+            QVERIFY(Exec(q, insert, {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed", point == 4}));
+            if (point <= 2) QVERIFY(Exec(q, insert, {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed", 0}));
         }
     }
     {
@@ -246,9 +248,14 @@ void TestKorvexResults::report_data()
 {
     QTest::addColumn<int>("id");
     QTest::addColumn<QStringList>("texts");
-    QStringList finished = QString::fromUtf8("Calibration report|000042|7212B|Anna|bench-7|25±5°C|<70%|"
-                                             "2026-03-09 09:00:00|1.1.0.19|finished|Tested by|Checked by")
-                               .split(QLatin1Char('|'));
+    QStringList finished =
+        QString::fromUtf8("Calibration certificate|No. bench-7-20260309-0001|000042|7212B|Anna|bench-7|25±5°C|<70%|"
+                          "2026-03-09 09:00:00|1.1.0.19|finished|Tested by|Checked by|Fluke 287 on /dev/ttyUSB0|DMM-0042|"
+                          "2026-03-08 (past due)|calibrated with a meter past its calibration due date|Band (±10 %)|"
+                          "±10 % of the level|7 of 7|unusual|0.09–0.11 V|+0.3 mV (+0.300 %)|-0.3 mV (-0.008 %)|"
+                          // deviations from the nominal level, to the readings' own places
+                          "+1.2 mV (+0.030 %)|+12 mV (+0.032 %)|-5 mV (-0.025 %)|-0.2 mA (-0.200 %)|+2.1 mA (+0.068 %)")
+            .split(QLatin1Char('|'));
     int point = 0;
     for (const Reading& r : Readings) {
         // A reading the meter gave is marked as such.
@@ -258,7 +265,9 @@ void TestKorvexResults::report_data()
     }
     QTest::newRow("finished, serial written") << 1 << finished;
     QTest::newRow("aborted, serial read only")
-        << 2 << QStringList{"777001", "aborted", "3.9987 V", "not measured", "Tested by"};
+        << 2 << QString::fromUtf8("Calibration report|777001|aborted|3.9987 V|not measured|Tested by|"
+                                  "none: not a finished calibration|0.09999–0.10001 V|1 of 2")
+                    .split(QLatin1Char('|'));
 }
 
 void TestKorvexResults::report()

@@ -46,6 +46,8 @@ private slots:
     void endings();
     void faultsNeverReachTheRun_data();
     void faultsNeverReachTheRun();
+    void meterDue_data();
+    void meterDue();
     void schemaVersions();
     void unusualReadings_data();
     void unusualReadings();
@@ -127,6 +129,14 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
         QCOMPARE(s.sends, CalPointOfMeterStep(s.step) ? 0 : 1);
         QVERIFY(!s.at.isEmpty());
     }
+
+    // Given once: the next unit gets the next number, and this one keeps its own.
+    QCOMPARE(run.certificateNo, QStringLiteral("bench-7-20260309-0001"));
+    QVERIFY(bench.calibrate());
+    RunDetails next;
+    QVERIFY(LoadRun(reader.db.database(), bench.record->runId(), &next, &error) && LoadRun(reader.db.database(), run.id, &run, &error));
+    QCOMPARE(next.certificateNo, QStringLiteral("bench-7-20260309-0002"));
+    QCOMPARE(run.certificateNo, QStringLiteral("bench-7-20260309-0001"));
 }
 
 void TestResultsRecord::endings_data()
@@ -191,6 +201,8 @@ void TestResultsRecord::endings()
     QCOMPARE(static_cast<int>(run.steps.size()), steps);
     QCOMPARE(run.steps.back().state, lastState);
     QCOMPARE(run.endedAt.isEmpty(), how == "stall");
+    // Only a unit whose calibration finished is given a certificate's number.
+    QCOMPARE(run.certificateNo.isEmpty(), result != QLatin1String("finished"));
     if (how == "fail") {
         QCOMPARE(run.steps.back().step, 25);
         QCOMPARE(run.steps.back().sends, 6);
@@ -288,6 +300,45 @@ void TestResultsRecord::faultsNeverReachTheRun()
     }
 }
 
+void TestResultsRecord::meterDue_data()
+{
+    QTest::addColumn<QString>("due");
+    QTest::addColumn<QString>("notice");  // what the one notice of the run says; empty: none
+    QTest::newRow("in date on its due day") << "2026-03-09" << "";
+    QTest::newRow("past due") << "2026-03-08" << "<Meter> the meter's calibration was due on 2026-03-08 (asset DMM-0042): ";
+    QTest::newRow("not a date") << "8.3.2026" << "<Meter> the meter's calibration due date \"8.3.2026\" (asset DMM-0042) in [Meter]";
+    QTest::newRow("none given") << "" << "";
+}
+
+void TestResultsRecord::meterDue()
+{
+    QFETCH(QString, due);
+    QFETCH(QString, notice);
+    Bench baseline({});
+    QVERIFY(baseline.calibrate());
+    QTemporaryDir dir;
+    Bench bench(dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
+    QStringList notices;
+    bench.record->setNoticeSink([&notices](const QString& text) { notices << text; });
+    bench.record->setBenchMeter([&due] { return BenchMeter{QStringLiteral("DMM-0042"), due, 0.1}; });
+    QVERIFY(bench.calibrate());
+    // Told, and nothing else: the run is frame for frame and tick for tick the one without it.
+    QVERIFY(bench.comm.frames == baseline.comm.frames);
+    QCOMPARE(bench.clock.tickMs(), baseline.clock.tickMs());
+    Reader reader(bench.record->db().path());
+    RunDetails run;
+    QString error;
+    QVERIFY2(LoadRun(reader.db.database(), bench.record->runId(), &run, &error), qPrintable(error));
+    QCOMPARE(run.meterAssetId, QStringLiteral("DMM-0042"));
+    QCOMPARE(run.meterCalibrationDue, due);
+    QCOMPARE(run.plausibilityPct, 10.0);
+    // A clearing run reads no meter.
+    QVERIFY(bench.clear() && LoadRun(reader.db.database(), bench.record->runId(), &run, &error));
+    QCOMPARE(run.plausibilityPct, -1.0);
+    QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+    if (!notice.isEmpty()) QVERIFY2(notices[0].startsWith(notice), qPrintable(notices[0]));
+}
+
 void TestResultsRecord::schemaVersions()
 {
     QTemporaryDir dir;
@@ -322,7 +373,8 @@ void TestResultsRecord::schemaVersions()
                                 "ALTER TABLE TestResult DROP COLUMN meter_serial", "ALTER TABLE TestResult DROP COLUMN meter_connection",
                                 "DROP INDEX TestResult_certificate_no", "DROP INDEX TestResult_model_started",
                                 "ALTER TABLE TestResult DROP COLUMN certificate_no", "ALTER TABLE TestResult DROP COLUMN meter_asset_id",
-                                "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual"})
+                                "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
+                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }

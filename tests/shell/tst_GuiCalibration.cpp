@@ -150,6 +150,10 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
             file.write("[Meter]\r\nConnection=sigrok\r\nDriver=fluke-dmm\r\nConn=" + SigrokPort + "\r\nSerialComm=115200/8n1\r\nTimeoutMs=1500\r\n");
         else if (withMeter)
             file.write("[Meter]\r\nConnection=serial\r\nPort=" + meterPty.toLocal8Bit() + "\r\n");
+        else
+            file.write("[Meter]\r\nPlausibility=10\r\n");
+        // The meter's own calibration runs out well after this run; the certificate names it.
+        file.write("AssetId=DMM-0042\r\nCalibrationDue=" + QDate::currentDate().addDays(200).toString(Qt::ISODate).toLatin1() + "\r\n");
     }
     if (sigrok) {
         QString why;
@@ -383,6 +387,8 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     const QString printed = QString::fromUtf8(pdftotext.readAllStandardOutput());
     const QString printedMeter = withMeter ? meterNamed.section(QStringLiteral(" ("), 0, 0) : QStringLiteral("Every reading typed by the operator.");
     QVERIFY2(printed.contains(printedMeter), qPrintable(printed));
+    QVERIFY2(!run.certificateNo.isEmpty() && printed.contains(QStringLiteral("No. ") + run.certificateNo), qPrintable(printed));
+    QVERIFY2(printed.contains(QStringLiteral("DMM-0042")), qPrintable(printed));
     if (!shotDir_.isEmpty()) {
         QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
                                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-singlefile"),

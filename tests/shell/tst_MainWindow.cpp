@@ -348,6 +348,11 @@ void TestMainWindow::recordFaultShownOnce() {
              QStringLiteral("<Results> results are not recorded: disk full"));
     QCOMPARE(w.Panel2->StatusPanelText(0), QStringLiteral("<Results> results are not recorded: disk full"));
     QCOMPARE(w.state().FLogText, logText);
+    w.ShowRecordFault(QStringLiteral("<Meter> the meter's calibration was due on 2026-03-08"), true);
+    w.ShowRecordFault(QStringLiteral("<Results> results are not recorded: disk full"), true);
+    QTRY_COMPARE(boxes_->boxes.size(), std::size_t(2));
+    QCOMPARE(boxes_->boxes[1].text, QStringLiteral("The meter's calibration was due on 2026-03-08\nResults are not recorded: disk full\n"
+                                                   "The calibration is not affected."));
 }
 
 void TestMainWindow::creation_data() {
