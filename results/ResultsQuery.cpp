@@ -46,6 +46,10 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
         terms << QStringLiteral("result = ?");
         *binds << filter.result;
     }
+    if (!filter.bench.isEmpty()) {
+        terms << QStringLiteral("bench = ?");
+        *binds << filter.bench;
+    }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
@@ -75,6 +79,8 @@ bool Run(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* e
 
 const QStringList& RunResults() { return Results; }
 const QStringList& CsvColumns() { return Columns; }
+
+QString RunFilterSql(const RunFilter& filter, QVariantList* binds) { return WhereClause(filter, binds); }
 
 QString RunListSql(const RunFilter& filter, QVariantList* binds)
 {

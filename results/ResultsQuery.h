@@ -16,7 +16,12 @@ struct RunFilter {
     QDate from;      // first day, local time; null: no limit
     QDate to;        // last day, included; null: no limit
     QString result;  // "finished", "failed", ...; empty: any
+    QString bench;   // the bench's host name, whole; empty: any
 };
+
+// The WHERE clause of TestResult that `filter` selects (empty when it selects every run); the
+// values to bind, in order, go to `binds`.
+QString RunFilterSql(const RunFilter& filter, QVariantList* binds);
 
 // The results a run can have, as stored.
 const QStringList& RunResults();
