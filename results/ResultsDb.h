@@ -30,7 +30,7 @@ QString IsoTime(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 5;
+    static constexpr int SchemaVersionNow = 6;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a

@@ -177,7 +177,7 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error)
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs)
 {
     QVariantList binds;
     QSqlQuery q(db);
@@ -192,10 +192,12 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
         return out.write(bytes) == bytes.size();
     };
     bool ok = line(Columns);
+    if (runs) *runs = 0;
     while (ok && q.next()) {
         QStringList fields;
         for (int i = 0; i < Columns.size(); ++i) fields << q.value(i).toString();
         ok = line(fields);
+        if (ok && runs) ++*runs;
     }
     if (!ok) {
         if (error) *error = out.errorString();

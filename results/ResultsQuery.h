@@ -83,4 +83,6 @@ const QStringList& CsvColumns();
 // RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled.
 QString CsvField(const QString& text);
 // The runs the filter selects, newest first, as UTF-8 CSV with a header row and CRLF line ends.
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error);
+// The rows are written as they are read, so that a record of any length takes no more memory;
+// `runs`, when given, is told how many were written.
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs = nullptr);

@@ -182,7 +182,7 @@ void TestResultsQuery::listFilters()
     QFETCH(QDate, to);
     QFETCH(QString, result);
     QFETCH(Ids, ids);
-    const RunFilter filter{serial, from, to, result};
+    const RunFilter filter{serial, from, to, result, QString()};
 
     QVariantList binds;
     const QString sql = RunListSql(filter, &binds);

@@ -164,14 +164,12 @@ int List(const ResultsDb& db, const RunFilter& filter)
 
 int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
 {
-    std::vector<RunSummary> runs;
+    // Streamed: the runs are not listed first, which on a line's record would hold them all at once.
     QString error;
-    if (!ListRuns(db.database(), filter, &runs, &error))
-        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
-    const int found = runs.empty() ? NothingFound : Done;
+    qint64 runs = 0;
     if (target == QLatin1String("-")) {
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error) ||
+        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error, &runs) ||
             !out.flush()) {
             if (out.error() != QFileDevice::NoError)
                 return Say(
@@ -179,14 +177,14 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
                     QStringLiteral("the standard output cannot be written: %1").arg(out.errorString()));
             return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
         }
-        return found;
+        return runs == 0 ? NothingFound : Done;
     }
     // Written whole or not at all: a half-written file must not replace yesterday's export.
     QSaveFile out(target);
     out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    if (!ExportCsv(db.database(), filter, out, &error)) {
+    if (!ExportCsv(db.database(), filter, out, &error, &runs)) {
         const bool writeFault = out.error() != QFileDevice::NoError;
         out.cancelWriting();
         if (writeFault)
@@ -195,7 +193,7 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
     }
     if (!out.commit())
         return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    return found;
+    return runs == 0 ? NothingFound : Done;
 }
 
 // Written whole or not at all, as an export is; "-" is the standard output.
