@@ -140,6 +140,8 @@ class TestLine : public QObject {
                                          " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection,"
                                          " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due;"
                                          " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
+                                         " DROP INDEX testresult_started_list, testresult_result_started;"
+                                         " CREATE INDEX testresult_started ON TestResult (started_ms);"
                                          " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
                               .arg(line.role),
@@ -249,7 +251,7 @@ void TestLine::refusals_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("wrong password") << "wrong password" << "password authentication failed";
     QTest::newRow("missing database") << "missing database" << "does not exist";
-    QTest::newRow("server of an older schema") << "older schema" << "has schema 2 and cannot be brought to 4";
+    QTest::newRow("server of an older schema") << "older schema" << QStringLiteral("has schema 2 and cannot be brought to %1").arg(ResultsDb::SchemaVersionNow);
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
 }

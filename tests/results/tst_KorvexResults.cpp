@@ -272,6 +272,11 @@ void TestKorvexResults::exportCsv()
                                      filter);
     QCOMPARE(toStdout.code, 0);
     QCOMPARE(toStdout.out, bytes);
+    // None selected: the header alone, and the status that says so.
+    const Outcome none = Results({QStringLiteral("--db"), db_, QStringLiteral("export"), QStringLiteral("--csv"),
+                                  QStringLiteral("-"), QStringLiteral("--serial"), QStringLiteral("999")});
+    QCOMPARE(none.code, 1);
+    QCOMPARE(none.out, lines[0] + '\n');
 }
 
 void TestKorvexResults::stats_data()
