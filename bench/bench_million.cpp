@@ -185,7 +185,7 @@ void Time(const char* what, double targetMs, const std::function<QString()>& wor
         ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (after) after();
     }
-    std::printf("%-52s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", what, Median(ms), ms.front(),
+    std::printf("%-56s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", what, Median(ms), ms.front(),
                 targetMs, note.isEmpty() ? "" : "   ", qPrintable(note));
 }
 
@@ -312,7 +312,16 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(db.errorText()));
         return 1;
     }
-    Time("statistics over every run (korvex-results stats)", 1000, [&] {
+    for (int point : {1, 4}) {
+        const QString what = QStringLiteral("a chart's 10,000 readings of the 7212B at point %1").arg(point);
+        Time(qPrintable(what), 100, [&] {
+            std::vector<SeriesReading> series;
+            QString error;
+            if (!ReadingSeries(db.database(), QStringLiteral("7212B"), point, RunFilter{}, 10000, &series, &error)) return error;
+            return QStringLiteral("%1 readings").arg(series.size());
+        });
+    }
+        Time("statistics over every run (korvex-results stats)", 1000, [&] {
         std::vector<PointStats> stats;
         QString error;
         if (!ReadingStats(db.database(), RunFilter{}, 0.10, &stats, &error)) return error;

@@ -68,7 +68,7 @@ done
 # /var/tmp/korvex-bench; the first run of this script spends about ten minutes making them).
 "$build/bench/bench_million" > "$work/million.txt" 2> /dev/null
 grep ' median ' "$work/million.txt" | while IFS= read -r line; do
-  what=$(echo "${line:0:52}" | sed 's/ *$//')
+  what=$(echo "${line:0:56}" | sed 's/ *$//')
   med=$(echo "$line" | sed -n 's/.* median *\([0-9.]*\) ms.*/\1/p')
   target=$(echo "$line" | sed -n 's/.*(target: under \([0-9]*\) ms).*/\1/p')
   row "7 $what" "$med ms" "" "" "< $target ms"

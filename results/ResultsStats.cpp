@@ -34,6 +34,15 @@ const CalPoint* PointNumbered(int number)
     return nullptr;
 }
 
+// The runs a filter selects for the statistics and charts, as the WHERE clause of TestResult.
+QString CalibrationsSql(RunFilter filter, QVariantList* binds)
+{
+    if (filter.result.isEmpty()) filter.result = ResultWord(RecordResult::Finished);
+    QString where = RunFilterSql(filter, binds);
+    where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+    return where + QStringLiteral("kind = 'calibration'");
+}
+
 struct Sums {
     qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
 };
@@ -43,12 +52,8 @@ struct Sums {
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error)
 {
-    RunFilter runs = filter;
-    if (runs.result.isEmpty()) runs.result = ResultWord(RecordResult::Finished);
     QVariantList binds;
-    QString where = RunFilterSql(runs, &binds);
-    where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
-    where += QStringLiteral("kind = 'calibration'");
+    const QString where = CalibrationsSql(filter, &binds);
     // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
     // the typed text is in the operator's own number format. A model and point hold few distinct
     // values, so the band is asked of each value once, and the sums stay whole numbers.
@@ -115,5 +120,35 @@ bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share,
         p.unusual = s.unusual;
         stats->push_back(p);
     }
+    return true;
+}
+
+bool ReadingSeries(const QSqlDatabase& db, const QString& model, int point, const RunFilter& filter, int limit,
+                   std::vector<SeriesReading>* series, QString* error)
+{
+    QVariantList binds{point};
+    const QString sql = QStringLiteral("SELECT t.id, t.started_ms, r.value_sent, r.unusual FROM TestResult t"
+                                       " JOIN TestReading r ON r.run_id = t.id AND r.point = ?") +
+                        CalibrationsSql(filter, &binds) +
+                        QStringLiteral(" AND t.model = ? AND r.value_sent IS NOT NULL"
+                                       " ORDER BY t.started_ms DESC, t.id DESC LIMIT ?");
+    binds << model << limit;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!ok || !q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    series->clear();
+    while (q.next())
+        series->push_back({q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toDouble() / 1000.0,
+                           q.value(3).toInt() != 0});
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    std::reverse(series->begin(), series->end());
     return true;
 }
