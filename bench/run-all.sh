@@ -64,6 +64,22 @@ sed -n 's/^filter by serial "\([^"]*\)".*first page median \([0-9.]*\) ms, all m
   "$work/results.txt" | while read -r serial first all; do
   row "5 serial filter \"$serial\", 100,000 runs" "$all ms" "" "" "< 200 ms"
 done
+# 7: the record over a line's lifetime: a million generated runs (made once and kept in
+# /var/tmp/korvex-bench; the first run of this script spends about ten minutes making them).
+"$build/bench/bench_million" > "$work/million.txt" 2> /dev/null
+grep ' median ' "$work/million.txt" | while IFS= read -r line; do
+  what=$(echo "${line:0:56}" | sed 's/ *$//')
+  med=$(echo "$line" | sed -n 's/.* median *\([0-9.]*\) ms.*/\1/p')
+  target=$(echo "$line" | sed -n 's/.*(target: under \([0-9]*\) ms).*/\1/p')
+  row "7 $what" "$med ms" "" "" "< $target ms"
+done
+row "7 record size per run" "$(sed -n 's/.*, \([0-9]*\) bytes per run in use.*/\1/p' "$work/million.txt") bytes" "" "" ""
+db=$(sed -n 's/^record of [0-9]* runs: \([^,]*\),.*/\1/p' "$work/million.txt")
+for command in stats "export --csv -"; do
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$build/tools/korvex-results" --db "$db" $command > /dev/null 2>&1 || true
+  read -r seconds kb < "$work/time.txt"
+  row "7 korvex-results $command, 1,000,000 runs" "$seconds s" "$kb kB" "" ""
+done
 # 6: a meter's reading at one point, from the first query to the settled value, against psu-sim's
 # SCPI meter and its Fluke 287 through libsigrok (the supply's output off: the levels do not change
 # the time). libserialport takes the pty for a port only bound over /dev/ttyS0 in a mount namespace
@@ -98,4 +114,5 @@ meter_row sigrok "--meter-fluke"
 echo
 echo "Details:"
 cat "$work/results.txt"
+cat "$work/million.txt"
 "$build/bench/bench_link"

@@ -111,6 +111,14 @@ const std::vector<std::vector<const char*>> Migrations{
         {
             "ALTER TABLE TestResult ADD COLUMN plausibility_pct REAL",
         },
+        // 6 -> 7: a line's lifetime of runs. The list finds its first page, also under a filter that
+        // matches little or nothing, in narrow indexes of the columns the filters test rather than
+        // in the rows with their event logs: by time, and by result then time.
+        {
+            "DROP INDEX TestResult_started",
+            "CREATE INDEX TestResult_started_list ON TestResult (started_ms, id, serial_written, serial_read, result)",
+            "CREATE INDEX TestResult_result_started ON TestResult (result, started_ms, id, serial_written, serial_read)",
+        },
 };
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
@@ -297,6 +305,8 @@ bool ResultsDb::openConnection(Mode mode)
         if (!q.exec(QStringLiteral("PRAGMA cache_size=-256"))) return fail(q);
     }
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next()) return fail(q);
+    // A statement still reading the schema would lock it against a migration's DROP.
+    q.finish();
     return checkVersion(mode);
 }
 

@@ -52,6 +52,10 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
         terms << QStringLiteral("result = ?");
         *binds << filter.result;
     }
+    if (!filter.bench.isEmpty()) {
+        terms << QStringLiteral("bench = ?");
+        *binds << filter.bench;
+    }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
@@ -81,6 +85,8 @@ bool Run(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* e
 
 const QStringList& RunResults() { return Results; }
 const QStringList& CsvColumns() { return ExportColumns; }
+
+QString RunFilterSql(const RunFilter& filter, QVariantList* binds) { return WhereClause(filter, binds); }
 
 QString RunListSql(const RunFilter& filter, QVariantList* binds)
 {
@@ -183,7 +189,7 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error)
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs)
 {
     QVariantList binds;
     QSqlQuery q(db);
@@ -198,10 +204,12 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
         return out.write(bytes) == bytes.size();
     };
     bool ok = line(ExportColumns);
+    if (runs) *runs = 0;
     while (ok && q.next()) {
         QStringList fields;
         for (int i = 0; i < ExportColumns.size(); ++i) fields << q.value(i).toString();
         ok = line(fields);
+        if (ok && runs) ++*runs;
     }
     if (!ok) {
         if (error) *error = out.errorString();

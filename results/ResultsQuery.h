@@ -16,7 +16,12 @@ struct RunFilter {
     QDate from;      // first day, local time; null: no limit
     QDate to;        // last day, included; null: no limit
     QString result;  // "finished", "failed", ...; empty: any
+    QString bench;   // the bench's host name, whole; empty: any
 };
+
+// The WHERE clause of TestResult that `filter` selects (empty when it selects every run); the
+// values to bind, in order, go to `binds`.
+QString RunFilterSql(const RunFilter& filter, QVariantList* binds);
 
 // The results a run can have, as stored.
 const QStringList& RunResults();
@@ -86,4 +91,6 @@ const QStringList& CsvColumns();
 // RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled.
 QString CsvField(const QString& text);
 // The runs the filter selects, newest first, as UTF-8 CSV with a header row and CRLF line ends.
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error);
+// The rows are written as they are read, so that a record of any length takes no more memory;
+// `runs`, when given, is told how many were written.
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs = nullptr);

@@ -140,6 +140,8 @@ class TestLine : public QObject {
                                          " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection,"
                                          " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due, DROP COLUMN plausibility_pct;"
                                          " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
+                                         " DROP INDEX testresult_started_list, testresult_result_started;"
+                                         " CREATE INDEX testresult_started ON TestResult (started_ms);"
                                          " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
                               .arg(line.role),

@@ -1,5 +1,6 @@
 // Tests of korvex-results, the real executable against generated databases: the list and its
-// filters, CSV export, the report as poppler reads it, and the exit status a script sees.
+// filters, CSV export, the report as poppler reads it, the statistics of the readings, and the exit
+// status a script sees.
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 
@@ -93,6 +94,8 @@ private slots:
     void list();
     void listLines();
     void exportCsv();
+    void stats_data();
+    void stats();
     void report_data();
     void report();
     void failures_data();
@@ -115,7 +118,7 @@ private:
     }
 
     QTemporaryDir dir_;
-    QString db_, newer_, damaged_, empty_, blocked_;
+    QString db_, newer_, damaged_, empty_, blocked_, stats_;
 };
 
 void TestKorvexResults::initTestCase()
@@ -129,6 +132,7 @@ void TestKorvexResults::initTestCase()
     damaged_ = dir_.filePath(QStringLiteral("Damaged.sqlite"));
     empty_ = dir_.filePath(QStringLiteral("Empty.sqlite"));
     blocked_ = dir_.filePath(QStringLiteral("x.txt"));
+    stats_ = dir_.filePath(QStringLiteral("db/Stats.sqlite"));
     {
         ResultsDb writer;
         QVERIFY2(writer.open(db_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
@@ -154,6 +158,34 @@ void TestKorvexResults::initTestCase()
                                                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
             QVERIFY(Exec(q, insert, {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed", point == 4}));
             if (point <= 2) QVERIFY(Exec(q, insert, {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed", 0}));
+        }
+    }
+    {
+        // Two models on two benches; the 7212B's 41.0 V lies outside the 10 % band of 37.0 V
+        // (33.3 to 40.7 V), and the aborted run's 30.0 V only counts when aborted runs are asked for.
+        ResultsDb writer;
+        QVERIFY2(writer.open(stats_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
+        const QSqlDatabase db = writer.database();
+        struct StatsRun {
+            const char *start, *result, *serial, *model, *bench;
+            int volts4, amps6, unusual6;
+        };
+        const StatsRun runs[] = {{"2026-03-09T09:00:00", "finished", "000101", "7212B", "bench-1", 37010, 100, 1},
+                                 {"2026-03-10T09:00:00", "finished", "000102", "7212B", "bench-1", 37020, 100, 0},
+                                 {"2026-03-11T09:00:00", "finished", "000201", "7212B", "bench-2", 41000, 0, 0},
+                                 {"2026-03-11T10:00:00", "aborted", "000202", "7212B", "bench-2", 30000, 0, 0},
+                                 {"2026-03-12T09:00:00", "finished", "000301", "7211B", "bench-1", 19000, 0, 0}};
+        QSqlQuery q(db);
+        int id = 0;
+        for (const StatsRun& r : runs) {
+            QVERIFY(AddRun(db, r.start, 100, "result,serial_written,bench", {r.result, r.serial, r.bench}));
+            QVERIFY(Exec(q, QStringLiteral("UPDATE TestResult SET model = ? WHERE id = ?"), {r.model, ++id}));
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent) VALUES (?, 4, 'V', ?)"),
+                         {id, r.volts4}));
+            if (r.amps6 > 0)
+                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent, unusual)"
+                                               " VALUES (?, 6, 'A', ?, ?)"),
+                             {id, r.amps6, r.unusual6}));
         }
     }
     {
@@ -242,6 +274,49 @@ void TestKorvexResults::exportCsv()
                                      filter);
     QCOMPARE(toStdout.code, 0);
     QCOMPARE(toStdout.out, bytes);
+    // None selected: the header alone, and the status that says so.
+    const Outcome none = Results({QStringLiteral("--db"), db_, QStringLiteral("export"), QStringLiteral("--csv"),
+                                  QStringLiteral("-"), QStringLiteral("--serial"), QStringLiteral("999")});
+    QCOMPARE(none.code, 1);
+    QCOMPARE(none.out, lines[0] + '\n');
+}
+
+void TestKorvexResults::stats_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("lines");
+    const QString p4 = QStringLiteral("7212B\t4\tV\t37.0V(7212B)\t");
+    const QString p6 = QStringLiteral("7212B\t6\tA\t100mA\t2\t0.1000\t0.0000\t0.100\t0.100\t0.00\t1");
+    const QString p4of7211 = QStringLiteral("7211B\t4\tV\t19.0V(7211B)\t1\t19.0000\t0.0000\t19.000\t19.000\t0.00\t0");
+    QTest::newRow("finished runs by model and point")
+        << QStringList{} << 0
+        << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0", p6};
+    QTest::newRow("as CSV") << QStringList{"--csv", "-"} << 0
+                            << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0", p6};
+    QTest::newRow("a wider band") << QStringList{"--plausibility", "20", "--until", "2026-03-11"} << 0
+                                  << QStringList{p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t0.00\t0", p6};
+    QTest::newRow("one bench") << QStringList{"--bench", "bench-2"} << 0
+                               << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0"};
+    QTest::newRow("serial") << QStringList{"--serial", "0001"} << 0
+                            << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0", p6};
+    QTest::newRow("aborted runs when asked for") << QStringList{"--result", "aborted"} << 0
+                                                 << QStringList{p4 + "1\t30.0000\t0.0000\t30.000\t30.000\t100.00\t0"};
+    QTest::newRow("since") << QStringList{"--since", "2026-03-12"} << 0 << QStringList{p4of7211};
+    QTest::newRow("none selected") << QStringList{"--bench", "bench-9"} << 1 << QStringList{};
+}
+
+void TestKorvexResults::stats()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QStringList, lines);
+    const Outcome o = Results(QStringList{QStringLiteral("--db"), stats_, QStringLiteral("stats")} + args);
+    QVERIFY2(o.code == code, qPrintable(o.err));
+    lines.prepend(QStringLiteral("model\tpoint\tunit\tnominal\tn\tmean\tsd\tmin\tmax\toutside_pct\tunusual"));
+    QString expected = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    if (args.contains(QStringLiteral("--csv"))) expected.replace(QLatin1Char('\t'), QLatin1Char(',')).replace(QLatin1String("\n"), QLatin1String("\r\n"));
+    QCOMPARE(QString::fromUtf8(o.out), expected);
 }
 
 void TestKorvexResults::report_data()
@@ -331,6 +406,10 @@ void TestKorvexResults::failures_data()
     QTest::newRow("unknown option") << QStringList{"--db", "{db}", "list", "--colour"} << 2 << "colour";
     QTest::newRow("option of another command")
         << QStringList{"--db", "{db}", "list", "--pdf", "{dir}/r.pdf"} << 2 << "--pdf does not apply to list";
+    QTest::newRow("band of no width")
+        << QStringList{"--db", "{db}", "stats", "--plausibility", "0"} << 2 << "--plausibility \"0\"";
+    QTest::newRow("bench filter of stats only")
+        << QStringList{"--db", "{db}", "list", "--bench", "bench-7"} << 2 << "--bench does not apply to list";
     QTest::newRow("run id not a number")
         << QStringList{"--db", "{db}", "report", "one", "--pdf", "{dir}/r.pdf"} << 2 << "\"one\"";
     QTest::newRow("PDF under a file")

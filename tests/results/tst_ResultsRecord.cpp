@@ -374,7 +374,9 @@ void TestResultsRecord::schemaVersions()
                                 "DROP INDEX TestResult_certificate_no", "DROP INDEX TestResult_model_started",
                                 "ALTER TABLE TestResult DROP COLUMN certificate_no", "ALTER TABLE TestResult DROP COLUMN meter_asset_id",
                                 "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
-                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct"})
+                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct",
+                                "DROP INDEX TestResult_started_list", "DROP INDEX TestResult_result_started",
+                                "CREATE INDEX TestResult_started ON TestResult (started_ms)"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }

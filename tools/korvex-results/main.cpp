@@ -1,9 +1,10 @@
-// korvex-results: the supervisors' command line over the results database: list, CSV, report.
+// korvex-results: the supervisors' command line over the results database: list, CSV, report, stats.
 #include "ConfigFile.h"
 #include "ReportPage.h"
 #include "LineSettings.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
+#include "ResultsStats.h"
 #include "Version.h"
 
 #include <QCommandLineOption>
@@ -61,12 +62,20 @@ QString UsageText()
                "  export --csv FILE [FILTERS]  the runs as CSV; FILE - writes to standard output\n"
                "  report ID --pdf FILE         the calibration certificate of run ID as a one-page A4 PDF\n"
                "                               (a report, for a run that did not finish)\n"
+               "  stats [FILTERS] [--bench B] [--plausibility P] [--csv FILE]\n"
+               "                               the readings per model and point, one tab-separated line\n"
+               "                               each: n, mean, standard deviation, min, max (volts or\n"
+               "                               amperes), the percentage outside the plausibility band of\n"
+               "                               P percent of the level (10 unless given), the unusual\n"
+               "                               ones; finished calibrations unless --result says\n"
+               "                               otherwise; --csv writes them as CSV instead\n"
                "\n"
                "Filters:\n"
                "  --serial S                   the serial number written or read contains S\n"
                "  --since YYYY-MM-DD           runs started on this day or later\n"
                "  --until YYYY-MM-DD           runs started on this day or earlier\n"
                "  --result R                   %1\n"
+               "  --bench B                    (stats) runs of the bench named B\n"
                "\n"
                "  --db PATH                    the database; without it, the calibrator's own: the\n"
                "                               [Results] Database of Config.Ini beside this program,\n"
@@ -127,7 +136,13 @@ const Command Commands[] = {
     {QStringLiteral("list"), Filters, 1},
     {QStringLiteral("export"), Filters + QStringList{QStringLiteral("csv")}, 1},
     {QStringLiteral("report"), {QStringLiteral("pdf")}, 2},
+    {QStringLiteral("stats"), Filters + QStringList{QStringLiteral("bench"), QStringLiteral("plausibility"), QStringLiteral("csv")}, 1},
 };
+
+const QStringList StatsColumns{QStringLiteral("model"),   QStringLiteral("point"), QStringLiteral("unit"),
+                               QStringLiteral("nominal"), QStringLiteral("n"),     QStringLiteral("mean"),
+                               QStringLiteral("sd"),      QStringLiteral("min"),   QStringLiteral("max"),
+                               QStringLiteral("outside_pct"), QStringLiteral("unusual")};
 
 int List(const ResultsDb& db, const RunFilter& filter)
 {
@@ -150,14 +165,12 @@ int List(const ResultsDb& db, const RunFilter& filter)
 
 int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
 {
-    std::vector<RunSummary> runs;
+    // Streamed: the runs are not listed first, which on a line's record would hold them all at once.
     QString error;
-    if (!ListRuns(db.database(), filter, &runs, &error))
-        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
-    const int found = runs.empty() ? NothingFound : Done;
+    qint64 runs = 0;
     if (target == QLatin1String("-")) {
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error) ||
+        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error, &runs) ||
             !out.flush()) {
             if (out.error() != QFileDevice::NoError)
                 return Say(
@@ -165,14 +178,14 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
                     QStringLiteral("the standard output cannot be written: %1").arg(out.errorString()));
             return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
         }
-        return found;
+        return runs == 0 ? NothingFound : Done;
     }
     // Written whole or not at all: a half-written file must not replace yesterday's export.
     QSaveFile out(target);
     out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    if (!ExportCsv(db.database(), filter, out, &error)) {
+    if (!ExportCsv(db.database(), filter, out, &error, &runs)) {
         const bool writeFault = out.error() != QFileDevice::NoError;
         out.cancelWriting();
         if (writeFault)
@@ -181,7 +194,46 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
     }
     if (!out.commit())
         return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    return found;
+    return runs == 0 ? NothingFound : Done;
+}
+
+// Written whole or not at all, as an export is; "-" is the standard output.
+int WriteWhole(const QString& target, const QByteArray& bytes)
+{
+    if (target == QLatin1String("-")) {
+        if (!WriteStdout(bytes)) return Say(OutputFault, QStringLiteral("the standard output cannot be written"));
+        return Done;
+    }
+    QSaveFile out(target);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
+    return Done;
+}
+
+int Stats(const ResultsDb& db, const RunFilter& filter, double share, const QString& csvTarget)
+{
+    std::vector<PointStats> stats;
+    QString error;
+    if (!ReadingStats(db.database(), filter, share, &stats, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    const bool csv = !csvTarget.isEmpty();
+    auto line = [csv](const QStringList& fields) {
+        if (!csv) return fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+        QStringList quoted;
+        for (const QString& f : fields) quoted << CsvField(f);
+        return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    };
+    QString out = line(StatsColumns);
+    for (const PointStats& p : stats) {
+        out += line({csv ? p.model : TabField(p.model), QString::number(p.point), p.unit, p.nominal, QString::number(p.n),
+                     QString::number(p.mean, 'f', 4), QString::number(p.standardDeviation, 'f', 4),
+                     QString::number(p.minimum, 'f', 3), QString::number(p.maximum, 'f', 3),
+                     QString::number(100.0 * p.outsideShare(), 'f', 2), QString::number(p.unusual)});
+    }
+    const int written = csv ? WriteWhole(csvTarget, out.toUtf8()) : WriteWhole(QStringLiteral("-"), out.toUtf8());
+    if (written != Done) return written;
+    return stats.empty() ? NothingFound : Done;
 }
 
 int Report(const ResultsDb& db, qint64 id, const QString& target)
@@ -225,8 +277,10 @@ int main(int argc, char** argv)
     const QCommandLineOption result(QStringLiteral("result"), QString(), QStringLiteral("result"));
     const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("file"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("file"));
+    const QCommandLineOption bench(QStringLiteral("bench"), QString(), QStringLiteral("name"));
+    const QCommandLineOption plausibility(QStringLiteral("plausibility"), QString(), QStringLiteral("percent"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf});
+    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf, bench, plausibility});
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
 
     const QStringList words = parser.positionalArguments();
@@ -238,12 +292,12 @@ int main(int argc, char** argv)
         WriteStdout("korvex-results (Korvex Power Calibrator) " KORVEX_VERSION_TEXT "\n");
         return Done;
     }
-    if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export or report)"));
+    if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export, report or stats)"));
     const Command* command = nullptr;
     for (const Command& c : Commands)
         if (c.name == words[0]) command = &c;
     if (!command)
-        return Usage(QStringLiteral("unknown command \"%1\" (list, export or report)").arg(words[0]));
+        return Usage(QStringLiteral("unknown command \"%1\" (list, export, report or stats)").arg(words[0]));
     if (words.size() < command->positionals)
         return Usage(QStringLiteral("%1 needs a run id").arg(command->name));
     if (words.size() > command->positionals)
@@ -268,6 +322,17 @@ int main(int argc, char** argv)
     if (parser.isSet(result) && !RunResults().contains(filter.result))
         return Usage(QStringLiteral("unknown result \"%1\" (%2)")
                          .arg(filter.result, RunResults().join(QStringLiteral(", "))));
+
+    filter.bench = parser.value(bench);
+    double share = 0.10;
+    if (parser.isSet(plausibility)) {
+        bool isNumber = false;
+        const double percent = parser.value(plausibility).toDouble(&isNumber);
+        if (!isNumber || !(percent > 0.0 && percent <= 100.0))
+            return Usage(QStringLiteral("--plausibility \"%1\" is not a percentage above 0 and at most 100")
+                             .arg(parser.value(plausibility)));
+        share = percent / 100.0;
+    }
 
     qint64 id = 0;
     if (command->name == QLatin1String("report")) {
@@ -294,5 +359,6 @@ int main(int argc, char** argv)
 
     if (command->name == QLatin1String("list")) return List(results, filter);
     if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv));
+    if (command->name == QLatin1String("stats")) return Stats(results, filter, share, parser.value(csv));
     return Report(results, id, parser.value(pdf));
 }

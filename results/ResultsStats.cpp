@@ -1,0 +1,154 @@
+// The readings of the record summed up per model and point.
+#include "ResultsStats.h"
+
+#include "CalPoints.h"
+#include "OPCPublic.h"
+#include "RunWords.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <utility>
+
+namespace {
+
+// The model code the record's model name stands for; -1 for a name outside the model table.
+int ModelCode(const QString& name)
+{
+    const QString unknown = ModelName(0x7F);
+    for (int code = 0; code < 0x7F; ++code) {
+        const QString known = ModelName(static_cast<std::uint8_t>(code));
+        if (known == unknown) break;
+        if (known == name) return code;
+    }
+    return -1;
+}
+
+const CalPoint* PointNumbered(int number)
+{
+    for (const CalPoint& p : CalPoints())
+        if (p.number == number) return &p;
+    return nullptr;
+}
+
+// The runs a filter selects for the statistics and charts, as the WHERE clause of TestResult.
+QString CalibrationsSql(RunFilter filter, QVariantList* binds)
+{
+    if (filter.result.isEmpty()) filter.result = ResultWord(RecordResult::Finished);
+    QString where = RunFilterSql(filter, binds);
+    where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+    return where + QStringLiteral("kind = 'calibration'");
+}
+
+struct Sums {
+    qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
+};
+
+}  // namespace
+
+bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
+                  QString* error)
+{
+    QVariantList binds;
+    const QString where = CalibrationsSql(filter, &binds);
+    // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
+    // the typed text is in the operator's own number format. A model and point hold few distinct
+    // values, so the band is asked of each value once, and the sums stay whole numbers.
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const QString sql = QStringLiteral(
+                            "SELECT t.model, r.point, r.value_sent, count(*), sum(r.unusual)"
+                            " FROM TestReading r JOIN (SELECT id, model FROM TestResult") +
+                        where +
+                        QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
+                                       " GROUP BY t.model, r.point, r.value_sent");
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!ok || !q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    std::map<std::pair<QString, int>, Sums> sums;
+    while (q.next()) {
+        const QString model = q.value(0).toString();
+        const int number = q.value(1).toInt();
+        const qint64 value = q.value(2).toLongLong();
+        const qint64 count = q.value(3).toLongLong();
+        const CalPoint* point = PointNumbered(number);
+        if (!point) continue;
+        Sums& s = sums[{model, number}];
+        if (s.n == 0 || value < s.minimum) s.minimum = value;
+        if (s.n == 0 || value > s.maximum) s.maximum = value;
+        s.n += count;
+        s.sum += count * value;
+        s.squares += count * value * value;
+        s.unusual += q.value(4).toLongLong();
+        const int code = ModelCode(model);
+        if (code >= 0 && !IsPlausibleReading(static_cast<double>(value) / 1000.0, point->meterStep,
+                                              static_cast<std::uint8_t>(code), share))
+            s.outside += count;
+    }
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    stats->clear();
+    for (const auto& [key, s] : sums) {
+        const CalPoint& point = *PointNumbered(key.second);
+        const int code = ModelCode(key.first);
+        PointStats p;
+        p.model = key.first;
+        p.point = key.second;
+        p.unit = point.quantity == Quantity::Current ? QStringLiteral("A") : QStringLiteral("V");
+        if (code >= 0) p.nominal = NominalLevel(point, static_cast<std::uint8_t>(code));
+        p.n = s.n;
+        const long double n = static_cast<long double>(s.n);
+        const long double mean = static_cast<long double>(s.sum) / n;
+        p.mean = static_cast<double>(mean / 1000.0L);
+        if (s.n > 1) {
+            // Whole-number sums: no rounding piles up over a million readings before this one step.
+            const long double squares =
+                static_cast<long double>(s.squares) - static_cast<long double>(s.sum) * mean;
+            p.standardDeviation = static_cast<double>(std::sqrt(std::max(0.0L, squares) / (n - 1.0L)) / 1000.0L);
+        }
+        p.minimum = static_cast<double>(s.minimum) / 1000.0;
+        p.maximum = static_cast<double>(s.maximum) / 1000.0;
+        p.outsideBand = s.outside;
+        p.unusual = s.unusual;
+        stats->push_back(p);
+    }
+    return true;
+}
+
+bool ReadingSeries(const QSqlDatabase& db, const QString& model, int point, const RunFilter& filter, int limit,
+                   std::vector<SeriesReading>* series, QString* error)
+{
+    QVariantList binds{point};
+    const QString sql = QStringLiteral("SELECT t.id, t.started_ms, r.value_sent, r.unusual FROM TestResult t"
+                                       " JOIN TestReading r ON r.run_id = t.id AND r.point = ?") +
+                        CalibrationsSql(filter, &binds) +
+                        QStringLiteral(" AND t.model = ? AND r.value_sent IS NOT NULL"
+                                       " ORDER BY t.started_ms DESC, t.id DESC LIMIT ?");
+    binds << model << limit;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!ok || !q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    series->clear();
+    while (q.next())
+        series->push_back({q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toDouble() / 1000.0,
+                           q.value(3).toInt() != 0});
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    std::reverse(series->begin(), series->end());
+    return true;
+}

@@ -1,0 +1,42 @@
+// The readings of the record summed up per model and point: count, mean, spread, the share outside
+// the plausibility band and the unusual ones.
+#pragma once
+
+#include "ResultsQuery.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <vector>
+
+struct PointStats {
+    QString model;    // as the record names it, "7212B"
+    int point = 0;    // 1..7
+    QString unit;     // "V" or "A"
+    QString nominal;  // the level as the prompt names it; empty for a model without one
+    qint64 n = 0;
+    // In volts or amperes. The standard deviation is the sample's (n - 1); 0 below two readings.
+    double mean = 0, standardDeviation = 0, minimum = 0, maximum = 0;
+    qint64 outsideBand = 0;  // readings outside the plausibility band
+    qint64 unusual = 0;      // readings the run marked unusual
+    double outsideShare() const { return n > 0 ? static_cast<double>(outsideBand) / static_cast<double>(n) : 0.0; }
+};
+
+// The readings of the calibrations `filter` selects, by model and point in that order. A filter
+// without a result takes finished runs only: an aborted run's readings were never all taken and a
+// failed one's may be what made it fail. `share` is the half-width of the plausibility band as a
+// share of the level (0.10 for 10 %).
+bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
+                  QString* error);
+
+struct SeriesReading {
+    qint64 runId = 0;
+    qint64 startedMs = 0;
+    double value = 0;  // volts or amperes
+    bool unusual = false;
+};
+
+// What a control chart draws: the readings of `model` at `point` in the calibrations `filter`
+// selects (finished ones when it names no result), the last `limit` of them, oldest first.
+bool ReadingSeries(const QSqlDatabase& db, const QString& model, int point, const RunFilter& filter, int limit,
+                   std::vector<SeriesReading>* series, QString* error);
