@@ -147,10 +147,10 @@ void TestKorvexResults::initTestCase()
         for (const Reading& r : Readings) {
             ++point;
             // The first run's current points were read from the meter.
-            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                          {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed"}));
             if (point <= 2)
-                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                              {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed"}));
         }
     }
