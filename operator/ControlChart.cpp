@@ -105,7 +105,7 @@ ControlChart::ControlChart(QWidget* parent) : QWidget(parent)
         s->attachAxis(countAxis_);
         s->attachAxis(histogramValueAxis_);
     }
-    histogram->setTitle(QStringLiteral("Histogram"));
+    histogram->legend()->markers(bars).first()->setVisible(false);
 
     chartView_ = View(chart, this);
     histogramView_ = View(histogram, this);
@@ -170,7 +170,6 @@ void ControlChart::setData(const ControlChartData& data)
         most = std::max(most, b.count);
     }
     bars->replace(outline);
-    bars->setName(QStringLiteral("Readings"));
     countAxis_->setRange(0, most * 1.1);
     countAxis_->applyNiceNumbers();
     const double width = countAxis_->max();
@@ -178,14 +177,20 @@ void ControlChart::setData(const ControlChartData& data)
     histogramValueAxis_->setTickCount(valueAxis_->tickCount());
     const bool hasLevel = data_.nominal != 0.0;
     level->replace(hasLevel ? QList<QPointF>{{0, data_.nominal}, {width, data_.nominal}} : QList<QPointF>{});
-    level->setName(hasLevel ? QStringLiteral("Level %1 %2").arg(Number(data_.nominal), u) : QStringLiteral("No level"));
+    // Beside the chart there is room for short names only; the numbers go into the title.
+    level->setName(QStringLiteral("Level"));
+    band->setName(QStringLiteral("Plausible"));
+    histogram->legend()->markers(band).first()->setVisible(data_.band.bounded);
+    QStringList title{QStringLiteral("Histogram")};
+    title << (hasLevel ? QStringLiteral("level %1 %2").arg(Number(data_.nominal), u) : QStringLiteral("no level"));
+    title << (data_.band.bounded ? QStringLiteral("plausible %1 to %2 %3").arg(Number(data_.band.low), Number(data_.band.high), u)
+                                 : QStringLiteral("no plausibility check"));
+    histogram->setTitle(title.join(QStringLiteral("<br>")));
     // Drawn only inside the axes: a band wider than the readings shades all of it.
     const double bottom = valueAxis_->min(), top = valueAxis_->max();
     const double bandLow = std::clamp(data_.band.low, bottom, top), bandHigh = std::clamp(data_.band.high, bottom, top);
     bandLow_->replace(data_.band.bounded ? QList<QPointF>{{0, bandLow}, {width, bandLow}} : QList<QPointF>{});
     bandHigh_->replace(data_.band.bounded ? QList<QPointF>{{0, bandHigh}, {width, bandHigh}} : QList<QPointF>{});
-    band->setName(data_.band.bounded ? QStringLiteral("Plausible %1 to %2 %3").arg(Number(data_.band.low), Number(data_.band.high), u)
-                                     : QStringLiteral("No plausibility check"));
 }
 
 bool ControlChart::SavePng(const QString& path, QSize size, QString* error)

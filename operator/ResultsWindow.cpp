@@ -105,12 +105,14 @@ void FillTable(QTableWidget* table, const std::vector<QStringList>& rows)
         for (int column = 0; column < cells.size() && column < table->columnCount(); ++column)
             table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
-    table->resizeColumnsToContents();
     // Every column shown whole: the table asks the layout for the width of all of them, with room
-    // for the scroll bar a long list of steps brings.
-    const int frame = 2 * table->frameWidth();
-    table->setMinimumWidth(table->horizontalHeader()->length() + frame +
+    // for the scroll bar a long list of steps brings. The last column stretches to the table's
+    // width, so it is measured unstretched.
+    table->horizontalHeader()->setStretchLastSection(false);
+    table->resizeColumnsToContents();
+    table->setMinimumWidth(table->horizontalHeader()->length() + 2 * table->frameWidth() +
                            table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table));
+    table->horizontalHeader()->setStretchLastSection(true);
 }
 
 // Rows one line of text high, so that a run's seven readings fit without scrolling.
@@ -461,9 +463,6 @@ void ResultsWindow::showDetails(qint64 id)
     details_ = std::move(run);
     hasDetails_ = true;
     labelRun->setText(HeaderText(details_));
-    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
-    // size, keeps room for all of the header's lines.
-    labelRun->setMinimumHeight(labelRun->heightForWidth(labelRun->minimumSizeHint().width()));
 
     std::vector<QStringList> readings;
     for (const ReadingRow& r : details_.readings) {
@@ -477,6 +476,11 @@ void ResultsWindow::showDetails(qint64 id)
         steps.push_back({QString::number(s.step), s.state, QString::number(s.sends), s.at});
     FillTable(tableSteps, steps);
     textLog->setPlainText(details_.eventLog);
+    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
+    // size, keeps room for all of the header's lines. It is never narrower than the two tables
+    // side by side below it.
+    const int narrowest = std::max(labelRun->minimumSizeHint().width(), tableReadings->minimumWidth() + tableSteps->minimumWidth());
+    labelRun->setMinimumHeight(labelRun->heightForWidth(narrowest));
 }
 
 void ResultsWindow::clearDetails()
