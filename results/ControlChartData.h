@@ -79,7 +79,7 @@ std::vector<HistogramBin> Histogram(const std::vector<double>& values, double fr
 // ("37.0V(7212B)"); empty where there is none.
 QString PointLevel(int point, const QString& model);
 
-// The models and the benches of the record's finished calibrations, sorted.
+// The models and the benches the record names, sorted.
 bool ChartModels(const QSqlDatabase& db, QStringList* models, QString* error);
 bool ChartBenches(const QSqlDatabase& db, QStringList* benches, QString* error);
 
