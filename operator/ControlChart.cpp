@@ -132,10 +132,14 @@ void ControlChart::setData(const ControlChartData& data)
         line << QPointF(i + 1, s.value);
         if (s.beyondLimits) marked << QPointF(i + 1, s.value);
     }
-    readings->replace(line);
-    readings->setPointsVisible(n <= MarkedReadingsAtMost);
-    beyond->replace(marked);
     const double right = std::max(n, 2);
+    // The axes first: each change of their range would place every point of the series anew.
+    runAxis_->setRange(1, right);
+    valueAxis_->setRange(low, high);
+    valueAxis_->applyNiceNumbers();
+    readings->setPointsVisible(n <= MarkedReadingsAtMost);
+    readings->replace(line);
+    beyond->replace(marked);
     auto across = [&](QLineSeries* series, double y) {
         series->replace(limits.valid() ? QList<QPointF>{{1, y}, {right, y}} : QList<QPointF>{});
     };
@@ -148,12 +152,9 @@ void ControlChart::setData(const ControlChartData& data)
     centre->setName(limits.valid() ? QStringLiteral("Centre %1 %2").arg(Number(limits.mean), u) : QStringLiteral("Centre"));
     upper->setName(limits.valid() ? QStringLiteral("±3σ limits %1 to %2 %3").arg(Number(limits.lower), Number(limits.upper), u)
                                   : QStringLiteral("±3σ limits"));
-    runAxis_->setRange(1, right);
     runAxis_->setTitleText(n == 0 ? QStringLiteral("Runs in time order")
                                   : QStringLiteral("Runs in time order, %1 to %2")
                                         .arg(Day(data_.samples.front().startedMs), Day(data_.samples.back().startedMs)));
-    valueAxis_->setRange(low, high);
-    valueAxis_->applyNiceNumbers();
     valueAxis_->setTitleText(data_.quantity == Quantity::Current ? QStringLiteral("Current (A)") : QStringLiteral("Voltage (V)"));
     if (data_.request.model.isEmpty())
         chart->setTitle(QStringLiteral("No model chosen"));
