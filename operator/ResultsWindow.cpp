@@ -26,9 +26,9 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSpinBox>
 #include <QSqlQueryModel>
 #include <QTabWidget>
 #include <QTableView>
@@ -45,6 +45,8 @@ const QStringList RunTitles{QStringLiteral("Id"),       QStringLiteral("Date"), 
                             QStringLiteral("Duration (s)"), QStringLiteral("Kind")};
 
 constexpr int SerialPauseMs = 150;
+// The page of the control chart among the window's tabs.
+constexpr int ChartPage = 1;
 
 // The list as the query gives it, with the duration in tenths of a second and the column titles
 // fixed, so that neither depends on what the query names its columns.
@@ -305,7 +307,7 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     tabs->addTab(runsPage, QStringLiteral("R&uns"));
     tabs->addTab(makeChartPage(), QStringLiteral("&Control chart"));
     connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (index != 1) return;
+        if (index != ChartPage) return;
         if (!chartChoicesRead_) fillChartChoices();
         RedrawChart();
     });
@@ -360,7 +362,7 @@ void ResultsWindow::showEvent(QShowEvent* event)
     if (event->spontaneous()) return;
     Reload();
     chartChoicesRead_ = false;
-    if (tabs->currentIndex() == 1) {
+    if (tabs->currentIndex() == ChartPage) {
         fillChartChoices();
         RedrawChart();
     }
