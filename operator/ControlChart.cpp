@@ -4,6 +4,7 @@
 #include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QImage>
@@ -194,15 +195,22 @@ void ControlChart::setData(const ControlChartData& data)
     bandHigh_->replace(data_.band.bounded ? QList<QPointF>{{0, bandHigh}, {width, bandHigh}} : QList<QPointF>{});
 }
 
+void ControlChart::Prepare(const ControlChartData& data, QSize size)
+{
+    setAttribute(Qt::WA_DontShowOnScreen);
+    setData(data);
+    resize(size);
+    show();
+    layout()->activate();
+    // The legends and the series' shapes are laid out in posted events; user input stays queued.
+    QCoreApplication::sendPostedEvents();
+}
+
 bool ControlChart::SavePng(const QString& path, QSize size, QString* error)
 {
     // Drawn by a copy of its own at the size asked for, so that the window's chart keeps its size.
     ControlChart copy;
-    copy.setAttribute(Qt::WA_DontShowOnScreen);
-    copy.setData(data_);
-    copy.resize(size);
-    copy.show();
-    copy.layout()->activate();
+    copy.Prepare(data_, size);
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
     {
@@ -235,14 +243,12 @@ bool ControlChart::SavePdf(const QString& path, QString* error)
         const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
         const QSize screen(1100, 1100 * page.height() / std::max(1, page.width()));
         ControlChart copy;
-        copy.setAttribute(Qt::WA_DontShowOnScreen);
-        copy.setData(data_);
-        copy.resize(screen);
-        copy.show();
-        copy.layout()->activate();
+        copy.Prepare(data_, screen);
         QPainter painter(&pdf);
         painter.scale(double(page.width()) / screen.width(), double(page.height()) / screen.height());
-        copy.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        // The scenes themselves, as vectors: a view drawn as a widget would lose legend entries.
+        for (QChartView* view : {copy.chartView_, copy.histogramView_})
+            view->scene()->render(&painter, QRectF(view->geometry()), view->sceneRect());
     }
     if (!file.commit()) {
         if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString());

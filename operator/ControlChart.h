@@ -41,6 +41,9 @@ public:
     QAreaSeries* band = nullptr;  // the plausibility band
 
 private:
+    // Made ready to be drawn off the screen at `size`, as a copy that saves.
+    void Prepare(const ControlChartData& data, QSize size);
+
     QChartView* chartView_ = nullptr;
     QChartView* histogramView_ = nullptr;
     QValueAxis* runAxis_ = nullptr;
