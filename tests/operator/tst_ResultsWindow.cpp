@@ -598,6 +598,7 @@ void TestResultsWindow::chart()
     if (!shots.isEmpty() && bench == QLatin1String("All")) {
         // The legend takes up its new names when the event loop next runs, as it does on screen.
         QCoreApplication::processEvents();
+        QVERIFY(QDir().mkpath(shots));
         QVERIFY(w.grab().save(QDir(shots).filePath(QStringLiteral("results-chart.png"))));
     }
 }
