@@ -108,11 +108,21 @@ double NominalValue(int meterStep, std::uint8_t model)
     return p ? NominalValue(*p, model) : 0.0;
 }
 
+PlausibleBand PlausibleBandOf(const CalPoint& point, std::uint8_t model, double share)
+{
+    const double nominal = NominalValue(point, model);
+    if (nominal == 0.0) return {};
+    // A hair of slack, so that a reading exactly at the edge is not lost to rounding.
+    const double reach = share * std::fabs(nominal) * (1.0 + 1e-9);
+    return {true, nominal - reach, nominal + reach};
+}
+
 bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share)
 {
-    const double nominal = NominalValue(meterStep, model);
-    if (nominal == 0.0) return true;
-    if ((value < 0) != (nominal < 0)) return false;
-    // A hair of slack, so that a reading exactly at the edge is not lost to rounding.
-    return std::fabs(value - nominal) <= share * std::fabs(nominal) * (1.0 + 1e-9);
+    const CalPoint* p = PointOfMeterStep(meterStep);
+    if (!p) return true;
+    const PlausibleBand band = PlausibleBandOf(*p, model, share);
+    if (!band.bounded) return true;
+    if ((value < 0) != (NominalValue(*p, model) < 0)) return false;
+    return value >= band.low && value <= band.high;
 }

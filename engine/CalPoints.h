@@ -52,6 +52,13 @@ int CalPointOfMeterStep(int meterStep);
 bool IsCurrentPoint(int meterStep);
 QString NominalLevel(int meterStep, std::uint8_t model);
 double NominalValue(int meterStep, std::uint8_t model);
-// Whether a reading in volts or amperes can be the level of its point: of the level's sign and at
-// most `share` (0.10 for 10 %) of the level away from it. A step without a level takes any value.
+// The readings in volts or amperes that can be the level of a point: at most `share` (0.10 for
+// 10 %) of the level away from it. Unbounded where the model has no level at the point.
+struct PlausibleBand {
+    bool bounded = false;
+    double low = 0.0, high = 0.0;
+};
+PlausibleBand PlausibleBandOf(const CalPoint& point, std::uint8_t model, double share);
+// Whether a reading in volts or amperes can be the level of its point: of the level's sign and
+// within its band. A step without a level takes any value.
 bool IsPlausibleReading(double value, int meterStep, std::uint8_t model, double share);

@@ -1,6 +1,9 @@
-// The results window: the recorded runs with their filters, one run in full, CSV export and the report.
+// The results window: the recorded runs with their filters, one run in full, CSV export, the report and the control chart.
 #include "ResultsWindow.h"
 
+#include "AppError.h"
+#include "ControlChart.h"
+#include "MeterSettings.h"
 #include "PrintModule.h"
 #include "ReportPage.h"
 
@@ -23,9 +26,11 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -40,6 +45,8 @@ const QStringList RunTitles{QStringLiteral("Id"),       QStringLiteral("Date"), 
                             QStringLiteral("Duration (s)"), QStringLiteral("Kind")};
 
 constexpr int SerialPauseMs = 150;
+// The page of the control chart among the window's tabs.
+constexpr int ChartPage = 1;
 
 // The list as the query gives it, with the duration in tenths of a second and the column titles
 // fixed, so that neither depends on what the query names its columns.
@@ -100,7 +107,14 @@ void FillTable(QTableWidget* table, const std::vector<QStringList>& rows)
         for (int column = 0; column < cells.size() && column < table->columnCount(); ++column)
             table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    // Every column shown whole: the table asks the layout for the width of all of them, with room
+    // for the scroll bar a long list of steps brings. The last column stretches to the table's
+    // width, so it is measured unstretched.
+    table->horizontalHeader()->setStretchLastSection(false);
     table->resizeColumnsToContents();
+    table->setMinimumWidth(table->horizontalHeader()->length() + 2 * table->frameWidth() +
+                           table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table));
+    table->horizontalHeader()->setStretchLastSection(true);
 }
 
 // Rows one line of text high, so that a run's seven readings fit without scrolling.
@@ -283,11 +297,24 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(btnClose);
 
+    auto* runsPage = new QWidget(this);
+    auto* runsLayout = new QVBoxLayout(runsPage);
+    runsLayout->addLayout(filters);
+    runsLayout->addWidget(tableRuns, 3);
+    runsLayout->addWidget(details, 4);
+    tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabs"));
+    tabs->addTab(runsPage, QStringLiteral("R&uns"));
+    tabs->addTab(makeChartPage(), QStringLiteral("&Control chart"));
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index != ChartPage) return;
+        if (!chartChoicesRead_) fillChartChoices();
+        RedrawChart();
+    });
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(filters);
-    layout->addWidget(tableRuns, 3);
+    layout->addWidget(tabs, 1);
     layout->addWidget(labelStatus);
-    layout->addWidget(details, 4);
     layout->addLayout(buttons);
 
     serialPause_.setSingleShot(true);
@@ -332,7 +359,13 @@ void ResultsWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // A window brought back from the task bar keeps what it shows; an opening reads afresh.
-    if (!event->spontaneous()) Reload();
+    if (event->spontaneous()) return;
+    Reload();
+    chartChoicesRead_ = false;
+    if (tabs->currentIndex() == ChartPage) {
+        fillChartChoices();
+        RedrawChart();
+    }
 }
 
 bool ResultsWindow::Reload()
@@ -432,9 +465,6 @@ void ResultsWindow::showDetails(qint64 id)
     details_ = std::move(run);
     hasDetails_ = true;
     labelRun->setText(HeaderText(details_));
-    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
-    // size, keeps room for all of the header's lines.
-    labelRun->setMinimumHeight(labelRun->heightForWidth(labelRun->minimumSizeHint().width()));
 
     std::vector<QStringList> readings;
     for (const ReadingRow& r : details_.readings) {
@@ -448,6 +478,11 @@ void ResultsWindow::showDetails(qint64 id)
         steps.push_back({QString::number(s.step), s.state, QString::number(s.sends), s.at});
     FillTable(tableSteps, steps);
     textLog->setPlainText(details_.eventLog);
+    // A wrapped label does not tell the layout how tall it has become: the window, at whatever
+    // size, keeps room for all of the header's lines. It is never narrower than the two tables
+    // side by side below it.
+    const int narrowest = std::max(labelRun->minimumSizeHint().width(), tableReadings->minimumWidth() + tableSteps->minimumWidth());
+    labelRun->setMinimumHeight(labelRun->heightForWidth(narrowest));
 }
 
 void ResultsWindow::clearDetails()
@@ -544,4 +579,216 @@ void ResultsWindow::btnPrintClick()
             showStatus(QStringLiteral("The report of run %1 went to %2.").arg(QString::number(details_.id), OrNone(outcome.where)));
             return;
     }
+}
+
+QWidget* ResultsWindow::makeChartPage()
+{
+    auto* page = new QWidget(this);
+    comboModel = new QComboBox(page);
+    comboModel->setObjectName(QStringLiteral("comboModel"));
+    comboPoint = new QComboBox(page);
+    comboPoint->setObjectName(QStringLiteral("comboPoint"));
+    for (const CalPoint& p : CalPoints()) comboPoint->addItem(QString::number(p.number), p.number);
+    comboBench = new QComboBox(page);
+    comboBench->setObjectName(QStringLiteral("comboBench"));
+    spinChartRuns = new QSpinBox(page);
+    spinChartRuns->setObjectName(QStringLiteral("spinChartRuns"));
+    spinChartRuns->setRange(10, 100000);
+    spinChartRuns->setValue(ChartRequest{}.lastRuns);
+    comboBaseline = new QComboBox(page);
+    comboBaseline->setObjectName(QStringLiteral("comboBaseline"));
+    comboBaseline->addItem(QStringLiteral("First runs"), int(ChartBaseline::Kind::FirstRuns));
+    comboBaseline->addItem(QStringLiteral("Days"), int(ChartBaseline::Kind::Days));
+    spinBaselineRuns = new QSpinBox(page);
+    spinBaselineRuns->setObjectName(QStringLiteral("spinBaselineRuns"));
+    spinBaselineRuns->setRange(2, 100000);
+    spinBaselineRuns->setValue(ChartBaseline{}.runs);
+    spinBaselineRuns->setAccessibleName(QStringLiteral("Baseline runs"));
+    dateBaselineFrom = new QDateEdit(QDate::currentDate(), page);
+    dateBaselineFrom->setObjectName(QStringLiteral("dateBaselineFrom"));
+    dateBaselineFrom->setAccessibleName(QStringLiteral("Baseline from"));
+    dateBaselineTo = new QDateEdit(QDate::currentDate(), page);
+    dateBaselineTo->setObjectName(QStringLiteral("dateBaselineTo"));
+    dateBaselineTo->setAccessibleName(QStringLiteral("Baseline to"));
+    for (QDateEdit* edit : {dateBaselineFrom, dateBaselineTo}) {
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setCalendarPopup(true);
+    }
+    btnSaveChart = new QPushButton(QStringLiteral("Save chart..."), page);
+    btnSaveChart->setObjectName(QStringLiteral("btnSaveChart"));
+    btnSaveChart->setAutoDefault(false);
+    labelChart = new QLabel(page);
+    labelChart->setObjectName(QStringLiteral("labelChart"));
+    labelChart->setTextFormat(Qt::PlainText);
+    labelChart->setWordWrap(true);
+    labelChart->setVisible(false);
+    chartView = new ControlChart(page);
+    chartView->setObjectName(QStringLiteral("chartView"));
+
+    auto* choose = new QHBoxLayout;
+    choose->addWidget(Caption(QStringLiteral("&Model"), comboModel, page));
+    choose->addWidget(comboModel);
+    choose->addWidget(Caption(QStringLiteral("P&oint"), comboPoint, page));
+    choose->addWidget(comboPoint);
+    auto* benchCaption = Caption(QStringLiteral("&Bench"), comboBench, page);
+    benchCaption->setObjectName(QStringLiteral("labelBench"));
+    choose->addWidget(benchCaption);
+    choose->addWidget(comboBench);
+    choose->addWidget(Caption(QStringLiteral("Runs sho&wn"), spinChartRuns, page));
+    choose->addWidget(spinChartRuns);
+    choose->addSpacing(12);
+    choose->addWidget(Caption(QStringLiteral("Base&line"), comboBaseline, page));
+    choose->addWidget(comboBaseline);
+    choose->addWidget(spinBaselineRuns);
+    choose->addWidget(dateBaselineFrom);
+    choose->addWidget(dateBaselineTo);
+    choose->addStretch(1);
+    choose->addWidget(btnSaveChart);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(choose);
+    layout->addWidget(labelChart);
+    layout->addWidget(chartView, 1);
+
+    connect(comboModel, &QComboBox::currentIndexChanged, this, [this] {
+        showPointLevels();
+        RedrawChart();
+    });
+    for (QComboBox* combo : {comboPoint, comboBench})
+        connect(combo, &QComboBox::currentIndexChanged, this, [this] { RedrawChart(); });
+    connect(spinChartRuns, &QSpinBox::valueChanged, this, [this] { RedrawChart(); });
+    connect(comboBaseline, &QComboBox::currentIndexChanged, this, [this] { baselineChanged(); });
+    connect(spinBaselineRuns, &QSpinBox::valueChanged, this, [this] { baselineChanged(); });
+    for (QDateEdit* edit : {dateBaselineFrom, dateBaselineTo})
+        connect(edit, &QDateEdit::dateChanged, this, [this] { baselineChanged(); });
+    connect(btnSaveChart, &QPushButton::clicked, this, [this] { btnSaveChartClick(); });
+    btnSaveChart->setEnabled(false);
+    showBaselineControls();
+    return page;
+}
+
+void ResultsWindow::setSettingsFile(const QString& iniPath)
+{
+    iniPath_ = iniPath;
+    plausibilityShare_ = LoadMeterSettings(iniPath).plausibilityShare;
+    const ChartBaseline b = LoadChartBaseline(iniPath);
+    const QSignalBlocker blockKind(comboBaseline), blockRuns(spinBaselineRuns), blockFrom(dateBaselineFrom), blockTo(dateBaselineTo);
+    comboBaseline->setCurrentIndex(comboBaseline->findData(int(b.kind)));
+    spinBaselineRuns->setValue(b.runs);
+    if (b.from.isValid()) dateBaselineFrom->setDate(b.from);
+    if (b.to.isValid()) dateBaselineTo->setDate(b.to);
+    showBaselineControls();
+}
+
+ChartRequest ResultsWindow::CurrentChartRequest() const
+{
+    ChartRequest r;
+    r.model = comboModel->currentText();
+    r.point = comboPoint->currentData().toInt();
+    r.bench = comboBench->currentData().toString();
+    r.lastRuns = spinChartRuns->value();
+    r.baseline.kind = static_cast<ChartBaseline::Kind>(comboBaseline->currentData().toInt());
+    r.baseline.runs = spinBaselineRuns->value();
+    r.baseline.from = std::min(dateBaselineFrom->date(), dateBaselineTo->date());
+    r.baseline.to = std::max(dateBaselineFrom->date(), dateBaselineTo->date());
+    r.plausibilityShare = plausibilityShare_;
+    return r;
+}
+
+void ResultsWindow::fillChartChoices()
+{
+    chartChoicesRead_ = true;
+    if (!db_.isOpen()) return;
+    QStringList models, benches;
+    QString error;
+    if (!ChartModels(db_.database(), &models, &error) || !ChartBenches(db_.database(), &benches, &error)) {
+        labelChart->setText(QStringLiteral("The models and benches cannot be read: %1").arg(error));
+        labelChart->setVisible(true);
+        return;
+    }
+    const QString model = comboModel->currentText(), bench = comboBench->currentData().toString();
+    {
+        const QSignalBlocker blockModel(comboModel), blockBench(comboBench);
+        comboModel->clear();
+        comboModel->addItems(models);
+        comboModel->setCurrentIndex(std::max(0, static_cast<int>(models.indexOf(model))));
+        comboBench->clear();
+        comboBench->addItem(QStringLiteral("All"), QString());
+        for (const QString& b : benches) comboBench->addItem(b, b);
+        comboBench->setCurrentIndex(std::max(0, comboBench->findData(bench)));
+    }
+    // A bench's own record holds only its runs; the choice matters where a line's runs meet.
+    const bool line = benches.size() > 1;
+    comboBench->setVisible(line);
+    findChild<QLabel*>(QStringLiteral("labelBench"))->setVisible(line);
+    showPointLevels();
+}
+
+void ResultsWindow::showPointLevels()
+{
+    // The points' levels are the model's own.
+    for (int i = 0; i < comboPoint->count(); ++i) {
+        const int point = comboPoint->itemData(i).toInt();
+        const QString level = PointLevel(point, comboModel->currentText());
+        comboPoint->setItemText(i, level.isEmpty() ? QString::number(point) : QStringLiteral("%1: %2").arg(point).arg(level));
+    }
+}
+
+bool ResultsWindow::RedrawChart()
+{
+    auto fail = [this](const QString& text) {
+        chartView->setData(ControlChartData{});
+        labelChart->setText(text);
+        labelChart->setVisible(!text.isEmpty());
+        btnSaveChart->setEnabled(false);
+        return false;
+    };
+    // The reason a record cannot be read is shown below, for both pages.
+    if (!db_.isOpen()) return fail(QString());
+    const ChartRequest request = CurrentChartRequest();
+    if (request.model.isEmpty()) return fail(QStringLiteral("The record holds no finished calibration yet."));
+    ControlChartData data;
+    QString error;
+    if (!LoadControlChart(db_.database(), request, &data, &error))
+        return fail(QStringLiteral("The chart cannot be drawn: %1").arg(error));
+    chartView->setData(data);
+    labelChart->clear();
+    labelChart->setVisible(false);
+    btnSaveChart->setEnabled(!data.samples.empty());
+    return true;
+}
+
+void ResultsWindow::showBaselineControls()
+{
+    const bool days = comboBaseline->currentData().toInt() == int(ChartBaseline::Kind::Days);
+    spinBaselineRuns->setVisible(!days);
+    dateBaselineFrom->setVisible(days);
+    dateBaselineTo->setVisible(days);
+}
+
+void ResultsWindow::baselineChanged()
+{
+    showBaselineControls();
+    if (!iniPath_.isEmpty()) {
+        try {
+            SaveChartBaseline(CurrentChartRequest().baseline, iniPath_);
+        } catch (const AppError& e) {
+            if (!baselineFaultTold_) {
+                baselineFaultTold_ = true;
+                showStatus(QStringLiteral("The baseline is not remembered: %1").arg(e.message()));
+            }
+        }
+    }
+    RedrawChart();
+}
+
+void ResultsWindow::btnSaveChartClick()
+{
+    const QString chosen = askSaveName_(QStringLiteral("Save chart"), QStringLiteral("PNG pictures (*.png);;PDF files (*.pdf)"));
+    if (chosen.isEmpty()) return;
+    const QString path = WithSuffix(chosen, QStringLiteral("png"));
+    QString error;
+    const bool pdf = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    const bool ok = pdf ? chartView->SavePdf(path, &error) : chartView->SavePng(path, ChartPictureSize, &error);
+    labelChart->setText(ok ? QStringLiteral("The chart was written to %1.").arg(path) : error);
+    labelChart->setVisible(true);
 }

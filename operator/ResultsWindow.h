@@ -1,6 +1,7 @@
-// The results window: the recorded runs with their filters, one run in full, CSV export and the report.
+// The results window: the recorded runs with their filters, one run in full, CSV export, the report and the control chart.
 #pragma once
 
+#include "ControlChartData.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 
@@ -10,6 +11,7 @@
 
 #include <functional>
 
+class ControlChart;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
@@ -18,6 +20,8 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
+class QSpinBox;
+class QTabWidget;
 class QSqlQueryModel;
 class QTableView;
 class QTableWidget;
@@ -45,6 +49,14 @@ public:
 
     void setSaveNameAsker(SaveNameAsker asker) { askSaveName_ = std::move(asker); }
     void setPrintAsker(PrintAsker asker) { askPrint_ = std::move(asker); }
+    // Config.Ini, where the chart's baseline is remembered and the plausibility check is set;
+    // unset, the baseline is the default and no band is drawn.
+    void setSettingsFile(const QString& iniPath);
+
+    // Draws the chart of what its controls choose; false with the reason shown beside it.
+    bool RedrawChart();
+    // What the chart's controls choose now.
+    ChartRequest CurrentChartRequest() const;
 
     QLineEdit* editSerial = nullptr;
     QCheckBox* checkFrom = nullptr;
@@ -63,6 +75,19 @@ public:
     QPushButton* btnPrint = nullptr;
     QPushButton* btnClose = nullptr;
 
+    QTabWidget* tabs = nullptr;
+    QComboBox* comboModel = nullptr;
+    QComboBox* comboPoint = nullptr;
+    QComboBox* comboBench = nullptr;
+    QComboBox* comboBaseline = nullptr;
+    QSpinBox* spinBaselineRuns = nullptr;
+    QDateEdit* dateBaselineFrom = nullptr;
+    QDateEdit* dateBaselineTo = nullptr;
+    QSpinBox* spinChartRuns = nullptr;
+    QLabel* labelChart = nullptr;
+    ControlChart* chartView = nullptr;
+    QPushButton* btnSaveChart = nullptr;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -80,6 +105,13 @@ private:
     // A filter change waiting in the serial edit's pause is applied first, so that an export
     // writes what the list shows.
     void applyPendingFilter();
+    QWidget* makeChartPage();
+    // The models and benches of the record, read when the chart is first shown after an opening.
+    void fillChartChoices();
+    void showPointLevels();
+    void showBaselineControls();
+    void baselineChanged();
+    void btnSaveChartClick();
 
     const QString databasePath_;
     ResultsDb db_;
@@ -90,4 +122,9 @@ private:
     bool hasDetails_ = false;
     SaveNameAsker askSaveName_;
     PrintAsker askPrint_;
+    QString iniPath_;
+    double plausibilityShare_ = 0.0;
+    bool chartChoicesRead_ = false;
+    // A Config.Ini that cannot be written is told once, not at every change of the baseline.
+    bool baselineFaultTold_ = false;
 };

@@ -101,7 +101,10 @@ Station::Station(const StationParts& parts)
 
     // Made when first asked for, like the meter dialog below: most starts never open them.
     form->setResultsClick([this, form] {
-        if (!formResults_) formResults_ = new ResultsWindow(databasePath(), form);
+        if (!formResults_) {
+            formResults_ = new ResultsWindow(databasePath(), form);
+            formResults_->setSettingsFile(iniPath_);
+        }
         formResults_->exec();
     });
 

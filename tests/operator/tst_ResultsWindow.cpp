@@ -1,5 +1,6 @@
 // Tests of the results window against a small database: the list, its filters, a run's details,
-// CSV export, the report as PDF and on a printer, and a database that cannot be read.
+// CSV export, the report as PDF and on a printer, a database that cannot be read, and the control chart.
+#include "ControlChart.h"
 #include "LabelFit.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
@@ -11,6 +12,12 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QImage>
+#include <QLineSeries>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -137,6 +144,34 @@ bool ClickRun(ResultsWindow& w, qint64 id)
     return w.SelectedRunId() == id;
 }
 
+// Twelve finished 7212B calibrations a day apart from 2026-04-01, on two benches in turn, reading
+// 37.010 V and 37.012 V at point 4 in turn; the tenth reads 37.050 V.
+bool MakeChartDatabase(const QString& path)
+{
+    ResultsDb db;
+    if (!db.open(path, ResultsDb::Mode::Record)) return false;
+    QSqlQuery q(db.database());
+    for (int i = 0; i < 12; ++i) {
+        const qint64 id = AddRun(db.database(), {"calibration", QDateTime(QDate(2026, 4, i + 1), QTime(9, 0)), 60000,
+                                                 "finished", "", "", "7212B", "Anna", ""});
+        const QString typed = i == 9 ? QStringLiteral("37.050") : i % 2 ? QStringLiteral("37.012") : QStringLiteral("37.010");
+        if (id == 0 || !Exec(q, QStringLiteral("UPDATE TestResult SET bench = ? WHERE id = ?"), {i % 2 ? "bench-2" : "bench-1", id}) ||
+            !Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (?, 4, 'V', ?, 0)"), {id, typed}))
+            return false;
+    }
+    return true;
+}
+
+// The detail tables whose columns the operator would see cut.
+QStringList CutTables(const ResultsWindow& w)
+{
+    QStringList cut;
+    for (const QTableWidget* table : {w.tableReadings, w.tableSteps})
+        if (table->horizontalHeader()->length() > table->viewport()->width())
+            cut << QStringLiteral("%1 needs %2 px, shows %3").arg(table->objectName()).arg(table->horizontalHeader()->length()).arg(table->viewport()->width());
+    return cut;
+}
+
 QString Decimal(QString text) { return text.replace(QLatin1Char('.'), QLocale().decimalPoint()); }
 
 }  // namespace
@@ -159,10 +194,14 @@ private slots:
     void report();
     void unreadableDatabase_data();
     void unreadableDatabase();
+    void chart_data();
+    void chart();
+    void baselineRemembered();
 
 private:
     QTemporaryDir dir_;
     QString path_;
+    QString chartPath_;
 };
 
 void TestResultsWindow::initTestCase()
@@ -170,6 +209,8 @@ void TestResultsWindow::initTestCase()
     QVERIFY(dir_.isValid());
     path_ = dir_.filePath(QStringLiteral("PowerTestDb.sqlite"));
     QVERIFY(MakeDatabase(path_));
+    chartPath_ = dir_.filePath(QStringLiteral("Chart.sqlite"));
+    QVERIFY(MakeChartDatabase(chartPath_));
 }
 
 void TestResultsWindow::listNewestFirst_data()
@@ -335,10 +376,12 @@ void TestResultsWindow::details()
     // The layout takes up a new text when the event loop next runs, as it does on screen.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
+    QVERIFY2(CutTables(w).isEmpty(), qPrintable(CutTables(w).join(QStringLiteral(", "))));
     const QSize opened = w.size();
     w.resize(w.minimumSize());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
+    QVERIFY2(CutTables(w).isEmpty(), qPrintable(CutTables(w).join(QStringLiteral(", "))));
     w.resize(opened);
 
     const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
@@ -493,6 +536,97 @@ void TestResultsWindow::unreadableDatabase()
     QCOMPARE(ListedIds(w), (QList<qint64>{5, 3, 4, 1, 2}));
     QVERIFY(!w.labelStatus->isVisible());
     QVERIFY(w.btnExport->isEnabled());
+}
+
+void TestResultsWindow::chart_data()
+{
+    QTest::addColumn<QString>("bench");
+    QTest::addColumn<int>("point");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<int>("beyond");
+    QTest::addColumn<QString>("answer");  // the name given in the save dialog; empty: declined
+    QTest::addColumn<QString>("written");
+    QTest::newRow("every bench, PNG") << "All" << 4 << 12 << 1 << "chart.png" << "chart.png";
+    QTest::newRow("one bench, name without extension") << "bench-2" << 4 << 6 << 1 << "chart" << "chart.png";
+    QTest::newRow("PDF") << "bench-1" << 4 << 6 << 0 << "chart.pdf" << "chart.pdf";
+    QTest::newRow("a point without readings") << "All" << 5 << 0 << 0 << "" << "";
+}
+
+void TestResultsWindow::chart()
+{
+    QFETCH(QString, bench);
+    QFETCH(int, point);
+    QFETCH(int, runs);
+    QFETCH(int, beyond);
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    QTemporaryDir out;
+    ResultsWindow w(chartPath_);
+    w.setSaveNameAsker([&](const QString&, const QString&) { return answer.isEmpty() ? QString() : out.filePath(answer); });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.tabs->setCurrentIndex(1);
+    QCOMPARE(w.comboModel->currentText(), QStringLiteral("7212B"));
+    // Two benches' runs: the operator may take one of them.
+    QVERIFY(w.comboBench->isVisible());
+    w.comboBench->setCurrentIndex(w.comboBench->findText(bench));
+    w.comboPoint->setCurrentIndex(w.comboPoint->findData(point));
+    w.spinBaselineRuns->setValue(4);
+    QCOMPARE(w.comboPoint->currentText(), point == 4 ? QStringLiteral("4: 37.0V(7212B)") : QStringLiteral("5: 20.0V(7212B)"));
+    QCOMPARE(w.chartView->readings->count(), runs);
+    QCOMPARE(w.chartView->beyond->count(), beyond);
+    if (beyond > 0) QCOMPARE(w.chartView->beyond->at(0).y(), 37.050);
+    QCOMPARE(w.btnSaveChart->isEnabled(), runs > 0);
+    QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
+    if (runs == 0) return;
+
+    QTest::mouseClick(w.btnSaveChart, Qt::LeftButton);
+    if (written.isEmpty()) {
+        QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
+        return;
+    }
+    QCOMPARE(w.labelChart->text(), QStringLiteral("The chart was written to %1.").arg(out.filePath(written)));
+    QFile file(out.filePath(written));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    if (written.endsWith(QLatin1String(".pdf"))) {
+        QVERIFY(file.read(5) == "%PDF-");
+        return;
+    }
+    const QImage picture = QImage::fromData(file.readAll(), "PNG");
+    QCOMPARE(picture.size(), ChartPictureSize);
+    const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && bench == QLatin1String("All")) {
+        // The legend takes up its new names when the event loop next runs, as it does on screen.
+        QCoreApplication::processEvents();
+        QVERIFY(QDir().mkpath(shots));
+        QVERIFY(w.grab().save(QDir(shots).filePath(QStringLiteral("results-chart.png"))));
+    }
+}
+
+void TestResultsWindow::baselineRemembered()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    {
+        ResultsWindow w(chartPath_);
+        w.setSettingsFile(ini);
+        w.show();
+        w.tabs->setCurrentIndex(1);
+        w.comboPoint->setCurrentIndex(w.comboPoint->findData(4));
+        QVERIFY(!w.dateBaselineFrom->isVisible());
+        w.dateBaselineFrom->setDate(QDate(2026, 4, 1));
+        w.dateBaselineTo->setDate(QDate(2026, 4, 2));
+        w.comboBaseline->setCurrentIndex(w.comboBaseline->findText(QStringLiteral("Days")));
+        QVERIFY(w.dateBaselineFrom->isVisible() && !w.spinBaselineRuns->isVisible());
+    }
+    ResultsWindow w(chartPath_);
+    w.setSettingsFile(ini);
+    w.show();
+    w.tabs->setCurrentIndex(1);
+    w.comboPoint->setCurrentIndex(w.comboPoint->findData(4));
+    QCOMPARE(w.comboBaseline->currentText(), QStringLiteral("Days"));
+    QCOMPARE(w.CurrentChartRequest().baseline, (ChartBaseline{ChartBaseline::Kind::Days, 30, QDate(2026, 4, 1), QDate(2026, 4, 2)}));
+    QCOMPARE(w.chartView->data().limits.count, 2);
 }
 
 QTEST_MAIN(TestResultsWindow)

@@ -1,9 +1,10 @@
 // Tests of korvex-results, the real executable against generated databases: the list and its
-// filters, CSV export, the report as poppler reads it, the statistics of the readings, and the exit
-// status a script sees.
+// filters, CSV export, the report as poppler reads it, the statistics of the readings, the control
+// chart, and the exit status a script sees.
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -98,6 +99,8 @@ private slots:
     void stats();
     void report_data();
     void report();
+    void chart_data();
+    void chart();
     void failures_data();
     void failures();
     void findsTheDatabaseAsTheCalibratorDoes_data();
@@ -118,7 +121,7 @@ private:
     }
 
     QTemporaryDir dir_;
-    QString db_, newer_, damaged_, empty_, blocked_, stats_;
+    QString db_, newer_, damaged_, empty_, blocked_, stats_, chart_;
 };
 
 void TestKorvexResults::initTestCase()
@@ -186,6 +189,20 @@ void TestKorvexResults::initTestCase()
                 QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent, unusual)"
                                                " VALUES (?, 6, 'A', ?, ?)"),
                              {id, r.amps6, r.unusual6}));
+        }
+    }
+    {
+        // Point 4 of six finished calibrations a day apart, on two benches in turn.
+        chart_ = dir_.filePath(QStringLiteral("db/Chart.sqlite"));
+        ResultsDb writer;
+        QVERIFY2(writer.open(chart_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
+        QSqlQuery q(writer.database());
+        const char* typed[] = {"37.010", "37.012", "37.008", "37.010", "37.030", "37.011"};
+        for (int i = 0; i < 6; ++i) {
+            const QByteArray start = QStringLiteral("2026-04-0%1T09:00:00").arg(i + 1).toLatin1();
+            QVERIFY(AddRun(writer.database(), start.constData(), 60, "result,bench", {"finished", i % 2 ? "b2" : "b1"}));
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (?, 4, 'V', ?, 0)"),
+                         {i + 1, typed[i]}));
         }
     }
     {
@@ -377,6 +394,45 @@ void TestKorvexResults::report()
     }
 }
 
+void TestKorvexResults::chart_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    // Runs drawn, the baseline's runs, mean, sigma, lower and upper limit, readings beyond them.
+    QTest::addColumn<QString>("line");
+    QTest::newRow("the first four runs as baseline") << QStringList{"--baseline-runs", "4"} << 0
+                                                    << "6 4 37.01 0.001632993162 37.00510102 37.01489898 1";
+    QTest::newRow("one bench, the newest two") << QStringList{"--bench", "b2", "--runs", "2", "--baseline-runs", "3"} << 0
+                                               << "2 3 37.011 0.001 37.008 37.014 0";
+    QTest::newRow("a baseline of two days")
+        << QStringList{"--baseline-since", "2026-04-01", "--baseline-until", "2026-04-02"} << 0
+        << "6 2 37.011 0.001414213562 37.00675736 37.01524264 1";
+    QTest::newRow("a baseline of one run gives no limits")
+        << QStringList{"--baseline-since", "2026-04-03", "--baseline-until", "2026-04-03"} << 0 << "6 1 - - - - 0";
+    QTest::newRow("a model without runs") << QStringList{"--model", "7213B"} << 1 << "0 0 - - - - 0";
+}
+
+void TestKorvexResults::chart()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, line);
+    const QString png = dir_.filePath(QStringLiteral("db/chart.png"));
+    QFile::remove(png);
+    // The last --model given counts.
+    const Outcome o = Results(QStringList{"--db", chart_, "chart", "--model", "7212B", "--point", "4", "--png", png} + args);
+    QVERIFY2(o.code == code, qPrintable(o.err));
+    const QStringList lines = QString::fromUtf8(o.out).split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("runs\tbaseline\tmean\tsigma\tlower\tupper\tbeyond"));
+    const QStringList got = lines.value(1).split(QLatin1Char('\t')), expected = line.split(QLatin1Char(' '));
+    QCOMPARE(got.size(), expected.size());
+    for (int i = 0; i < got.size(); ++i) {
+        if (expected[i] == QLatin1String("-")) QVERIFY(got[i].isEmpty());
+        else QVERIFY2(std::fabs(got[i].toDouble() - expected[i].toDouble()) < 1e-8, qPrintable(lines.value(1)));
+    }
+    QCOMPARE(QImage(png).size(), QSize(1600, 900));
+}
+
 void TestKorvexResults::failures_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -415,6 +471,16 @@ void TestKorvexResults::failures_data()
     QTest::newRow("PDF under a file")
         << QStringList{"--db", "{db}", "report", "1", "--pdf", "{blocked}/out.pdf"} << 4
         << "{blocked}/out.pdf";
+    QTest::newRow("chart point out of range")
+        << QStringList{"--db", "{db}", "chart", "--model", "7212B", "--point", "8", "--png", "{dir}/c.png"} << 2 << "\"8\"";
+    QTest::newRow("chart without a file") << QStringList{"--db", "{db}", "chart", "--model", "7212B", "--point", "4"} << 2
+                                          << "--png FILE";
+    QTest::newRow("chart baseline both ways")
+        << QStringList{"--db", "{db}", "chart", "--model", "7212B", "--point", "4", "--png", "{dir}/c.png", "--baseline-runs", "5",
+                       "--baseline-since", "2026-04-01"}
+        << 2 << "exclude each other";
+    QTest::newRow("chart PNG under a file")
+        << QStringList{"--db", "{db}", "chart", "--model", "7212B", "--point", "4", "--png", "{blocked}/c.png"} << 4 << "{blocked}/c.png";
     QTest::newRow("CSV under a file")
         << QStringList{"--db", "{db}", "export", "--csv", "{blocked}/out.csv"} << 4 << "{blocked}/out.csv";
 }

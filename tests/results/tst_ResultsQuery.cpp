@@ -1,5 +1,6 @@
-// Tests of reading the results back: CSV quoting and export, the filters of the run list, and a
-// chart's series of readings.
+// Tests of reading the results back: CSV quoting and export, the filters of the run list, a chart's
+// series of readings, and the control chart's data.
+#include "ControlChartData.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsStats.h"
@@ -41,6 +42,29 @@ qint64 AddRun(const QSqlDatabase& db, const QDateTime& started, int seconds, QVa
     return q.lastInsertId().toLongLong();
 }
 
+// Point 4 of eight finished 7212B calibrations, a day apart from 2026-04-01, on two benches in
+// turn; the first four make a baseline of mean 37.010 V, σ 1.633 mV, which the sixth and the
+// eighth leave. A failed run and another model's are not charted.
+const double ChartValues[] = {37.010, 37.012, 37.008, 37.010, 37.011, 37.030, 37.009, 36.990};
+
+bool AddChartRuns(const QSqlDatabase& db)
+{
+    auto run = [&](int day, const char* result, const char* model, const char* bench, const QString& typed) {
+        const qint64 id = AddRun(db, QDateTime(QDate(2026, 4, day), QTime(9, 0)), 60,
+                                 {{"result", QString::fromLatin1(result)}, {"model", QString::fromLatin1(model)},
+                                  {"bench", QString::fromLatin1(bench)}});
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (?, 4, 'V', ?, 0)"));
+        q.addBindValue(id);
+        q.addBindValue(typed);
+        return id > 0 && q.exec();
+    };
+    bool ok = run(1, "failed", "7212B", "bench-1", QStringLiteral("37.5")) && run(2, "finished", "7211B", "bench-1", QStringLiteral("19.0"));
+    for (int i = 0; i < 8; ++i)
+        ok = ok && run(i + 1, "finished", "7212B", i % 2 ? "bench-2" : "bench-1", QString::number(ChartValues[i], 'f', 3));
+    return ok;
+}
+
 }  // namespace
 
 class TestResultsQuery : public QObject {
@@ -54,6 +78,12 @@ private slots:
     void exportCsv();
     void listFilters_data();
     void listFilters();
+    void histogram_data();
+    void histogram();
+    void controlChart_data();
+    void controlChart();
+    void chartBaseline_data();
+    void chartBaseline();
     // Last: it gives the runs a model and readings.
     void readingSeries_data();
     void readingSeries();
@@ -62,6 +92,7 @@ private:
     QTemporaryDir dir_;
     ResultsDb db_;
     Ids ids_;
+    ResultsDb chartDb_;
 };
 
 void TestResultsQuery::initTestCase()
@@ -90,6 +121,8 @@ void TestResultsQuery::initTestCase()
         db, At("2026-03-05T08:00:00"), -1,
         {{"serial_written", s("000042")}, {"serial_read", s("000042")}, {"result", s("interrupted")}});
     QCOMPARE(ids_, (Ids{1, 2, 3, 4, 5}));
+    QVERIFY(chartDb_.open(dir_.filePath(QStringLiteral("Chart.sqlite")), ResultsDb::Mode::Record));
+    QVERIFY(AddChartRuns(chartDb_.database()));
 }
 
 void TestResultsQuery::csvField_data()
@@ -204,6 +237,108 @@ void TestResultsQuery::listFilters()
     Ids got;
     for (const RunSummary& r : runs) got << r.id;
     QCOMPARE(got, ids);
+}
+
+void TestResultsQuery::histogram_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<QList<int>>("counts");  // four bins from 0 to 4
+    QTest::newRow("on the edges, the last one closed") << QList<double>{0, 0.5, 1, 2, 3, 4} << QList<int>{2, 1, 1, 2};
+    QTest::newRow("outside left out") << QList<double>{-0.1, 4.1, 2.5} << QList<int>{0, 0, 1, 0};
+}
+
+void TestResultsQuery::histogram()
+{
+    QFETCH(QList<double>, values);
+    QFETCH(QList<int>, counts);
+    QList<int> got;
+    for (const HistogramBin& b : Histogram({values.begin(), values.end()}, 0.0, 4.0, 4)) got << b.count;
+    QCOMPARE(got, counts);
+}
+
+void TestResultsQuery::controlChart_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("bench");
+    QTest::addColumn<int>("lastRuns");
+    QTest::addColumn<QDate>("from");  // null: the first four runs are the baseline
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QList<int>>("runs");  // the runs of ChartValues charted, oldest first
+    QTest::addColumn<int>("baseline");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<QList<int>>("beyond");
+    const QDate first;
+    QTest::newRow("every bench") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 4 << 37.010 << QList<int>{5, 7};
+    QTest::newRow("the newest three") << "7212B" << "" << 3 << first << first << QList<int>{5, 6, 7} << 4 << 37.010 << QList<int>{5, 7};
+    QTest::newRow("one bench, its own baseline") << "7212B" << "bench-2" << 100 << first << first << QList<int>{1, 3, 5, 7} << 4 << 37.0105 << QList<int>{};
+    QTest::newRow("baseline of days, both included") << "7212B" << "" << 100 << QDate(2026, 4, 1) << QDate(2026, 4, 2)
+                                                    << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 2 << 37.011 << QList<int>{5, 7};
+    QTest::newRow("a model without runs") << "7213B" << "" << 100 << first << first << QList<int>{} << 0 << 0.0 << QList<int>{};
+}
+
+void TestResultsQuery::controlChart()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, bench);
+    QFETCH(int, lastRuns);
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QList<int>, runs);
+    QFETCH(int, baseline);
+    QFETCH(double, mean);
+    QFETCH(QList<int>, beyond);
+    ChartRequest request{model, 4, bench, lastRuns, {}, 0.10};
+    request.baseline.runs = 4;
+    if (from.isValid()) request.baseline = {ChartBaseline::Kind::Days, 0, from, to};
+    ControlChartData data;
+    QString error;
+    QVERIFY2(LoadControlChart(chartDb_.database(), request, &data, &error), qPrintable(error));
+    QList<double> values, expected;
+    QList<int> marked;
+    for (const ChartSample& s : data.samples) {
+        if (s.beyondLimits) marked << runs[values.size()];
+        values << s.value;
+    }
+    for (int i : runs) expected << ChartValues[i];
+    QCOMPARE(values, expected);
+    QCOMPARE(marked, beyond);
+    QCOMPARE(data.beyond, beyond.size());
+    QCOMPARE(data.limits.count, baseline);
+    if (baseline > 0) QVERIFY2(std::fabs(data.limits.mean - mean) < 1e-9, qPrintable(QString::number(data.limits.mean, 'g', 12)));
+    // The level and the band are the point table's: 37.0 V for this model, 10 % either side.
+    QCOMPARE(data.nominal, model == QLatin1String("7212B") ? 37.0 : 73.0);
+    QVERIFY(data.band.bounded && std::fabs(data.band.low - 0.9 * data.nominal) < 1e-6 && std::fabs(data.band.high - 1.1 * data.nominal) < 1e-6);
+}
+
+void TestResultsQuery::chartBaseline_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("no file") << QByteArray() << int(ChartBaseline::Kind::FirstRuns) << 30;
+    QTest::newRow("first runs") << QByteArray("[Chart]\nBaseline=runs\nBaselineRuns=50\n") << int(ChartBaseline::Kind::FirstRuns) << 50;
+    QTest::newRow("days") << QByteArray("[chart]\nBaseline=Days\nBaselineFrom=2026-04-01\nBaselineTo=2026-04-09\n") << int(ChartBaseline::Kind::Days) << 30;
+    QTest::newRow("days reversed") << QByteArray("[Chart]\nBaseline=days\nBaselineFrom=2026-04-09\nBaselineTo=2026-04-01\n")
+                                   << int(ChartBaseline::Kind::FirstRuns) << 30;
+    QTest::newRow("one run is no baseline") << QByteArray("[Chart]\nBaselineRuns=1\n") << int(ChartBaseline::Kind::FirstRuns) << 30;
+}
+
+void TestResultsQuery::chartBaseline()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, kind);
+    QFETCH(int, runs);
+    const QString path = dir_.filePath(QStringLiteral("Config-%1.Ini").arg(QTest::currentDataTag()));
+    if (!ini.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
+    }
+    const ChartBaseline b = LoadChartBaseline(path);
+    QCOMPARE(int(b.kind), kind);
+    QCOMPARE(b.runs, runs);
+    // What is written is read back as it was.
+    SaveChartBaseline(b, path);
+    QVERIFY(LoadChartBaseline(path) == b);
 }
 
 QTEST_GUILESS_MAIN(TestResultsQuery)

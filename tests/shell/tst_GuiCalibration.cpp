@@ -84,6 +84,8 @@ void TestGuiCalibration::shoot(QWidget* window, const QString& name)
     if (shotDir_.isEmpty()) return;
     QVERIFY(QDir().mkpath(shotDir_));
     const QString path = QDir(shotDir_).filePath(name);
+    // As the operator sees it, once the layout has taken up what was just shown.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QVERIFY2(window->grab().save(path), qPrintable(path));
 }
 

@@ -1,12 +1,17 @@
-// korvex-results: the supervisors' command line over the results database: list, CSV, report, stats.
+// korvex-results: the supervisors' command line over the results database: list, CSV, report,
+// stats, control chart.
 #include "ConfigFile.h"
+#include "ControlChart.h"
+#include "ControlChartData.h"
 #include "ReportPage.h"
 #include "LineSettings.h"
+#include "MeterSettings.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsStats.h"
 #include "Version.h"
 
+#include <QApplication>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
@@ -18,6 +23,8 @@
 #include <QSysInfo>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -69,6 +76,17 @@ QString UsageText()
                "                               P percent of the level (10 unless given), the unusual\n"
                "                               ones; finished calibrations unless --result says\n"
                "                               otherwise; --csv writes them as CSV instead\n"
+               "  chart --model M --point P --png FILE [--bench B] [--runs N] [BASELINE]\n"
+               "                               the control chart of point P (1 to 7) over the newest N\n"
+               "                               (1000) finished calibrations of model M, of bench B or\n"
+               "                               all, as a 1600x900 PNG; writes a line with the runs\n"
+               "                               drawn, the baseline's runs, mean, sigma, the lower and\n"
+               "                               upper limits and the readings beyond them\n"
+               "\n"
+               "Baseline of the chart (without these, the one the results window remembers):\n"
+               "  --baseline-runs N            the first N runs\n"
+               "  --baseline-since YYYY-MM-DD --baseline-until YYYY-MM-DD\n"
+               "                               the runs of these days\n"
                "\n"
                "Filters:\n"
                "  --serial S                   the serial number written or read contains S\n"
@@ -137,12 +155,39 @@ const Command Commands[] = {
     {QStringLiteral("export"), Filters + QStringList{QStringLiteral("csv")}, 1},
     {QStringLiteral("report"), {QStringLiteral("pdf")}, 2},
     {QStringLiteral("stats"), Filters + QStringList{QStringLiteral("bench"), QStringLiteral("plausibility"), QStringLiteral("csv")}, 1},
+    {QStringLiteral("chart"),
+     {QStringLiteral("model"), QStringLiteral("point"), QStringLiteral("bench"), QStringLiteral("runs"), QStringLiteral("png"),
+      QStringLiteral("baseline-runs"), QStringLiteral("baseline-since"), QStringLiteral("baseline-until")},
+     1},
 };
 
 const QStringList StatsColumns{QStringLiteral("model"),   QStringLiteral("point"), QStringLiteral("unit"),
                                QStringLiteral("nominal"), QStringLiteral("n"),     QStringLiteral("mean"),
                                QStringLiteral("sd"),      QStringLiteral("min"),   QStringLiteral("max"),
                                QStringLiteral("outside_pct"), QStringLiteral("unusual")};
+
+QString Decimal(double v) { return QString::number(v, 'g', 10); }
+
+int Chart(const ResultsDb& db, const ChartRequest& request, const QString& target)
+{
+    ControlChartData data;
+    QString error;
+    if (!LoadControlChart(db.database(), request, &data, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    ControlChart chart;
+    chart.setData(data);
+    if (!chart.SavePng(target, ChartPictureSize, &error)) return Say(OutputFault, error);
+    const ControlLimits& l = data.limits;
+    QString out = QStringLiteral("runs\tbaseline\tmean\tsigma\tlower\tupper\tbeyond\n");
+    out += QStringList{QString::number(data.samples.size()), QString::number(l.count),
+                       l.valid() ? Decimal(l.mean) : QString(), l.valid() ? Decimal(l.sigma) : QString(),
+                       l.valid() ? Decimal(l.lower) : QString(), l.valid() ? Decimal(l.upper) : QString(),
+                       QString::number(data.beyond)}
+               .join(QLatin1Char('\t')) +
+           QLatin1Char('\n');
+    if (!WriteStdout(out.toUtf8())) return Say(OutputFault, QStringLiteral("the standard output cannot be written"));
+    return data.samples.empty() ? NothingFound : Done;
+}
 
 int List(const ResultsDb& db, const RunFilter& filter)
 {
@@ -264,7 +309,11 @@ int main(int argc, char** argv)
     // The report is drawn with the system's fonts, which need a GUI application, but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);
-    QGuiApplication app(argc, argv);
+    // The chart is drawn by the results window's own widgets, which need a widget application.
+    bool drawsChart = false;
+    for (int i = 1; i < argc; ++i) drawsChart = drawsChart || std::strcmp(argv[i], "chart") == 0;
+    std::unique_ptr<QGuiApplication> app = drawsChart ? std::make_unique<QApplication>(argc, argv)
+                                                      : std::make_unique<QGuiApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korvex-results"));
 
     QCommandLineParser parser;
@@ -280,7 +329,15 @@ int main(int argc, char** argv)
     const QCommandLineOption bench(QStringLiteral("bench"), QString(), QStringLiteral("name"));
     const QCommandLineOption plausibility(QStringLiteral("plausibility"), QString(), QStringLiteral("percent"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf, bench, plausibility});
+    const QCommandLineOption model(QStringLiteral("model"), QString(), QStringLiteral("model"));
+    const QCommandLineOption point(QStringLiteral("point"), QString(), QStringLiteral("point"));
+    const QCommandLineOption runs(QStringLiteral("runs"), QString(), QStringLiteral("n"));
+    const QCommandLineOption png(QStringLiteral("png"), QString(), QStringLiteral("file"));
+    const QCommandLineOption baselineRuns(QStringLiteral("baseline-runs"), QString(), QStringLiteral("n"));
+    const QCommandLineOption baselineSince(QStringLiteral("baseline-since"), QString(), QStringLiteral("day"));
+    const QCommandLineOption baselineUntil(QStringLiteral("baseline-until"), QString(), QStringLiteral("day"));
+    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf, bench, plausibility, model, point, runs, png,
+                       baselineRuns, baselineSince, baselineUntil});
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
 
     const QStringList words = parser.positionalArguments();
@@ -292,12 +349,12 @@ int main(int argc, char** argv)
         WriteStdout("korvex-results (Korvex Power Calibrator) " KORVEX_VERSION_TEXT "\n");
         return Done;
     }
-    if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export, report or stats)"));
+    if (words.isEmpty()) return Usage(QStringLiteral("no command given (list, export, report, stats or chart)"));
     const Command* command = nullptr;
     for (const Command& c : Commands)
         if (c.name == words[0]) command = &c;
     if (!command)
-        return Usage(QStringLiteral("unknown command \"%1\" (list, export, report or stats)").arg(words[0]));
+        return Usage(QStringLiteral("unknown command \"%1\" (list, export, report, stats or chart)").arg(words[0]));
     if (words.size() < command->positionals)
         return Usage(QStringLiteral("%1 needs a run id").arg(command->name));
     if (words.size() > command->positionals)
@@ -343,9 +400,40 @@ int main(int argc, char** argv)
     }
     if (command->name == QLatin1String("export") && parser.value(csv).isEmpty())
         return Usage(QStringLiteral("export needs --csv FILE"));
+    const QString iniPath = parser.isSet(config) ? parser.value(config) : DataDir() + QStringLiteral("Config.Ini");
+    ChartRequest chart;
+    if (command->name == QLatin1String("chart")) {
+        if (parser.value(model).isEmpty() || !parser.isSet(point) || parser.value(png).isEmpty())
+            return Usage(QStringLiteral("chart needs --model M, --point P and --png FILE"));
+        bool isNumber = false;
+        chart.model = parser.value(model);
+        chart.point = parser.value(point).toInt(&isNumber);
+        if (!isNumber || chart.point < 1 || chart.point > CalPointCount)
+            return Usage(QStringLiteral("--point \"%1\" is not a point (1 to %2)").arg(parser.value(point)).arg(CalPointCount));
+        chart.bench = parser.value(bench);
+        if (parser.isSet(runs)) {
+            chart.lastRuns = parser.value(runs).toInt(&isNumber);
+            if (!isNumber || chart.lastRuns < 1) return Usage(QStringLiteral("--runs \"%1\" is not a number of runs").arg(parser.value(runs)));
+        }
+        chart.baseline = LoadChartBaseline(iniPath);
+        chart.plausibilityShare = LoadMeterSettings(iniPath).plausibilityShare;
+        if (parser.isSet(baselineRuns) && (parser.isSet(baselineSince) || parser.isSet(baselineUntil)))
+            return Usage(QStringLiteral("--baseline-runs and --baseline-since/--baseline-until exclude each other"));
+        if (parser.isSet(baselineRuns)) {
+            chart.baseline.kind = ChartBaseline::Kind::FirstRuns;
+            chart.baseline.runs = parser.value(baselineRuns).toInt(&isNumber);
+            if (!isNumber || chart.baseline.runs < 2)
+                return Usage(QStringLiteral("--baseline-runs \"%1\" is not a number of runs, 2 or more").arg(parser.value(baselineRuns)));
+        }
+        if (parser.isSet(baselineSince) || parser.isSet(baselineUntil)) {
+            chart.baseline.kind = ChartBaseline::Kind::Days;
+            if (!ParseDay(parser.value(baselineSince), &chart.baseline.from) ||
+                !ParseDay(parser.value(baselineUntil), &chart.baseline.to) || chart.baseline.from > chart.baseline.to)
+                return Usage(QStringLiteral("the baseline needs --baseline-since and --baseline-until, two days in order (YYYY-MM-DD)"));
+        }
+    }
 
     if (parser.isSet(db) && parser.isSet(config)) return Usage(QStringLiteral("--db and --config exclude each other"));
-    const QString iniPath = parser.isSet(config) ? parser.value(config) : DataDir() + QStringLiteral("Config.Ini");
     ResultsDb results;
     const LineSettings line = parser.isSet(db) ? LineSettings() : LoadLineSettings(iniPath, QSysInfo::machineHostName());
     if (line.enabled) {
@@ -360,5 +448,6 @@ int main(int argc, char** argv)
     if (command->name == QLatin1String("list")) return List(results, filter);
     if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv));
     if (command->name == QLatin1String("stats")) return Stats(results, filter, share, parser.value(csv));
+    if (command->name == QLatin1String("chart")) return Chart(results, chart, parser.value(png));
     return Report(results, id, parser.value(pdf));
 }
