@@ -5,6 +5,8 @@
 // Usage: bench_million [--runs N] [--cache FOLDER]   (default 1000000 runs in /var/tmp/korvex-bench)
 #include "CalList.h"
 #include "CalPoints.h"
+#include "ControlChart.h"
+#include "ControlChartData.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsStats.h"
@@ -20,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
@@ -312,13 +315,27 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(db.errorText()));
         return 1;
     }
+    // As the results window's chart page does it: the query, the limits, and the painting.
     for (int point : {1, 4}) {
-        const QString what = QStringLiteral("a chart's 10,000 readings of the 7212B at point %1").arg(point);
+        const QString what = QStringLiteral("a control chart of the 7212B's last 10,000 readings at point %1, read and drawn").arg(point);
         Time(qPrintable(what), 100, [&] {
-            std::vector<SeriesReading> series;
+            ChartRequest request;
+            request.model = QStringLiteral("7212B");
+            request.point = point;
+            request.lastRuns = 10000;
+            request.plausibilityShare = 0.10;
+            ControlChartData data;
             QString error;
-            if (!ReadingSeries(db.database(), QStringLiteral("7212B"), point, RunFilter{}, 10000, &series, &error)) return error;
-            return QStringLiteral("%1 readings").arg(series.size());
+            if (!LoadControlChart(db.database(), request, &data, &error)) return error;
+            ControlChart chart;
+            chart.resize(ChartPictureSize);
+            chart.setData(data);
+            const QPixmap drawn = chart.grab();
+            return QStringLiteral("%1 readings, %2 beyond the limits, drawn %3x%4")
+                .arg(data.samples.size())
+                .arg(data.beyond)
+                .arg(drawn.width())
+                .arg(drawn.height());
         });
     }
         Time("statistics over every run (korvex-results stats)", 1000, [&] {

@@ -122,33 +122,3 @@ bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share,
     }
     return true;
 }
-
-bool ReadingSeries(const QSqlDatabase& db, const QString& model, int point, const RunFilter& filter, int limit,
-                   std::vector<SeriesReading>* series, QString* error)
-{
-    QVariantList binds{point};
-    const QString sql = QStringLiteral("SELECT t.id, t.started_ms, r.value_sent, r.unusual FROM TestResult t"
-                                       " JOIN TestReading r ON r.run_id = t.id AND r.point = ?") +
-                        CalibrationsSql(filter, &binds) +
-                        QStringLiteral(" AND t.model = ? AND r.value_sent IS NOT NULL"
-                                       " ORDER BY t.started_ms DESC, t.id DESC LIMIT ?");
-    binds << model << limit;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!ok || !q.exec()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
-    series->clear();
-    while (q.next())
-        series->push_back({q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toDouble() / 1000.0,
-                           q.value(3).toInt() != 0});
-    if (q.lastError().isValid()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
-    std::reverse(series->begin(), series->end());
-    return true;
-}

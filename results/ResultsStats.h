@@ -28,15 +28,3 @@ struct PointStats {
 // share of the level (0.10 for 10 %).
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error);
-
-struct SeriesReading {
-    qint64 runId = 0;
-    qint64 startedMs = 0;
-    double value = 0;  // volts or amperes
-    bool unusual = false;
-};
-
-// What a control chart draws: the readings of `model` at `point` in the calibrations `filter`
-// selects (finished ones when it names no result), the last `limit` of them, oldest first.
-bool ReadingSeries(const QSqlDatabase& db, const QString& model, int point, const RunFilter& filter, int limit,
-                   std::vector<SeriesReading>* series, QString* error);

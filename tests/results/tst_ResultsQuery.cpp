@@ -1,9 +1,8 @@
-// Tests of reading the results back: CSV quoting and export, the filters of the run list, a chart's
-// series of readings, and the control chart's data.
+// Tests of reading the results back: CSV quoting and export, the filters of the run list, and the
+// control chart's data.
 #include "ControlChartData.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
-#include "ResultsStats.h"
 
 #include <QBuffer>
 #include <QSqlError>
@@ -84,9 +83,6 @@ private slots:
     void controlChart();
     void chartBaseline_data();
     void chartBaseline();
-    // Last: it gives the runs a model and readings.
-    void readingSeries_data();
-    void readingSeries();
 
 private:
     QTemporaryDir dir_;
@@ -343,40 +339,3 @@ void TestResultsQuery::chartBaseline()
 
 QTEST_GUILESS_MAIN(TestResultsQuery)
 #include "tst_ResultsQuery.moc"
-
-void TestResultsQuery::readingSeries_data()
-{
-    QTest::addColumn<int>("point");
-    QTest::addColumn<int>("limit");
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<Ids>("runs");
-    QTest::newRow("finished runs, oldest first") << 4 << 10 << "" << Ids{1, 3};
-    QTest::newRow("the last of them") << 4 << 1 << "" << Ids{3};
-    QTest::newRow("failed runs when asked for") << 4 << 10 << "failed" << Ids{2};
-    QTest::newRow("another point") << 5 << 10 << "" << Ids{3};
-}
-
-void TestResultsQuery::readingSeries()
-{
-    QFETCH(int, point);
-    QFETCH(int, limit);
-    QFETCH(QString, result);
-    QFETCH(Ids, runs);
-    QSqlQuery q(db_.database());
-    // Runs 1 to 4 are 7212Bs, run 5 another model; each reads its id in volts, run 3 also at point 5.
-    QVERIFY(q.exec(QStringLiteral("UPDATE TestResult SET model = CASE WHEN id < 5 THEN '7212B' ELSE '7213B' END")));
-    QVERIFY(q.exec(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, value_sent, unusual)"
-                                  " SELECT id, 4, 'V', id * 1000, id = 3 FROM TestResult UNION ALL SELECT 3, 5, 'V', 3000, 0")));
-    RunFilter filter;
-    filter.result = result;
-    std::vector<SeriesReading> series;
-    QString error;
-    QVERIFY2(ReadingSeries(db_.database(), QStringLiteral("7212B"), point, filter, limit, &series, &error), qPrintable(error));
-    Ids got;
-    for (const SeriesReading& r : series) {
-        got << r.runId;
-        QCOMPARE(r.value, static_cast<double>(r.runId));
-        QCOMPARE(r.unusual, r.runId == 3 && point == 4);
-    }
-    QCOMPARE(got, runs);
-}
