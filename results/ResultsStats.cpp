@@ -142,9 +142,11 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
     // values, so the band is asked of each value once, and the sums stay whole numbers.
     QSqlQuery q(db);
     q.setForwardOnly(true);
+    // The runs' own bands split the groups only where they are asked for.
+    const QString band = share > 0 ? QStringLiteral("0") : QStringLiteral("COALESCE(t.plausibility_pct, 0)");
     const QString sql = QStringLiteral(
-                            "SELECT t.model, r.point, r.value_sent, COALESCE(t.plausibility_pct, 0), count(*), sum(r.unusual)"
-                            " FROM TestReading r JOIN (SELECT id, model, plausibility_pct FROM TestResult") +
+                            "SELECT t.model, r.point, r.value_sent, %1, count(*), sum(r.unusual)"
+                            " FROM TestReading r JOIN (SELECT id, model, plausibility_pct FROM TestResult").arg(band) +
                         where +
                         QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
                                        " GROUP BY t.model, r.point, r.value_sent, 4");
