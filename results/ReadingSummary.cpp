@@ -5,6 +5,7 @@
 #include "OPCPublic.h"
 #include "RunWords.h"
 
+#include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimeZone>
@@ -58,9 +59,22 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
 {
     const bool server = db.driverName() == QLatin1String("QPSQL");
     // The day as the filters draw it: the local date of the run's start where the record is read.
-    // A server's own time zone may be another, so it is told the bench's.
-    const QString day = server ? QStringLiteral("to_char(to_timestamp(t.started_ms / 1000.0) AT TIME ZONE ?, 'YYYY-MM-DD')")
-                               : QStringLiteral("date(t.started_ms / 1000, 'unixepoch', 'localtime')");
+    // One run's day is this bench's own; a server filling its sums from the rows there is told the
+    // bench's time zone, and keeps its own where it knows no zone of that name.
+    QString runDay;
+    if (runId > 0) {
+        QSqlQuery start(db);
+        if (!start.prepare(QStringLiteral("SELECT started_ms FROM TestResult WHERE id = ?"))) return Failed(start, error);
+        start.addBindValue(runId);
+        if (!start.exec()) return Failed(start, error);
+        if (!start.next()) return true;
+        runDay = QDateTime::fromMSecsSinceEpoch(start.value(0).toLongLong()).date().toString(Qt::ISODate);
+    }
+    const QString day = runId > 0 ? QStringLiteral("CAST(? AS TEXT)")
+                        : server  ? QStringLiteral("to_char(to_timestamp(t.started_ms / 1000.0) AT TIME ZONE COALESCE("
+                                                   "(SELECT name FROM pg_timezone_names WHERE name = ?), current_setting('TimeZone')),"
+                                                   " 'YYYY-MM-DD')")
+                                  : QStringLiteral("date(t.started_ms / 1000, 'unixepoch', 'localtime')");
     QString sql = QStringLiteral("SELECT COALESCE(t.model, ''), r.point, COALESCE(t.bench, ''), t.result, %1,"
                                  " COALESCE(t.plausibility_pct, 0), r.value_sent, count(*), sum(r.unusual)"
                                  " FROM TestResult t JOIN TestReading r ON r.run_id = t.id"
@@ -72,7 +86,10 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql)) return Failed(q, error);
-    if (server) q.addBindValue(QString::fromLatin1(QTimeZone::systemTimeZoneId()));
+    if (runId > 0)
+        q.addBindValue(runDay);
+    else if (server)
+        q.addBindValue(QString::fromLatin1(QTimeZone::systemTimeZoneId()));
     for (RecordResult r : {RecordResult::Finished, RecordResult::Failed, RecordResult::Aborted})
         q.addBindValue(ResultWord(r));
     if (runId > 0) q.addBindValue(runId);

@@ -143,7 +143,8 @@ class TestLine : public QObject {
                                          " DROP INDEX testresult_started_list, testresult_result_started; DROP TABLE ReadingSummary;"
                                          " CREATE INDEX testresult_started ON TestResult (started_ms);"
                                          " UPDATE SchemaVersion SET version = 2;"
-                                         " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
+                                         " INSERT INTO TestResult (kind, started_at, started_ms, ended_ms, result) VALUES ('calibration', 'then', 1, 2, 'finished');"
+                                         " INSERT INTO TestReading (run_id, point, quantity, value_sent) SELECT id, 4, 'V', 37010 FROM TestResult;")
                               .arg(line.role),
                           line.name, nullptr, &error))
             qWarning("%s", qPrintable(error));
@@ -330,6 +331,9 @@ void TestLine::olderSchemaMigratedByItsOwner()
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT count(*) FROM TestResult WHERE meter_source IS NULL AND meter_connection IS NULL")),
              QStringList{QStringLiteral("1")});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT next_serial FROM SerialCounter")), QStringList{QStringLiteral("1")});
+    // Its reading is in the line's statistics, on the day the bench's clock calls it.
+    QCOMPARE(Column(db.database(), QStringLiteral("SELECT point || ' ' || day || ' ' || n || ' ' || squares FROM ReadingSummary")),
+             QStringList{QStringLiteral("4 %1 1 1369740100").arg(QDateTime::fromMSecsSinceEpoch(1).date().toString(Qt::ISODate))});
 }
 
 void TestLine::passwordFromLibpqFiles()
