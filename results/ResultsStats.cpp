@@ -48,10 +48,7 @@ struct Sums {
     qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
 };
 
-}  // namespace
-
-namespace {
-
+// The answer from whole-number sums per model and point.
 void ToPointStats(const std::map<std::pair<QString, int>, Sums>& sums, std::vector<PointStats>* stats)
 {
     stats->clear();
