@@ -2,6 +2,8 @@
 // transaction per run, keyed by the run's own name so that a run sent twice arrives once.
 #include "LineSync.h"
 
+#include "ReadingSummary.h"
+
 #include <QDateTime>
 #include <QMutexLocker>
 #include <QSqlError>
@@ -185,6 +187,9 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         q.addBindValue(IsoTime(QDateTime::currentDateTime()));
         q.addBindValue(uid);
         if (!q.exec()) return serverFault(q.lastError());
+        // Into the line's statistics once, with the run itself.
+        QString why;
+        if (!AddToReadingSummary(server, id, &why)) return serverFault(QSqlError(why, QString(), QSqlError::StatementError));
     }
     if (!server.commit()) return serverFault(server.lastError());
 

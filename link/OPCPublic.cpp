@@ -58,6 +58,13 @@ QString ModelName(std::uint8_t modelCode)
     return QStringLiteral("Unknown");
 }
 
+std::optional<std::uint8_t> ModelCodeOf(const QString& name)
+{
+    for (std::size_t code = 0; code < ModelTable.size(); ++code)
+        if (name == QLatin1String(ModelTable[code].name)) return static_cast<std::uint8_t>(code);
+    return std::nullopt;
+}
+
 bool EncodeSerialAndModel(std::uint8_t modelCode, std::uint32_t serial, TPsuFrame& frame)
 {
     if (serial > MaxSerialNumber) return false;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // One command or answer frame: 0xAA, address, command, 22 data bytes, checksum.
@@ -61,6 +62,8 @@ void SealFrame(TPsuFrame& frame);
 QString FrameToHex(const TPsuFrame& frame);
 // Model name of a model code (top bit ignored); "Unknown" outside the table.
 QString ModelName(std::uint8_t modelCode);
+// The code of a model by its name, as the record keeps it; none for a name no model has.
+std::optional<std::uint8_t> ModelCodeOf(const QString& name);
 // Writes data bytes 0..10 of a 0x8B frame: six serial digits and the five-character model tag.
 // Refuses (returns false, frame untouched) a serial number above MaxSerialNumber.
 bool EncodeSerialAndModel(std::uint8_t modelCode, std::uint32_t serial, TPsuFrame& frame);

@@ -21,9 +21,8 @@ const QString Section = QStringLiteral("Chart");
 // which then has only the levels every model shares.
 std::uint8_t ModelCode(const QString& name)
 {
-    for (int code = 0; code < OfferedModelCount; ++code)
-        if (ModelName(static_cast<std::uint8_t>(code)) == name) return static_cast<std::uint8_t>(code);
-    return OfferedModelCount;
+    const std::optional<std::uint8_t> code = ModelCodeOf(name);
+    return code && *code < OfferedModelCount ? *code : static_cast<std::uint8_t>(OfferedModelCount);
 }
 
 const CalPoint* PointNumbered(int number)

@@ -70,16 +70,6 @@ QString Duration(const RunDetails& run)
 QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
 QString Shown(const QString& text) { return text.isEmpty() ? NotRecorded : text; }
 
-// The code of a model by the name the record keeps; null for a name no model has.
-std::optional<std::uint8_t> ModelCode(const QString& name)
-{
-    for (unsigned code = 0; code < 0x80; ++code) {
-        const QString known = ModelName(static_cast<std::uint8_t>(code));
-        if (known == QLatin1String("Unknown")) break;
-        if (known == name) return static_cast<std::uint8_t>(code);
-    }
-    return std::nullopt;
-}
 
 // A reading in volts or amperes: as it was typed here or at the bench (whose decimal comma this
 // machine may not use), else as it was written into the supply.
@@ -305,7 +295,7 @@ private:
                           run.plausibilityPct > 0 ? QStringLiteral("Band (\u00b1%1 %)").arg(Percent(run.plausibilityPct))
                                                   : QStringLiteral("Band"),
                           QStringLiteral("In band"), QStringLiteral("Written"), QStringLiteral("Note")};
-        const std::optional<std::uint8_t> model = ModelCode(run.model);
+        const std::optional<std::uint8_t> model = ModelCodeOf(run.model);
         std::vector<Row> rows;
         for (const CalPoint& point : CalPoints()) {
             const bool current = point.quantity == Quantity::Current;
@@ -403,7 +393,7 @@ private:
         if (due == MeterDue::PastDue) dueText += QStringLiteral(" (past due)");
         if (due == MeterDue::Unreadable) dueText += QStringLiteral(" (not a date)");
         int inBand = 0, checked = 0, unusual = 0;
-        const std::optional<std::uint8_t> model = ModelCode(run.model);
+        const std::optional<std::uint8_t> model = ModelCodeOf(run.model);
         for (const ReadingRow& r : run.readings) {
             if (r.unusual) ++unusual;
             if (r.point < 1 || r.point > CalPointCount) continue;

@@ -1,6 +1,8 @@
 // The results database "PowerTestDb": one SQLite file, its schema and how it is opened.
 #include "ResultsDb.h"
 
+#include "ReadingSummary.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -119,7 +121,30 @@ const std::vector<std::vector<const char*>> Migrations{
             "CREATE INDEX TestResult_started_list ON TestResult (started_ms, id, serial_written, serial_read, result)",
             "CREATE INDEX TestResult_result_started ON TestResult (result, started_ms, id, serial_written, serial_read)",
         },
+        // 7 -> 8: the statistics over a line's lifetime read sums, not every reading: the readings
+        // of the ended calibrations per model, point, bench, result and local day of the start, in
+        // thousandths, with the count outside the band each run was held to. Filled from the rows
+        // already there once the table exists.
+        {
+            "CREATE TABLE ReadingSummary ("
+            " model TEXT NOT NULL,"
+            " point INTEGER NOT NULL,"
+            " bench TEXT NOT NULL,"
+            " result TEXT NOT NULL,"
+            " day TEXT NOT NULL,"
+            " n INTEGER NOT NULL,"
+            " total INTEGER NOT NULL,"
+            " squares INTEGER NOT NULL,"
+            " lowest INTEGER NOT NULL,"
+            " highest INTEGER NOT NULL,"
+            " outside INTEGER NOT NULL,"
+            " unusual INTEGER NOT NULL,"
+            " PRIMARY KEY (model, point, bench, result, day))",
+        },
 };
+
+// The step whose table is filled from the rows already there, once its SQL has run.
+constexpr int SummaryStep = 7;
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
 QString ForServer(const char* sql)
@@ -395,6 +420,10 @@ bool ResultsDb::prepareSchema()
         QSqlQuery q(db);
         for (const char* sql : Migrations[static_cast<std::size_t>(version)]) {
             if (!q.exec(server_ ? ForServer(sql) : QString::fromLatin1(sql))) return failed(q.lastError());
+        }
+        if (version == SummaryStep) {
+            QString why;
+            if (!AddToReadingSummary(db, 0, &why)) return failed(QSqlError(why, QString(), QSqlError::StatementError));
         }
         q.prepare(QStringLiteral("UPDATE SchemaVersion SET version = ?"));
         q.addBindValue(version + 1);

@@ -3,6 +3,7 @@
 #include "ResultsRecord.h"
 
 #include "CalPoints.h"
+#include "ReadingSummary.h"
 #include "RunEngine.h"
 #include "RunWords.h"
 
@@ -301,6 +302,12 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
         for (const auto& entry : steps_)
             if (!entry.second.state.isEmpty() && !WriteStep(entry.first)) return false;
         if (!WriteRun()) return false;
+        // Counted in the statistics' sums exactly when its end is in the record.
+        QString why;
+        if (kind_ == RunKind::Calibration && !AddToReadingSummary(db_.database(), runId_, &why)) {
+            lastError_ = QSqlError(why, QString(), QSqlError::StatementError);
+            return false;
+        }
         if (!queueForLine_) return true;
         QSqlQuery q(db_.database());
         q.prepare(QStringLiteral("INSERT OR IGNORE INTO LineQueue (run_id) VALUES (?)"));

@@ -3,6 +3,7 @@
 
 #include "CalPoints.h"
 #include "OPCPublic.h"
+#include "ReadingSummary.h"
 #include "RunWords.h"
 
 #include <QSqlError>
@@ -15,17 +16,6 @@
 
 namespace {
 
-// The model code the record's model name stands for; -1 for a name outside the model table.
-int ModelCode(const QString& name)
-{
-    const QString unknown = ModelName(0x7F);
-    for (int code = 0; code < 0x7F; ++code) {
-        const QString known = ModelName(static_cast<std::uint8_t>(code));
-        if (known == unknown) break;
-        if (known == name) return code;
-    }
-    return -1;
-}
 
 const CalPoint* PointNumbered(int number)
 {
@@ -47,58 +37,15 @@ struct Sums {
     qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
 };
 
-}  // namespace
-
-bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
-                  QString* error)
+// The answer from whole-number sums per model and point.
+void ToPointStats(const std::map<std::pair<QString, int>, Sums>& sums, std::vector<PointStats>* stats)
 {
-    QVariantList binds;
-    const QString where = CalibrationsSql(filter, &binds);
-    // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
-    // the typed text is in the operator's own number format. A model and point hold few distinct
-    // values, so the band is asked of each value once, and the sums stay whole numbers.
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    const QString sql = QStringLiteral(
-                            "SELECT t.model, r.point, r.value_sent, count(*), sum(r.unusual)"
-                            " FROM TestReading r JOIN (SELECT id, model FROM TestResult") +
-                        where +
-                        QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
-                                       " GROUP BY t.model, r.point, r.value_sent");
-    bool ok = q.prepare(sql);
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!ok || !q.exec()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
-    std::map<std::pair<QString, int>, Sums> sums;
-    while (q.next()) {
-        const QString model = q.value(0).toString();
-        const int number = q.value(1).toInt();
-        const qint64 value = q.value(2).toLongLong();
-        const qint64 count = q.value(3).toLongLong();
-        const CalPoint* point = PointNumbered(number);
-        if (!point) continue;
-        Sums& s = sums[{model, number}];
-        if (s.n == 0 || value < s.minimum) s.minimum = value;
-        if (s.n == 0 || value > s.maximum) s.maximum = value;
-        s.n += count;
-        s.sum += count * value;
-        s.squares += count * value * value;
-        s.unusual += q.value(4).toLongLong();
-        const int code = ModelCode(model);
-        if (code >= 0 && !IsPlausibleReading(static_cast<double>(value) / 1000.0, point->meterStep,
-                                              static_cast<std::uint8_t>(code), share))
-            s.outside += count;
-    }
-    if (q.lastError().isValid()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
     stats->clear();
     for (const auto& [key, s] : sums) {
-        const CalPoint& point = *PointNumbered(key.second);
-        const int code = ModelCode(key.first);
+        const CalPoint* found = PointNumbered(key.second);
+        if (!found || s.n == 0) continue;
+        const CalPoint& point = *found;
+        const int code = ModelCodeOf(key.first).value_or(-1);
         PointStats p;
         p.model = key.first;
         p.point = key.second;
@@ -120,5 +67,117 @@ bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share,
         p.unusual = s.unusual;
         stats->push_back(p);
     }
+}
+
+// The sums the record keeps per day, added up: a few rows per model, point and day.
+bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStats>* stats, QString* error)
+{
+    if (filter.result.isEmpty()) filter.result = ResultWord(RecordResult::Finished);
+    QStringList terms{QStringLiteral("result = ?")};
+    QVariantList binds{filter.result};
+    if (filter.from.isValid()) {
+        terms << QStringLiteral("day >= ?");
+        binds << filter.from.toString(Qt::ISODate);
+    }
+    if (filter.to.isValid()) {
+        terms << QStringLiteral("day <= ?");
+        binds << filter.to.toString(Qt::ISODate);
+    }
+    if (!filter.bench.isEmpty()) {
+        terms << QStringLiteral("bench = ?");
+        binds << filter.bench;
+    }
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    bool ok = q.prepare(QStringLiteral("SELECT model, point, sum(n), sum(total), sum(squares), min(lowest), max(highest),"
+                                       " sum(outside), sum(unusual) FROM ReadingSummary WHERE ") +
+                        terms.join(QStringLiteral(" AND ")) + QStringLiteral(" GROUP BY model, point"));
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!ok || !q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    std::map<std::pair<QString, int>, Sums> sums;
+    while (q.next()) {
+        Sums& s = sums[{q.value(0).toString(), q.value(1).toInt()}];
+        s.n = q.value(2).toLongLong();
+        s.sum = q.value(3).toLongLong();
+        s.squares = q.value(4).toLongLong();
+        s.minimum = q.value(5).toLongLong();
+        s.maximum = q.value(6).toLongLong();
+        s.outside = q.value(7).toLongLong();
+        s.unusual = q.value(8).toLongLong();
+    }
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    ToPointStats(sums, stats);
     return true;
+}
+
+}  // namespace
+
+bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
+                      QString* error)
+{
+    QVariantList binds;
+    const QString where = CalibrationsSql(filter, &binds);
+    // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
+    // the typed text is in the operator's own number format. A model and point hold few distinct
+    // values, so the band is asked of each value once, and the sums stay whole numbers.
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    // The runs' own bands split the groups only where they are asked for.
+    const QString band = share > 0 ? QStringLiteral("0") : QStringLiteral("COALESCE(t.plausibility_pct, 0)");
+    const QString sql = QStringLiteral(
+                            "SELECT t.model, r.point, r.value_sent, %1, count(*), sum(r.unusual)"
+                            " FROM TestReading r JOIN (SELECT id, model, plausibility_pct FROM TestResult").arg(band) +
+                        where +
+                        QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
+                                       " GROUP BY t.model, r.point, r.value_sent, 4");
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!ok || !q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    std::map<std::pair<QString, int>, Sums> sums;
+    while (q.next()) {
+        const QString model = q.value(0).toString();
+        const int number = q.value(1).toInt();
+        const qint64 value = q.value(2).toLongLong();
+        // Without a band asked for, each run's own; a run with the check off was held to none.
+        const double band = share > 0 ? share : q.value(3).toDouble() / 100.0;
+        const qint64 count = q.value(4).toLongLong();
+        const CalPoint* point = PointNumbered(number);
+        if (!point) continue;
+        Sums& s = sums[{model, number}];
+        if (s.n == 0 || value < s.minimum) s.minimum = value;
+        if (s.n == 0 || value > s.maximum) s.maximum = value;
+        s.n += count;
+        s.sum += count * value;
+        s.squares += count * value * value;
+        s.unusual += q.value(5).toLongLong();
+        const int code = ModelCodeOf(model).value_or(-1);
+        if (band > 0 && code >= 0 &&
+            !IsPlausibleReading(static_cast<double>(value) / 1000.0, point->meterStep, static_cast<std::uint8_t>(code), band))
+            s.outside += count;
+    }
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    ToPointStats(sums, stats);
+    return true;
+}
+
+bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
+                  QString* error)
+{
+    // The record's sums hold the band each run was held to and no serial numbers; the unfinished
+    // results never reach them.
+    if (share <= 0 && filter.serial.isEmpty() && (filter.result.isEmpty() || SummaryHoldsResult(filter.result)))
+        return SummedStats(db, filter, stats, error);
+    return ScanReadingStats(db, filter, share, stats, error);
 }

@@ -25,6 +25,11 @@ struct PointStats {
 // The readings of the calibrations `filter` selects, by model and point in that order. A filter
 // without a result takes finished runs only: an aborted run's readings were never all taken and a
 // failed one's may be what made it fail. `share` is the half-width of the plausibility band as a
-// share of the level (0.10 for 10 %).
+// share of the level (0.10 for 10 %); 0 holds each reading to the band its run was held to (none
+// for a run with the check off). Without a band given and a serial number to look for, the answer
+// comes from the sums the record keeps per day; otherwise from every reading.
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error);
+// The same answer read from every reading, whatever the filter.
+bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
+                      QString* error);

@@ -140,10 +140,11 @@ class TestLine : public QObject {
                                          " DROP COLUMN meter_model, DROP COLUMN meter_version, DROP COLUMN meter_serial, DROP COLUMN meter_connection,"
                                          " DROP COLUMN certificate_no, DROP COLUMN meter_asset_id, DROP COLUMN meter_calibration_due, DROP COLUMN plausibility_pct;"
                                          " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
-                                         " DROP INDEX testresult_started_list, testresult_result_started;"
+                                         " DROP INDEX testresult_started_list, testresult_result_started; DROP TABLE ReadingSummary;"
                                          " CREATE INDEX testresult_started ON TestResult (started_ms);"
                                          " UPDATE SchemaVersion SET version = 2;"
-                                         " INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'then', 1, 'finished');")
+                                         " INSERT INTO TestResult (kind, started_at, started_ms, ended_ms, result) VALUES ('calibration', 'then', 1, 2, 'finished');"
+                                         " INSERT INTO TestReading (run_id, point, quantity, value_sent) SELECT id, 4, 'V', 37010 FROM TestResult;")
                               .arg(line.role),
                           line.name, nullptr, &error))
             qWarning("%s", qPrintable(error));
@@ -230,7 +231,7 @@ void TestLine::schemaMatchesTheFile()
     QVERIFY2(file.open(dir_.filePath(QStringLiteral("schema.sqlite")), ResultsDb::Mode::Record), qPrintable(file.errorText()));
     for (const QString& table : {QStringLiteral("TestResult"), QStringLiteral("TestReading"), QStringLiteral("TestStep"),
                                 QStringLiteral("SerialAllocation"), QStringLiteral("SerialCounter"), QStringLiteral("LineQueue"),
-                                QStringLiteral("SchemaVersion")}) {
+                                QStringLiteral("SchemaVersion"), QStringLiteral("ReadingSummary")}) {
         QStringList onServer = Column(server.database(), QStringLiteral("SELECT column_name FROM information_schema.columns"
                                                                         " WHERE table_name = '%1' ORDER BY ordinal_position")
                                                              .arg(table.toLower()));
@@ -330,6 +331,9 @@ void TestLine::olderSchemaMigratedByItsOwner()
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT count(*) FROM TestResult WHERE meter_source IS NULL AND meter_connection IS NULL")),
              QStringList{QStringLiteral("1")});
     QCOMPARE(Column(db.database(), QStringLiteral("SELECT next_serial FROM SerialCounter")), QStringList{QStringLiteral("1")});
+    // Its reading is in the line's statistics, on the day the bench's clock calls it.
+    QCOMPARE(Column(db.database(), QStringLiteral("SELECT point || ' ' || day || ' ' || n || ' ' || squares FROM ReadingSummary")),
+             QStringList{QStringLiteral("4 %1 1 1369740100").arg(QDateTime::fromMSecsSinceEpoch(1).date().toString(Qt::ISODate))});
 }
 
 void TestLine::passwordFromLibpqFiles()
@@ -498,6 +502,12 @@ void TestLine::queueWhileServerAway()
     QCOMPARE(again.SendQueued(&error), 5);
     QCOMPARE(look->column(QStringLiteral("SELECT count(*) FROM TestResult")), QStringList{QStringLiteral("5")});
     QCOMPARE(look->column(QStringLiteral("SELECT count(*) FROM TestReading")), QStringList{QStringLiteral("21")});
+    // Sent again, the line's statistics still hold each run once, summed up as the bench's file has it.
+    const QString summed = QStringLiteral("SELECT model || ' ' || point || ' ' || bench || ' ' || result || ' ' || day || ' ' || n || ' ' ||"
+                                          " total || ' ' || squares || ' ' || lowest || ' ' || highest || ' ' || outside || ' ' || unusual"
+                                          " FROM ReadingSummary ORDER BY point, result");
+    QCOMPARE(look->column(QStringLiteral("SELECT sum(n) FROM ReadingSummary")), QStringList{QStringLiteral("21")});
+    QCOMPARE(look->column(summed), Column(file.database(), summed));
 
     // The supervisors' tool reads the line with the same commands as a bench's file.
     QProcess tool;

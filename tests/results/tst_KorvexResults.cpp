@@ -1,6 +1,7 @@
 // Tests of korvex-results, the real executable against generated databases: the list and its
 // filters, CSV export, the report as poppler reads it, the statistics of the readings, the control
 // chart, and the exit status a script sees.
+#include "ReadingSummary.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 
@@ -181,7 +182,7 @@ void TestKorvexResults::initTestCase()
         QSqlQuery q(db);
         int id = 0;
         for (const StatsRun& r : runs) {
-            QVERIFY(AddRun(db, r.start, 100, "result,serial_written,bench", {r.result, r.serial, r.bench}));
+            QVERIFY(AddRun(db, r.start, 100, "result,serial_written,bench,plausibility_pct", {r.result, r.serial, r.bench, 10.0}));
             QVERIFY(Exec(q, QStringLiteral("UPDATE TestResult SET model = ? WHERE id = ?"), {r.model, ++id}));
             QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent) VALUES (?, 4, 'V', ?)"),
                          {id, r.volts4}));
@@ -190,6 +191,12 @@ void TestKorvexResults::initTestCase()
                                                " VALUES (?, 6, 'A', ?, ?)"),
                              {id, r.amps6, r.unusual6}));
         }
+        // Summed up as a migration does for rows written before the sums were kept.
+        QString error;
+        QSqlDatabase summing = writer.database();
+        QVERIFY(summing.transaction());
+        QVERIFY2(AddToReadingSummary(summing, 0, &error), qPrintable(error));
+        QVERIFY(summing.commit());
     }
     {
         // Point 4 of six finished calibrations a day apart, on two benches in turn.
@@ -315,6 +322,10 @@ void TestKorvexResults::stats_data()
                                   << QStringList{p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t0.00\t0", p6};
     QTest::newRow("one bench") << QStringList{"--bench", "bench-2"} << 0
                                << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0"};
+    QTest::newRow("until, from the sums") << QStringList{"--until", "2026-03-10"} << 0
+                                          << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0", p6};
+    QTest::newRow("serial, each run's band") << QStringList{"--serial", "0002"} << 0
+                                             << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0"};
     QTest::newRow("serial") << QStringList{"--serial", "0001"} << 0
                             << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0", p6};
     QTest::newRow("aborted runs when asked for") << QStringList{"--result", "aborted"} << 0

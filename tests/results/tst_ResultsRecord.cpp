@@ -8,6 +8,7 @@
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsRecord.h"
+#include "ResultsStats.h"
 
 #include <QFile>
 #include <QSqlError>
@@ -210,6 +211,31 @@ void TestResultsRecord::endings()
         QCOMPARE(run.counterAfter, 42);
     }
     if (how == "clearfail") QCOMPARE(run.steps.back().sends, 6);
+
+    // The statistics' sums hold an ended calibration's readings once, under the result it ended
+    // with, and give what reading every reading gives.
+    QSqlQuery q(reader.db.database());
+    QVERIFY(q.exec(QStringLiteral("SELECT count(value_sent) FROM TestReading")) && q.next());
+    const int readings = q.value(0).toInt();
+    QVERIFY(q.exec(QStringLiteral("SELECT coalesce(sum(n), 0), count(DISTINCT result) FROM ReadingSummary")) && q.next());
+    const bool summed = (how == "abort" || how == "fail" || how == "resume");
+    QCOMPARE(q.value(0).toInt(), summed ? readings : 0);
+    QCOMPARE(q.value(1).toInt(), summed && readings > 0 ? 1 : 0);
+    RunFilter filter;
+    filter.result = result;
+    std::vector<PointStats> fromSums, fromReadings;
+    QVERIFY2(ReadingStats(reader.db.database(), filter, 0, &fromSums, &error), qPrintable(error));
+    QVERIFY2(ScanReadingStats(reader.db.database(), filter, 0, &fromReadings, &error), qPrintable(error));
+    QCOMPARE(fromSums.size(), fromReadings.size());
+    for (std::size_t i = 0; i < fromSums.size(); ++i) {
+        const PointStats &a = fromSums[i], &b = fromReadings[i];
+        QCOMPARE(QStringList({a.model, QString::number(a.point), QString::number(a.n), QString::number(a.mean),
+                              QString::number(a.standardDeviation), QString::number(a.minimum), QString::number(a.maximum),
+                              QString::number(a.outsideBand), QString::number(a.unusual)}),
+                 QStringList({b.model, QString::number(b.point), QString::number(b.n), QString::number(b.mean),
+                              QString::number(b.standardDeviation), QString::number(b.minimum), QString::number(b.maximum),
+                              QString::number(b.outsideBand), QString::number(b.unusual)}));
+    }
 }
 
 void TestResultsRecord::faultsNeverReachTheRun_data()
@@ -354,7 +380,7 @@ void TestResultsRecord::schemaVersions()
         QSqlQuery q(db.database());
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), ResultsDb::SchemaVersionNow);
-        QVERIFY(q.exec(QStringLiteral("INSERT INTO TestResult (kind, started_at, started_ms, result) VALUES ('calibration', 'x', 1, 'finished')")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO TestResult (kind, started_at, started_ms, ended_ms, result) VALUES ('calibration', 'x', 1, 2, 'finished')")));
     }
     {
         // Opened again: the rows stay, nothing is made twice.
@@ -376,7 +402,7 @@ void TestResultsRecord::schemaVersions()
                                 "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
                                 "ALTER TABLE TestResult DROP COLUMN plausibility_pct",
                                 "DROP INDEX TestResult_started_list", "DROP INDEX TestResult_result_started",
-                                "CREATE INDEX TestResult_started ON TestResult (started_ms)"})
+                                "CREATE INDEX TestResult_started ON TestResult (started_ms)", "DROP TABLE ReadingSummary"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
@@ -402,6 +428,14 @@ void TestResultsRecord::schemaVersions()
         QVERIFY2(q.exec(QStringLiteral("SELECT count(*) FROM TestResult WHERE meter_source IS NULL AND meter_connection IS NULL")) && q.next(),
                  qPrintable(q.lastError().text()));
         QCOMPARE(q.value(0).toInt(), 1);
+        // Its reading is in the statistics' sums, on the local day it started.
+        QVERIFY2(q.exec(QStringLiteral("SELECT model, point, result, day, n, total, squares, lowest, highest FROM ReadingSummary")) && q.next(),
+                 qPrintable(q.lastError().text()));
+        QStringList row;
+        for (int i = 0; i < 9; ++i) row << q.value(i).toString();
+        QCOMPARE(row, QStringList({"", "1", "finished", QDateTime::fromMSecsSinceEpoch(1).date().toString(Qt::ISODate), "1", "100",
+                                   "10000", "100", "100"}));
+        QVERIFY(!q.next());
         QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), 99);

@@ -72,10 +72,13 @@ QString UsageText()
                "  stats [FILTERS] [--bench B] [--plausibility P] [--csv FILE]\n"
                "                               the readings per model and point, one tab-separated line\n"
                "                               each: n, mean, standard deviation, min, max (volts or\n"
-               "                               amperes), the percentage outside the plausibility band of\n"
-               "                               P percent of the level (10 unless given), the unusual\n"
+               "                               amperes), the percentage outside the plausibility band\n"
+               "                               (P percent of the level if given, else the band each\n"
+               "                               run was held to, none with the check off), the unusual\n"
                "                               ones; finished calibrations unless --result says\n"
-               "                               otherwise; --csv writes them as CSV instead\n"
+               "                               otherwise; --csv writes them as CSV instead. Without\n"
+               "                               --serial and --plausibility it reads the sums the\n"
+               "                               record keeps per day, else every reading (slower)\n"
                "  chart --model M --point P --png FILE [--bench B] [--runs N] [BASELINE]\n"
                "                               the control chart of point P (1 to 7) over the newest N\n"
                "                               (1000) finished calibrations of model M, of bench B or\n"
@@ -381,7 +384,7 @@ int main(int argc, char** argv)
                          .arg(filter.result, RunResults().join(QStringLiteral(", "))));
 
     filter.bench = parser.value(bench);
-    double share = 0.10;
+    double share = 0;  // each run's own band
     if (parser.isSet(plausibility)) {
         bool isNumber = false;
         const double percent = parser.value(plausibility).toDouble(&isNumber);
