@@ -55,6 +55,13 @@ const CalPoint* PointOfMeterStep(int meterStep)
     return p && p->meterStep == meterStep ? p : nullptr;
 }
 
+const CalPoint* PointNumbered(int number)
+{
+    for (const CalPoint& p : CalPoints())
+        if (p.number == number) return &p;
+    return nullptr;
+}
+
 QString NominalLevel(const CalPoint& point, std::uint8_t model)
 {
     if (point.level) return QString::fromLatin1(point.level);

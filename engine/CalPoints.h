@@ -37,6 +37,8 @@ const std::array<CalPoint, CalPointCount>& CalPoints();
 const CalPoint* PointAtStep(int step);
 // The point whose meter step `meterStep` is; null for any other step.
 const CalPoint* PointOfMeterStep(int meterStep);
+// The point of number 1..7, as the record keeps it; null for any other number.
+const CalPoint* PointNumbered(int number);
 
 // The level the supply outputs at a point for `model`, as the prompt names it ("100mV",
 // "37.0V(7212B)"); empty where the model has none.

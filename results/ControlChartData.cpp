@@ -25,13 +25,6 @@ std::uint8_t ModelCode(const QString& name)
     return code && *code < OfferedModelCount ? *code : static_cast<std::uint8_t>(OfferedModelCount);
 }
 
-const CalPoint* PointNumbered(int number)
-{
-    for (const CalPoint& p : CalPoints())
-        if (p.number == number) return &p;
-    return nullptr;
-}
-
 bool Fail(const QSqlQuery& q, QString* error)
 {
     if (error) *error = q.lastError().text();

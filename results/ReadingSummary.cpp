@@ -3,6 +3,7 @@
 
 #include "CalPoints.h"
 #include "OPCPublic.h"
+#include "ResultsStats.h"
 #include "RunWords.h"
 
 #include <QDateTime>
@@ -100,14 +101,8 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
         s.squares += count * value * value;
         s.unusual += q.value(8).toLongLong();
         // A run with the check off was held to no band: none of its readings lies outside one.
-        const CalPoint* point = nullptr;
-        for (const CalPoint& p : CalPoints())
-            if (p.number == key.point) point = &p;
-        const int code = ModelCodeOf(key.model).value_or(-1);
-        if (percent > 0 && point && code >= 0 &&
-            !IsPlausibleReading(static_cast<double>(value) / 1000.0, point->meterStep, static_cast<std::uint8_t>(code),
-                                percent / 100.0))
-            s.outside += count;
+        const CalPoint* point = PointNumbered(key.point);
+        if (point && OutsideBand(key.model, *point, value, percent / 100.0)) s.outside += count;
     }
     if (q.lastError().isValid()) return Failed(q, error);
     q.finish();

@@ -16,14 +16,6 @@
 
 namespace {
 
-
-const CalPoint* PointNumbered(int number)
-{
-    for (const CalPoint& p : CalPoints())
-        if (p.number == number) return &p;
-    return nullptr;
-}
-
 // The runs a filter selects for the statistics and charts, as the WHERE clause of TestResult.
 QString CalibrationsSql(RunFilter filter, QVariantList* binds)
 {
@@ -118,6 +110,13 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
 
 }  // namespace
 
+bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue, double share)
+{
+    const std::optional<std::uint8_t> code = ModelCodeOf(model);
+    return share > 0 && code &&
+           !IsPlausibleReading(static_cast<double>(milliValue) / 1000.0, point.meterStep, *code, share);
+}
+
 bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                       QString* error)
 {
@@ -159,10 +158,7 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
         s.sum += count * value;
         s.squares += count * value * value;
         s.unusual += q.value(5).toLongLong();
-        const int code = ModelCodeOf(model).value_or(-1);
-        if (band > 0 && code >= 0 &&
-            !IsPlausibleReading(static_cast<double>(value) / 1000.0, point->meterStep, static_cast<std::uint8_t>(code), band))
-            s.outside += count;
+        if (OutsideBand(model, *point, value, band)) s.outside += count;
     }
     if (q.lastError().isValid()) {
         if (error) *error = q.lastError().text();

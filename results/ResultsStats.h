@@ -2,6 +2,7 @@
 // the plausibility band and the unusual ones.
 #pragma once
 
+#include "CalPoints.h"
 #include "ResultsQuery.h"
 
 #include <QSqlDatabase>
@@ -30,6 +31,9 @@ struct PointStats {
 // comes from the sums the record keeps per day; otherwise from every reading.
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error);
+// Whether a reading in thousandths, of `model` at `point`, lies outside the band of `share` around
+// the level; a band of 0 (the check off) holds every reading, and so does an unknown model.
+bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue, double share);
 // The same answer read from every reading, whatever the filter.
 bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                       QString* error);
