@@ -26,11 +26,6 @@ struct Key {
     }
 };
 
-struct Sums {
-    qint64 n = 0, total = 0, squares = 0, lowest = 0, highest = 0, outside = 0, unusual = 0;
-};
-
-
 bool Failed(const QSqlQuery& q, QString* error)
 {
     if (error) *error = q.lastError().text();
@@ -86,19 +81,15 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
     if (!q.exec()) return Failed(q, error);
     // A model and point hold few distinct values, so the band each run was held to is asked of
     // each value once.
-    std::map<Key, Sums> sums;
+    std::map<Key, ReadingSums> sums;
     while (q.next()) {
         Key key{q.value(0).toString(), q.value(2).toString(), q.value(3).toString(), q.value(4).toString(),
                 q.value(1).toInt()};
         const double percent = q.value(5).toDouble();
         const qint64 value = q.value(6).toLongLong();
         const qint64 count = q.value(7).toLongLong();
-        Sums& s = sums[key];
-        if (s.n == 0 || value < s.lowest) s.lowest = value;
-        if (s.n == 0 || value > s.highest) s.highest = value;
-        s.n += count;
-        s.total += count * value;
-        s.squares += count * value * value;
+        ReadingSums& s = sums[key];
+        s.Add(value, count);
         s.unusual += q.value(8).toLongLong();
         // A run with the check off was held to no band: none of its readings lies outside one.
         const CalPoint* point = PointNumbered(key.point);
@@ -122,8 +113,8 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
         return Failed(add, error);
     for (const auto& [key, s] : sums) {
         for (const QVariant& v : {QVariant(key.model), QVariant(key.point), QVariant(key.bench), QVariant(key.result),
-                                  QVariant(key.day), QVariant(s.n), QVariant(s.total), QVariant(s.squares),
-                                  QVariant(s.lowest), QVariant(s.highest), QVariant(s.outside), QVariant(s.unusual)})
+                                  QVariant(key.day), QVariant(s.n), QVariant(s.sum), QVariant(s.squares),
+                                  QVariant(s.minimum), QVariant(s.maximum), QVariant(s.outside), QVariant(s.unusual)})
             add.addBindValue(v);
         if (!add.exec()) return Failed(add, error);
     }

@@ -25,12 +25,8 @@ QString CalibrationsSql(RunFilter filter, QVariantList* binds)
     return where + QStringLiteral("kind = 'calibration'");
 }
 
-struct Sums {
-    qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
-};
-
 // The answer from whole-number sums per model and point.
-void ToPointStats(const std::map<std::pair<QString, int>, Sums>& sums, std::vector<PointStats>* stats)
+void ToPointStats(const std::map<std::pair<QString, int>, ReadingSums>& sums, std::vector<PointStats>* stats)
 {
     stats->clear();
     for (const auto& [key, s] : sums) {
@@ -89,9 +85,9 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
         if (error) *error = q.lastError().text();
         return false;
     }
-    std::map<std::pair<QString, int>, Sums> sums;
+    std::map<std::pair<QString, int>, ReadingSums> sums;
     while (q.next()) {
-        Sums& s = sums[{q.value(0).toString(), q.value(1).toInt()}];
+        ReadingSums& s = sums[{q.value(0).toString(), q.value(1).toInt()}];
         s.n = q.value(2).toLongLong();
         s.sum = q.value(3).toLongLong();
         s.squares = q.value(4).toLongLong();
@@ -141,7 +137,7 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
         if (error) *error = q.lastError().text();
         return false;
     }
-    std::map<std::pair<QString, int>, Sums> sums;
+    std::map<std::pair<QString, int>, ReadingSums> sums;
     while (q.next()) {
         const QString model = q.value(0).toString();
         const int number = q.value(1).toInt();
@@ -151,12 +147,8 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
         const qint64 count = q.value(4).toLongLong();
         const CalPoint* point = PointNumbered(number);
         if (!point) continue;
-        Sums& s = sums[{model, number}];
-        if (s.n == 0 || value < s.minimum) s.minimum = value;
-        if (s.n == 0 || value > s.maximum) s.maximum = value;
-        s.n += count;
-        s.sum += count * value;
-        s.squares += count * value * value;
+        ReadingSums& s = sums[{model, number}];
+        s.Add(value, count);
         s.unusual += q.value(5).toLongLong();
         if (OutsideBand(model, *point, value, band)) s.outside += count;
     }

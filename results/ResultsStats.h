@@ -31,6 +31,21 @@ struct PointStats {
 // comes from the sums the record keeps per day; otherwise from every reading.
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error);
+// Readings of one model and point in thousandths, summed in whole numbers so that no rounding piles
+// up over a line's lifetime of them.
+struct ReadingSums {
+    qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
+    // `count` readings of `value`; the outside and unusual ones are counted by the caller.
+    void Add(qint64 value, qint64 count)
+    {
+        if (n == 0 || value < minimum) minimum = value;
+        if (n == 0 || value > maximum) maximum = value;
+        n += count;
+        sum += count * value;
+        squares += count * value * value;
+    }
+};
+
 // Whether a reading in thousandths, of `model` at `point`, lies outside the band of `share` around
 // the level; a band of 0 (the check off) holds every reading, and so does an unknown model.
 bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue, double share);
