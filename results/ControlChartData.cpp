@@ -3,6 +3,7 @@
 
 #include "IniFile.h"
 #include "OPCPublic.h"
+#include "ResultsQuery.h"
 #include "RunWords.h"
 
 #include <QDateTime>
@@ -25,12 +26,6 @@ std::uint8_t ModelCode(const QString& name)
     return code && *code < OfferedModelCount ? *code : static_cast<std::uint8_t>(OfferedModelCount);
 }
 
-bool Fail(const QSqlQuery& q, QString* error)
-{
-    if (error) *error = q.lastError().text();
-    return false;
-}
-
 // The readings of the model's finished calibrations at the point; `tail` adds the order, the span
 // and the limit, with their values in `binds`.
 bool ReadSeries(const QSqlDatabase& db, const ChartRequest& request, const QString& tail, QVariantList binds,
@@ -49,15 +44,13 @@ bool ReadSeries(const QSqlDatabase& db, const ChartRequest& request, const QStri
     }
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql + tail)) return Fail(q, error);
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!q.exec()) return Fail(q, error);
+    if (!RunQuery(q, sql + tail, binds, error)) return false;
     samples->clear();
     while (q.next())
         samples->push_back({q.value(0).toLongLong(), q.value(1).toLongLong(),
                             ReadingValue(q.value(2).toString(), q.value(3).toLongLong()), false});
     // A query cut short by a damaged file must not pass for a short history.
-    return !q.lastError().isValid() || Fail(q, error);
+    return !q.lastError().isValid() || QueryFault(q, error);
 }
 
 // The distinct values of an indexed column, one look into the index each: a line's record of a
@@ -67,18 +60,18 @@ bool ReadWords(const QSqlDatabase& db, const QString& column, QStringList* words
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT %1 FROM TestResult WHERE %1 > ? ORDER BY %1 LIMIT 1").arg(column)))
-        return Fail(q, error);
+        return QueryFault(q, error);
     words->clear();
     // Empty, not null: "> NULL" would match nothing.
     QString last = QStringLiteral("");
     for (;;) {
         q.bindValue(0, last);
-        if (!q.exec()) return Fail(q, error);
+        if (!q.exec()) return QueryFault(q, error);
         if (!q.next()) break;
         last = q.value(0).toString();
         *words << last;
     }
-    return !q.lastError().isValid() || Fail(q, error);
+    return !q.lastError().isValid() || QueryFault(q, error);
 }
 
 qint64 DayStartMs(const QDate& day) { return QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch(); }

@@ -5,6 +5,8 @@
 #include "CalPoints.h"
 #include "IniFile.h"
 #include "OPCPublic.h"
+#include "ResultsQuery.h"
+#include "RunWords.h"
 
 #include <QLocale>
 #include <QSqlError>
@@ -52,13 +54,12 @@ std::optional<PointHistory> ReadingHistory::Load(const QSqlDatabase& db, const Q
     // Newest first along the model's index; only runs that finished wrote their readings to the supply.
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT r.value_sent FROM TestResult t JOIN TestReading r ON r.run_id = t.id AND r.point = ?"
-                             " WHERE t.model = ? AND t.kind = 'calibration' AND t.result = 'finished'"
-                             " ORDER BY t.started_ms DESC LIMIT ?"));
-    q.addBindValue(point);
-    q.addBindValue(model);
-    q.addBindValue(history);
-    if (!q.exec()) return std::nullopt;
+    if (!RunQuery(q,
+                  QStringLiteral("SELECT r.value_sent FROM TestResult t JOIN TestReading r ON r.run_id = t.id AND r.point = ?"
+                                 " WHERE t.model = ? AND t.kind = 'calibration' AND t.result = ?"
+                                 " ORDER BY t.started_ms DESC LIMIT ?"),
+                  {point, model, ResultWord(RecordResult::Finished), history}, nullptr))
+        return std::nullopt;
     std::vector<double> values;
     while (q.next()) values.push_back(q.value(0).toLongLong() / 1000.0);
     if (q.lastError().isValid() || values.size() < static_cast<std::size_t>(MinimumRuns)) return std::nullopt;

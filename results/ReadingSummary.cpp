@@ -26,12 +26,6 @@ struct Key {
     }
 };
 
-bool Failed(const QSqlQuery& q, QString* error)
-{
-    if (error) *error = q.lastError().text();
-    return false;
-}
-
 }  // namespace
 
 bool SummaryHoldsResult(const QString& result)
@@ -49,9 +43,9 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
     QString runDay;
     if (runId > 0) {
         QSqlQuery start(db);
-        if (!start.prepare(QStringLiteral("SELECT started_ms FROM TestResult WHERE id = ?"))) return Failed(start, error);
+        if (!start.prepare(QStringLiteral("SELECT started_ms FROM TestResult WHERE id = ?"))) return QueryFault(start, error);
         start.addBindValue(runId);
-        if (!start.exec()) return Failed(start, error);
+        if (!start.exec()) return QueryFault(start, error);
         if (!start.next()) return true;
         runDay = QDateTime::fromMSecsSinceEpoch(start.value(0).toLongLong()).date().toString(Qt::ISODate);
     }
@@ -70,7 +64,7 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
     sql += QStringLiteral(" GROUP BY 1, 2, 3, 4, 5, 6, 7");
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) return Failed(q, error);
+    if (!q.prepare(sql)) return QueryFault(q, error);
     if (runId > 0)
         q.addBindValue(runDay);
     else if (server)
@@ -78,7 +72,7 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
     for (RecordResult r : {RecordResult::Finished, RecordResult::Failed, RecordResult::Aborted})
         q.addBindValue(ResultWord(r));
     if (runId > 0) q.addBindValue(runId);
-    if (!q.exec()) return Failed(q, error);
+    if (!q.exec()) return QueryFault(q, error);
     // A model and point hold few distinct values, so the band each run was held to is asked of
     // each value once.
     std::map<Key, ReadingSums> sums;
@@ -95,7 +89,7 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
         const CalPoint* point = PointNumbered(key.point);
         if (point && OutsideBand(key.model, *point, value, percent / 100.0)) s.outside += count;
     }
-    if (q.lastError().isValid()) return Failed(q, error);
+    if (q.lastError().isValid()) return QueryFault(q, error);
     q.finish();
     const QString lowest = server ? QStringLiteral("LEAST") : QStringLiteral("min");
     const QString highest = server ? QStringLiteral("GREATEST") : QStringLiteral("max");
@@ -110,13 +104,13 @@ bool AddToReadingSummary(const QSqlDatabase& db, qint64 runId, QString* error)
                                     " outside = ReadingSummary.outside + excluded.outside,"
                                     " unusual = ReadingSummary.unusual + excluded.unusual")
                          .arg(lowest, highest)))
-        return Failed(add, error);
+        return QueryFault(add, error);
     for (const auto& [key, s] : sums) {
         for (const QVariant& v : {QVariant(key.model), QVariant(key.point), QVariant(key.bench), QVariant(key.result),
                                   QVariant(key.day), QVariant(s.n), QVariant(s.sum), QVariant(s.squares),
                                   QVariant(s.minimum), QVariant(s.maximum), QVariant(s.outside), QVariant(s.unusual)})
             add.addBindValue(v);
-        if (!add.exec()) return Failed(add, error);
+        if (!add.exec()) return QueryFault(add, error);
     }
     return true;
 }

@@ -60,28 +60,22 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
 }
 
 // A query that stops early because the file is damaged must not pass for one that was complete.
-bool Finished(const QSqlQuery& q, QString* error)
+bool Finished(const QSqlQuery& q, QString* error) { return !q.lastError().isValid() || QueryFault(q, error); }
+
+}  // namespace
+
+bool QueryFault(const QSqlQuery& q, QString* error)
 {
-    if (!q.lastError().isValid()) return true;
     if (error) *error = q.lastError().text();
     return false;
 }
 
-bool Run(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* error)
+bool RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* error)
 {
-    if (!q.prepare(sql)) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
+    if (!q.prepare(sql)) return QueryFault(q, error);
     for (const QVariant& v : binds) q.addBindValue(v);
-    if (!q.exec()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
-    return true;
+    return q.exec() || QueryFault(q, error);
 }
-
-}  // namespace
 
 const QStringList& RunResults() { return Results; }
 const QStringList& CsvColumns() { return ExportColumns; }
@@ -103,7 +97,7 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!Run(q, RunListSql(filter, &binds), binds, error)) return false;
+    if (!RunQuery(q, RunListSql(filter, &binds), binds, error)) return false;
     runs->clear();
     while (q.next()) {
         RunSummary r;
@@ -123,7 +117,7 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 {
     QSqlQuery q(db);
-    if (!Run(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
+    if (!RunQuery(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
                     MeterColumns.join(QStringLiteral(", ")) +
                     QStringLiteral(", meter_asset_id, meter_calibration_due, plausibility_pct, certificate_no FROM TestResult WHERE id = ?"),
              {id}, error))
@@ -165,14 +159,14 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     run->plausibilityPct = pct.isNull() ? -1.0 : pct.toDouble();
     run->certificateNo = text("certificate_no");
 
-    if (!Run(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"),
+    if (!RunQuery(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"),
              {id}, error))
         return false;
     while (q.next())
         run->readings.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
                                  q.value(4).toLongLong(), q.value(5).toString(), q.value(6).toInt() != 0});
     if (!Finished(q, error)) return false;
-    if (!Run(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
+    if (!RunQuery(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
         return false;
     while (q.next())
         run->steps.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), q.value(3).toString()});
@@ -196,7 +190,7 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, 
     q.setForwardOnly(true);
     const QString sql = QStringLiteral("SELECT ") + ExportColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
                         WhereClause(filter, &binds) + QStringLiteral(" ORDER BY started_ms DESC, id DESC");
-    if (!Run(q, sql, binds, error)) return false;
+    if (!RunQuery(q, sql, binds, error)) return false;
     auto line = [&out](const QStringList& fields) {
         QStringList quoted;
         for (const QString& f : fields) quoted << CsvField(f);

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QIODevice>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
 
@@ -22,6 +23,11 @@ struct RunFilter {
 // The WHERE clause of TestResult that `filter` selects (empty when it selects every run); the
 // values to bind, in order, go to `binds`.
 QString RunFilterSql(const RunFilter& filter, QVariantList* binds);
+
+// Puts the query's error in `error` (when given) and returns false, for `return QueryFault(q, error);`.
+bool QueryFault(const QSqlQuery& q, QString* error);
+// Prepares `sql`, binds `binds` in order and runs it; false with the driver's error.
+bool RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& binds, QString* error);
 
 // The results a run can have, as stored.
 const QStringList& RunResults();

@@ -77,14 +77,12 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
     }
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    bool ok = q.prepare(QStringLiteral("SELECT model, point, sum(n), sum(total), sum(squares), min(lowest), max(highest),"
-                                       " sum(outside), sum(unusual) FROM ReadingSummary WHERE ") +
-                        terms.join(QStringLiteral(" AND ")) + QStringLiteral(" GROUP BY model, point"));
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!ok || !q.exec()) {
-        if (error) *error = q.lastError().text();
+    if (!RunQuery(q,
+                  QStringLiteral("SELECT model, point, sum(n), sum(total), sum(squares), min(lowest), max(highest),"
+                                 " sum(outside), sum(unusual) FROM ReadingSummary WHERE ") +
+                      terms.join(QStringLiteral(" AND ")) + QStringLiteral(" GROUP BY model, point"),
+                  binds, error))
         return false;
-    }
     std::map<std::pair<QString, int>, ReadingSums> sums;
     while (q.next()) {
         ReadingSums& s = sums[{q.value(0).toString(), q.value(1).toInt()}];
@@ -96,10 +94,7 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
         s.outside = q.value(7).toLongLong();
         s.unusual = q.value(8).toLongLong();
     }
-    if (q.lastError().isValid()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
+    if (q.lastError().isValid()) return QueryFault(q, error);
     ToPointStats(sums, stats);
     return true;
 }
@@ -131,12 +126,7 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
                         where +
                         QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
                                        " GROUP BY t.model, r.point, r.value_sent, 4");
-    bool ok = q.prepare(sql);
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!ok || !q.exec()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
+    if (!RunQuery(q, sql, binds, error)) return false;
     std::map<std::pair<QString, int>, ReadingSums> sums;
     while (q.next()) {
         const QString model = q.value(0).toString();
@@ -152,10 +142,7 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
         s.unusual += q.value(5).toLongLong();
         if (OutsideBand(model, *point, value, band)) s.outside += count;
     }
-    if (q.lastError().isValid()) {
-        if (error) *error = q.lastError().text();
-        return false;
-    }
+    if (q.lastError().isValid()) return QueryFault(q, error);
     ToPointStats(sums, stats);
     return true;
 }
