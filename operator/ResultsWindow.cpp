@@ -6,6 +6,7 @@
 #include "MeterSettings.h"
 #include "PrintModule.h"
 #include "ReportPage.h"
+#include "RunListModel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,7 +30,6 @@
 #include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -37,42 +37,9 @@
 
 namespace {
 
-// The columns of RunListSql, in its order.
-enum RunColumn { ColId, ColDate, ColSerial, ColModel, ColOperator, ColResult, ColDuration, ColKind, RunColumns };
-
-const QStringList RunTitles{QStringLiteral("Id"),       QStringLiteral("Date"),   QStringLiteral("Serial"),
-                            QStringLiteral("Model"),    QStringLiteral("Operator"), QStringLiteral("Result"),
-                            QStringLiteral("Duration (s)"), QStringLiteral("Kind")};
-
 constexpr int SerialPauseMs = 150;
 // The page of the control chart among the window's tabs.
 constexpr int ChartPage = 1;
-
-// The list as the query gives it, with the duration in tenths of a second and the column titles
-// fixed, so that neither depends on what the query names its columns.
-class RunListModel : public QSqlQueryModel {
-public:
-    using QSqlQueryModel::QSqlQueryModel;
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (index.column() == ColDuration) {
-            if (role == Qt::DisplayRole) {
-                const QVariant seconds = QSqlQueryModel::data(index, Qt::DisplayRole);
-                return seconds.isNull() ? QString() : QLocale().toString(seconds.toDouble(), 'f', 1);
-            }
-            if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
-        }
-        return QSqlQueryModel::data(index, role);
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < RunTitles.size())
-            return RunTitles[section];
-        return QSqlQueryModel::headerData(section, orientation, role);
-    }
-};
 
 QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("none") : text; }
 
@@ -224,6 +191,8 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     filters->addWidget(comboResult);
 
     model_ = new RunListModel(this);
+    connect(model_, &RunListModel::pageFault, this,
+            [this](const QString& error) { showStatus(QStringLiteral("The runs cannot be read: %1").arg(error)); });
     tableRuns = new QTableView(this);
     tableRuns->setObjectName(QStringLiteral("tableRuns"));
     tableRuns->setAccessibleName(QStringLiteral("Runs"));
@@ -395,8 +364,8 @@ RunFilter ResultsWindow::CurrentFilter() const
 
 qint64 ResultsWindow::SelectedRunId() const
 {
-    const QModelIndexList rows = tableRuns->selectionModel()->selectedRows(ColId);
-    return rows.isEmpty() ? 0 : model_->data(rows.first()).toLongLong();
+    const QModelIndexList rows = tableRuns->selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : model_->runId(rows.first().row());
 }
 
 bool ResultsWindow::requery(qint64 keepRun)
@@ -406,30 +375,23 @@ bool ResultsWindow::requery(qint64 keepRun)
         updateButtons();
         return false;
     }
-    QVariantList binds;
-    QSqlQuery query(db_.database());
-    bool ok = query.prepare(RunListSql(CurrentFilter(), &binds));
-    for (const QVariant& value : binds) query.addBindValue(value);
-    ok = ok && query.exec();
-    if (!ok) {
-        model_->clear();
+    QString error;
+    if (!model_->setFilter(db_.database(), CurrentFilter(), &error)) {
         clearDetails();
-        showStatus(QStringLiteral("The runs cannot be read: %1").arg(query.lastError().text()));
+        showStatus(QStringLiteral("The runs cannot be read: %1").arg(error));
         updateButtons();
         return false;
     }
-    // The model fetches rows as the list scrolls to them, so a long record opens as fast as a short one.
-    model_->setQuery(std::move(query));
-    for (int column : {ColId, ColKind}) tableRuns->setColumnHidden(column, true);
+    for (int column : {RunListModel::ColId, RunListModel::ColKind}) tableRuns->setColumnHidden(column, true);
     tableRuns->resizeColumnsToContents();
 
     // A reset list keeps no selection and says nothing of losing it; the run stays selected while
     // it is among the rows fetched.
     const int fetched = model_->rowCount();
     for (int row = 0; keepRun != 0 && row < fetched; ++row) {
-        if (model_->data(model_->index(row, ColId)).toLongLong() == keepRun) {
+        if (model_->runId(row) == keepRun) {
             tableRuns->selectRow(row);
-            tableRuns->scrollTo(model_->index(row, ColDate));
+            tableRuns->scrollTo(model_->index(row, RunListModel::ColDate));
             break;
         }
     }

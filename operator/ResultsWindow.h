@@ -22,7 +22,7 @@ class QPrinter;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
-class QSqlQueryModel;
+class RunListModel;
 class QTableView;
 class QTableWidget;
 
@@ -115,7 +115,7 @@ private:
 
     const QString databasePath_;
     ResultsDb db_;
-    QSqlQueryModel* model_ = nullptr;
+    RunListModel* model_ = nullptr;
     // Typing a serial number re-queries only once the operator pauses.
     QTimer serialPause_;
     RunDetails details_;

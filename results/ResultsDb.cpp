@@ -16,9 +16,39 @@
 
 namespace {
 
+// A serial number as the search index holds it: between two characters no serial number holds.
+QString Wrapped(const QString& column) { return QStringLiteral("char(1) || %1 || char(2)").arg(column); }
+
+// The pieces of the wrapped numbers that `numbers` selects as s, as far as six characters of a
+// number go; a longer number gives the empty piece.
+QString PiecesOf(const QString& numbers)
+{
+    return QStringLiteral("INSERT OR IGNORE INTO SerialPiece (piece)"
+                          " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END FROM (%1),"
+                          " (SELECT 1 AS i UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5 UNION ALL SELECT 6)"
+                          " WHERE s IS NOT NULL AND i + 2 <= length(s)")
+        .arg(numbers);
+}
+
+// A run's serial numbers into the index, or out of it (`command` 'delete').
+QString IndexSerials(const char* row, const char* command = nullptr)
+{
+    const QString name = QLatin1String(row);
+    return QStringLiteral("INSERT INTO SerialSearch (%1rowid, serial_written, serial_read) VALUES (%2%3.id, %4, %5);")
+        .arg(command ? QStringLiteral("SerialSearch, ") : QString(),
+             command ? QStringLiteral("'%1', ").arg(QLatin1String(command)) : QString(), name,
+             Wrapped(name + QLatin1String(".serial_written")), Wrapped(name + QLatin1String(".serial_read")));
+}
+
+QString NewPieces()
+{
+    return PiecesOf(QStringLiteral("SELECT %1 AS s UNION ALL SELECT %2").arg(Wrapped(QStringLiteral("new.serial_written")), Wrapped(QStringLiteral("new.serial_read")))) +
+           QLatin1Char(';');
+}
+
 // Each entry brings a database of version n (its index) to version n + 1; version 0 is an empty
 // file. Entries are only ever appended: a file made by any earlier program migrates step by step.
-const std::vector<std::vector<const char*>> Migrations{
+const std::vector<std::vector<QString>> Migrations{
         {
             "CREATE TABLE SchemaVersion (version INTEGER NOT NULL)",
             "CREATE TABLE TestResult ("
@@ -141,15 +171,46 @@ const std::vector<std::vector<const char*>> Migrations{
             " unusual INTEGER NOT NULL,"
             " PRIMARY KEY (model, point, bench, result, day))",
         },
+        // 8 -> 9: a part of a serial number is found among a line's lifetime of runs without reading
+        // every run: an index of the three-character pieces of each run's serial numbers, kept by
+        // the record's own triggers. Each number is wrapped in two characters no serial holds, so
+        // that one or two characters lie within a piece too. The index only narrows the search; the
+        // list still holds every run to the serial filter itself. SerialPiece lists the pieces there
+        // are, for a text too short to be a piece itself, as far as six characters of a number go;
+        // a longer number is noted as the empty piece, and then that list is not to be relied on.
+        {
+            QStringLiteral("CREATE VIRTUAL TABLE SerialSearch USING fts5(serial_written, serial_read, content='', tokenize='trigram')"),
+            QStringLiteral("CREATE TABLE SerialPiece (piece TEXT PRIMARY KEY) WITHOUT ROWID"),
+            QStringLiteral("CREATE TRIGGER TestResult_serial_search_insert AFTER INSERT ON TestResult BEGIN ") + IndexSerials("new") +
+                NewPieces() + QStringLiteral(" END"),
+            QStringLiteral("CREATE TRIGGER TestResult_serial_search_update AFTER UPDATE OF id, serial_written, serial_read ON TestResult"
+                           " WHEN old.id IS NOT new.id OR old.serial_written IS NOT new.serial_written"
+                           " OR old.serial_read IS NOT new.serial_read BEGIN ") +
+                IndexSerials("old", "delete") + IndexSerials("new") + NewPieces() + QStringLiteral(" END"),
+            QStringLiteral("CREATE TRIGGER TestResult_serial_search_delete AFTER DELETE ON TestResult BEGIN ") +
+                IndexSerials("old", "delete") + QStringLiteral(" END"),
+            QStringLiteral("INSERT INTO SerialSearch (rowid, serial_written, serial_read) SELECT id, %1, %2 FROM TestResult")
+                .arg(Wrapped(QStringLiteral("serial_written")), Wrapped(QStringLiteral("serial_read"))),
+            PiecesOf(QStringLiteral("SELECT %1 AS s FROM TestResult UNION SELECT %2 FROM TestResult").arg(Wrapped(QStringLiteral("serial_written")), Wrapped(QStringLiteral("serial_read")))),
+        },
+};
+
+// The step whose statements differ on a server: PostgreSQL's own index of three-character pieces
+// (pg_trgm, a trusted extension the line's owner may create). A server without the extension keeps
+// its runs as before and its serial filter reads every run.
+constexpr int SerialSearchStep = 8;
+const std::vector<const char*> ServerSerialSearch{
+    "CREATE EXTENSION IF NOT EXISTS pg_trgm",
+    "CREATE INDEX TestResult_serial_written_trgm ON TestResult USING gin (serial_written gin_trgm_ops)",
+    "CREATE INDEX TestResult_serial_read_trgm ON TestResult USING gin (serial_read gin_trgm_ops)",
 };
 
 // The step whose table is filled from the rows already there, once its SQL has run.
 constexpr int SummaryStep = 7;
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
-QString ForServer(const char* sql)
+QString ForServer(QString s)
 {
-    QString s = QString::fromLatin1(sql);
     s.replace(QLatin1String("INTEGER PRIMARY KEY AUTOINCREMENT"), QLatin1String("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"));
     s.replace(QLatin1String("INTEGER"), QLatin1String("BIGINT"));
     return s;
@@ -418,8 +479,17 @@ bool ResultsDb::prepareSchema()
     while (version < SchemaVersionNow) {
         if (!server_ && !db.transaction()) return failed(db.lastError());
         QSqlQuery q(db);
-        for (const char* sql : Migrations[static_cast<std::size_t>(version)]) {
-            if (!q.exec(server_ ? ForServer(sql) : QString::fromLatin1(sql))) return failed(q.lastError());
+        if (server_ && version == SerialSearchStep) {
+            // Within the schema's transaction, so that a refusal takes back only this step's index.
+            if (!q.exec(QStringLiteral("SAVEPOINT serial_search"))) return failed(q.lastError());
+            bool indexed = true;
+            for (const char* sql : ServerSerialSearch) indexed = indexed && q.exec(QString::fromLatin1(sql));
+            if (!q.exec(indexed ? QStringLiteral("RELEASE SAVEPOINT serial_search") : QStringLiteral("ROLLBACK TO SAVEPOINT serial_search")))
+                return failed(q.lastError());
+        } else {
+            for (const QString& sql : Migrations[static_cast<std::size_t>(version)]) {
+                if (!q.exec(server_ ? ForServer(sql) : sql)) return failed(q.lastError());
+            }
         }
         if (version == SummaryStep) {
             QString why;

@@ -31,7 +31,7 @@ QString IsoTime(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 8;
+    static constexpr int SchemaVersionNow = 9;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a

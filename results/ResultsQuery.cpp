@@ -27,18 +27,76 @@ const QStringList MeterColumns{QStringLiteral("meter_source"), QStringLiteral("m
 
 const QStringList ExportColumns = Columns + MeterColumns;
 
-// The WHERE clause of a filter; LIKE patterns escape their own wildcards.
+// More runs than this named by the index are listed sooner by reading the newest runs until a
+// page is full; fewer are fetched by the index and put in order.
+constexpr int IndexedRunsAtMost = 5000;
+// A text held by this many different pieces is in most serial numbers.
+constexpr int PiecesAtMost = 400;
+
+bool OnServer(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QPSQL"); }
+
+// A text as one phrase of the index's query language: its pieces in a row.
+QString Phrase(QString text) { return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"'); }
+
+// The runs whose serial numbers hold the text; LIKE patterns escape their own wildcards.
+QString SerialLike(const QString& text, QVariantList* binds)
+{
+    QString pattern = text;
+    pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('%'), QLatin1String("\\%"))
+        .replace(QLatin1Char('_'), QLatin1String("\\_"));
+    pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
+    *binds << pattern << pattern;
+    return QStringLiteral("(serial_written LIKE ? ESCAPE '\\' OR serial_read LIKE ? ESCAPE '\\')");
+}
+
+// How many runs a count over `sql` (which ends in LIMIT ?) finds, up to one more than the index
+// is worth; -1 when it cannot tell.
+int CountNamed(const QSqlDatabase& db, const QString& sql, QVariantList binds)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    binds << IndexedRunsAtMost + 1;
+    if (!RunQuery(q, QStringLiteral("SELECT count(*) FROM (") + sql + QStringLiteral(") named"), binds, nullptr) || !q.next()) return -1;
+    return q.value(0).toInt();
+}
+
+// The index's query for a text shorter than a piece: every piece that holds it. Empty when none
+// does; null when the list of pieces cannot tell (a number longer than it goes, letters the index
+// may fold otherwise than the filter, pieces too many to be worth it).
+QString ShortMatch(const QSqlDatabase& db, const QString& text, bool* nothing)
+{
+    *nothing = false;
+    for (const QChar c : text)
+        if (c.unicode() > 0x7f) return QString();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!RunQuery(q, QStringLiteral("SELECT piece FROM SerialPiece WHERE piece = '' OR instr(piece, ?) > 0"), {text.toLower()}, nullptr))
+        return QString();
+    QStringList pieces;
+    while (q.next()) {
+        if (q.value(0).toString().isEmpty()) return QString();
+        pieces << Phrase(q.value(0).toString());
+    }
+    if (q.lastError().isValid() || pieces.size() > PiecesAtMost) return QString();
+    *nothing = pieces.isEmpty();
+    return pieces.join(QStringLiteral(" OR "));
+}
+
+// The WHERE clause of a filter.
 QString WhereClause(const RunFilter& filter, QVariantList* binds)
 {
     QStringList terms;
     if (!filter.serial.isEmpty()) {
-        QString pattern = filter.serial;
-        pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-            .replace(QLatin1Char('%'), QLatin1String("\\%"))
-            .replace(QLatin1Char('_'), QLatin1String("\\_"));
-        pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
-        terms << QStringLiteral("(serial_written LIKE ? ESCAPE '\\' OR serial_read LIKE ? ESCAPE '\\')");
-        *binds << pattern << pattern;
+        if (filter.serialLookup == SerialLookup::Nothing) {
+            terms << QStringLiteral("1 = 0");
+        } else {
+            if (filter.serialLookup == SerialLookup::Index && !filter.serialMatch.isEmpty()) {
+                terms << QStringLiteral("id IN (SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ?)");
+                *binds << filter.serialMatch;
+            }
+            terms << SerialLike(filter.serial, binds);
+        }
     }
     if (filter.from.isValid()) {
         terms << QStringLiteral("started_ms >= ?");
@@ -58,6 +116,16 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
     }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
+
+// The start as the list orders by it. The few runs the serial index names are put in order as they
+// are: the time's own index, for reading the newest runs first, is not to be taken for them.
+QString Started(const RunFilter& filter)
+{
+    return filter.serial.isEmpty() || filter.serialLookup == SerialLookup::Scan ? QStringLiteral("started_ms")
+                                                                                : QStringLiteral("(started_ms + 0)");
+}
+
+QString OrderBy(const RunFilter& filter) { return QStringLiteral(" ORDER BY %1 DESC, id DESC").arg(Started(filter)); }
 
 // A query that stops early because the file is damaged must not pass for one that was complete.
 bool Finished(const QSqlQuery& q, QString* error) { return !q.lastError().isValid() || QueryFault(q, error); }
@@ -82,35 +150,88 @@ const QStringList& CsvColumns() { return ExportColumns; }
 
 QString RunFilterSql(const RunFilter& filter, QVariantList* binds) { return WhereClause(filter, binds); }
 
-QString RunListSql(const RunFilter& filter, QVariantList* binds)
+void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter)
 {
-    return QStringLiteral(
-               "SELECT id, replace(substr(started_at, 1, 19), 'T', ' ') AS date,"
-               " COALESCE(serial_written, serial_read, '') AS serial, model, operator, result,"
-               " CASE WHEN ended_ms IS NULL THEN NULL ELSE (ended_ms - started_ms) / 1000.0 END AS duration_s, kind"
-               " FROM TestResult") +
-           WhereClause(filter, binds) + QStringLiteral(" ORDER BY started_ms DESC, id DESC");
+    filter->serialLookup = SerialLookup::Scan;
+    filter->serialMatch.clear();
+    const QString& text = filter->serial;
+    if (text.isEmpty()) return;
+    QVariantList binds;
+    if (OnServer(db)) {
+        // PostgreSQL's pieces (pg_trgm) are of three characters too, and a server may lack them.
+        if (text.size() < 3) return;
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'testresult_serial_written_trgm'")) ||
+            !q.next())
+            return;
+        const int named = CountNamed(db, QStringLiteral("SELECT 1 FROM TestResult WHERE ") + SerialLike(text, &binds) + QStringLiteral(" LIMIT ?"), binds);
+        if (named >= 0 && named <= IndexedRunsAtMost) filter->serialLookup = SerialLookup::Index;
+        return;
+    }
+    QString match = Phrase(text);
+    // The index folds letters by its own rules; the filter's LIKE only A to Z. A text of other
+    // letters is read the long way, where both agree.
+    if (text.size() < 3) {
+        bool nothing = false;
+        match = ShortMatch(db, text, &nothing);
+        if (nothing) {
+            filter->serialLookup = SerialLookup::Nothing;
+            return;
+        }
+        if (match.isEmpty()) return;
+    }
+    const int named = CountNamed(db, QStringLiteral("SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ? LIMIT ?"), {match});
+    if (named < 0 || named > IndexedRunsAtMost) return;
+    filter->serialLookup = SerialLookup::Index;
+    filter->serialMatch = match;
 }
 
-bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSummary>* runs, QString* error)
+QString RunListSql(const RunFilter& filter, QVariantList* binds, const RunKey* after, int limit)
 {
+    QString where = WhereClause(filter, binds);
+    if (after) {
+        where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+        where += QStringLiteral("%1 <= ? AND (%1 < ? OR id < ?)").arg(Started(filter));
+        *binds << after->startedMs << after->startedMs << after->id;
+    }
+    QString sql = QStringLiteral(
+                      "SELECT id, replace(substr(started_at, 1, 19), 'T', ' ') AS date,"
+                      " COALESCE(serial_written, serial_read, '') AS serial, model, operator, result,"
+                      " CASE WHEN ended_ms IS NULL THEN NULL ELSE (ended_ms - started_ms) / 1000.0 END AS duration_s, kind,"
+                      " started_ms FROM TestResult") +
+                  where + OrderBy(filter);
+    if (limit > 0) {
+        sql += QStringLiteral(" LIMIT ?");
+        *binds << limit;
+    }
+    return sql;
+}
+
+RunSummary RunSummaryOf(const QSqlQuery& q)
+{
+    RunSummary r;
+    r.id = q.value(0).toLongLong();
+    r.date = q.value(1).toString();
+    r.serial = q.value(2).toString();
+    r.model = q.value(3).toString();
+    r.operatorName = q.value(4).toString();
+    r.result = q.value(5).toString();
+    r.durationS = q.value(6).isNull() ? -1.0 : q.value(6).toDouble();
+    r.kind = q.value(7).toString();
+    r.startedMs = q.value(8).toLongLong();
+    return r;
+}
+
+bool ListRuns(const QSqlDatabase& db, const RunFilter& asked, std::vector<RunSummary>* runs, QString* error)
+{
+    RunFilter filter = asked;
+    PlanRunFilter(db, &filter);
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!RunQuery(q, RunListSql(filter, &binds), binds, error)) return false;
     runs->clear();
-    while (q.next()) {
-        RunSummary r;
-        r.id = q.value(0).toLongLong();
-        r.date = q.value(1).toString();
-        r.serial = q.value(2).toString();
-        r.model = q.value(3).toString();
-        r.operatorName = q.value(4).toString();
-        r.result = q.value(5).toString();
-        r.durationS = q.value(6).isNull() ? -1.0 : q.value(6).toDouble();
-        r.kind = q.value(7).toString();
-        runs->push_back(r);
-    }
+    while (q.next()) runs->push_back(RunSummaryOf(q));
     return Finished(q, error);
 }
 
@@ -183,13 +304,15 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs)
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& asked, QIODevice& out, QString* error, qint64* runs)
 {
+    RunFilter filter = asked;
+    PlanRunFilter(db, &filter);
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const QString sql = QStringLiteral("SELECT ") + ExportColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
-                        WhereClause(filter, &binds) + QStringLiteral(" ORDER BY started_ms DESC, id DESC");
+                        WhereClause(filter, &binds) + OrderBy(filter);
     if (!RunQuery(q, sql, binds, error)) return false;
     auto line = [&out](const QStringList& fields) {
         QStringList quoted;

@@ -12,17 +12,40 @@
 
 #include <vector>
 
+// How the runs whose serial numbers hold the filter's text are found.
+enum class SerialLookup {
+    Scan,     // every run's serial numbers, newest first: soon done when many runs match
+    Index,    // the few runs the index of serial-number pieces names, then put in order
+    Nothing,  // the index holds no piece with the text: no run matches
+};
+
 struct RunFilter {
     QString serial;  // part of the serial number read or written; empty: any
     QDate from;      // first day, local time; null: no limit
     QDate to;        // last day, included; null: no limit
     QString result;  // "finished", "failed", ...; empty: any
     QString bench;   // the bench's host name, whole; empty: any
+
+    // Chosen by PlanRunFilter for one database. Whichever it is, a run is listed only when its
+    // serial numbers hold the text: the index only narrows down where to look.
+    SerialLookup serialLookup = SerialLookup::Scan;
+    QString serialMatch;  // a file's index query, for Index
 };
+
+// Looks at how many runs the index names for the filter's serial text and sets how they are found.
+// Anything the index cannot answer (an index that cannot be read, a server without one) leaves the
+// plain scan, which is slower but never wrong.
+void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter);
 
 // The WHERE clause of TestResult that `filter` selects (empty when it selects every run); the
 // values to bind, in order, go to `binds`.
 QString RunFilterSql(const RunFilter& filter, QVariantList* binds);
+
+// Where a page of the list ended: its last run. The next page starts after it.
+struct RunKey {
+    qint64 startedMs = 0;
+    qint64 id = 0;
+};
 
 // Puts the query's error in `error` (when given) and returns false, for `return QueryFault(q, error);`.
 bool QueryFault(const QSqlQuery& q, QString* error);
@@ -33,9 +56,10 @@ bool RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& binds, QStri
 const QStringList& RunResults();
 
 // The list of runs, newest first: id, date ("yyyy-MM-dd HH:mm:ss" local), serial (written, else
-// read), model, operator, result, duration_s (null while a run has no end), kind. The values to
-// bind, in order, go to `binds`.
-QString RunListSql(const RunFilter& filter, QVariantList* binds);
+// read), model, operator, result, duration_s (null while a run has no end), kind, started_ms. The
+// values to bind, in order, go to `binds`. With `after`, only the runs listed after that one; with
+// `limit` > 0, no more than that many.
+QString RunListSql(const RunFilter& filter, QVariantList* binds, const RunKey* after = nullptr, int limit = 0);
 
 struct RunSummary {
     qint64 id = 0;
@@ -46,6 +70,7 @@ struct RunSummary {
     QString result;
     double durationS = -1;  // -1: no end recorded
     QString kind;
+    qint64 startedMs = 0;
 };
 
 struct ReadingRow {
@@ -87,6 +112,8 @@ struct RunDetails {
     std::vector<StepRow> steps;        // by step
 };
 
+// One row of RunListSql.
+RunSummary RunSummaryOf(const QSqlQuery& q);
 bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSummary>* runs, QString* error);
 // False with an error when there is no run `id`.
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error);

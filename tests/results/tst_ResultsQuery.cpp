@@ -77,6 +77,8 @@ private slots:
     void exportCsv();
     void listFilters_data();
     void listFilters();
+    void serialIndex_data();
+    void serialIndex();
     void histogram_data();
     void histogram();
     void controlChart_data();
@@ -212,6 +214,13 @@ void TestResultsQuery::listFilters_data()
     QTest::newRow("result") << "" << any << any << "finished" << Ids{3, 1};
     QTest::newRow("combined") << "1" << QDate(2026, 3, 2) << any << "finished" << Ids{3};
     QTest::newRow("nothing selected") << "" << any << any << "stalled" << Ids{};
+    // Through the index of pieces, the letters' case counts as little as before.
+    QTest::newRow("one letter, either case") << "x" << any << any << "" << Ids{2};
+    QTest::newRow("three, either case") << "1a5" << any << any << "" << Ids{4};
+    QTest::newRow("one digit") << "1" << any << any << "" << Ids{4, 3, 2, 1};
+    QTest::newRow("a piece of none") << "z" << any << any << "" << Ids{};
+    QTest::newRow("a quote") << "\"" << any << any << "" << Ids{};
+    QTest::newRow("the wrapping itself") << "\u0001" << any << any << "" << Ids{};
 }
 
 void TestResultsQuery::listFilters()
@@ -221,7 +230,11 @@ void TestResultsQuery::listFilters()
     QFETCH(QDate, to);
     QFETCH(QString, result);
     QFETCH(Ids, ids);
-    const RunFilter filter{serial, from, to, result, QString()};
+    RunFilter filter;
+    filter.serial = serial;
+    filter.from = from;
+    filter.to = to;
+    filter.result = result;
 
     QVariantList binds;
     const QString sql = RunListSql(filter, &binds);
@@ -230,6 +243,59 @@ void TestResultsQuery::listFilters()
     std::vector<RunSummary> runs;
     QString error;
     QVERIFY2(ListRuns(db_.database(), filter, &runs, &error), qPrintable(error));
+    Ids got;
+    for (const RunSummary& r : runs) got << r.id;
+    QCOMPARE(got, ids);
+}
+
+void TestResultsQuery::serialIndex_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("lookup");  // SerialLookup
+    QTest::addColumn<Ids>("ids");
+    const int scan = int(SerialLookup::Scan), index = int(SerialLookup::Index), nothing = int(SerialLookup::Nothing);
+    QTest::newRow("written and read") << "4711" << index << Ids{1};
+    QTest::newRow("the number a run's serial was changed to") << "4712" << index << Ids{2};
+    QTest::newRow("only read") << "0004" << index << Ids{3};
+    QTest::newRow("of a deleted run") << "7777" << index << Ids{};
+    QTest::newRow("a piece no number has") << "9" << nothing << Ids{};
+    QTest::newRow("other letters: read the long way") << QStringLiteral("\u00e4") << scan << Ids{};
+    // A number longer than the list of pieces goes: short texts are no longer answered from it.
+    QTest::newRow("in a long number") << "89" << scan << Ids{3};
+    QTest::newRow("three of a long number") << "789" << index << Ids{3};
+}
+
+void TestResultsQuery::serialIndex()
+{
+    QFETCH(QString, serial);
+    QFETCH(int, lookup);
+    QFETCH(Ids, ids);
+    // The index follows every change of a run's serial numbers, as the record makes them.
+    QTemporaryDir dir;
+    ResultsDb record;
+    QVERIFY(record.open(dir.filePath(QStringLiteral("Serials.sqlite")), ResultsDb::Mode::Record));
+    const QSqlDatabase db = record.database();
+    const QDateTime t = At("2026-03-01T10:00:00");
+    auto add = [&](int minute, const char* column, const char* serial) {
+        return AddRun(db, t.addSecs(60 * minute), 60, {{"result", "finished"}, {QString::fromLatin1(column), serial}});
+    };
+    QCOMPARE(add(0, "serial_written", "004711"), 1);
+    QSqlQuery q(db);
+    QVERIFY(q.exec(QStringLiteral("UPDATE TestResult SET serial_read = serial_written WHERE id = 1")));
+    const qint64 changed = add(1, "serial_read", "104711");
+    QCOMPARE(add(2, "serial_read", "000042"), 3);
+    const qint64 deleted = add(3, "serial_written", "777777");
+    QVERIFY(q.exec(QStringLiteral("UPDATE TestResult SET serial_read = '204712', serial_written = '204712' WHERE id = %1").arg(changed)));
+    QVERIFY(q.exec(QStringLiteral("DELETE FROM TestResult WHERE id = %1").arg(deleted)));
+    if (QTest::currentDataTag() == QLatin1String("in a long number") || QTest::currentDataTag() == QLatin1String("three of a long number"))
+        QVERIFY(q.exec(QStringLiteral("UPDATE TestResult SET serial_written = '123456789' WHERE id = 3")));
+    RunFilter filter;
+    filter.serial = serial;
+    PlanRunFilter(db, &filter);
+    QCOMPARE(int(filter.serialLookup), lookup);
+    std::vector<RunSummary> runs;
+    QString error;
+    QVERIFY2(ListRuns(db, filter, &runs, &error), qPrintable(error));
     Ids got;
     for (const RunSummary& r : runs) got << r.id;
     QCOMPARE(got, ids);

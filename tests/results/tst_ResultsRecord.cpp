@@ -402,7 +402,10 @@ void TestResultsRecord::schemaVersions()
                                 "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
                                 "ALTER TABLE TestResult DROP COLUMN plausibility_pct",
                                 "DROP INDEX TestResult_started_list", "DROP INDEX TestResult_result_started",
-                                "CREATE INDEX TestResult_started ON TestResult (started_ms)", "DROP TABLE ReadingSummary"})
+                                "CREATE INDEX TestResult_started ON TestResult (started_ms)", "DROP TABLE ReadingSummary",
+                                "DROP TRIGGER TestResult_serial_search_insert", "DROP TRIGGER TestResult_serial_search_update",
+                                "DROP TRIGGER TestResult_serial_search_delete", "DROP TABLE SerialSearch", "DROP TABLE SerialPiece",
+                                "UPDATE TestResult SET serial_written = '004711'"})
             QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 1")));
     }
@@ -436,6 +439,17 @@ void TestResultsRecord::schemaVersions()
         QCOMPARE(row, QStringList({"", "1", "finished", QDateTime::fromMSecsSinceEpoch(1).date().toString(Qt::ISODate), "1", "100",
                                    "10000", "100", "100"}));
         QVERIFY(!q.next());
+        // Its serial number is in the search index, for a part and for a piece of one.
+        for (const char* part : {"0471", "71"}) {
+            RunFilter filter;
+            filter.serial = QString::fromLatin1(part);
+            PlanRunFilter(db.database(), &filter);
+            QCOMPARE(filter.serialLookup, SerialLookup::Index);
+            std::vector<RunSummary> runs;
+            QString error;
+            QVERIFY2(ListRuns(db.database(), filter, &runs, &error), qPrintable(error));
+            QCOMPARE(runs.size(), std::size_t(1));
+        }
         QVERIFY2(q.exec(QStringLiteral("UPDATE SchemaVersion SET version = 99")), qPrintable(q.lastError().text()));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM SchemaVersion")) && q.next());
         QCOMPARE(q.value(0).toInt(), 99);
