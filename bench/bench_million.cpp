@@ -2,7 +2,9 @@
 // million runs (7 readings and 29 steps each, made once and kept), the time to open the results
 // window and show its first page, each filter's first page, a chart's 10,000 readings, the
 // statistics over every run, and a CSV export's rate and memory. Figures only.
-// Usage: bench_million [--runs N] [--cache FOLDER]   (default 1000000 runs in /var/tmp/korvex-bench)
+// Usage: bench_million [--runs N] [--cache FOLDER] [--server-port PORT]
+//   (default 1000000 runs in /var/tmp/korvex-bench; with a port, the same figures again on the
+//   PostgreSQL server there, database korvex, user postgres: bench/million-server.sh starts it)
 #include "CalList.h"
 #include "CalPoints.h"
 #include "ControlChart.h"
@@ -22,8 +24,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProcess>
+#include <QSqlRecord>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
@@ -33,6 +38,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -182,7 +188,10 @@ bool Generate(const QString& path, int runs)
 
 // Repeats `work`, with `before` and `after` around each time untimed, and prints its median and
 // first time; `targetMs` is its limit.
-void Time(const char* what, double targetMs, const std::function<QString()>& work, int repeats = 5,
+// Where the figures come from: empty for the file, "server: " for the line's server.
+QString Where;
+
+void Time(const QString& what, double targetMs, const std::function<QString()>& work, int repeats = 5,
           const std::function<void()>& before = {}, const std::function<void()>& after = {})
 {
     std::vector<double> ms;
@@ -195,15 +204,16 @@ void Time(const char* what, double targetMs, const std::function<QString()>& wor
         ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (after) after();
     }
-    std::printf("%-56s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", what, Median(ms), ms.front(),
-                targetMs, note.isEmpty() ? "" : "   ", qPrintable(note));
+    std::printf("%-56s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", qPrintable(Where + what), Median(ms),
+                ms.front(), targetMs, note.isEmpty() ? "" : "   ", qPrintable(note));
 }
 
-void Window(const QString& path)
+void Window(const QString& path, const std::optional<ServerSettings>& server)
 {
     // What the operator waits for: the window built, shown, the list queried and painted.
-    Time("results window opens and shows its first page", 100, [&] {
+    Time(QStringLiteral("results window opens and shows its first page"), 100, [&] {
         ResultsWindow w(path);
+        if (server) w.setLineServer(*server);
         w.show();
         QApplication::processEvents();
         w.repaint();
@@ -211,8 +221,10 @@ void Window(const QString& path)
     });
 
     ResultsWindow w(path);
+    if (server) w.setLineServer(*server);
     w.show();
     QApplication::processEvents();
+    if (w.labelStatus->isVisible()) std::printf("%s\n", qPrintable(w.labelStatus->text()));
     // Each filter as the operator sets it, timed from the change to the list painted; a serial
     // number is applied with Enter rather than after the typing pause.
     auto serial = [&w](const char* text) {
@@ -250,10 +262,19 @@ void Window(const QString& path)
         {"filter: result interrupted (none)", {}, result("interrupted"), [&] { w.comboResult->setCurrentIndex(0); }},
         {"filter: serial \"4711\" and result stalled", [&] { result("stalled")(); }, serial("4711"),
          [&] { serial("")(); w.comboResult->setCurrentIndex(0); }},
+        {"filter: serial \"4711\" and result finished", [&] { result("finished")(); }, serial("4711"),
+         [&] { serial("")(); w.comboResult->setCurrentIndex(0); }},
+        {"filter: serial \"4711\" from the last year's first day",
+         [&] {
+             w.dateFrom->setDate(lastDay.addYears(-1));
+             w.checkFrom->setChecked(true);
+         },
+         serial("4711"), [&] { serial("")(); w.checkFrom->setChecked(false); }},
+        {"filter: serial \"98\"", {}, serial("98"), serial("")},
     };
     for (const Filter& f : filters) {
         Time(
-            f.what, 100,
+            QString::fromUtf8(f.what), 100,
             [&] {
                 f.apply();
                 w.repaint();
@@ -263,69 +284,102 @@ void Window(const QString& path)
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// A value as COPY's text format writes it.
+QByteArray CopyField(const QVariant& v)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    int runs = 1000000;
-    QString cache = QStringLiteral("/var/tmp/korvex-bench");
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--runs")) runs = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--cache")) cache = args[i + 1];
+    if (v.isNull()) return QByteArrayLiteral("\\N");
+    QByteArray b = v.toString().toUtf8();
+    return b.replace('\\', "\\\\").replace('\t', "\\t").replace('\n', "\\n").replace('\r', "\\r");
+}
+
+// Copies a table of the file into the server as psql's COPY takes it: a bench's line would have
+// sent the same rows one run at a time.
+bool CopyTable(const QSqlDatabase& file, const ServerSettings& server, const QString& table)
+{
+    QSqlQuery q(file);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM %1").arg(table))) {
+        std::printf("loading %s: %s\n", qPrintable(table), qPrintable(q.lastError().text()));
+        return false;
     }
-    if (runs <= 0 || !QDir().mkpath(cache)) return 2;
-    // Made once per schema: a file of an older one would be migrated, not measured as it is.
-    const QString path =
-        QDir(cache).filePath(QStringLiteral("runs-%1-schema%2.sqlite").arg(runs).arg(ResultsDb::SchemaVersionNow));
-    // A record kept from an older schema is migrated as a bench's own would be, and timed.
-    for (int older = ResultsDb::SchemaVersionNow - 1; older > 0 && !QFileInfo::exists(path); --older) {
-        const QString old = QDir(cache).filePath(QStringLiteral("runs-%1-schema%2.sqlite").arg(runs).arg(older));
-        if (!QFileInfo::exists(old)) continue;
-        for (const char* companion : {"", "-wal", "-shm"})
-            if (QFileInfo::exists(old + QLatin1String(companion))) QFile::rename(old + QLatin1String(companion), path + QLatin1String(companion));
+    QStringList columns;
+    for (int i = 0; i < q.record().count(); ++i) columns << q.record().fieldName(i);
+    QProcess psql;
+    psql.setProcessChannelMode(QProcess::ForwardedChannels);
+    psql.start(QStringLiteral("/usr/lib/postgresql/15/bin/psql"),
+               {QStringLiteral("-h"), server.host, QStringLiteral("-p"), QString::number(server.port), QStringLiteral("-U"), server.user,
+                QStringLiteral("-d"), server.database, QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-qc"),
+                QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, columns.join(QStringLiteral(", ")))});
+    if (!psql.waitForStarted()) return false;
+    qint64 rows = 0;
+    QByteArray chunk;
+    while (q.next()) {
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0) chunk += '\t';
+            chunk += CopyField(q.value(i));
+        }
+        chunk += '\n';
+        if (++rows % 100000 == 0) std::fprintf(stderr, "\rloading %s: %lld rows", qPrintable(table), rows);
+        if (chunk.size() > (1 << 20)) {
+            psql.write(chunk);
+            chunk.clear();
+            // The pipe takes what the server has read; the rest would pile up in this process.
+            while (psql.bytesToWrite() > (8 << 20)) psql.waitForBytesWritten(-1);
+        }
+    }
+    psql.write(chunk);
+    psql.closeWriteChannel();
+    psql.waitForFinished(-1);
+    std::fprintf(stderr, "\rloading %s: %lld rows\n", qPrintable(table), rows);
+    return psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0 && !q.lastError().isValid();
+}
+
+// The line's server holding the same runs as the file: its schema made by a bench's own opening,
+// then the rows copied once and the server's statistics gathered.
+bool LoadServer(const QString& path, const ServerSettings& server)
+{
+    ResultsDb line;
+    if (!line.openServer(server, ResultsDb::Mode::Record)) {
+        std::printf("server: %s\n", qPrintable(line.errorText()));
+        return false;
+    }
+    QSqlQuery q(line.database());
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM TestResult")) || !q.next()) return false;
+    if (q.value(0).toLongLong() == 0) {
+        ResultsDb file;
+        if (!file.open(path, ResultsDb::Mode::Read)) return false;
         QElapsedTimer t;
         t.start();
-        ResultsDb db;
-        if (!db.open(path, ResultsDb::Mode::Record)) {
-            std::printf("migrating: %s\n", qPrintable(db.errorText()));
-            return 1;
+        for (const char* table : {"TestResult", "TestReading", "TestStep", "ReadingSummary"})
+            if (!CopyTable(file.database(), server, QString::fromLatin1(table))) return false;
+        if (!q.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('testresult', 'id'), (SELECT max(id) FROM TestResult))")) ||
+            !q.exec(QStringLiteral("VACUUM ANALYZE"))) {
+            std::printf("server: %s\n", qPrintable(q.lastError().text()));
+            return false;
         }
-        std::printf("migrated the record of %d runs from schema %d to %d in %.1f s\n", runs, older,
-                    ResultsDb::SchemaVersionNow, static_cast<double>(t.elapsed()) / 1000.0);
+        std::printf("loaded the runs into the server in %.0f s\n", static_cast<double>(t.elapsed()) / 1000.0);
     }
-    if (!QFileInfo::exists(path)) {
-        const QString part = path + QStringLiteral(".part");
-        for (const QString& f : {part, part + QStringLiteral("-wal"), part + QStringLiteral("-shm")}) QFile::remove(f);
-        if (!Generate(part, runs) || !QFile::rename(part, path)) return 1;
-    }
-    qint64 used = 0;
-    {
-        ResultsDb db;
-        if (db.open(path, ResultsDb::Mode::Read)) {
-            QSqlQuery q(db.database());
-            // Pages an index dropped by a migration left free are reused by the record, not returned.
-            if (q.exec(QStringLiteral("SELECT (page_count - freelist_count) * page_size FROM pragma_page_count, pragma_freelist_count, pragma_page_size")) && q.next())
-                used = q.value(0).toLongLong();
-        }
-    }
-    const qint64 bytes = QFileInfo(path).size();
-    std::printf("record of %d runs: %s, %.1f MB (%.1f MB in use), %.0f bytes per run in use\n", runs, qPrintable(path),
-                static_cast<double>(bytes) / 1e6, static_cast<double>(used) / 1e6, static_cast<double>(used) / runs);
+    if (!q.exec(QStringLiteral("SELECT pg_database_size(current_database()), (SELECT count(*) FROM TestResult)")) || !q.next()) return false;
+    std::printf("server record of %lld runs: %.1f MB, %.0f bytes per run\n", q.value(1).toLongLong(), q.value(0).toDouble() / 1e6,
+                q.value(0).toDouble() / std::max(1.0, q.value(1).toDouble()));
+    return true;
+}
 
-    Window(path);
+// The figures of the record in the file at `path`, or, given `server`, of the same runs on the
+// line's server, which the results window reads instead.
+bool Figures(const QString& path, int runs, const std::optional<ServerSettings>& server)
+{
+    Window(path, server);
 
     ResultsDb db;
-    if (!db.open(path, ResultsDb::Mode::Read)) {
+    if (server ? !db.openServer(*server, ResultsDb::Mode::Read) : !db.open(path, ResultsDb::Mode::Read)) {
         std::printf("%s\n", qPrintable(db.errorText()));
-        return 1;
+        return false;
     }
     // As the results window's chart page does it: the query, the limits, and the painting.
     for (int point : {1, 4}) {
         const QString what = QStringLiteral("a control chart of the 7212B's last 10,000 readings at point %1, read and drawn").arg(point);
-        Time(qPrintable(what), 100, [&] {
+        Time(what, 100, [&] {
             ChartRequest request;
             request.model = QStringLiteral("7212B");
             request.point = point;
@@ -345,7 +399,7 @@ int main(int argc, char** argv)
                 .arg(drawn.height());
         });
     }
-        Time("statistics over every run (korvex-results stats)", 1000, [&] {
+    Time(QStringLiteral("statistics over every run (korvex-results stats)"), 1000, [&] {
         std::vector<PointStats> stats;
         QString error;
         if (!ReadingStats(db.database(), RunFilter{}, 0, &stats, &error)) return error;
@@ -386,10 +440,79 @@ int main(int argc, char** argv)
     t.start();
     QString error;
     ExportCsv(db.database(), RunFilter{}, sink, &error);
-    std::printf("export of every run as CSV: %.1f s; runs per second by tenths:", static_cast<double>(t.elapsed()) / 1000.0);
+    std::printf("%sexport of every run as CSV: %.1f s; runs per second by tenths:", qPrintable(Where), static_cast<double>(t.elapsed()) / 1000.0);
     for (double r : rates) std::printf(" %.0f", r);
     std::printf("\n  resident memory before %ld kB, by tenths:", before);
     for (long kb : resident) std::printf(" %ld", kb);
     std::printf(" kB%s%s\n", error.isEmpty() ? "" : "   ", qPrintable(error));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int runs = 1000000;
+    QString cache = QStringLiteral("/var/tmp/korvex-bench");
+    int port = 0;
+    const QStringList args = QCoreApplication::arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--runs")) runs = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--cache")) cache = args[i + 1];
+        if (args[i] == QLatin1String("--server-port")) port = args[i + 1].toInt();
+    }
+    if (runs <= 0 || !QDir().mkpath(cache)) return 2;
+    // Made once per schema: a file of an older one would be migrated, not measured as it is.
+    const QString path =
+        QDir(cache).filePath(QStringLiteral("runs-%1-schema%2.sqlite").arg(runs).arg(ResultsDb::SchemaVersionNow));
+    // A record kept from an older schema is migrated as a bench's own would be, and timed.
+    for (int older = ResultsDb::SchemaVersionNow - 1; older > 0 && !QFileInfo::exists(path); --older) {
+        const QString old = QDir(cache).filePath(QStringLiteral("runs-%1-schema%2.sqlite").arg(runs).arg(older));
+        if (!QFileInfo::exists(old)) continue;
+        for (const char* companion : {"", "-wal", "-shm"})
+            if (QFileInfo::exists(old + QLatin1String(companion))) QFile::rename(old + QLatin1String(companion), path + QLatin1String(companion));
+        QElapsedTimer t;
+        t.start();
+        ResultsDb db;
+        if (!db.open(path, ResultsDb::Mode::Record)) {
+            std::printf("migrating: %s\n", qPrintable(db.errorText()));
+            return 1;
+        }
+        std::printf("migrated the record of %d runs from schema %d to %d in %.1f s\n", runs, older,
+                    ResultsDb::SchemaVersionNow, static_cast<double>(t.elapsed()) / 1000.0);
+    }
+    if (!QFileInfo::exists(path)) {
+        const QString part = path + QStringLiteral(".part");
+        for (const QString& f : {part, part + QStringLiteral("-wal"), part + QStringLiteral("-shm")}) QFile::remove(f);
+        if (!Generate(part, runs) || !QFile::rename(part, path)) return 1;
+    }
+    qint64 used = 0;
+    {
+        ResultsDb db;
+        if (db.open(path, ResultsDb::Mode::Read)) {
+            QSqlQuery q(db.database());
+            // Pages an index dropped by a migration left free are reused by the record, not returned.
+            if (q.exec(QStringLiteral("SELECT (page_count - freelist_count) * page_size FROM pragma_page_count, pragma_freelist_count, pragma_page_size")) && q.next())
+                used = q.value(0).toLongLong();
+        }
+    }
+    const qint64 bytes = QFileInfo(path).size();
+    std::printf("record of %d runs: %s, %.1f MB (%.1f MB in use), %.0f bytes per run in use\n", runs, qPrintable(path),
+                static_cast<double>(bytes) / 1e6, static_cast<double>(used) / 1e6, static_cast<double>(used) / runs);
+
+    if (!Figures(path, runs, std::nullopt)) return 1;
+    if (port > 0) {
+        ServerSettings server;
+        server.host = QStringLiteral("127.0.0.1");
+        server.port = port;
+        server.database = QStringLiteral("korvex");
+        server.user = QStringLiteral("postgres");
+        server.sslMode = QStringLiteral("disable");
+        if (!LoadServer(path, server)) return 1;
+        Where = QStringLiteral("server: ");
+        if (!Figures(path, runs, server)) return 1;
+    }
     return 0;
 }

@@ -343,14 +343,19 @@ bool ResultsWindow::Reload()
     serialPause_.stop();
     model_->clear();
     clearDetails();
-    if (!db_.open(databasePath_, ResultsDb::Mode::Read)) {
-        showStatus(db_.errorText());
+    QString away;
+    if (lineServer_ && !db_.openServer(*lineServer_, ResultsDb::Mode::Read))
+        away = QStringLiteral("The line's runs cannot be shown: %1. This bench's own runs are shown instead.").arg(db_.errorText());
+    if (!db_.isOpen() && !db_.open(databasePath_, ResultsDb::Mode::Read)) {
+        showStatus(away.isEmpty() ? db_.errorText() : away + QLatin1Char(' ') + db_.errorText());
         updateButtons();
         return false;
     }
-    showStatus(QString());
+    showStatus(away);
     return requery(keep);
 }
+
+void ResultsWindow::setLineServer(const ServerSettings& server) { lineServer_ = server; }
 
 RunFilter ResultsWindow::CurrentFilter() const
 {

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class ControlChart;
 class QCheckBox;
@@ -49,6 +50,9 @@ public:
 
     void setSaveNameAsker(SaveNameAsker asker) { askSaveName_ = std::move(asker); }
     void setPrintAsker(PrintAsker asker) { askPrint_ = std::move(asker); }
+    // On a line of benches: the line's server, with every bench's runs, read instead of the
+    // bench's own file, which is shown only while the server cannot be read.
+    void setLineServer(const ServerSettings& server);
     // Config.Ini, where the chart's baseline is remembered and the plausibility check is set;
     // unset, the baseline is the default and no band is drawn.
     void setSettingsFile(const QString& iniPath);
@@ -114,6 +118,7 @@ private:
     void btnSaveChartClick();
 
     const QString databasePath_;
+    std::optional<ServerSettings> lineServer_;
     ResultsDb db_;
     RunListModel* model_ = nullptr;
     // Typing a serial number re-queries only once the operator pauses.

@@ -83,6 +83,18 @@ QString ShortMatch(const QSqlDatabase& db, const QString& text, bool* nothing)
     return pieces.join(QStringLiteral(" OR "));
 }
 
+// A column as the filter tests it and the list orders by it. The few runs the serial index names
+// are taken as they are and put in order: the other columns' indexes, which would have the
+// database read every run of a result or a span of days instead, are not to be used for them.
+QString Column(const RunFilter& filter, const char* name)
+{
+    const QString column = QLatin1String(name);
+    if (filter.serial.isEmpty() || filter.serialLookup == SerialLookup::Scan) return column;
+    return column == QLatin1String("started_ms") ? QStringLiteral("(started_ms + 0)") : QStringLiteral("(%1 || '')").arg(column);
+}
+
+QString Started(const RunFilter& filter) { return Column(filter, "started_ms"); }
+
 // The WHERE clause of a filter.
 QString WhereClause(const RunFilter& filter, QVariantList* binds)
 {
@@ -99,30 +111,22 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
         }
     }
     if (filter.from.isValid()) {
-        terms << QStringLiteral("started_ms >= ?");
+        terms << Started(filter) + QStringLiteral(" >= ?");
         *binds << QDateTime(filter.from, QTime(0, 0)).toMSecsSinceEpoch();
     }
     if (filter.to.isValid()) {
-        terms << QStringLiteral("started_ms < ?");
+        terms << Started(filter) + QStringLiteral(" < ?");
         *binds << QDateTime(filter.to.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
     }
     if (!filter.result.isEmpty()) {
-        terms << QStringLiteral("result = ?");
+        terms << Column(filter, "result") + QStringLiteral(" = ?");
         *binds << filter.result;
     }
     if (!filter.bench.isEmpty()) {
-        terms << QStringLiteral("bench = ?");
+        terms << Column(filter, "bench") + QStringLiteral(" = ?");
         *binds << filter.bench;
     }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
-}
-
-// The start as the list orders by it. The few runs the serial index names are put in order as they
-// are: the time's own index, for reading the newest runs first, is not to be taken for them.
-QString Started(const RunFilter& filter)
-{
-    return filter.serial.isEmpty() || filter.serialLookup == SerialLookup::Scan ? QStringLiteral("started_ms")
-                                                                                : QStringLiteral("(started_ms + 0)");
 }
 
 QString OrderBy(const RunFilter& filter) { return QStringLiteral(" ORDER BY %1 DESC, id DESC").arg(Started(filter)); }
@@ -164,7 +168,8 @@ void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter)
         if (!q.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'testresult_serial_written_trgm'")) ||
             !q.next())
             return;
-        const int named = CountNamed(db, QStringLiteral("SELECT 1 FROM TestResult WHERE ") + SerialLike(text, &binds) + QStringLiteral(" LIMIT ?"), binds);
+        const QString like = SerialLike(text, &binds);
+        const int named = CountNamed(db, QStringLiteral("SELECT 1 FROM TestResult WHERE ") + like + QStringLiteral(" LIMIT ?"), binds);
         if (named >= 0 && named <= IndexedRunsAtMost) filter->serialLookup = SerialLookup::Index;
         return;
     }

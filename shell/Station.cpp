@@ -104,6 +104,7 @@ Station::Station(const StationParts& parts)
         if (!formResults_) {
             formResults_ = new ResultsWindow(databasePath(), form);
             formResults_->setSettingsFile(iniPath_);
+            if (line_.enabled && line_.problem.isEmpty()) formResults_->setLineServer(line_.server);
         }
         formResults_->exec();
     });

@@ -6,6 +6,7 @@
 #include "PgServer.h"
 #include "RecordedBench.h"
 #include "ResultsDb.h"
+#include "ResultsQuery.h"
 #include "SerialAllocator.h"
 
 #include <QFile>
@@ -142,6 +143,7 @@ class TestLine : public QObject {
                                          " DROP INDEX testresult_model_started; ALTER TABLE TestReading DROP COLUMN unusual;"
                                          " DROP INDEX testresult_started_list, testresult_result_started; DROP TABLE ReadingSummary;"
                                          " CREATE INDEX testresult_started ON TestResult (started_ms);"
+                                         " DROP INDEX testresult_serial_written_trgm, testresult_serial_read_trgm;"
                                          " UPDATE SchemaVersion SET version = 2;"
                                          " INSERT INTO TestResult (kind, started_at, started_ms, ended_ms, result) VALUES ('calibration', 'then', 1, 2, 'finished');"
                                          " INSERT INTO TestReading (run_id, point, quantity, value_sent) SELECT id, 4, 'V', 37010 FROM TestResult;")
@@ -156,6 +158,8 @@ private slots:
     void settings_data();
     void settings();
     void schemaMatchesTheFile();
+    void serialSearch_data();
+    void serialSearch();
     void refusals_data();
     void refusals();
     void olderSchemaMigratedByItsOwner();
@@ -244,6 +248,52 @@ void TestLine::schemaMatchesTheFile()
              QStringList{QStringLiteral("bigint")});
     if (server_.tls())
         QCOMPARE(Column(server.database(), QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")), QStringList{QStringLiteral("true")});
+}
+
+void TestLine::serialSearch_data()
+{
+    QTest::addColumn<bool>("ownsDatabase");
+    QTest::newRow("the line's owner adds pg_trgm") << true;
+    // A database its benches may fill but not extend: the serial filter reads every run instead.
+    QTest::newRow("no right to add an extension") << false;
+}
+
+void TestLine::serialSearch()
+{
+    QFETCH(bool, ownsDatabase);
+    LineDb line = MakeLineDb();
+    if (!ownsDatabase) {
+        line.name += QStringLiteral("_lent");
+        QVERIFY(server_.exec(QStringLiteral("CREATE DATABASE %1").arg(line.name)));
+        QVERIFY(server_.exec(QStringLiteral("GRANT CREATE ON SCHEMA public TO %1").arg(line.role), line.name));
+    }
+    ResultsDb db;
+    QVERIFY2(db.openServer(LoadLineSettings(IniFor(line), QString()).server, ResultsDb::Mode::Record), qPrintable(db.errorText()));
+    QCOMPARE(Column(db.database(), QStringLiteral("SELECT version FROM SchemaVersion")), QStringList{QString::number(ResultsDb::SchemaVersionNow)});
+    QSqlQuery q(db.database());
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO TestResult (kind, started_at, started_ms, result, serial_written, serial_read) VALUES"
+                                  " ('calibration', 'a', 1000, 'finished', '004711', '004711'),"
+                                  " ('calibration', 'b', 2000, 'finished', NULL, '104711'),"
+                                  " ('calibration', 'c', 3000, 'failed', '000042', NULL)")));
+    struct Case {
+        const char* serial;
+        SerialLookup lookup;
+        QList<qint64> ids;
+    };
+    const SerialLookup indexed = ownsDatabase ? SerialLookup::Index : SerialLookup::Scan;
+    for (const Case& c : {Case{"4711", indexed, {2, 1}}, Case{"104", indexed, {2}}, Case{"999", indexed, {}},
+                          Case{"47", SerialLookup::Scan, {2, 1}}, Case{"x", SerialLookup::Scan, {}}, Case{"1_4", indexed, {}}}) {
+        RunFilter filter;
+        filter.serial = QString::fromLatin1(c.serial);
+        PlanRunFilter(db.database(), &filter);
+        QVERIFY2(filter.serialLookup == c.lookup, c.serial);
+        std::vector<RunSummary> runs;
+        QString error;
+        QVERIFY2(ListRuns(db.database(), filter, &runs, &error), qPrintable(error));
+        QList<qint64> ids;
+        for (const RunSummary& r : runs) ids << r.id;
+        QVERIFY2(ids == c.ids, c.serial);
+    }
 }
 
 void TestLine::refusals_data()

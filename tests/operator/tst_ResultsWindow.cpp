@@ -2,6 +2,7 @@
 // CSV export, the report as PDF and on a printer, a database that cannot be read, and the control chart.
 #include "ControlChart.h"
 #include "LabelFit.h"
+#include "PgServer.h"
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsWindow.h"
@@ -197,6 +198,7 @@ private slots:
     void chart_data();
     void chart();
     void baselineRemembered();
+    void lineServer();
 
 private:
     QTemporaryDir dir_;
@@ -630,4 +632,53 @@ void TestResultsWindow::baselineRemembered()
 }
 
 QTEST_MAIN(TestResultsWindow)
+void TestResultsWindow::lineServer()
+{
+    // On a line, every bench's runs from the line's server; the bench's own while it is away.
+    if (!PgServer::available()) QSKIP("PostgreSQL 15 is not installed (scripts/setup.sh installs it)");
+    PgServer pg;
+    QString error;
+    QVERIFY2(pg.start(&error), qPrintable(error));
+    QVERIFY2(pg.exec(QStringLiteral("CREATE ROLE line LOGIN PASSWORD 'pw'"), QStringLiteral("postgres"), nullptr, &error), qPrintable(error));
+    QVERIFY2(pg.exec(QStringLiteral("CREATE DATABASE korvex OWNER line"), QStringLiteral("postgres"), nullptr, &error), qPrintable(error));
+    ServerSettings server;
+    server.host = pg.host();
+    server.port = pg.port();
+    server.database = QStringLiteral("korvex");
+    server.user = QStringLiteral("line");
+    server.password = QStringLiteral("pw");
+    {
+        ResultsDb line;
+        QVERIFY2(line.openServer(server, ResultsDb::Mode::Record), qPrintable(line.errorText()));
+        QSqlQuery q(line.database());
+        QCOMPARE(AddRun(line.database(), Seed[1]), 1);
+        QCOMPARE(AddRun(line.database(), Seed[2]), 2);
+        QVERIFY(Exec(q, QStringLiteral("UPDATE TestResult SET bench = CASE WHEN id = 1 THEN 'bench-a' ELSE 'bench-b' END"), {}));
+    }
+    ResultsWindow w(path_);
+    w.setLineServer(server);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(ListedIds(w), (QList<qint64>{2, 1}));
+    QVERIFY(!w.labelStatus->isVisible());
+    TypeInto(w.editSerial, QStringLiteral("4711"));
+    QTRY_COMPARE(ListedIds(w), QList<qint64>{2});
+    QVERIFY(ClickRun(w, 2));
+    QVERIFY2(w.labelRun->text().contains(QStringLiteral("104711")), qPrintable(w.labelRun->text()));
+    w.tabs->setCurrentIndex(1);
+    QCOMPARE(w.comboBench->count(), 3);
+    QVERIFY(w.comboBench->isVisible());
+
+    QVERIFY(pg.stop());
+    w.hide();
+    w.editSerial->clear();
+    w.tabs->setCurrentIndex(0);
+    w.show();
+    QCOMPARE(ListedIds(w), (QList<qint64>{5, 3, 4, 1, 2}));
+    QVERIFY(w.labelStatus->isVisible());
+    QVERIFY2(w.labelStatus->text().startsWith(QStringLiteral("The line's runs cannot be shown: the line's database")),
+             qPrintable(w.labelStatus->text()));
+    QVERIFY(w.labelStatus->text().endsWith(QStringLiteral("This bench's own runs are shown instead.")));
+}
+
 #include "tst_ResultsWindow.moc"
