@@ -195,10 +195,26 @@ const std::vector<std::vector<QString>> Migrations{
         },
 };
 
-// The step whose statements differ on a server: PostgreSQL's own index of three-character pieces
-// (pg_trgm, a trusted extension the line's owner may create). A server without the extension keeps
-// its runs as before and its serial filter reads every run.
+// The step whose statements differ on a server. The list of pieces is the file's, kept by a
+// trigger of the server's own language; the index of the pieces is PostgreSQL's (pg_trgm, a
+// trusted extension the line's owner may add). A server without the extension keeps its runs as
+// before, its serial filter reading every run.
 constexpr int SerialSearchStep = 8;
+const std::vector<const char*> ServerSerialPieces{
+    "CREATE TABLE SerialPiece (piece TEXT PRIMARY KEY)",
+    "CREATE FUNCTION serial_pieces() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " INSERT INTO SerialPiece (piece)"
+    " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END"
+    " FROM (VALUES (chr(1) || NEW.serial_written || chr(2)), (chr(1) || NEW.serial_read || chr(2))) AS w (s), generate_series(1, 6) AS i"
+    " WHERE s IS NOT NULL AND i + 2 <= length(s) ON CONFLICT DO NOTHING;"
+    " RETURN NULL; END $$",
+    "CREATE TRIGGER TestResult_serial_pieces AFTER INSERT OR UPDATE OF serial_written, serial_read ON TestResult"
+    " FOR EACH ROW EXECUTE FUNCTION serial_pieces()",
+    "INSERT INTO SerialPiece (piece)"
+    " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END"
+    " FROM (SELECT chr(1) || serial_written || chr(2) AS s FROM TestResult UNION SELECT chr(1) || serial_read || chr(2) FROM TestResult) AS w,"
+    " generate_series(1, 6) AS i WHERE s IS NOT NULL AND i + 2 <= length(s) ON CONFLICT DO NOTHING",
+};
 const std::vector<const char*> ServerSerialSearch{
     "CREATE EXTENSION IF NOT EXISTS pg_trgm",
     "CREATE INDEX TestResult_serial_written_trgm ON TestResult USING gin (serial_written gin_trgm_ops)",
@@ -480,6 +496,8 @@ bool ResultsDb::prepareSchema()
         if (!server_ && !db.transaction()) return failed(db.lastError());
         QSqlQuery q(db);
         if (server_ && version == SerialSearchStep) {
+            for (const char* sql : ServerSerialPieces)
+                if (!q.exec(QString::fromLatin1(sql))) return failed(q.lastError());
             // Within the schema's transaction, so that a refusal takes back only this step's index.
             if (!q.exec(QStringLiteral("SAVEPOINT serial_search"))) return failed(q.lastError());
             bool indexed = true;

@@ -8,6 +8,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 namespace {
 
 const QStringList Results = ResultWords();
@@ -38,15 +40,20 @@ bool OnServer(const QSqlDatabase& db) { return db.driverName() == QLatin1String(
 // A text as one phrase of the index's query language: its pieces in a row.
 QString Phrase(QString text) { return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"'); }
 
-// The runs whose serial numbers hold the text; LIKE patterns escape their own wildcards.
-QString SerialLike(const QString& text, QVariantList* binds)
+// A LIKE pattern (ESCAPE '\\') of the text anywhere in a value, its own wildcards taken as they are.
+QString Anywhere(const QString& text)
 {
     QString pattern = text;
     pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
         .replace(QLatin1Char('%'), QLatin1String("\\%"))
         .replace(QLatin1Char('_'), QLatin1String("\\_"));
-    pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
-    *binds << pattern << pattern;
+    return QLatin1Char('%') + pattern + QLatin1Char('%');
+}
+
+// The runs whose serial numbers hold the text.
+QString SerialLike(const QString& text, QVariantList* binds)
+{
+    *binds << Anywhere(text) << Anywhere(text);
     return QStringLiteral("(serial_written LIKE ? ESCAPE '\\' OR serial_read LIKE ? ESCAPE '\\')");
 }
 
@@ -61,26 +68,32 @@ int CountNamed(const QSqlDatabase& db, const QString& sql, QVariantList binds)
     return q.value(0).toInt();
 }
 
-// The index's query for a text shorter than a piece: every piece that holds it. Empty when none
-// does; null when the list of pieces cannot tell (a number longer than it goes, letters the index
-// may fold otherwise than the filter, pieces too many to be worth it).
-QString ShortMatch(const QSqlDatabase& db, const QString& text, bool* nothing)
+// The file's index and the list of pieces fold letters by their own rules, the filter's LIKE only
+// A to Z: a text of other letters is read the long way, where all agree.
+bool IsAscii(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The pieces that hold a text shorter than a piece, each as a phrase of the file's index query.
+// `nothing` when no piece holds it; none listed either when the list cannot tell (a number longer
+// than it goes, letters that may be folded otherwise than the filter folds them).
+QStringList PiecesHolding(const QSqlDatabase& db, const QString& text, bool* nothing)
 {
     *nothing = false;
-    for (const QChar c : text)
-        if (c.unicode() > 0x7f) return QString();
+    if (!IsAscii(text)) return {};
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!RunQuery(q, QStringLiteral("SELECT piece FROM SerialPiece WHERE piece = '' OR instr(piece, ?) > 0"), {text.toLower()}, nullptr))
-        return QString();
+    if (!RunQuery(q, QStringLiteral("SELECT piece FROM SerialPiece WHERE piece = '' OR piece LIKE ? ESCAPE '\\'"), {Anywhere(text.toLower())}, nullptr))
+        return {};
     QStringList pieces;
     while (q.next()) {
-        if (q.value(0).toString().isEmpty()) return QString();
+        if (q.value(0).toString().isEmpty()) return {};
         pieces << Phrase(q.value(0).toString());
     }
-    if (q.lastError().isValid() || pieces.size() > PiecesAtMost) return QString();
+    if (q.lastError().isValid()) return {};
     *nothing = pieces.isEmpty();
-    return pieces.join(QStringLiteral(" OR "));
+    return pieces;
 }
 
 // A column as the filter tests it and the list orders by it. The few runs the serial index names
@@ -160,35 +173,38 @@ void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter)
     filter->serialMatch.clear();
     const QString& text = filter->serial;
     if (text.isEmpty()) return;
-    QVariantList binds;
-    if (OnServer(db)) {
-        // PostgreSQL's pieces (pg_trgm) are of three characters too, and a server may lack them.
-        if (text.size() < 3) return;
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'testresult_serial_written_trgm'")) ||
-            !q.next())
-            return;
-        const QString like = SerialLike(text, &binds);
-        const int named = CountNamed(db, QStringLiteral("SELECT 1 FROM TestResult WHERE ") + like + QStringLiteral(" LIMIT ?"), binds);
-        if (named >= 0 && named <= IndexedRunsAtMost) filter->serialLookup = SerialLookup::Index;
-        return;
-    }
+    const bool server = OnServer(db);
     QString match = Phrase(text);
-    // The index folds letters by its own rules; the filter's LIKE only A to Z. A text of other
-    // letters is read the long way, where both agree.
     if (text.size() < 3) {
         bool nothing = false;
-        match = ShortMatch(db, text, &nothing);
+        const QStringList pieces = PiecesHolding(db, text, &nothing);
         if (nothing) {
             filter->serialLookup = SerialLookup::Nothing;
             return;
         }
-        if (match.isEmpty()) return;
+        // A server's index of pieces cannot be asked for a list of them: such a text is read the
+        // long way there, as in any number longer than the list goes.
+        if (server || pieces.isEmpty() || pieces.size() > PiecesAtMost) return;
+        match = pieces.join(QStringLiteral(" OR "));
     }
-    const int named = CountNamed(db, QStringLiteral("SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ? LIMIT ?"), {match});
-    if (named < 0 || named > IndexedRunsAtMost) return;
+    QVariantList binds;
+    QString named;
+    if (server) {
+        // The index of pieces may be missing on a server.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'testresult_serial_written_trgm'")) ||
+            !q.next())
+            return;
+        named = QStringLiteral("SELECT 1 FROM TestResult WHERE ") + SerialLike(text, &binds) + QStringLiteral(" LIMIT ?");
+    } else {
+        if (!IsAscii(text)) return;
+        named = QStringLiteral("SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ? LIMIT ?");
+        binds << match;
+    }
+    const int count = CountNamed(db, named, binds);
+    if (count < 0 || count > IndexedRunsAtMost) return;
     filter->serialLookup = SerialLookup::Index;
-    filter->serialMatch = match;
+    if (!server) filter->serialMatch = match;
 }
 
 QString RunListSql(const RunFilter& filter, QVariantList* binds, const RunKey* after, int limit)
