@@ -204,7 +204,7 @@ void Time(const QString& what, double targetMs, const std::function<QString()>& 
         ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (after) after();
     }
-    std::printf("%-56s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", qPrintable(Where + what), Median(ms),
+    std::printf("%-62s median %8.1f ms   first %8.1f ms   (target: under %.0f ms)%s%s\n", qPrintable(Where + what), Median(ms),
                 ms.front(), targetMs, note.isEmpty() ? "" : "   ", qPrintable(note));
 }
 
@@ -378,7 +378,7 @@ bool Figures(const QString& path, int runs, const std::optional<ServerSettings>&
     }
     // As the results window's chart page does it: the query, the limits, and the painting.
     for (int point : {1, 4}) {
-        const QString what = QStringLiteral("a control chart of the 7212B's last 10,000 readings at point %1, read and drawn").arg(point);
+        const QString what = QStringLiteral("control chart of the 7212B's last 10,000, point %1").arg(point);
         Time(what, 100, [&] {
             ChartRequest request;
             request.model = QStringLiteral("7212B");
@@ -399,7 +399,7 @@ bool Figures(const QString& path, int runs, const std::optional<ServerSettings>&
                 .arg(drawn.height());
         });
     }
-    Time(QStringLiteral("statistics over every run (korvex-results stats)"), 1000, [&] {
+    Time(QStringLiteral("statistics over every run (stats)"), 1000, [&] {
         std::vector<PointStats> stats;
         QString error;
         if (!ReadingStats(db.database(), RunFilter{}, 0, &stats, &error)) return error;

@@ -17,7 +17,7 @@ trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
 
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-row() { printf '%-44s %16s %16s %10s %10s\n' "$@"; }
+row() { printf '%-64s %16s %16s %10s %10s\n' "$@"; }
 
 # 1, 2: a whole calibration against a simulator that answers at once, with the automatic
 # operator typing the simulator's levels at once.
@@ -79,7 +79,7 @@ server=$server_dir
 "$build/bench/bench_million" --server-port "$port" > "$work/million.txt" 2> /dev/null
 "$here/bench/million-server.sh" stop "$server_dir"; server=
 grep ' median ' "$work/million.txt" | while IFS= read -r line; do
-  what=$(echo "${line:0:56}" | sed 's/ *$//')
+  what=$(echo "${line:0:62}" | sed 's/ *$//')
   med=$(echo "$line" | sed -n 's/.* median *\([0-9.]*\) ms.*/\1/p')
   target=$(echo "$line" | sed -n 's/.*(target: under \([0-9]*\) ms).*/\1/p')
   row "7 $what" "$med ms" "" "" "< $target ms"

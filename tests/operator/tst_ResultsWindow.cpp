@@ -199,6 +199,8 @@ private slots:
     void chart();
     void baselineRemembered();
     void lineServer();
+    void pages_data();
+    void pages();
 
 private:
     QTemporaryDir dir_;
@@ -679,6 +681,50 @@ void TestResultsWindow::lineServer()
     QVERIFY2(w.labelStatus->text().startsWith(QStringLiteral("The line's runs cannot be shown: the line's database")),
              qPrintable(w.labelStatus->text()));
     QVERIFY(w.labelStatus->text().endsWith(QStringLiteral("This bench's own runs are shown instead.")));
+}
+
+void TestResultsWindow::pages_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("every run") << "" << 700;
+    QTest::newRow("through the serial index") << "ab" << 350;
+    QTest::newRow("in no serial number") << "x" << 0;
+}
+
+void TestResultsWindow::pages()
+{
+    // Scrolled to its end, the list holds every run once, in order, also where a page ends among
+    // runs that started in the same millisecond.
+    QFETCH(QString, serial);
+    QFETCH(int, runs);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Pages.sqlite"));
+    {
+        ResultsDb db;
+        QVERIFY(db.open(path, ResultsDb::Mode::Record));
+        QVERIFY(db.database().transaction());
+        for (int i = 0; i < 700; ++i) {
+            const QByteArray number = (i % 2 ? "AB" : "CD") + QByteArray::number(1000 + i);
+            SeedRun run{"calibration", At(1 + i / 300, 9, 0), 1000, "finished", "", number.constData(), "7212B", "Anna", ""};
+            QVERIFY(AddRun(db.database(), run) > 0);
+        }
+        QVERIFY(db.database().commit());
+    }
+    ResultsWindow w(path);
+    w.show();
+    w.editSerial->setText(serial);
+    emit w.editSerial->returnPressed();
+    QAbstractItemModel* m = w.tableRuns->model();
+    QCOMPARE(m->rowCount(), std::min(runs, 256));
+    while (m->canFetchMore({})) m->fetchMore({});
+    QList<qint64> ids = ListedIds(w);
+    QCOMPARE(ids.size(), runs);
+    // Newest day first, and within a day's one moment the highest id first: in both, the later run.
+    QList<qint64> expected = ids;
+    std::sort(expected.begin(), expected.end(), std::greater<>());
+    QCOMPARE(ids, expected);
+    QCOMPARE(QSet<qint64>(ids.begin(), ids.end()).size(), runs);
 }
 
 #include "tst_ResultsWindow.moc"
