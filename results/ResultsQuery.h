@@ -19,17 +19,18 @@ enum class SerialLookup {
     Nothing,  // the index holds no piece with the text: no run matches
 };
 
+// Every member has its default, so that a filter may name only what it sets.
 struct RunFilter {
-    QString serial;  // part of the serial number read or written; empty: any
-    QDate from;      // first day, local time; null: no limit
-    QDate to;        // last day, included; null: no limit
-    QString result;  // "finished", "failed", ...; empty: any
-    QString bench;   // the bench's host name, whole; empty: any
+    QString serial{};  // part of the serial number read or written; empty: any
+    QDate from{};      // first day, local time; null: no limit
+    QDate to{};        // last day, included; null: no limit
+    QString result{};  // "finished", "failed", ...; empty: any
+    QString bench{};   // the bench's host name, whole; empty: any
 
     // Chosen by PlanRunFilter for one database. Whichever it is, a run is listed only when its
     // serial numbers hold the text: the index only narrows down where to look.
     SerialLookup serialLookup = SerialLookup::Scan;
-    QString serialMatch;  // a file's index query, for Index
+    QString serialMatch{};  // a file's index query, for Index
 };
 
 // Looks at how many runs the index names for the filter's serial text and sets how they are found.

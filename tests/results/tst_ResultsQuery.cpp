@@ -230,11 +230,7 @@ void TestResultsQuery::listFilters()
     QFETCH(QDate, to);
     QFETCH(QString, result);
     QFETCH(Ids, ids);
-    RunFilter filter;
-    filter.serial = serial;
-    filter.from = from;
-    filter.to = to;
-    filter.result = result;
+    const RunFilter filter{.serial = serial, .from = from, .to = to, .result = result};
 
     QVariantList binds;
     const QString sql = RunListSql(filter, &binds);
@@ -289,8 +285,7 @@ void TestResultsQuery::serialIndex()
     QVERIFY(q.exec(QStringLiteral("DELETE FROM TestResult WHERE id = %1").arg(deleted)));
     if (QTest::currentDataTag() == QLatin1String("in a long number") || QTest::currentDataTag() == QLatin1String("three of a long number"))
         QVERIFY(q.exec(QStringLiteral("UPDATE TestResult SET serial_written = '123456789' WHERE id = 3")));
-    RunFilter filter;
-    filter.serial = serial;
+    RunFilter filter{.serial = serial};
     PlanRunFilter(db, &filter);
     QCOMPARE(int(filter.serialLookup), lookup);
     std::vector<RunSummary> runs;

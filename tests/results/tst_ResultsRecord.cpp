@@ -441,8 +441,7 @@ void TestResultsRecord::schemaVersions()
         QVERIFY(!q.next());
         // Its serial number is in the search index, for a part and for a piece of one.
         for (const char* part : {"0471", "71"}) {
-            RunFilter filter;
-            filter.serial = QString::fromLatin1(part);
+            RunFilter filter{.serial = QString::fromLatin1(part)};
             PlanRunFilter(db.database(), &filter);
             QCOMPARE(filter.serialLookup, SerialLookup::Index);
             std::vector<RunSummary> runs;
