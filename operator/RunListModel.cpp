@@ -17,15 +17,12 @@ bool RunListModel::setFilter(const QSqlDatabase& db, RunFilter filter, QString* 
 {
     beginResetModel();
     db_ = db;
-    PlanRunFilter(db_, &filter);
-    filter_ = std::move(filter);
+    filter_ = PlanRunFilter(db_, std::move(filter));
     rows_.clear();
     atEnd_ = false;
     const bool ok = readPage(error);
-    if (!ok) {
-        rows_.clear();
-        atEnd_ = true;
-    }
+    // Nothing of a list that could not be read is shown, nor fetched later.
+    if (!ok) atEnd_ = true;
     endResetModel();
     return ok;
 }

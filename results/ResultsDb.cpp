@@ -17,17 +17,36 @@
 namespace {
 
 // A serial number as the search index holds it: between two characters no serial number holds.
-QString Wrapped(const QString& column) { return QStringLiteral("char(1) || %1 || char(2)").arg(column); }
+// `server`: in PostgreSQL's words.
+QString Wrapped(const QString& column, bool server = false)
+{
+    return QStringLiteral("%1(1) || %2 || %1(2)").arg(server ? QStringLiteral("chr") : QStringLiteral("char"), column);
+}
 
-// The pieces of the wrapped numbers that `numbers` selects as s, as far as six characters of a
-// number go; a longer number gives the empty piece.
+// Into the list of pieces, those of the wrapped numbers that `numbers` selects as s, as far as six
+// characters of a number go; a longer number gives the empty piece. In words both databases take.
 QString PiecesOf(const QString& numbers)
 {
-    return QStringLiteral("INSERT OR IGNORE INTO SerialPiece (piece)"
-                          " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END FROM (%1),"
-                          " (SELECT 1 AS i UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5 UNION ALL SELECT 6)"
-                          " WHERE s IS NOT NULL AND i + 2 <= length(s)")
+    return QStringLiteral("INSERT INTO SerialPiece (piece)"
+                          " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END FROM (%1) AS w,"
+                          " (SELECT 1 AS i UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5 UNION ALL SELECT 6) AS n"
+                          " WHERE s IS NOT NULL AND i + 2 <= length(s) ON CONFLICT DO NOTHING")
         .arg(numbers);
+}
+
+// The pieces of the row a trigger was given.
+QString NewPieces(bool server = false)
+{
+    return PiecesOf(QStringLiteral("SELECT %1 AS s UNION ALL SELECT %2")
+                        .arg(Wrapped(QStringLiteral("new.serial_written"), server), Wrapped(QStringLiteral("new.serial_read"), server))) +
+           QLatin1Char(';');
+}
+
+// The pieces of every run there is.
+QString AllPieces(bool server = false)
+{
+    return PiecesOf(QStringLiteral("SELECT %1 AS s FROM TestResult UNION SELECT %2 FROM TestResult")
+                        .arg(Wrapped(QStringLiteral("serial_written"), server), Wrapped(QStringLiteral("serial_read"), server)));
 }
 
 // A run's serial numbers into the index, or out of it (`command` 'delete').
@@ -38,12 +57,6 @@ QString IndexSerials(const char* row, const char* command = nullptr)
         .arg(command ? QStringLiteral("SerialSearch, ") : QString(),
              command ? QStringLiteral("'%1', ").arg(QLatin1String(command)) : QString(), name,
              Wrapped(name + QLatin1String(".serial_written")), Wrapped(name + QLatin1String(".serial_read")));
-}
-
-QString NewPieces()
-{
-    return PiecesOf(QStringLiteral("SELECT %1 AS s UNION ALL SELECT %2").arg(Wrapped(QStringLiteral("new.serial_written")), Wrapped(QStringLiteral("new.serial_read")))) +
-           QLatin1Char(';');
 }
 
 // Each entry brings a database of version n (its index) to version n + 1; version 0 is an empty
@@ -191,7 +204,7 @@ const std::vector<std::vector<QString>> Migrations{
                 IndexSerials("old", "delete") + QStringLiteral(" END"),
             QStringLiteral("INSERT INTO SerialSearch (rowid, serial_written, serial_read) SELECT id, %1, %2 FROM TestResult")
                 .arg(Wrapped(QStringLiteral("serial_written")), Wrapped(QStringLiteral("serial_read"))),
-            PiecesOf(QStringLiteral("SELECT %1 AS s FROM TestResult UNION SELECT %2 FROM TestResult").arg(Wrapped(QStringLiteral("serial_written")), Wrapped(QStringLiteral("serial_read")))),
+            AllPieces(),
         },
 };
 
@@ -200,20 +213,13 @@ const std::vector<std::vector<QString>> Migrations{
 // trusted extension the line's owner may add). A server without the extension keeps its runs as
 // before, its serial filter reading every run.
 constexpr int SerialSearchStep = 8;
-const std::vector<const char*> ServerSerialPieces{
-    "CREATE TABLE SerialPiece (piece TEXT PRIMARY KEY)",
-    "CREATE FUNCTION serial_pieces() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
-    " INSERT INTO SerialPiece (piece)"
-    " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END"
-    " FROM (VALUES (chr(1) || NEW.serial_written || chr(2)), (chr(1) || NEW.serial_read || chr(2))) AS w (s), generate_series(1, 6) AS i"
-    " WHERE s IS NOT NULL AND i + 2 <= length(s) ON CONFLICT DO NOTHING;"
-    " RETURN NULL; END $$",
-    "CREATE TRIGGER TestResult_serial_pieces AFTER INSERT OR UPDATE OF serial_written, serial_read ON TestResult"
-    " FOR EACH ROW EXECUTE FUNCTION serial_pieces()",
-    "INSERT INTO SerialPiece (piece)"
-    " SELECT CASE WHEN length(s) > 8 THEN '' ELSE lower(substr(s, i, 3)) END"
-    " FROM (SELECT chr(1) || serial_written || chr(2) AS s FROM TestResult UNION SELECT chr(1) || serial_read || chr(2) FROM TestResult) AS w,"
-    " generate_series(1, 6) AS i WHERE s IS NOT NULL AND i + 2 <= length(s) ON CONFLICT DO NOTHING",
+const std::vector<QString> ServerSerialPieces{
+    QStringLiteral("CREATE TABLE SerialPiece (piece TEXT PRIMARY KEY)"),
+    QStringLiteral("CREATE FUNCTION serial_pieces() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN ") + NewPieces(true) +
+        QStringLiteral(" RETURN NULL; END $$"),
+    QStringLiteral("CREATE TRIGGER TestResult_serial_pieces AFTER INSERT OR UPDATE OF serial_written, serial_read ON TestResult"
+                   " FOR EACH ROW EXECUTE FUNCTION serial_pieces()"),
+    AllPieces(true),
 };
 const std::vector<const char*> ServerSerialSearch{
     "CREATE EXTENSION IF NOT EXISTS pg_trgm",
@@ -496,8 +502,8 @@ bool ResultsDb::prepareSchema()
         if (!server_ && !db.transaction()) return failed(db.lastError());
         QSqlQuery q(db);
         if (server_ && version == SerialSearchStep) {
-            for (const char* sql : ServerSerialPieces)
-                if (!q.exec(QString::fromLatin1(sql))) return failed(q.lastError());
+            for (const QString& sql : ServerSerialPieces)
+                if (!q.exec(sql)) return failed(q.lastError());
             // Within the schema's transaction, so that a refusal takes back only this step's index.
             if (!q.exec(QStringLiteral("SAVEPOINT serial_search"))) return failed(q.lastError());
             bool indexed = true;

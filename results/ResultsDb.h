@@ -11,13 +11,14 @@
 // TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
 // A PostgreSQL server shared by a line of benches. The password never comes from Config.Ini:
 // from a file only its owner may read, or from libpq's own password and service files.
+// Every member has its default, so that settings may name only what they set.
 struct ServerSettings {
-    QString host;
+    QString host{};
     int port = 5432;
-    QString database;
-    QString user;
-    QString password;
-    QString service;                  // a name in pg_service.conf, instead of or besides the above
+    QString database{};
+    QString user{};
+    QString password{};
+    QString service{};                // a name in pg_service.conf, instead of or besides the above
     QString sslMode = QStringLiteral("prefer");  // TLS whenever the server offers it
     int connectTimeoutS = 5;
     QString applicationName = QStringLiteral("korvex-calibrator");

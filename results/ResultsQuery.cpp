@@ -77,11 +77,10 @@ bool IsAscii(const QString& text)
 
 // The pieces that hold a text shorter than a piece, each as a phrase of the file's index query.
 // `nothing` when no piece holds it; none listed either when the list cannot tell (a number longer
-// than it goes, letters that may be folded otherwise than the filter folds them).
+// than it goes).
 QStringList PiecesHolding(const QSqlDatabase& db, const QString& text, bool* nothing)
 {
     *nothing = false;
-    if (!IsAscii(text)) return {};
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!RunQuery(q, QStringLiteral("SELECT piece FROM SerialPiece WHERE piece = '' OR piece LIKE ? ESCAPE '\\'"), {Anywhere(text.toLower())}, nullptr))
@@ -102,7 +101,7 @@ QStringList PiecesHolding(const QSqlDatabase& db, const QString& text, bool* not
 QString Column(const RunFilter& filter, const char* name)
 {
     const QString column = QLatin1String(name);
-    if (filter.serial.isEmpty() || filter.serialLookup == SerialLookup::Scan) return column;
+    if (filter.serialLookup != SerialLookup::Index) return column;
     return column == QLatin1String("started_ms") ? QStringLiteral("(started_ms + 0)") : QStringLiteral("(%1 || '')").arg(column);
 }
 
@@ -116,7 +115,7 @@ QString WhereClause(const RunFilter& filter, QVariantList* binds)
         if (filter.serialLookup == SerialLookup::Nothing) {
             terms << QStringLiteral("1 = 0");
         } else {
-            if (filter.serialLookup == SerialLookup::Index && !filter.serialMatch.isEmpty()) {
+            if (!filter.serialMatch.isEmpty()) {
                 terms << QStringLiteral("id IN (SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ?)");
                 *binds << filter.serialMatch;
             }
@@ -167,44 +166,39 @@ const QStringList& CsvColumns() { return ExportColumns; }
 
 QString RunFilterSql(const RunFilter& filter, QVariantList* binds) { return WhereClause(filter, binds); }
 
-void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter)
+RunFilter PlanRunFilter(const QSqlDatabase& db, RunFilter filter)
 {
-    filter->serialLookup = SerialLookup::Scan;
-    filter->serialMatch.clear();
-    const QString& text = filter->serial;
-    if (text.isEmpty()) return;
+    filter.serialLookup = SerialLookup::Scan;
+    filter.serialMatch.clear();
+    const QString& text = filter.serial;
+    if (text.isEmpty() || !IsAscii(text)) return filter;
     const bool server = OnServer(db);
     QString match = Phrase(text);
     if (text.size() < 3) {
         bool nothing = false;
         const QStringList pieces = PiecesHolding(db, text, &nothing);
-        if (nothing) {
-            filter->serialLookup = SerialLookup::Nothing;
-            return;
-        }
+        if (nothing) filter.serialLookup = SerialLookup::Nothing;
         // A server's index of pieces cannot be asked for a list of them: such a text is read the
         // long way there, as in any number longer than the list goes.
-        if (server || pieces.isEmpty() || pieces.size() > PiecesAtMost) return;
+        if (nothing || server || pieces.isEmpty() || pieces.size() > PiecesAtMost) return filter;
         match = pieces.join(QStringLiteral(" OR "));
     }
-    QVariantList binds;
-    QString named;
+    QVariantList binds{match};
+    QString named = QStringLiteral("SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ? LIMIT ?");
     if (server) {
         // The index of pieces may be missing on a server.
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'testresult_serial_written_trgm'")) ||
             !q.next())
-            return;
+            return filter;
+        binds.clear();
         named = QStringLiteral("SELECT 1 FROM TestResult WHERE ") + SerialLike(text, &binds) + QStringLiteral(" LIMIT ?");
-    } else {
-        if (!IsAscii(text)) return;
-        named = QStringLiteral("SELECT rowid FROM SerialSearch WHERE SerialSearch MATCH ? LIMIT ?");
-        binds << match;
     }
     const int count = CountNamed(db, named, binds);
-    if (count < 0 || count > IndexedRunsAtMost) return;
-    filter->serialLookup = SerialLookup::Index;
-    if (!server) filter->serialMatch = match;
+    if (count < 0 || count > IndexedRunsAtMost) return filter;
+    filter.serialLookup = SerialLookup::Index;
+    if (!server) filter.serialMatch = match;
+    return filter;
 }
 
 QString RunListSql(const RunFilter& filter, QVariantList* binds, const RunKey* after, int limit)
@@ -245,8 +239,7 @@ RunSummary RunSummaryOf(const QSqlQuery& q)
 
 bool ListRuns(const QSqlDatabase& db, const RunFilter& asked, std::vector<RunSummary>* runs, QString* error)
 {
-    RunFilter filter = asked;
-    PlanRunFilter(db, &filter);
+    const RunFilter filter = PlanRunFilter(db, asked);
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -327,8 +320,7 @@ QString CsvField(const QString& text)
 
 bool ExportCsv(const QSqlDatabase& db, const RunFilter& asked, QIODevice& out, QString* error, qint64* runs)
 {
-    RunFilter filter = asked;
-    PlanRunFilter(db, &filter);
+    const RunFilter filter = PlanRunFilter(db, asked);
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);

@@ -33,10 +33,11 @@ struct RunFilter {
     QString serialMatch{};  // a file's index query, for Index
 };
 
-// Looks at how many runs the index names for the filter's serial text and sets how they are found.
-// Anything the index cannot answer (an index that cannot be read, a server without one) leaves the
-// plain scan, which is slower but never wrong.
-void PlanRunFilter(const QSqlDatabase& db, RunFilter* filter);
+// The filter with its serial lookup chosen for `db`, by how many runs the index names for its
+// text. Anything the index cannot answer (an index that cannot be read, a server without one,
+// letters other than A to Z, which the indexes fold by rules of their own) leaves the plain scan,
+// which is slower but never wrong.
+RunFilter PlanRunFilter(const QSqlDatabase& db, RunFilter filter);
 
 // The WHERE clause of TestResult that `filter` selects (empty when it selects every run); the
 // values to bind, in order, go to `binds`.

@@ -111,10 +111,8 @@ bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue,
 bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                       QString* error)
 {
-    RunFilter planned = filter;
-    PlanRunFilter(db, &planned);
     QVariantList binds;
-    const QString where = CalibrationsSql(planned, &binds);
+    const QString where = CalibrationsSql(PlanRunFilter(db, filter), &binds);
     // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
     // the typed text is in the operator's own number format. A model and point hold few distinct
     // values, so the band is asked of each value once, and the sums stay whole numbers.

@@ -643,19 +643,12 @@ void TestResultsWindow::lineServer()
     QVERIFY2(pg.start(&error), qPrintable(error));
     QVERIFY2(pg.exec(QStringLiteral("CREATE ROLE line LOGIN PASSWORD 'pw'"), QStringLiteral("postgres"), nullptr, &error), qPrintable(error));
     QVERIFY2(pg.exec(QStringLiteral("CREATE DATABASE korvex OWNER line"), QStringLiteral("postgres"), nullptr, &error), qPrintable(error));
-    ServerSettings server;
-    server.host = pg.host();
-    server.port = pg.port();
-    server.database = QStringLiteral("korvex");
-    server.user = QStringLiteral("line");
-    server.password = QStringLiteral("pw");
+    const ServerSettings server{.host = pg.host(), .port = pg.port(), .database = "korvex", .user = "line", .password = "pw"};
     {
         ResultsDb line;
         QVERIFY2(line.openServer(server, ResultsDb::Mode::Record), qPrintable(line.errorText()));
-        QSqlQuery q(line.database());
-        QCOMPARE(AddRun(line.database(), Seed[1]), 1);
-        QCOMPARE(AddRun(line.database(), Seed[2]), 2);
-        QVERIFY(Exec(q, QStringLiteral("UPDATE TestResult SET bench = CASE WHEN id = 1 THEN 'bench-a' ELSE 'bench-b' END"), {}));
+        QVERIFY(AddRun(line.database(), Seed[1]) == 1 && AddRun(line.database(), Seed[2]) == 2);
+        QVERIFY(QSqlQuery(line.database()).exec("UPDATE TestResult SET bench = CASE WHEN id = 1 THEN 'bench-a' ELSE 'bench-b' END"));
     }
     ResultsWindow w(path_);
     w.setLineServer(server);
@@ -668,19 +661,16 @@ void TestResultsWindow::lineServer()
     QVERIFY(ClickRun(w, 2));
     QVERIFY2(w.labelRun->text().contains(QStringLiteral("104711")), qPrintable(w.labelRun->text()));
     w.tabs->setCurrentIndex(1);
-    QCOMPARE(w.comboBench->count(), 3);
-    QVERIFY(w.comboBench->isVisible());
+    QVERIFY(w.comboBench->count() == 3 && w.comboBench->isVisible());
 
+    // The file's runs with the serial filter kept.
     QVERIFY(pg.stop());
     w.hide();
-    w.editSerial->clear();
-    w.tabs->setCurrentIndex(0);
     w.show();
-    QCOMPARE(ListedIds(w), (QList<qint64>{5, 3, 4, 1, 2}));
-    QVERIFY(w.labelStatus->isVisible());
-    QVERIFY2(w.labelStatus->text().startsWith(QStringLiteral("The line's runs cannot be shown: the line's database")),
-             qPrintable(w.labelStatus->text()));
-    QVERIFY(w.labelStatus->text().endsWith(QStringLiteral("This bench's own runs are shown instead.")));
+    QCOMPARE(ListedIds(w), (QList<qint64>{3, 4, 1}));
+    const QString status = w.labelStatus->isVisible() ? w.labelStatus->text() : QString();
+    QVERIFY2(status.startsWith(QStringLiteral("The line's runs cannot be shown: the line's database")) &&
+                 status.endsWith(QStringLiteral("This bench's own runs are shown instead.")), qPrintable(status));
 }
 
 void TestResultsWindow::pages_data()
@@ -702,13 +692,10 @@ void TestResultsWindow::pages()
     const QString path = dir.filePath(QStringLiteral("Pages.sqlite"));
     {
         ResultsDb db;
-        QVERIFY(db.open(path, ResultsDb::Mode::Record));
-        QVERIFY(db.database().transaction());
-        for (int i = 0; i < 700; ++i) {
-            const QByteArray number = (i % 2 ? "AB" : "CD") + QByteArray::number(1000 + i);
-            SeedRun run{"calibration", At(1 + i / 300, 9, 0), 1000, "finished", "", number.constData(), "7212B", "Anna", ""};
-            QVERIFY(AddRun(db.database(), run) > 0);
-        }
+        QVERIFY(db.open(path, ResultsDb::Mode::Record) && db.database().transaction());
+        for (int i = 0; i < 700; ++i)
+            QVERIFY(AddRun(db.database(), {"calibration", At(1 + i / 300, 9, 0), 1000, "finished", "",
+                                           ((i % 2 ? "AB" : "CD") + QByteArray::number(1000 + i)).constData(), "7212B", "Anna", ""}) > 0);
         QVERIFY(db.database().commit());
     }
     ResultsWindow w(path);
@@ -718,13 +705,10 @@ void TestResultsWindow::pages()
     QAbstractItemModel* m = w.tableRuns->model();
     QCOMPARE(m->rowCount(), std::min(runs, 256));
     while (m->canFetchMore({})) m->fetchMore({});
-    QList<qint64> ids = ListedIds(w);
+    const QList<qint64> ids = ListedIds(w);
     QCOMPARE(ids.size(), runs);
     // Newest day first, and within a day's one moment the highest id first: in both, the later run.
-    QList<qint64> expected = ids;
-    std::sort(expected.begin(), expected.end(), std::greater<>());
-    QCOMPARE(ids, expected);
-    QCOMPARE(QSet<qint64>(ids.begin(), ids.end()).size(), runs);
+    QVERIFY(std::adjacent_find(ids.begin(), ids.end(), std::less_equal<>()) == ids.end());
 }
 
 #include "tst_ResultsWindow.moc"
