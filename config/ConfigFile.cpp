@@ -26,12 +26,23 @@ QString ExeDir() {
     return dir;
 }
 
-QString ResultsDatabasePath(const QString& iniPath) {
+QString ResultsDatabasePath(const QString& iniPath, QString* problem) {
     const QDir folder = QFileInfo(iniPath).absoluteDir();
     const QString set =
         IniFile(iniPath).ReadString(QStringLiteral("Results"), QStringLiteral("Database"), QString()).trimmed();
     if (set.isEmpty()) return folder.filePath(QStringLiteral("PowerTestDb.sqlite"));
-    return QDir::cleanPath(folder.absoluteFilePath(set));
+    const QString path = QDir::cleanPath(folder.absoluteFilePath(set));
+    // Whoever may edit a shared Config.Ini must not be able to point an operator's calibrator at
+    // that operator's own files.
+    if (problem && IsSharedFolder(folder.path())) {
+        const QString inside = QDir::cleanPath(folder.absolutePath()) + QLatin1Char('/');
+        const QString realFolder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath() + QLatin1Char('/');
+        if (!path.startsWith(inside) || !realFolder.startsWith(QFileInfo(folder.absolutePath()).canonicalFilePath() + QLatin1Char('/')))
+            *problem = QStringLiteral("[Results] Database=%1 lies outside the bench's folder %2, which other users may write; "
+                                      "a record there is not opened")
+                           .arg(set, folder.absolutePath());
+    }
+    return path;
 }
 
 QString DataDirFor(const QString& exeDir, const QString& installedBinDir, const QString& sharedDir) {
@@ -55,20 +66,32 @@ int ClampInterval(int ms) {
     return ms;
 }
 
-StoredConfig ReadConfig(const QString& iniPath) {
+StoredConfig ReadConfig(const QString& iniPath, QString* unreadable) {
     const IniFile ini(iniPath);
+    if (unreadable) {
+        unreadable->clear();
+        if (ini.state(unreadable) != FileState::Unreadable) unreadable->clear();
+    }
     StoredConfig config;
     config.unitCounter = ini.ReadInteger(Section, KeyPowerId, DefaultPowerId);
     const bool equality = ini.ReadBool(Section, KeyEquality, false);
     const int interval = ini.ReadInteger(Section, KeyInterval, DefaultInterval);
-    // Wraps like the 32-bit counter it is instead of overflowing at the top of the range.
-    if (equality) config.unitCounter = static_cast<qint32>(static_cast<quint32>(config.unitCounter) + 1u);
+    if (equality) config.unitCounter = NextUnitCounter(config.unitCounter);
     config.readIntervalMs = ClampInterval(interval);
     return config;
 }
 
+std::int32_t NextUnitCounter(std::int32_t counter) {
+    // Wraps like the 32-bit counter it is instead of overflowing at the top of the range.
+    return static_cast<std::int32_t>(static_cast<quint32>(counter) + 1u);
+}
+
+void SaveUnitCounter(std::int32_t counter, bool equality, const QString& iniPath) {
+    // One replacement for both keys: a counter on the disk always has its own Equality beside it.
+    IniFile(iniPath).WriteStrings(Section, {{KeyPowerId, QString::number(counter)},
+                                            {KeyEquality, equality ? QStringLiteral("1") : QStringLiteral("0")}});
+}
+
 void SaveConfig(const TRunState& state, const QString& iniPath) {
-    IniFile ini(iniPath);
-    ini.WriteInteger(Section, KeyPowerId, state.FUnitCounter);
-    ini.WriteBool(Section, KeyEquality, state.FReadSerial == static_cast<quint32>(state.FUnitCounter));
+    SaveUnitCounter(state.FUnitCounter, state.FReadSerial == static_cast<quint32>(state.FUnitCounter), iniPath);
 }

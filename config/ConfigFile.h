@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "RunEngine.h"
+#include "WholeFile.h"
 
 // The running executable's directory, always ending in "/".
 QString ExeDir();
@@ -22,14 +23,21 @@ QString DataDirFor(const QString& exeDir, const QString& installedBinDir, const 
 int ClampInterval(int ms);
 
 // The results database: "Database" of section "Results" when set (a relative path is taken from
-// the folder of Config.Ini), otherwise PowerTestDb.sqlite beside Config.Ini.
-QString ResultsDatabasePath(const QString& iniPath);
+// the folder of Config.Ini), otherwise PowerTestDb.sqlite beside Config.Ini. With `problem`, why
+// it must not be opened: a Config.Ini in a shared folder names a file outside that folder.
+QString ResultsDatabasePath(const QString& iniPath, QString* problem = nullptr);
 
 // The unit counter := "PowerID" (default 1), plus 1 when "Equality" is true; the read timer's
 // period := "Interval" (default 500), clamped. A missing file, section or key or an unreadable
-// value gives the default; this never fails.
-StoredConfig ReadConfig(const QString& iniPath);
+// value gives the default; this never fails. A file that is there but cannot be read also gives
+// the defaults, and then *unreadable says why: its counter is not known, and 1 would be a number
+// given before.
+StoredConfig ReadConfig(const QString& iniPath, QString* unreadable = nullptr);
 
-// Writes "PowerID" and then "Equality", each as one atomic replacement of the file. Throws
-// AppError "Unable to write to <path>" at the first write that fails; nothing after it is done.
+// Writes "PowerID" and "Equality" in one replacement of the file, whole or not at all. Throws
+// AppError "Unable to write to <path>" when it fails; the file is then as it was.
 void SaveConfig(const TRunState& state, const QString& iniPath);
+// The same with the two values given.
+void SaveUnitCounter(std::int32_t counter, bool equality, const QString& iniPath);
+// The counter after `counter`, wrapping at the top of its 32 bits.
+std::int32_t NextUnitCounter(std::int32_t counter);

@@ -37,7 +37,8 @@ RunEnd EndOf(EndCause cause)
         case EndCause::LastAnswer: return RunEnd::Finished;
         case EndCause::SendLimit: return RunEnd::Failed;
         case EndCause::UnwritableCounter:
-        case EndCause::NoLineSerial: return RunEnd::Refused;
+        case EndCause::NoLineSerial:
+        case EndCause::UnknownCounter: return RunEnd::Refused;
         case EndCause::ToolbarAbort:
         case EndCause::ReadingRefused: return RunEnd::Aborted;
         case EndCause::Cleared: return RunEnd::Cleared;
@@ -204,6 +205,13 @@ void RunEngine::ShowEnding(EndCause cause, const QString& reason)
             view_.ShowResultLabel(FailedLabel);
             view_.Error(QStringLiteral("This supply has no serial number and none could be taken from the line's database:\n%1")
                             .arg(reason.isEmpty() ? QStringLiteral("no number was given") : reason));
+            return;
+        case EndCause::UnknownCounter:
+            // A counter read as 1, or one the disk could not be told has moved on, would give this
+            // supply a number another supply may already carry.
+            view_.SetButtonEnabled(ToolButton::Cancel, false);
+            view_.ShowResultLabel(FailedLabel);
+            view_.Error(QStringLiteral("This supply has no serial number and the unit counter cannot give one:\n%1").arg(reason));
             return;
         case EndCause::ToolbarAbort:
             // Buttons, step states and labels stay as they are.
@@ -429,6 +437,13 @@ void RunEngine::HandleCalReply()
         // with a blank field would, and receives the counter.
         state_.FReadSerial = 0;
         BuildSerialStep(state_);
+    }
+    if (step == SerialReadStep && !serialSource_ && state_.FReadSerial == 0 && reserveCounter_) {
+        // Before any calibration value is written, as for a line that has no number to give.
+        if (const QString why = reserveCounter_(); !why.isEmpty()) {
+            EndRun(EndCause::UnknownCounter, why);
+            return;
+        }
     }
     if (step == SerialReadStep && serialSource_ && state_.FReadSerial == 0 && state_.FLineSerial == 0) {
         // Taken now, before any calibration value is written: a supply the line has no number

@@ -43,6 +43,7 @@ enum class EndCause {
     SendLimit,          // the serial-number or testing-information frame went unanswered
     UnwritableCounter,  // the unit counter cannot be written as a serial number
     NoLineSerial,       // the line's database gave a supply without a number none
+    UnknownCounter,     // the unit counter could not be read, or the number it gives could not be saved as given
     ToolbarAbort,       // the operator confirmed the toolbar's Abort
     ReadingRefused,     // the operator closed the value dialog without a reading
     Cleared,            // every clearing frame was confirmed
@@ -93,6 +94,10 @@ public:
     void setReadVolHandler(std::function<void()> handler) { readVolHandler_ = std::move(handler); }
     // Writes the configuration file; throws AppError when it cannot.
     void setSaveConfig(std::function<void()> save) { saveConfig_ = std::move(save); }
+    // Asked before the bench's own unit counter gives a supply its number: the counter after that
+    // number is saved first, so that nothing later (a full disk at the run's end, a crash) can make
+    // a start give the number again. Returns why it cannot be (empty: the number may be given).
+    void setReserveCounter(std::function<QString()> reserve) { reserveCounter_ = std::move(reserve); }
     // Serial numbers from elsewhere (a line's database); the unit counter is then left alone.
     void setSerialSource(SerialSource* source)
     {
@@ -195,6 +200,7 @@ private:
     std::unique_ptr<Timer> timerShow_;
     std::function<void()> readVolHandler_;
     std::function<void()> saveConfig_;
+    std::function<QString()> reserveCounter_;
     SerialSource* serialSource_ = nullptr;
     ClearingSteps* clearingSteps_ = nullptr;
     qint64 elapsedMs_ = 0;

@@ -4,9 +4,9 @@
 #include "AppError.h"
 #include "IntText.h"
 
-#include <QFile>
+#include "WholeFile.h"
+
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <vector>
 
@@ -126,16 +126,22 @@ QByteArray OneLine(const QString& text)
     throw AppError(QStringLiteral("Unable to write to %1").arg(QFileInfo(path).absoluteFilePath()));
 }
 
+// A file that is there but cannot be read gives every default, as a missing one does; only a
+// writer must tell the two apart.
+std::vector<IniLine> ReadLines(const QString& path)
+{
+    QByteArray data;
+    ReadWholeFile(path, &data, nullptr);
+    return Parse(data);
+}
+
 }  // namespace
 
 IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 QString IniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) return defaultValue;
-    const std::vector<IniLine> lines = Parse(file.readAll());
-    file.close();
+    const std::vector<IniLine> lines = ReadLines(path_);
 
     const qsizetype header = FindSection(lines, section);
     if (header < 0) return defaultValue;
@@ -160,19 +166,11 @@ bool IniFile::ReadBool(const QString& section, const QString& key, bool defaultV
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
+namespace {
+
+// `data` with `key` of `section` set to `value`, every other byte as it was.
+QByteArray WithKey(const QByteArray& data, const QString& section, const QString& key, const QString& value)
 {
-    if (section.trimmed().isEmpty() || key.trimmed().isEmpty()) FailWrite(path_);
-
-    QByteArray data;
-    QFile existing(path_);
-    if (existing.exists()) {
-        // Rewriting a file that could not be read would throw its content away.
-        if (!existing.open(QIODevice::ReadOnly)) FailWrite(path_);
-        data = existing.readAll();
-        existing.close();
-    }
-
     std::vector<IniLine> lines = Parse(data);
     const QByteArray eol = LineEnding(data);
     const QByteArray valueBytes = OneLine(value);
@@ -208,15 +206,34 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     QByteArray out;
     out.reserve(data.size() + keyLine.size() + section.size() + 8);
     for (const IniLine& line : lines) out += line.text + line.eol;
+    return out;
+}
 
-    // Written beside the old file and renamed over it: a crash leaves the old or the new file.
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) FailWrite(path_);
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        FailWrite(path_);
-    }
-    if (!file.commit()) FailWrite(path_);
+}  // namespace
+
+void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    WriteStrings(section, {{key, value}});
+}
+
+void IniFile::WriteStrings(const QString& section, const QList<QPair<QString, QString>>& values)
+{
+    if (section.trimmed().isEmpty()) FailWrite(path_);
+    for (const auto& [key, value] : values)
+        if (key.trimmed().isEmpty()) FailWrite(path_);
+
+    QByteArray data;
+    // Rewriting a file that could not be read would throw its content away.
+    if (ReadWholeFile(path_, &data, nullptr) == FileState::Unreadable) FailWrite(path_);
+    for (const auto& [key, value] : values) data = WithKey(data, section, key, value);
+    // A crash or a full disk leaves the old file or the new one, never a part of either.
+    if (!WriteWholeFile(path_, data, nullptr)) FailWrite(path_);
+}
+
+FileState IniFile::state(QString* why) const
+{
+    QByteArray data;
+    return ReadWholeFile(path_, &data, why);
 }
 
 void IniFile::WriteInteger(const QString& section, const QString& key, qint32 value)

@@ -13,7 +13,8 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
+
+#include "WholeFile.h"
 #include <QScatterSeries>
 #include <QValueAxis>
 
@@ -217,9 +218,10 @@ bool ControlChart::SavePng(const QString& path, QSize size, QString* error)
         QPainter painter(&image);
         copy.render(&painter);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-        if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString());
+    WholeFile file(path);
+    if (!file.open() || !image.save(file.device(), "PNG") || !file.commit()) {
+        const QString why = file.errorString().isEmpty() ? file.device()->errorString() : file.errorString();
+        if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
         return false;
     }
     return true;
@@ -227,13 +229,13 @@ bool ControlChart::SavePng(const QString& path, QSize size, QString* error)
 
 bool ControlChart::SavePdf(const QString& path, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    WholeFile file(path);
+    if (!file.open()) {
         if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString());
         return false;
     }
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(file.device());
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageOrientation(QPageLayout::Landscape);
         pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);

@@ -7,6 +7,7 @@
 #include "PrintModule.h"
 #include "ReportPage.h"
 #include "RunListModel.h"
+#include "WholeFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,7 +26,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QSqlError>
@@ -484,14 +484,14 @@ void ResultsWindow::btnExportClick()
     if (chosen.isEmpty()) return;
     const QString path = WithSuffix(chosen, QStringLiteral("csv"));
     // Written aside and put in place at the end: a failed export leaves an earlier file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    WholeFile file(path);
+    if (!file.open()) {
         showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
         return;
     }
     QString error;
-    if (!ExportCsv(db_.database(), CurrentFilter(), file, &error)) {
-        file.cancelWriting();
+    if (!ExportCsv(db_.database(), CurrentFilter(), *file.device(), &error)) {
+        file.cancel();
         showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, error));
         return;
     }

@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include "WholeFile.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -502,14 +504,13 @@ bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error)
         if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
         return false;
     };
-    {
-        // QPdfWriter would only say that it failed; the file system says why.
-        QFile probe(path);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(probe.errorString());
-    }
+    // Drawn into a file of its own and put in place when whole: a report that cannot be finished
+    // leaves an older one as it was.
+    WholeFile file(path);
+    if (!file.open()) return fail(file.errorString());
     bool drawn = false;
     {
-        QPdfWriter writer(path);
+        QPdfWriter writer(file.device());
         // The margins are the report's own, so that the same drawing fits a printer's page.
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
         writer.setTitle(run.certificateNo.isEmpty()
@@ -523,12 +524,11 @@ bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error)
         }
     }
     if (!drawn) {
-        QFile::remove(path);
-        return fail(QStringLiteral("the PDF could not be drawn"));
+        const QString why = file.device()->error() != QFileDevice::NoError ? file.device()->errorString()
+                                                                           : QStringLiteral("the PDF could not be drawn");
+        file.cancel();
+        return fail(why);
     }
-    if (QFileInfo(path).size() <= 0) {
-        QFile::remove(path);
-        return fail(QStringLiteral("the file stayed empty"));
-    }
+    if (!file.commit()) return fail(file.errorString());
     return true;
 }

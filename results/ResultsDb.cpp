@@ -2,13 +2,22 @@
 #include "ResultsDb.h"
 
 #include "ReadingSummary.h"
+#include "WholeFile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QUuid>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
@@ -278,6 +287,13 @@ bool ResultsDb::IsCorruption(const QString& nativeErrorCode)
     return nativeErrorCode == QLatin1String("11") || nativeErrorCode == QLatin1String("26");
 }
 
+bool ResultsDb::HoldsDatabase(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
+    return file.read(16) == QByteArray("SQLite format 3\0", 16);
+}
+
 QString ResultsDb::MoveAside(const QString& path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
@@ -361,10 +377,25 @@ bool ResultsDb::open(const QString& path, Mode mode)
         error_ = QStringLiteral("no results database at %1").arg(path);
         return false;
     }
+    if (!checkFiles(mode)) return false;
     // The connection is dropped only here, once no query of a failed attempt is left holding it.
     if (openConnection(mode)) return true;
     close();
+    if (mode == Mode::Read && readOnlyFolder_) {
+        // Reading a record in write-ahead mode needs its companion files, which a reader who may
+        // not write the folder cannot make; a record no calibrator has open is whole without them.
+        if (openConnection(mode, true)) return true;
+        close();
+    }
+    if (const QString why = accessProblem(mode); !why.isEmpty()) {
+        error_ = why;
+        return false;
+    }
     if (mode == Mode::Read || !damaged_ || !QFileInfo::exists(path)) return false;
+    if (!HoldsDatabase(path)) {
+        error_ = QStringLiteral("%1 is not a results database (%2); it is left as it is").arg(path, error_);
+        return false;
+    }
     // Damaged: kept aside for whoever wants to look at it, and a new file started.
     const QString reason = error_;
     movedAside_ = MoveAside(path);
@@ -378,15 +409,84 @@ bool ResultsDb::open(const QString& path, Mode mode)
     return false;
 }
 
-bool ResultsDb::openConnection(Mode mode)
+bool ResultsDb::checkFiles(Mode mode)
+{
+    readOnlyFolder_ = false;
+    const QString folder = QFileInfo(path_).absolutePath();
+    const bool shared = IsSharedFolder(folder);
+    for (const char* companion : {"", "-wal", "-shm", "-journal"}) {
+        const QString name = path_ + QLatin1String(companion);
+        struct stat st {};
+        if (::lstat(QFile::encodeName(name).constData(), &st) != 0) continue;
+        // SQLite follows a link at the record's name or at a companion's and writes through it.
+        if (S_ISLNK(st.st_mode) && shared) {
+            error_ = QStringLiteral("%1 is a symbolic link in a folder other users may write; the record is not opened through it").arg(name);
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode)) {
+            error_ = QStringLiteral("%1 is not a file; the record is not opened").arg(name);
+            return false;
+        }
+        // A record an earlier program made for its user alone: the bench's other operators could
+        // not write it after this one.
+        if (shared && mode == Mode::Record && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & S_IWGRP) == 0)
+            ::chmod(QFile::encodeName(name).constData(), (st.st_mode & 07777) | S_IRGRP | S_IWGRP);
+    }
+    if (mode == Mode::Read) {
+        readOnlyFolder_ = ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
+        return true;
+    }
+    // Made here rather than by SQLite, which gives a new file 0644 whatever the umask says; its
+    // companion files then take this file's rights.
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) ::close(fd);
+    return true;
+}
+
+QString ResultsDb::accessProblem(Mode mode) const
+{
+    const int want = mode == Mode::Record ? R_OK | W_OK : R_OK;
+    const QString folder = QFileInfo(path_).absolutePath();
+    const QByteArray file = QFile::encodeName(path_);
+    QByteArray denied;
+    if (::access(QFile::encodeName(folder).constData(), X_OK | (mode == Mode::Record ? W_OK : 0)) != 0) denied = QFile::encodeName(folder);
+    else if (::access(file.constData(), F_OK) == 0 && ::access(file.constData(), want) != 0) denied = file;
+    struct stat st {};
+    if (denied.isEmpty() || ::stat(denied.constData(), &st) != 0) return QString();
+    const struct passwd* user = ::getpwuid(::geteuid());
+    const QString who = user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
+    const struct group* owners = ::getgrgid(st.st_gid);
+    const QString group = owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(st.st_gid);
+    const QString doing = mode == Mode::Record ? QStringLiteral("written") : QStringLiteral("read");
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    const bool member = ::getegid() == st.st_gid || std::find(groups.begin(), groups.begin() + std::max(0, count), st.st_gid) != groups.begin() + std::max(0, count);
+    if (member)
+        return QStringLiteral("%1 cannot be %2 by %3, although %3 is one of its group %4: ask the bench's administrator to give the group the rights to it")
+            .arg(QFile::decodeName(denied), doing, who, group);
+    return QStringLiteral("%1 can be %2 only by the bench's operators, the group %3: ask the bench's administrator to add %4 to it "
+                          "(adduser %4 %3, then log in again)")
+        .arg(QFile::decodeName(denied), doing, group, who);
+}
+
+bool ResultsDb::openConnection(Mode mode, bool immutable)
 {
     close();
     damaged_ = false;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
-    db.setDatabaseName(path_);
+    QString options = mode == Mode::Read ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000")
+                                         : QStringLiteral("QSQLITE_BUSY_TIMEOUT=50");
+    if (immutable) {
+        QUrl url = QUrl::fromLocalFile(path_);
+        url.setScheme(QStringLiteral("file"));
+        url.setQuery(QStringLiteral("immutable=1"));
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
+    } else {
+        db.setDatabaseName(path_);
+    }
     // A writer never waits long for a lock: the run it records must not be slowed.
-    db.setConnectOptions(mode == Mode::Read ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000")
-                                            : QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
+    db.setConnectOptions(options);
     if (!db.open()) {
         error_ = QStringLiteral("%1 cannot be opened: %2").arg(path_, db.lastError().text());
         return false;

@@ -61,6 +61,8 @@ public:
     // Where a corrupt file was moved by the last open; empty when none was.
     QString movedAside() const { return movedAside_; }
 
+    // Whether the file begins as every SQLite database does: only such a file is ever moved aside.
+    static bool HoldsDatabase(const QString& path);
     // Moves the file (and its -wal and -shm companions) aside under a name carrying the time;
     // returns the new name, empty when it could not be moved.
     static QString MoveAside(const QString& path);
@@ -68,7 +70,13 @@ public:
     static bool IsCorruption(const QString& nativeErrorCode);
 
 private:
-    bool openConnection(Mode mode);
+    // Refuses links and other things than files at the record's names in a folder others may
+    // write, and makes a new record's file with the rights the bench's operators need.
+    bool checkFiles(Mode mode);
+    bool openConnection(Mode mode, bool immutable = false);
+    // Why this user may not read (or write) the record, in words saying whom to ask; empty when the
+    // rights are not what stands in the way.
+    QString accessProblem(Mode mode) const;
     bool prepareSchema();
     bool readVersion(int* version);
     bool checkVersion(Mode mode);
@@ -80,6 +88,8 @@ private:
     // The last failure came from a damaged file, not from a refusal or a missing right.
     bool damaged_ = false;
     bool server_ = false;
+    // The reader may not write the record's folder.
+    bool readOnlyFolder_ = false;
 };
 
 // The meter that gave a run's readings, as the record keeps it (TestResult's meter_* columns).

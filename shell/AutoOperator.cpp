@@ -21,6 +21,8 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QToolButton>
 
 #include <sys/resource.h>
@@ -294,15 +296,24 @@ void AutoOperator::RunEnded(RunKind, RunEnd end, const TRunState&)
             return;
         }
         if (!options_.databasePath.isEmpty()) {
+            // The newest run may be another operator's, or an earlier one of this bench: only the
+            // run this start made, by the name it was recorded under, counts.
+            const QString uid = options_.runUid ? options_.runUid() : QString();
             ResultsDb db;
-            std::vector<RunSummary> runs;
-            QString error;
-            if (!db.open(options_.databasePath, ResultsDb::Mode::Read) || !ListRuns(db.database(), RunFilter{}, &runs, &error) ||
-                runs.empty() || runs.front().result != QLatin1String("finished")) {
-                Finish(1, QStringLiteral("the results record does not hold the run: %1").arg(db.errorText() + error));
+            QSqlQuery q;
+            if (db.open(options_.databasePath, ResultsDb::Mode::Read)) {
+                q = QSqlQuery(db.database());
+                q.prepare(QStringLiteral("SELECT id, result FROM TestResult WHERE run_uid = ?"));
+                q.addBindValue(uid);
+            }
+            if (!db.isOpen() || uid.isEmpty() || !q.exec() || !q.next() || q.value(1).toString() != QLatin1String("finished")) {
+                const QString why = !db.isOpen() ? db.errorText()
+                                    : q.lastError().isValid() ? q.lastError().text()
+                                                              : QStringLiteral("no finished run named %1 in %2").arg(uid, options_.databasePath);
+                Finish(1, QStringLiteral("the results record does not hold the run: %1").arg(why));
                 return;
             }
-            say_(QStringLiteral("recorded as run %1 in %2").arg(runs.front().id).arg(options_.databasePath));
+            say_(QStringLiteral("recorded as run %1 in %2").arg(q.value(0).toLongLong()).arg(options_.databasePath));
         }
         Finish(0, QStringLiteral("finished"));
     });

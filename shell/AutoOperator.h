@@ -25,6 +25,8 @@ public:
         QString levelsFile;
         // The results database that must hold the run at the end; empty: not checked.
         QString databasePath;
+        // The name the record gave the run just made: the run looked for, not merely the newest.
+        std::function<QString()> runUid;
         // Longest wait for anything (a window, a reading, the end of the run).
         int patienceMs = 120000;
         // More than one: runs back to back (a soak), a stalled run aborted and the next started,

@@ -1,6 +1,8 @@
 // The main window: toolbar, display panel, the run engine and link it owns, start-up and orderly close.
 #include "MainUnit.h"
 
+#include "AppError.h"
+
 #include <QRegularExpression>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -136,7 +138,8 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
 
     // A failed save at run completion is shown by the engine; the counter stays advanced in
     // memory and the next save writes it.
-    engine_.setSaveConfig([this] { SaveConfig(engine_.state(), iniPath_); });
+    engine_.setSaveConfig([this] { SaveCounter(); });
+    engine_.setReserveCounter([this] { return ReserveCounter(); });
 
     setWindowTitle(QStringLiteral("Korvex Power Calibrator"));
     setFont(FormFont());
@@ -279,7 +282,10 @@ void TMainForm::FormCreate() {
     if (!tempDir_.isEmpty()) QDir().mkpath(tempDir_);
     // The engine set the run state's defaults when it was made.
     link_.SetDefaults();
-    engine_.LoadConfig(ReadConfig(iniPath_));
+    engine_.LoadConfig(ReadConfig(iniPath_, &counterUnknown_));
+    if (!counterUnknown_.isEmpty())
+        ShowRecordFault(QStringLiteral("<Config> %1: the unit counter is not known, and no supply gets a number of it").arg(counterUnknown_),
+                        false);
     link_.ClearRx();
     Panel2->FillMsgList();
 }
@@ -299,7 +305,23 @@ bool TMainForm::FormCloseQuery() { return engine_.FormCloseQuery(); }
 
 void TMainForm::FormClose() {
     link_.ClosePort();
-    SaveConfig(state(), iniPath_);
+    SaveCounter();
+}
+
+void TMainForm::SaveCounter() {
+    if (counterUnknown_.isEmpty()) SaveConfig(state(), iniPath_);
+}
+
+QString TMainForm::ReserveCounter() {
+    if (!counterUnknown_.isEmpty()) return counterUnknown_;
+    // The file holds what the counter will be once this supply has its number; the run's end
+    // writes the same, and a run that ends early leaves the next save to put the counter back.
+    try {
+        SaveUnitCounter(NextUnitCounter(state().FUnitCounter), false, iniPath_);
+        return QString();
+    } catch (const AppError& e) {
+        return e.message();
+    }
 }
 
 void TMainForm::btnSettingClick() {

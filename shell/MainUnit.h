@@ -167,6 +167,13 @@ private:
     RunEngine engine_;
     QString iniPath_;
     QString tempDir_;
+    // Saves the unit counter unless it was never known.
+    void SaveCounter();
+    // Saves the counter past the number the supply is about to get; why it cannot, or empty.
+    QString ReserveCounter();
+    // Config.Ini was there but could not be read: the counter in memory is not the bench's, and
+    // writing it would put a number given before back into the file.
+    QString counterUnknown_;
 
     std::vector<QToolButton*> toolButtons_;
     MainFormWindows windows_;

@@ -46,9 +46,10 @@ int main(int argc, char* argv[]) {
 
     const QString dir = DataDir();
     QDir().mkpath(dir);
-    // The shared folder of an installed bench is its operators' together: what one of them
-    // writes there (the results database above all) the others must be able to write too.
-    if (dir != ExeDir()) ::umask(0002);
+    // The shared folder of an installed bench (or any folder a bench's operators share) is theirs
+    // together: what one of them writes there (the results database above all) the others must
+    // be able to write too.
+    if (dir != ExeDir() || IsSharedFolder(dir)) ::umask(0002);
     const QString iniPath = dir + QStringLiteral("Config.Ini");
 
     QtClock clock;
@@ -70,6 +71,7 @@ int main(int argc, char* argv[]) {
         autoOptions.levelsFile = options.levels;
         autoOptions.runs = options.runs;
         autoOptions.databasePath = station.databasePath();
+        autoOptions.runUid = [&station] { return station.record().runUid(); };
         autoOperator = std::make_unique<AutoOperator>(form, autoOptions, [](const QString& line) {
             std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
             std::fflush(stdout);

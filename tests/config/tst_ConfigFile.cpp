@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <limits>
 
 #include "AppError.h"
@@ -22,6 +25,8 @@ private slots:
     void saveWithoutFileWritesThreeLines();
     void saveKeepsOtherLinesByteForByte();
     void equalityMovesTheNextStartOn();
+    void unreadableFileGivesNoCounter_data();
+    void unreadableFileGivesNoCounter();
     void unwritableFileThrows_data();
     void unwritableFileThrows();
     void resultsDatabasePath_data();
@@ -190,6 +195,31 @@ void TestConfigFile::equalityMovesTheNextStartOn() {
     QCOMPARE(next.FUnitCounter, 43);
 }
 
+void TestConfigFile::unreadableFileGivesNoCounter_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing: the counter starts at 1") << "missing";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a FIFO, which must not hang the start") << "fifo";
+    if (::geteuid() != 0) QTest::newRow("no right to read it") << "unreadable";
+}
+
+void TestConfigFile::unreadableFileGivesNoCounter() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
+    if (kind == "folder") QVERIFY(QDir().mkpath(ini));
+    if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0644), 0);
+    if (kind == "unreadable") {
+        WriteAll(ini, "[Config]\r\nPowerID=700\r\n");
+        QVERIFY(QFile::setPermissions(ini, QFile::WriteOwner));
+    }
+    QString why = QStringLiteral("not told");
+    const StoredConfig stored = ReadConfig(ini, &why);
+    QCOMPARE(stored.unitCounter, 1);
+    QCOMPARE(why.isEmpty(), kind == "missing");
+    if (!why.isEmpty()) QVERIFY2(why.startsWith(ini), qPrintable(why));
+}
+
 void TestConfigFile::unwritableFileThrows_data() {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<bool>("makeDirectory");
@@ -224,23 +254,35 @@ void TestConfigFile::unwritableFileThrows() {
 void TestConfigFile::resultsDatabasePath_data() {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QString>("expected");  // relative to the folder of Config.Ini, or absolute
-    QTest::newRow("no file") << QByteArray() << "PowerTestDb.sqlite";
-    QTest::newRow("no Results section") << QByteArray("[Config]\r\nPowerID=5\r\n") << "PowerTestDb.sqlite";
-    QTest::newRow("empty key") << QByteArray("[Results]\r\nDatabase=  \r\n") << "PowerTestDb.sqlite";
-    QTest::newRow("relative") << QByteArray("[results]\r\ndatabase=shared/line.sqlite\r\n") << "shared/line.sqlite";
-    QTest::newRow("relative upwards") << QByteArray("[Results]\r\nDatabase=../x.sqlite\r\n") << "../x.sqlite";
+    // Whether a Config.Ini in a folder others may write may not name it.
+    QTest::addColumn<bool>("outside");
+    QTest::newRow("no file") << QByteArray() << "PowerTestDb.sqlite" << false;
+    QTest::newRow("no Results section") << QByteArray("[Config]\r\nPowerID=5\r\n") << "PowerTestDb.sqlite" << false;
+    QTest::newRow("empty key") << QByteArray("[Results]\r\nDatabase=  \r\n") << "PowerTestDb.sqlite" << false;
+    QTest::newRow("relative") << QByteArray("[results]\r\ndatabase=line.sqlite\r\n") << "line.sqlite" << false;
+    QTest::newRow("relative upwards") << QByteArray("[Results]\r\nDatabase=../x.sqlite\r\n") << "../x.sqlite" << true;
     QTest::newRow("absolute") << QByteArray("[Results]\r\nDatabase=/var/lib/korvex/r.sqlite\r\n")
-                              << "/var/lib/korvex/r.sqlite";
+                              << "/var/lib/korvex/r.sqlite" << true;
+    // Inside by its name, outside by where the link in the way points.
+    QTest::newRow("through a link") << QByteArray("[Results]\r\nDatabase=home/notes.txt\r\n") << "home/notes.txt" << true;
 }
 
 void TestConfigFile::resultsDatabasePath() {
     QFETCH(QByteArray, ini);
     QFETCH(QString, expected);
+    QFETCH(bool, outside);
     QTemporaryDir dir;
+    QTemporaryDir home;
+    QVERIFY(QFile::link(home.path(), dir.filePath(QStringLiteral("home"))));
     const QString iniPath = dir.filePath(QStringLiteral("Config.Ini"));
     if (!ini.isEmpty()) WriteAll(iniPath, ini);
     const QString want = expected.startsWith(QLatin1Char('/')) ? expected : QDir::cleanPath(dir.filePath(expected));
-    QCOMPARE(ResultsDatabasePath(iniPath), want);
+    QString problem;
+    QCOMPARE(ResultsDatabasePath(iniPath, &problem), want);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::WriteGroup));
+    QCOMPARE(ResultsDatabasePath(iniPath, &problem), want);
+    QCOMPARE(!problem.isEmpty(), outside);
 }
 
 void TestConfigFile::dataDir_data() {

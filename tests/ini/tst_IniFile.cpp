@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +65,7 @@ private slots:
     void lineBreakInValueStaysOneLine();
     void writeFailure_data();
     void writeFailure();
+    void unreadableTargetIsNotOverwritten_data();
     void unreadableTargetIsNotOverwritten();
 
 private:
@@ -317,6 +320,10 @@ void TestIniFile::writeFailure_data()
     if (::geteuid() != 0) {
         const QString locked = dir_.filePath(QStringLiteral("locked/Config.Ini"));
         QTest::newRow("read-only directory") << locked << locked << old;
+    } else {
+        // The bytes fit into the buffer of the write; only its flush meets the full disk.
+        const QString full = dir_.filePath(QStringLiteral("full/Config.Ini"));
+        QTest::newRow("full disk") << full << full << old;
     }
 }
 
@@ -330,8 +337,21 @@ void TestIniFile::writeFailure()
     const QString lockedDir = dir_.filePath(QStringLiteral("locked"));
     QDir().mkpath(lockedDir);
     QFile::setPermissions(lockedDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString fullDir = dir_.filePath(QStringLiteral("full"));
+    const bool full = path.startsWith(fullDir);
+    if (full) {
+        QDir().mkpath(fullDir);
+        if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                       QStringLiteral("size=64k"), QStringLiteral("tmpfs"), fullDir}) != 0)
+            QSKIP("root without the right to mount: no full disk can be made");
+    }
     if (!oldContent.isEmpty()) PutFile(QDir(dir_.path()).absoluteFilePath(path), oldContent);
     QFile::setPermissions(lockedDir, QFile::ReadOwner | QFile::ExeOwner);
+    if (full) {
+        QFile filler(fullDir + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) {}
+    }
 
     const QString savedCwd = QDir::currentPath();
     QDir::setCurrent(dir_.path());
@@ -346,21 +366,55 @@ void TestIniFile::writeFailure()
     QDir::setCurrent(savedCwd);
     QFile::setPermissions(lockedDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+    const QByteArray after = FileBytes(expectedPath);
+    if (full) QProcess::execute(QStringLiteral("umount"), {fullDir});
+
     QVERIFY(thrown);
     QCOMPARE(message, QStringLiteral("Unable to write to ") + expectedPath);
-    if (!oldContent.isEmpty()) QCOMPARE(FileBytes(expectedPath), oldContent);
+    if (!oldContent.isEmpty()) QCOMPARE(after, oldContent);
+}
+
+void TestIniFile::unreadableTargetIsNotOverwritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a directory") << "folder";
+    // Opened as a file it would wait for a writer for ever.
+    QTest::newRow("a FIFO") << "fifo";
+    // Someone else's link would make the write replace whatever it points at.
+    QTest::newRow("a link in a folder others may write") << "link";
+    if (::geteuid() != 0) QTest::newRow("no right to read it") << "unreadable";
 }
 
 void TestIniFile::unreadableTargetIsNotOverwritten()
 {
-    // A directory in the file's place cannot be read, so a write must not replace it.
-    QVERIFY(QDir().mkpath(path_));
-    PutFile(path_ + QStringLiteral("/keep"), "data");
+    QFETCH(QString, kind);
+    const QString keep = dir_.filePath(QStringLiteral("keep"));
+    PutFile(keep, "[Config]\r\nPowerID=41\r\n");
+    if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path_));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path_).constData(), 0644), 0);
+    } else if (kind == "link") {
+        QVERIFY(QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFile::WriteGroup));
+        QVERIFY(QFile::link(keep, path_));
+    } else {
+        PutFile(path_, "[Config]\r\nPowerID=41\r\n");
+        QVERIFY(QFile::setPermissions(path_, QFile::WriteOwner));
+    }
     IniFile ini(path_);
+    QString why;
+    QCOMPARE(ini.state(&why), FileState::Unreadable);
+    QVERIFY2(why.startsWith(path_), qPrintable(why));
     QCOMPARE(ini.ReadInteger(QStringLiteral("Config"), QStringLiteral("PowerID"), 1), 1);
     QVERIFY_THROWS_EXCEPTION(AppError, ini.WriteInteger(QStringLiteral("Config"), QStringLiteral("PowerID"), 2));
-    QCOMPARE(FileBytes(path_ + QStringLiteral("/keep")), QByteArray("data"));
-    QVERIFY(QDir(path_).removeRecursively());
+    QCOMPARE(FileBytes(keep), QByteArray("[Config]\r\nPowerID=41\r\n"));
+    QCOMPARE(QFileInfo(path_).isDir(), kind == "folder");
+    QCOMPARE(QFileInfo(path_).isSymLink(), kind == "link");
+
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner);
+    if (kind == "folder") QVERIFY(QDir(path_).removeRecursively());
+    QFile::remove(path_);
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

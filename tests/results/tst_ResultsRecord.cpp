@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -58,6 +59,8 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PowerTestDb.sqlite"));
+    // As in a bench's shared folder: the record and its companion files must be the group's too.
+    const mode_t umaskBefore = ::umask(0002);
     Bench bench(path);
     // How the record commits, looked at as each frame goes out (SQLite: 2 waits for the disk, 1 does not).
     auto syncMode = [&bench] {
@@ -70,8 +73,12 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
         return true;
     };
     QVERIFY(bench.calibrate());
+    ::umask(umaskBefore);
     QCOMPARE(bench.engine.state().FUnitCounter, 43);
     QVERIFY(bench.faults.isEmpty());
+    for (const char* name : {"", "-wal", "-shm"})
+        QCOMPARE(QFileInfo(path + QLatin1String(name)).permissions() & (QFile::ReadGroup | QFile::WriteGroup),
+                 QFile::ReadGroup | QFile::WriteGroup);
     // The run's start waited for the disk; no change after it holds up a frame; its end waited again.
     QCOMPARE(syncAtFrame[1], 2);
     for (int step : {2, 10, 25, 29}) QCOMPARE(syncAtFrame[step], 1);
@@ -238,11 +245,19 @@ void TestResultsRecord::endings()
     }
 }
 
+namespace {
+// A database whose header is SQLite's and whose pages are garbage.
+QByteArray DamagedDatabase() { return QByteArray("SQLite format 3\0", 16) + QByteArray(8176, '\x5A'); }
+QByteArray Notes() { return QByteArrayLiteral("the operator's own notes\n"); }
+}  // namespace
+
 void TestResultsRecord::faultsNeverReachTheRun_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::newRow("folder cannot hold a file") << "unopenable";
     QTest::newRow("damaged file") << "corrupt";
+    QTest::newRow("a file of the operator's own in its place") << "notes";
+    QTest::newRow("a link in a folder others may write") << "link";
     QTest::newRow("another writer holds the lock") << "locked";
     QTest::newRow("read-only folder") << "readonly";
 }
@@ -263,10 +278,15 @@ void TestResultsRecord::faultsNeverReachTheRun()
         QFile blocker(dir.filePath(QStringLiteral("file")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         path = dir.filePath(QStringLiteral("file/PowerTestDb.sqlite"));
-    } else if (fault == "corrupt") {
+    } else if (fault == "corrupt" || fault == "notes") {
         QFile garbage(path);
         QVERIFY(garbage.open(QIODevice::WriteOnly));
-        garbage.write(QByteArray(8192, '\x5A'));
+        garbage.write(fault == "corrupt" ? DamagedDatabase() : Notes());
+    } else if (fault == "link") {
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::WriteGroup));
+        QFile notes(dir.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write(Notes()) == Notes().size());
+        QVERIFY(QFile::link(notes.fileName(), path));
     } else if (fault == "readonly") {
         // Root writes anywhere regardless of permissions, so the folder is mounted read-only.
         const QByteArray folder = dir.path().toLocal8Bit();
@@ -309,7 +329,7 @@ void TestResultsRecord::faultsNeverReachTheRun()
         QCOMPARE(aside.size(), 1);
         QFile kept(dir.filePath(aside[0]));
         QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), QByteArray(8192, '\x5A'));
+        QCOMPARE(kept.readAll(), DamagedDatabase());
         Reader reader(path);
         QCOMPARE(reader.value(QStringLiteral("SELECT result FROM TestResult")).toString(), QStringLiteral("finished"));
     } else {
@@ -317,6 +337,13 @@ void TestResultsRecord::faultsNeverReachTheRun()
         QVERIFY2(!bench.faults.isEmpty() && bench.faults.size() <= 2, qPrintable(bench.faults.join(QLatin1Char('|'))));
         QCOMPARE(bench.firstFaults, 1);
         for (const QString& f : bench.faults) QVERIFY(f.startsWith(QStringLiteral("<Results> ")));
+    }
+    if (fault == "notes" || fault == "link") {
+        // Neither moved aside nor replaced, nor written through.
+        QFile notes(fault == "link" ? dir.filePath(QStringLiteral("notes.txt")) : path);
+        QVERIFY(notes.open(QIODevice::ReadOnly));
+        QCOMPARE(notes.readAll(), Notes());
+        QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*corrupt*")}).isEmpty());
     }
     if (fault == "locked") {
         holder.reset();

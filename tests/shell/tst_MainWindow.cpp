@@ -15,6 +15,7 @@
 #include <QtTest>
 #include <deque>
 #include <memory>
+#include <sys/stat.h>
 
 #include "AboutDlg.h"
 #include "LabelFit.h"
@@ -122,6 +123,8 @@ private slots:
     void closeDuringRun_data();
     void closeDuringRun();
     void unwritableConfigKeepsWindowOpen();
+    void counterSavedBeforeTheSupplyHasItsNumber_data();
+    void counterSavedBeforeTheSupplyHasItsNumber();
     void failedConversionInAClickIsShownAndEndsIt();
     void restoreInstance();
 
@@ -582,9 +585,10 @@ void TestMainWindow::closeDuringRun() {
 }
 
 void TestMainWindow::unwritableConfigKeepsWindowOpen() {
-    // A directory in the file's place cannot be replaced by a file, whoever runs the test.
-    QVERIFY(QDir().mkpath(ini_));
+    // A directory in the file's place cannot be replaced by a file, whoever runs the test; put
+    // there after the start, which read the counter.
     TMainForm& w = makeForm();
+    QVERIFY(QDir().mkpath(ini_));
     w.show();
     QVERIFY(w.engine().OpenPort(1, 9600));
     w.engine().LoadConfig(StoredConfig{43, 500});
@@ -602,6 +606,57 @@ void TestMainWindow::unwritableConfigKeepsWindowOpen() {
     QVERIFY(QDir().rmdir(ini_));
     QVERIFY(w.close());
     QCOMPARE(ReadAll(ini_), QByteArray("[Config]\r\nPowerID=43\r\nEquality=0\r\n"));
+}
+
+void TestMainWindow::counterSavedBeforeTheSupplyHasItsNumber_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("Config.Ini as always") << "file";
+    // Read as "counter 1", either would give this supply the bench's first number again.
+    QTest::newRow("a folder in its place") << "folder";
+    QTest::newRow("a FIFO in its place, which must not hang the start") << "fifo";
+}
+
+void TestMainWindow::counterSavedBeforeTheSupplyHasItsNumber() {
+    QFETCH(QString, kind);
+    const QByteArray before("[Config]\r\nPowerID=700\r\nEquality=0\r\n");
+    const QByteArray after("[Config]\r\nPowerID=701\r\nEquality=0\r\n");
+    if (kind == "file") {
+        QFile file(ini_);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+    }
+    if (kind == "folder") QVERIFY(QDir().mkpath(ini_));
+    if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(ini_).constData(), 0644), 0);
+    TMainForm& w = makeForm();
+    RunEngine& engine = w.engine();
+    QVERIFY(engine.OpenPort(1, 9600));
+    // A supply without a number, which answers every frame.
+    QByteArray iniWhenNumbered = "never numbered";
+    comm_->setFrameHandler([&](const TPsuFrame& f) {
+        if (f.command() == Cmd::SerialAndModel) iniWhenNumbered = ReadAll(ini_);
+        TPsuFrame r = MakeFrame(f.address(), f.command());
+        for (int i = 0; f.command() == Cmd::ReadSerial && i < 6; ++i) r.data(i) = ' ';
+        SealFrame(r);
+        clock_->scheduleIn(5, [&, r] { comm_->inject(r); });
+    });
+    engine.setReadVolHandler([&] { engine.AcceptReading(QStringLiteral("1"), 1000); });
+    engine.StartCalibration();
+    QVERIFY(clock_->advanceUntil([&] { return !engine.state().FCalibrating; }, 300000));
+
+    if (kind == "file") {
+        // On the disk before the supply has the number: a crash or a full disk from then on can
+        // never make a later start give 700 again.
+        QCOMPARE(iniWhenNumbered, after);
+        QCOMPARE(ReadAll(ini_), after);
+        QCOMPARE(comm_->frames.size(), std::size_t(22));
+        QVERIFY(boxes_->texts(QStringLiteral("Error")).isEmpty());
+    } else {
+        QCOMPARE(iniWhenNumbered, QByteArray("never numbered"));
+        QCOMPARE(comm_->frames.size(), std::size_t(3));
+        const QStringList errors = boxes_->texts(QStringLiteral("Error"));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith(QStringLiteral("This supply has no serial number and the unit counter cannot give one:\n") + ini_),
+                 qPrintable(errors[0]));
+    }
 }
 
 void TestMainWindow::failedConversionInAClickIsShownAndEndsIt() {

@@ -7,6 +7,7 @@
 #include "LineSettings.h"
 #include "MeterSettings.h"
 #include "ResultsDb.h"
+#include "WholeFile.h"
 #include "ResultsQuery.h"
 #include "ResultsStats.h"
 #include "Version.h"
@@ -17,7 +18,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -229,13 +229,11 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
         return runs == 0 ? NothingFound : Done;
     }
     // Written whole or not at all: a half-written file must not replace yesterday's export.
-    QSaveFile out(target);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly))
-        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    if (!ExportCsv(db.database(), filter, out, &error, &runs)) {
-        const bool writeFault = out.error() != QFileDevice::NoError;
-        out.cancelWriting();
+    WholeFile out(target);
+    if (!out.open()) return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
+    if (!ExportCsv(db.database(), filter, *out.device(), &error, &runs)) {
+        const bool writeFault = out.device()->error() != QFileDevice::NoError;
+        out.cancel();
         if (writeFault)
             return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, error));
         return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
@@ -252,10 +250,9 @@ int WriteWhole(const QString& target, const QByteArray& bytes)
         if (!WriteStdout(bytes)) return Say(OutputFault, QStringLiteral("the standard output cannot be written"));
         return Done;
     }
-    QSaveFile out(target);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
+    QString error;
+    if (!WriteWholeFile(target, bytes, &error))
+        return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, error));
     return Done;
 }
 
