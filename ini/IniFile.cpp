@@ -227,7 +227,7 @@ void IniFile::WriteStrings(const QString& section, const QList<QPair<QString, QS
     if (ReadWholeFile(path_, &data, nullptr) == FileState::Unreadable) FailWrite(path_);
     for (const auto& [key, value] : values) data = WithKey(data, section, key, value);
     // A crash or a full disk leaves the old file or the new one, never a part of either.
-    if (!WriteWholeFile(path_, data, nullptr)) FailWrite(path_);
+    if (!WriteWholeFile(path_, data, nullptr, true)) FailWrite(path_);
 }
 
 FileState IniFile::state(QString* why) const

@@ -130,12 +130,12 @@ void WholeFile::cancel()
     if (!temp_.isEmpty()) ::unlink(QFile::encodeName(std::exchange(temp_, QString())).constData());
 }
 
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error)
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error, bool sharedInPlace)
 {
     WholeFile file(path);
     if (file.open() && file.device()->write(bytes) == bytes.size() && file.commit()) return true;
     constexpr qsizetype InPlaceLimit = 64 * 1024;
-    if (file.renameRefused() && bytes.size() <= InPlaceLimit) {
+    if (sharedInPlace && file.renameRefused() && bytes.size() <= InPlaceLimit) {
         QString why;
         if (RewriteInPlace(path, bytes, &why)) return true;
         if (error) *error = why;

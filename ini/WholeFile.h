@@ -38,10 +38,11 @@ private:
     bool renameRefused_ = false;
 };
 
-// `bytes` as the whole new content of `path`, or nothing changed and *error set. A small file in
-// a shared folder whose owner is another user (whom a sticky folder lets nobody else replace) is
-// rewritten in place, with its room claimed before its first byte changes.
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error);
+// `bytes` as the whole new content of `path`, or nothing changed and *error set. With
+// `sharedInPlace`, a small file in a shared folder whose owner is another operator (whom a sticky
+// folder lets nobody else replace) is rewritten in place instead, its room claimed before its
+// first byte changes.
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error, bool sharedInPlace = false);
 
 // What is at `path` when it is read as a file of settings.
 enum class FileState { Missing, Regular, Unreadable };

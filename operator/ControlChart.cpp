@@ -12,6 +12,7 @@
 #include <QLineSeries>
 #include <QPageSize>
 #include <QPainter>
+#include <QBuffer>
 #include <QPdfWriter>
 
 #include "WholeFile.h"
@@ -218,9 +219,11 @@ bool ControlChart::SavePng(const QString& path, QSize size, QString* error)
         QPainter painter(&image);
         copy.render(&painter);
     }
-    WholeFile file(path);
-    if (!file.open() || !image.save(file.device(), "PNG") || !file.commit()) {
-        const QString why = file.errorString().isEmpty() ? file.device()->errorString() : file.errorString();
+    // Made in memory first: the PNG library would tell a full disk on the terminal itself.
+    QByteArray png;
+    QBuffer buffer(&png);
+    QString why = QStringLiteral("the picture could not be made");
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG") || !WriteWholeFile(path, png, &why)) {
         if (error) *error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
         return false;
     }

@@ -310,10 +310,15 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 
 QString CsvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
+    // A spreadsheet takes a cell that begins like this for a formula, which a meter's identity or
+    // an operator's entry must never become; a number, a negative one among them, stays a number.
+    bool number = false;
+    text.toDouble(&number);
+    const bool formula = !text.isEmpty() && !number && QStringLiteral("=+-@\t\r").contains(text[0]);
+    if (!formula && !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
         !text.contains(QLatin1Char('\r')))
         return text;
-    QString quoted = text;
+    QString quoted = formula ? QLatin1Char('\'') + text : text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }

@@ -123,7 +123,8 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 // The TestResult columns written as CSV, in this order: the run's, then its meter's (the event
 // log is left out).
 const QStringList& CsvColumns();
-// RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled.
+// RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled. A field
+// that is not a number and begins with =, +, -, @, a tab or a CR gets a leading ' inside quotes.
 QString CsvField(const QString& text);
 // The runs the filter selects, newest first, as UTF-8 CSV with a header row and CRLF line ends.
 // The rows are written as they are read, so that a record of any length takes no more memory;

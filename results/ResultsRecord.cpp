@@ -47,6 +47,10 @@ QString ResultsRecord::Now() const { return IsoTime(engine_.clock().now()); }
 bool ResultsRecord::Open()
 {
     if (db_.isOpen()) return true;
+    if (!refusal_.isEmpty()) {
+        Fault(QStringLiteral("results are not recorded: %1").arg(refusal_));
+        return false;
+    }
     if (db_.open(path_, ResultsDb::Mode::Record)) {
         if (!db_.movedAside().isEmpty())
             Fault(QStringLiteral("the results database was damaged; it was moved to %1 and a new one started")

@@ -41,6 +41,8 @@ public:
     // Opens or creates the database. False when it cannot; the fault has been reported. Every
     // run start tries again while it is closed.
     bool Open();
+    // The database must not be opened at all, for this reason: every attempt reports it instead.
+    void setRefusal(QString why) { refusal_ = std::move(why); }
 
     // Told of a fault with a message for the operator: once per run at most, and `firstThisStart`
     // only for the first fault since the program started (the one worth a message box).
@@ -100,6 +102,7 @@ private:
 
     RunEngine& engine_;
     QString path_;
+    QString refusal_;
     RecordContext context_;
     ResultsDb db_;
     FaultSink faultSink_;

@@ -97,7 +97,7 @@ if [ -n "$deb" ]; then
   second=$work/second
   fresh_root "$second"
   cp "$deb" "$second/root/"
-  inside "$second" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/$(basename "$deb") && ls -ld /var/lib/korvex-calibrator"
+  inside "$second" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/$(basename "$deb") && ls -ld /var/lib/korvex-calibrator && test \"\$(stat -c %a:%G /var/lib/korvex-calibrator)\" = 3775:dialout"
   inside "$second" "scripts/run.sh --installed"
   # Removing and then purging the package keep the counter and the record the run left, and the
   # purge says so.

@@ -120,6 +120,11 @@ Station::Station(const StationParts& parts)
         }
     });
     engine.setReadVolHandler([this] { meterPrompt_.TimerReadVolTimer(); });
+
+    QString outside;
+    ResultsDatabasePath(iniPath_, &outside);
+    record_.setRefusal(outside);
+    recordRefused_ = !outside.isEmpty();
 }
 
 Station::~Station()
@@ -136,8 +141,9 @@ void Station::OpenRecord()
 {
     record_.Open();
     TellMeterProblem();
-    // After the file is open and up to date: the queue reads the same file.
-    if (uploader_) uploader_->start();
+    // After the file is open and up to date: the queue reads the same file, and not one the
+    // record refused.
+    if (uploader_ && !recordRefused_) uploader_->start();
 }
 
 void Station::ApplyMeter()

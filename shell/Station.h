@@ -63,6 +63,7 @@ private:
     std::unique_ptr<SerialAllocator> allocator_;
     std::unique_ptr<LineUploader> uploader_;
     bool lineTroubleTold_ = false;
+    bool recordRefused_ = false;
     ResultsWindow* formResults_ = nullptr;
     WindowMeterDialogs meterDialogs_;
     TFormMeter* formMeter_ = nullptr;

@@ -14,6 +14,7 @@
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "SingleInstance.h"
+#include "TerminalText.h"
 #include "Station.h"
 
 int main(int argc, char* argv[]) {
@@ -73,7 +74,8 @@ int main(int argc, char* argv[]) {
         autoOptions.databasePath = station.databasePath();
         autoOptions.runUid = [&station] { return station.record().runUid(); };
         autoOperator = std::make_unique<AutoOperator>(form, autoOptions, [](const QString& line) {
-            std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+            // Box texts carry what a meter or a file said, which must not reach the terminal raw.
+            std::fputs(qPrintable(TerminalText(line) + QLatin1Char('\n')), stdout);
             std::fflush(stdout);
         });
         autoOperator->Start();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The reliability suite: the fault matrix, the fuzzers, crash safety, the single instance and a
 # soak. Each part prints its own summary and the suite ends with all of them together.
-# Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak] [line]   (all when none)
+# Usage: tests/reliability/run.sh [matrix] [fuzz] [crash] [instance] [soak] [line] [bench]   (all when none)
 # Environment: BUILD (build-reliability), FUZZ_BUILD (build-fuzz), JOBS (4 cells at a time),
 # FUZZ_RUNS (10000000 per target), FUZZ_TARGETS (all), FUZZ_EXTRA (none), FUZZ_FORK (1 process per
 # target; more: one campaign shared by that many processes), KILLS (500), SOAK_RUNS (200), SOAK_SEED (20261208),
@@ -73,12 +73,12 @@ if [ "${1:-}" = _instance ]; then
 fi
 
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(matrix fuzz crash instance soak line)
+[ ${#parts[@]} -gt 0 ] || parts=(matrix fuzz crash instance soak line bench)
 wants() { local p; for p in "${parts[@]}"; do [ "$p" = "$1" ] && return 0; done; return 1; }
 
-if wants matrix || wants crash || wants instance || wants soak || wants line; then
+if wants matrix || wants crash || wants instance || wants soak || wants line || wants bench; then
   say "== building the programs under test in $build"
-  KORVEX_BUILD_TARGETS="korvex-calibrator psu-sim fault_cell crash_saver instance_probe pg_fixture" \
+  KORVEX_BUILD_TARGETS="korvex-calibrator korvex-results psu-sim fault_cell crash_saver instance_probe pg_fixture" \
     "$here/scripts/setup.sh" "$build" > "$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
 fi
 
@@ -426,6 +426,120 @@ if wants line; then
   exec {PG[1]}>&-
   wait "$PG_PID" 2> /dev/null
   [ -n "${pgport:-}" ] || verdict "line" 1 "the PostgreSQL server did not start"
+fi
+
+# ---------------------------------------------------------------------------------------------
+# A bench as installed and as its operators use it: a shared folder as the package makes it, two
+# operators of its group and a supervisor outside it (users this part makes, as root), a full
+# disk, and a Config.Ini that cannot be read. Each row prints what happened and '!' when it is not
+# what it should be.
+if wants bench; then
+  say "== bench: two operators and a supervisor, a full disk, an unreadable Config.Ini"
+  if [ "$(id -u)" -ne 0 ]; then
+    verdict "bench" 1 "needs root to make the operators and to mount a small disk"
+  else
+    for u in korvex-op-a korvex-op-b; do id "$u" > /dev/null 2>&1 || useradd -m -G dialout "$u"; done
+    id korvex-sup > /dev/null 2>&1 || useradd -m korvex-sup
+    # Somewhere every user may reach, unlike $work.
+    top=$(mktemp -d /var/tmp/korvex-bench.XXXXXX)
+    chmod 755 "$top"
+    cp "$build/shell/korvex-calibrator" "$build/tools/korvex-results" "$build/tools/psu-sim" "$top/"
+    brows=()
+    bbad=0
+    row() {  # row <label> <what happened> <ok 0/1>
+      local mark=""; [ "$3" = 0 ] || { mark="!"; bbad=$((bbad + 1)); }
+      brows+=("$(printf '  %-58s %s%s' "$1" "$2" "$mark")")
+    }
+    # calibrate <user> <folder> [psu-sim options]: one automatic calibration; prints its exit
+    # status, the serial number the supply holds and what the calibrator said, on one line each.
+    calibrate() {
+      local u=$1 folder=$2 log rt; shift 2
+      log=$(mktemp -p "$top") rt=$(mktemp -d -p "$top")
+      chown "$u" "$log" "$rt"
+      runuser -u "$u" -- "$top/psu-sim" "$@" > "$log" 2>&1 &
+      local sim=$!
+      for _ in $(seq 50); do grep -q '^PTY ' "$log" && break; sleep 0.1; done
+      # COM1 through a link outside the folder, which a full or unreadable Config.Ini cannot move;
+      # the device itself over /dev/ttyS0 for a Config.Ini whose [Ports] cannot be read.
+      ln -sfn "$(sed -n 's/^PTY //p' "$log")" "$top/com1"
+      local said rc
+      said=$(cd / && timeout 120 unshare -m sh -c "mount --bind $top/com1 /dev/ttyS0 2> /dev/null; exec runuser -u $u -- env \
+        QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$rt $folder/korvex-calibrator --automatic --levels $log" 2>&1)
+      rc=$?
+      kill "$sim" 2> /dev/null; wait "$sim" 2> /dev/null
+      echo "$rc"
+      grep '^STATE' "$log" | tail -n 1 | sed -n 's/.*serial=\([^ ]*\).*/\1/p'
+      grep -E 'RESULT|box "Error"|recorded as|readonly' <<< "$said" | tr '\n' ' '
+      echo
+    }
+    # The shared folder as the package's scripts leave it.
+    shared=$top/shared
+    mkdir "$shared" && cp "$top/korvex-calibrator" "$top/korvex-results" "$shared/"
+    chgrp dialout "$shared" && chmod 3775 "$shared"
+    printf '[Ports]\r\nCOM1=%s\r\n' "$top/com1" > "$shared/Config.Ini"
+    chown korvex-op-a:dialout "$shared/Config.Ini" && chmod 664 "$shared/Config.Ini"
+    serials=()
+    for u in korvex-op-a korvex-op-b korvex-op-a; do
+      mapfile -t out < <(calibrate "$u" "$shared" --serial none)
+      serials+=("${out[1]}")
+      ok=1; [ "${out[0]}" = 0 ] && [[ "${out[2]}" == *"recorded as run"* ]] && [[ "${out[2]}" != *readonly* ]] && ok=0
+      row "$u calibrates a supply without a number" "exit ${out[0]}, serial ${out[1]}, ${out[2]}" "$ok"
+    done
+    distinct=$(printf '%s\n' "${serials[@]}" | sort -u | grep -c .)
+    row "three supplies, three numbers" "${serials[*]}" "$([ "$distinct" = 3 ] && echo 0 || echo 1)"
+    listed=$(cd / && runuser -u korvex-sup -- "$shared/korvex-results" list 2>&1 | tail -n +2 | grep -c .)
+    row "the supervisor outside the group lists the runs" "$listed runs" "$([ "$listed" = 3 ] && echo 0 || echo 1)"
+    chmod o-r "$shared/PowerTestDb.sqlite"
+    said=$(cd / && runuser -u korvex-sup -- "$shared/korvex-results" list 2>&1)
+    ok=1; [[ "$said" == *"ask the bench's administrator to add korvex-sup"* ]] && ok=0
+    row "... and is told whom to ask when the record is closed to others" "${said#korvex-results: }" "$ok"
+    chmod o+r "$shared/PowerTestDb.sqlite"
+    # Operator B points the shared Config.Ini at a file of A's own.
+    notes=/home/korvex-op-a/notes.txt
+    echo "A's own notes" > "$notes" && chown korvex-op-a "$notes"
+    cp "$shared/Config.Ini" "$top/Config.Ini.kept"
+    runuser -u korvex-op-b -- sh -c "printf '[Results]\r\nDatabase=$notes\r\n' >> $shared/Config.Ini"
+    mapfile -t out < <(calibrate korvex-op-a "$shared" --serial 4711)
+    ok=1; [ "$(cat "$notes")" = "A's own notes" ] && ! ls /home/korvex-op-a | grep -q corrupt && ok=0
+    row "B's Config.Ini names A's notes as the record" "A's notes $( [ "$ok" = 0 ] && echo untouched || echo CHANGED), ${out[2]}" "$ok"
+    cp "$top/Config.Ini.kept" "$shared/Config.Ini"
+    # A full disk: the first supply while there is room, then one on the full disk, then one
+    # once there is room again.
+    disk=$top/disk
+    mkdir "$disk" && mount -t tmpfs -o size=40m tmpfs "$disk" && chmod 755 "$disk"
+    cp "$top/korvex-calibrator" "$disk/"
+    printf '[Ports]\r\nCOM1=%s\r\n[Config]\r\nPowerID=700\r\nEquality=0\r\n' "$top/com1" > "$disk/Config.Ini"
+    mapfile -t out < <(calibrate root "$disk" --serial none)
+    row "a supply with room on the disk" "serial ${out[1]}" "$([ "${out[1]}" = 000700 ] && echo 0 || echo 1)"
+    before=$(md5sum < "$disk/Config.Ini")
+    dd if=/dev/zero of="$disk/filler" bs=64k > /dev/null 2>&1
+    for k in 1 2; do
+      mapfile -t out < <(calibrate root "$disk" --serial none)
+      ok=1; [ "${out[1]}" = none ] && [[ "${out[2]}" == *"Unable to write to $disk/Config.Ini"* ]] &&
+        [ "$(md5sum < "$disk/Config.Ini")" = "$before" ] && ok=0
+      row "a supply without a number on the full disk ($k)" "serial '${out[1]}', ${out[2]}" "$ok"
+    done
+    rm -f "$disk/filler"
+    mapfile -t out < <(calibrate root "$disk" --serial none)
+    row "the next supply once there is room again" "serial ${out[1]}" "$([ "${out[1]}" = 000701 ] && echo 0 || echo 1)"
+    umount "$disk"
+    # A Config.Ini that is there but cannot be read is no counter of 1.
+    own=$top/own
+    for kind in "another user's 0600 file" "a FIFO" "a folder"; do
+      rm -rf "$own" && mkdir "$own" && chown korvex-op-a "$own" && cp "$top/korvex-calibrator" "$own/"
+      case $kind in
+        another*) printf '[Config]\r\nPowerID=700\r\n' > "$own/Config.Ini" && chown korvex-op-b "$own/Config.Ini" && chmod 600 "$own/Config.Ini" ;;
+        "a FIFO") mkfifo "$own/Config.Ini" ;;
+        "a folder") mkdir "$own/Config.Ini" ;;
+      esac
+      mapfile -t out < <(calibrate korvex-op-a "$own" --serial none)
+      ok=1; [ "${out[0]}" != 124 ] && [ "${out[1]}" = none ] && [[ "${out[2]}" == *"the unit counter cannot give one"* ]] && ok=0
+      row "Config.Ini is $kind" "exit ${out[0]}, serial '${out[1]}', ${out[2]}" "$ok"
+    done
+    printf '%s\n' "${brows[@]}"
+    rm -rf "$top"
+    verdict "bench" "$bbad" "$(( ${#brows[@]} - bbad )) of ${#brows[@]} rows as they should be"
+  fi
 fi
 
 say ""

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 using Ids = QList<qint64>;
@@ -92,6 +94,7 @@ class TestKorvexResults : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void list_data();
     void list();
     void listLines();
@@ -116,13 +119,17 @@ private:
                 .replace(QLatin1String("{damaged}"), damaged_);
             t.replace(QLatin1String("{empty}"), empty_)
                 .replace(QLatin1String("{blocked}"), blocked_)
+                .replace(QLatin1String("{link}"), link_)
+                .replace(QLatin1String("{full}"), full_)
                 .replace(QLatin1String("{dir}"), dir_.path());
         }
         return texts;
     }
 
     QTemporaryDir dir_;
-    QString db_, newer_, damaged_, empty_, blocked_, stats_, chart_;
+    QString db_, newer_, damaged_, empty_, blocked_, stats_, chart_, link_;
+    // A mounted, full disk; empty where it cannot be made.
+    QString full_;
 };
 
 void TestKorvexResults::initTestCase()
@@ -150,7 +157,7 @@ void TestKorvexResults::initTestCase()
                         "Fluke", "287", "/dev/ttyUSB0", "DMM-0042", "2026-03-08", 10.0}));
         // Held to a band so narrow that the first reading lies outside it.
         QVERIFY(AddRun(db, "2026-03-10T10:00:00", 30, "result,serial_read,operator,plausibility_pct",
-                       {"aborted", "777001", "Ben\tB.", 0.01}));
+                       {"aborted", "777001", "Ben\tB.\x1b]0;owned\x07", 0.01}));
         QVERIFY(AddRun(db, "2026-03-11T08:00:00", -1, "result,serial_written,operator",
                        {"interrupted", "000043", "Anna"}));
         QSqlQuery q(db);
@@ -226,6 +233,24 @@ void TestKorvexResults::initTestCase()
     QVERIFY(write(damaged_, QByteArray("Not a database, whatever its name says.\n").repeated(100)));
     QVERIFY(write(empty_, QByteArray()));
     QVERIFY(write(blocked_, QByteArray("a file, so nothing can be made under it\n")));
+    link_ = dir_.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(damaged_, link_));
+    // A small disk with an older file on it, filled up.
+    const QString full = dir_.filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (::geteuid() == 0 && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                                         QStringLiteral("size=64k"), QStringLiteral("tmpfs"), full}) == 0) {
+        full_ = full;
+        QVERIFY(write(full_ + QStringLiteral("/old"), "yesterday's\n"));
+        QFile filler(full_ + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) {}
+    }
+}
+
+void TestKorvexResults::cleanupTestCase()
+{
+    if (!full_.isEmpty()) QProcess::execute(QStringLiteral("umount"), {full_});
 }
 
 void TestKorvexResults::list_data()
@@ -270,7 +295,8 @@ void TestKorvexResults::listLines()
     QCOMPARE(QString::fromUtf8(o.out),
              QStringLiteral("id\tdate\tserial\tmodel\toperator\tresult\tduration_s\n"
                             "3\t2026-03-11 08:00:00\t000043\t7212B\tAnna\tinterrupted\t\n"
-                            "2\t2026-03-10 10:00:00\t777001\t7212B\tBen B.\taborted\t30\n"
+                            // An escape sequence typed or read into a field never reaches the terminal.
+                            "2\t2026-03-10 10:00:00\t777001\t7212B\tBen B.?]0;owned?\taborted\t30\n"
                             "1\t2026-03-09 09:00:00\t000042\t7212B\tAnna\tfinished\t192\n"));
 }
 
@@ -494,6 +520,17 @@ void TestKorvexResults::failures_data()
         << QStringList{"--db", "{db}", "chart", "--model", "7212B", "--point", "4", "--png", "{blocked}/c.png"} << 4 << "{blocked}/c.png";
     QTest::newRow("CSV under a file")
         << QStringList{"--db", "{db}", "export", "--csv", "{blocked}/out.csv"} << 4 << "{blocked}/out.csv";
+    // Someone else's link where the file goes: the file it points at (the damaged database) stays
+    // as it is, and so does the link.
+    for (const char* command : {"export --csv", "stats --csv", "report 1 --pdf", "chart --model 7212B --point 4 --png"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 onto a link").arg(QLatin1String(command))))
+            << (QStringList{"--db", "{db}"} + QString::fromLatin1(command).split(QLatin1Char(' ')) + QStringList{"{link}"}) << 4
+            << "{link} is a symbolic link";
+    if (!full_.isEmpty())
+        for (const char* command : {"export --csv", "stats --csv", "report 1 --pdf", "chart --model 7212B --point 4 --png"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 on a full disk").arg(QLatin1String(command))))
+                << (QStringList{"--db", "{db}"} + QString::fromLatin1(command).split(QLatin1Char(' ')) + QStringList{"{full}/old"}) << 4
+                << "{full}/old cannot be written";
 }
 
 void TestKorvexResults::failures()
@@ -517,6 +554,13 @@ void TestKorvexResults::failures()
     QCOMPARE(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
     QVERIFY(damaged.open(QIODevice::ReadOnly));
     QCOMPARE(damaged.readAll(), damagedBytes);
+    if (!full_.isEmpty()) {
+        // An older file on the full disk is as it was, and nothing was left beside it.
+        QFile old(full_ + QStringLiteral("/old"));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("yesterday's\n"));
+        QCOMPARE(QDir(full_).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
 }
 
 void TestKorvexResults::findsTheDatabaseAsTheCalibratorDoes_data()

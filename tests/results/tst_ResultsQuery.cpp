@@ -144,6 +144,12 @@ void TestResultsQuery::csvField_data()
     QTest::newRow("LF") << "a\nb"
                         << "\"a\nb\"";
     QTest::newRow("non-ASCII untouched") << QString::fromUtf8("25±5°C") << QString::fromUtf8("25±5°C");
+    // What a spreadsheet would run as a formula is kept as text.
+    QTest::newRow("a meter answering a formula") << "=HYPERLINK(\"http://x\",\"y\")" << "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+    QTest::newRow("plus") << "+1+1" << "\"'+1+1\"";
+    QTest::newRow("minus, not a number") << "-2+3" << "\"'-2+3\"";
+    QTest::newRow("at") << "@SUM(A1)" << "\"'@SUM(A1)\"";
+    QTest::newRow("a negative number stays one") << "-0.25" << "-0.25";
 }
 
 void TestResultsQuery::csvField()

@@ -7,6 +7,7 @@
 #include "LineSettings.h"
 #include "MeterSettings.h"
 #include "ResultsDb.h"
+#include "TerminalText.h"
 #include "WholeFile.h"
 #include "ResultsQuery.h"
 #include "ResultsStats.h"
@@ -39,7 +40,7 @@ enum Status : int {
 
 void Print(const QString& text)
 {
-    std::fprintf(stderr, "korvex-results: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "korvex-results: %s\n", TerminalText(text).toLocal8Bit().constData());
 }
 
 int Say(int status, const QString& text)
@@ -127,13 +128,9 @@ bool ParseDay(const QString& text, QDate* day)
     return form.match(text).hasMatch() && day->isValid();
 }
 
-// A tab or line break inside a field would split the line for whoever reads it with cut or awk.
-QString TabField(QString text)
-{
-    for (QChar& c : text)
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) c = QLatin1Char(' ');
-    return text;
-}
+// A tab or line break inside a field would split the line for whoever reads it with cut or awk;
+// other control characters would reach the terminal that shows it.
+QString TabField(const QString& text) { return TerminalText(text, true); }
 
 QString Seconds(double s)
 {
