@@ -14,7 +14,8 @@
 #include <unistd.h>
 
 namespace {
-// An answer line is a number; anything much longer is not one and must not grow without end.
+// An answer line is a number or the meter's name; anything much longer is not an answer, and a
+// meter that sends more than that unasked, or without a line end, floods the line.
 constexpr int LongestAnswer = 4096;
 
 QString SystemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
@@ -77,6 +78,7 @@ void MeterLink::Close()
     ++attempt_;
     addresses_.clear();
     tcp_ = Tcp::Closed;
+    unasked_ = 0;
     CloseSocket();
 }
 
@@ -84,6 +86,8 @@ void MeterLink::CloseSocket()
 {
     readable_.reset();
     writable_.reset();
+    // The meter is told the end first: a close with its bytes still unread would only reset.
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
@@ -155,13 +159,20 @@ void MeterLink::Query(const QByteArray& command, Answer answer)
             return;
         case MeterSettings::Connection::Tcp:
             if (tcp_ == Tcp::Open) {
+                // What came unasked is dropped; a meter that does not stop sending gets a fresh line.
                 char stale[LongestAnswer];
-                while (::recv(fd_, stale, sizeof stale, 0) > 0) {
+                ssize_t got = 0;
+                while (unasked_ <= LongestAnswer && (got = ::recv(fd_, stale, sizeof stale, 0)) > 0) unasked_ += got;
+                if (unasked_ > LongestAnswer) {
+                    Close();
+                    timeout_.start(settings_.timeoutMs);
                 }
-                Send();
-            } else if (tcp_ == Tcp::Closed) {
-                LookUp();
+                unasked_ = 0;
             }
+            if (tcp_ == Tcp::Open)
+                Send();
+            else if (tcp_ == Tcp::Closed)
+                LookUp();
             return;
     }
 }
@@ -286,6 +297,10 @@ void MeterLink::OnReadable()
             return;
         }
         bytes = QByteArray(buffer, got);
+        if (!pending_ && (unasked_ += got) > LongestAnswer) {
+            Close();
+            return;
+        }
     } else {
         bytes = serial_.readAll();
     }
@@ -298,6 +313,8 @@ void MeterLink::OnReadable()
         while (line.endsWith('\r') || line.endsWith('\n')) line.chop(1);
         Finish(line, QString());
     } else if (received_.size() > LongestAnswer) {
+        // Left open, the flood would be read for the rest of the run.
+        Close();
         Finish({}, QStringLiteral("the meter sends without end"));
     }
 }

@@ -80,6 +80,7 @@ private:
     quint64 attempt_ = 0;       // counts each Close, so that a look-up answers only its own attempt
     QByteArray command_;
     QByteArray received_;
+    qint64 unasked_ = 0;  // bytes the meter sent with no question pending, since the last question
     Answer pending_;
     bool identityAsked_ = false;
     MeterIdentity identity_;

@@ -72,7 +72,12 @@ QString HelpText() {
                "Only one calibrator runs per user: a second start brings the running window to\n"
                "the front and ends. Installed, the calibrator keeps Config.Ini, the results\n"
                "database and its work folder Temp in %2; started from\n"
-               "any other folder, it keeps them beside itself.\n")
+               "any other folder, it keeps them beside itself.\n"
+               "\n"
+               "Environment:\n"
+               "  XDG_RUNTIME_DIR  the folder in which the running calibrator is found; without\n"
+               "                   it, a folder of its own in TMPDIR (or /tmp), or in HOME where\n"
+               "                   another user has taken that name\n")
         .arg(QLatin1String(Program), QStringLiteral(KORVEX_SHARED_DATA_DIR));
 }
 

@@ -30,7 +30,11 @@ int main(int argc, char* argv[]) {
 
     // A second start shows nothing, reads nothing and opens nothing: it only calls the first.
     SingleInstance instance;
-    switch (instance.Claim()) {
+    const SingleInstance::Role role = instance.Claim();
+    // Why a folder was passed by, and why none served.
+    for (const QString& problem : instance.problems())
+        std::fputs(qPrintable(QStringLiteral("korvex-calibrator: %1\n").arg(problem)), stderr);
+    switch (role) {
         case SingleInstance::Role::Primary:
             break;
         case SingleInstance::Role::Secondary:
@@ -40,8 +44,6 @@ int main(int argc, char* argv[]) {
             }
             return 0;
         case SingleInstance::Role::Failed:
-            std::fputs("korvex-calibrator: another start holds the instance name but cannot be reached\n",
-                       stderr);
             return 1;
     }
 

@@ -16,6 +16,7 @@
 #include <libsigrok/libsigrok.h>
 
 #include <cmath>
+#include <ctime>
 
 #include <memory>
 
@@ -340,6 +341,7 @@ void TestMeterReading::lineOverPtyAndTcp_data()
         QTest::addRow("%s: goes away", via) << tcp << "hangup" << QByteArray() << "lost" << local;
     }
     QTest::newRow("tcp: nobody listens") << true << "refused" << QByteArray() << "lost" << local;
+    QTest::newRow("tcp: sends without end") << true << "flood" << QByteArray() << "sends without end" << local;
     // A name is looked up away from the window's thread and its answer brought back.
     QTest::newRow("tcp: answers at a name") << true << "answer" << QByteArray("+3.99880E+00") << "" << "localhost";
     QTest::newRow("tcp: a name nobody knows") << true << "unknown" << QByteArray() << "lost" << "no-such-meter.invalid";
@@ -377,6 +379,8 @@ void TestMeterReading::lineOverPtyAndTcp()
         if (tcp) {
             if (!peer && server.hasPendingConnections()) peer.reset(server.nextPendingConnection());
             if (peer && peer->isOpen()) asked += peer->readAll();
+            // As much as the line takes, for as long as it is open.
+            while (meter == "flood" && peer && peer->state() == QAbstractSocket::ConnectedState && peer->write(QByteArray(1 << 16, '7')) > 0 && peer->flush()) {}
         } else {
             asked += pty.readAvailable();
         }
@@ -399,6 +403,7 @@ void TestMeterReading::lineOverPtyAndTcp()
     QByteArray got;
     QString problem;
     int calls = 0;
+    const std::clock_t began = std::clock();
     link.Query("MEAS:VOLT:DC?\n", [&](const QByteArray& l, const QString& e) {
         ++calls;
         got = l;
@@ -410,6 +415,14 @@ void TestMeterReading::lineOverPtyAndTcp()
     QCOMPARE(got, line);
     QVERIFY2(error.isEmpty() ? problem.isEmpty() : problem.contains(error), qPrintable(problem));
     if (meter != "refused" && meter != "unknown") QVERIFY2(asked.startsWith("MEAS:VOLT:DC?\n"), asked.constData());
+    if (meter != "flood") return;
+    // Not read on for the rest of the run: the meter sees its line closed, the next question opens a fresh one.
+    QTest::qWait(500);
+    const double cpuMs = 1000.0 * double(std::clock() - began) / CLOCKS_PER_SEC;
+    QVERIFY2(cpuMs < 150 && peer->state() == QAbstractSocket::UnconnectedState,
+             qPrintable(QStringLiteral("%1 ms of CPU time, the meter's line in state %2").arg(cpuMs).arg(peer->state())));
+    link.Query("MEAS:VOLT:DC?", [](const QByteArray&, const QString&) {});
+    QTRY_VERIFY(server.hasPendingConnections());
 }
 
 QTEST_GUILESS_MAIN(TestMeterReading)

@@ -11,12 +11,12 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QString instance = SingleInstance::SocketPath(SingleInstance::Places().constFirst());
     std::mt19937 rng(7);
     int sent = 0;
     for (int size : {0, 1, 7, 15, 16, 17, 31, 32, 100, 4096, 65536}) {
         QLocalSocket socket;
-        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-        socket.connectToServer(SingleInstance::InstanceName());
+        socket.connectToServer(instance);
         if (!socket.waitForConnected(2000)) {
             std::printf("GONE before garbage of %d bytes\n", size);
             return 1;
@@ -29,8 +29,7 @@ int main(int argc, char** argv)
         ++sent;
     }
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(SingleInstance::InstanceName());
+    socket.connectToServer(instance);
     const bool alive = socket.waitForConnected(2000);
     std::printf("%s after %d pieces of garbage\n", alive ? "ALIVE" : "GONE", sent);
     return alive ? 0 : 1;

@@ -44,13 +44,8 @@ if [ "${1:-}" = _cell ]; then
   exit 0
 fi
 
-# The calibrator's instance name is one per user: the soak and the instance check get names of their
-# own (a network namespace of their own holds its own abstract socket names) where the system allows,
-# so that neither meets another calibrator of this user.
-own_names=
-unshare -n true 2> /dev/null && own_names="unshare -n"
-
-# The single-instance check, in a namespace of its own: prints the counts it saw.
+# The single-instance check: prints the counts it saw. It, the soak and each calibration of the line
+# get a runtime folder of their own (mktemp -d, 0700) and so meet no other calibrator of this user.
 if [ "${1:-}" = _instance ]; then
   dir=$2
   export QT_QPA_PLATFORM=offscreen
@@ -305,7 +300,7 @@ if wants instance; then
   say "== single instance"
   dir=$work/instance
   portable_folder "$dir" /dev/null-none
-  line=$($own_names "$0" _instance "$dir" | grep '^INSTANCE')
+  line=$(XDG_RUNTIME_DIR=$(mktemp -d -p "$work") "$0" _instance "$dir" | grep '^INSTANCE')
   alive=$(sed -n 's/.*alive=\([0-9]*\).*/\1/p' <<< "$line")
   after=$(sed -n 's/.*after=\([0-9]*\).*/\1/p' <<< "$line")
   probe=$(sed -n 's/.*probe=\(.*\)/\1/p' <<< "$line" | tr '_' ' ')
@@ -326,7 +321,7 @@ if wants soak; then
   for _ in $(seq 50); do grep -q '^PTY ' "$dir/sim.log" && break; sleep 0.1; done
   portable_folder "$dir" "$(sed -n 's/^PTY //p' "$dir/sim.log")"
   start=$(date +%s)
-  QT_QPA_PLATFORM=offscreen $own_names "$dir/korvex-calibrator" --automatic --levels "$dir/sim.log" --runs "$soak_runs" \
+  QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(mktemp -d -p "$work") "$dir/korvex-calibrator" --automatic --levels "$dir/sim.log" --runs "$soak_runs" \
     > "$dir/soak.out" 2>&1
   rc=$?
   kill "$sim" 2> /dev/null
@@ -383,11 +378,10 @@ if wants line; then
         sim=$!
         for _ in $(seq 50); do grep -qs "^PTY " "$b/sim-$k.log" && break; sleep 0.1; done
         portable_folder "$b" "$(sed -n 's/^PTY //p' "$b/sim-$k.log")"
-        # In a namespace of its own for its instance name, the server is reached through its socket
-        # folder (the loopback of a new namespace is down).
+        # The server is reached through its socket folder.
         printf '[Database]\r\nDriver=QPSQL\r\nHost=%s\r\nPort=%s\r\nDatabase=korvex\r\nUser=bench_%s\r\nPasswordFile=pw\r\nBench=bench-%s\r\n' \
           "$pgdir" "$pgport" "$i" "$i" >> "$b/Config.Ini"
-        QT_QPA_PLATFORM=offscreen $own_names "$b/korvex-calibrator" --automatic --levels "$b/sim-$k.log" \
+        QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(mktemp -d -p "$work") "$b/korvex-calibrator" --automatic --levels "$b/sim-$k.log" \
           >> "$b/cal.out" 2>&1 || bad=$((bad + 1))
         kill "$sim" 2> /dev/null
         wait "$sim" 2> /dev/null

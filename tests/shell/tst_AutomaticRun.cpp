@@ -58,6 +58,8 @@ void TestAutomaticRun::wholeRun()
     QProcess calibrator;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QTemporaryDir runtime;  // of its own: a calibrator already running on the machine is not met
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     calibrator.setProcessEnvironment(env);
     calibrator.setProcessChannelMode(QProcess::MergedChannels);
     QByteArray output;

@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -22,17 +24,8 @@
 
 namespace {
 
-// A name no other test or running program uses.
-QString PrivateName(const char* tag) {
-    return QStringLiteral("korvex-test-%1-%2-%3")
-        .arg(getpid())
-        .arg(QLatin1String(tag))
-        .arg(QDateTime::currentMSecsSinceEpoch());
-}
-
 bool SendRaw(const QString& name, const QByteArray& bytes) {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(name);
     if (!socket.waitForConnected(2000)) return false;
     socket.write(bytes);
@@ -51,6 +44,7 @@ class TestSingleInstance : public QObject {
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
 
     void secondClaimAsksTheFirst();
@@ -72,8 +66,12 @@ private:
     QProcess* start(const QString& dir);
     bool waitUntilPrimary(QProcess* process, const QString& dir);
     bool holdAsNobody(int names, Hold how);
+    QList<SingleInstance::Place> place(const char* in) const { return {{root_->filePath(QLatin1String(in)), "korvex-calibrator"}}; }
 
     QString exe_;
+    // The test's own temporary, runtime and home folders: its calibrators meet no others.
+    std::unique_ptr<QTemporaryDir> root_;
+    QProcessEnvironment env_;
     std::vector<std::unique_ptr<QProcess>> processes_;
     std::vector<std::unique_ptr<QTemporaryDir>> dirs_;
     pid_t holder_ = -1;
@@ -82,11 +80,16 @@ private:
 void TestSingleInstance::initTestCase() {
     exe_ = QStringLiteral(KORVEX_EXE);
     QVERIFY2(QFile::exists(exe_), qPrintable(exe_));
-    // A calibrator the user left running would own the real name and spoil the program tests.
-    QLocalSocket probe;
-    probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    probe.connectToServer(SingleInstance::InstanceName());
-    QVERIFY2(!probe.waitForConnected(200), "a calibrator of this user is already running");
+}
+
+void TestSingleInstance::init() {
+    root_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(QProcess::execute("chmod", {"1777", root_->path()}) == 0 && QDir(root_->path()).mkpath("run") && QDir(root_->path()).mkpath("home"));
+    env_ = QProcessEnvironment::systemEnvironment();
+    env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), root_->filePath(QStringLiteral("run")));
+    env_.insert(QStringLiteral("TMPDIR"), root_->path());
+    env_.insert(QStringLiteral("HOME"), root_->filePath(QStringLiteral("home")));
 }
 
 void TestSingleInstance::cleanup() {
@@ -112,9 +115,7 @@ QString TestSingleInstance::makeCopy(const QString& dir) const {
 
 QProcess* TestSingleInstance::start(const QString& dir) {
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process->setProcessEnvironment(env);
+    process->setProcessEnvironment(env_);
     process->setWorkingDirectory(dir);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
@@ -137,9 +138,9 @@ bool TestSingleInstance::waitUntilPrimary(QProcess* process, const QString& dir)
 
 // A child of user nobody holds the first names until cleanup (or this test's end) kills it.
 bool TestSingleInstance::holdAsNobody(int names, Hold how) {
+    const QByteArray base = "korvex-" + MainWindowClass().left(22).toHex() + '-' + QByteArray::number(geteuid());
     QByteArrayList bytes;
-    for (int i = 0; i < names; ++i)
-        bytes << SingleInstance::NameAt(SingleInstance::InstanceName(), i).toUtf8();
+    for (int i = 0; i < names; ++i) bytes << (i == 0 ? base : base + '-' + QByteArray::number(i));
     int ready[2];
     if (::pipe(ready) != 0) return false;
     const pid_t child = fork();
@@ -153,7 +154,9 @@ bool TestSingleInstance::holdAsNobody(int names, Hold how) {
             const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
             const auto* to = reinterpret_cast<const sockaddr*>(&address);
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (::bind(fd, to, length) != 0 || (how != Bound && ::listen(fd, 0) != 0)) _exit(2);
+            const int bound = ::bind(fd, to, length);
+            if (bound != 0 && errno == EADDRINUSE) continue;  // held by someone already
+            if (bound != 0 || (how != Bound && ::listen(fd, 0) != 0)) _exit(2);
             // A backlog of none is full with the one connection it never accepts: nobody can connect.
             const int client = how == Full ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0) : -1;
             if (how == Full && ::connect(client, to, length) != 0) _exit(2);
@@ -171,23 +174,21 @@ bool TestSingleInstance::holdAsNobody(int names, Hold how) {
 }
 
 void TestSingleInstance::secondClaimAsksTheFirst() {
-    const QString name = PrivateName("claim");
-    SingleInstance first(name);
+    SingleInstance first(place("run"));
     QSignalSpy restored(&first, &SingleInstance::restoreRequested);
     QCOMPARE(first.Claim(), SingleInstance::Role::Primary);
     QVERIFY(first.isListening());
 
-    SingleInstance second(name);
+    SingleInstance second(place("run"));
     QCOMPARE(second.Claim(), SingleInstance::Role::Secondary);
     QVERIFY(!second.isListening());
     QTRY_COMPARE(restored.size(), 1);
 
     // The name is free again as soon as its owner is gone.
-    SingleInstance* owner = new SingleInstance(PrivateName("free"));
-    const QString freeName = owner->name();
+    SingleInstance* owner = new SingleInstance(place("home"));
     QCOMPARE(owner->Claim(), SingleInstance::Role::Primary);
     delete owner;
-    SingleInstance next(freeName);
+    SingleInstance next(place("home"));
     QCOMPARE(next.Claim(), SingleInstance::Role::Primary);
 }
 
@@ -213,13 +214,13 @@ void TestSingleInstance::onlyTheRestoreMessageCounts() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, restores);
 
-    SingleInstance owner(PrivateName("msg"));
+    SingleInstance owner(place("run"));
     QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
     QSignalSpy restored(&owner, &SingleInstance::restoreRequested);
 
-    QVERIFY(SendRaw(owner.name(), bytes));
+    QVERIFY(SendRaw(owner.socketPath(), bytes));
     // A proper message afterwards marks the point by which the first one has been dealt with.
-    QVERIFY(SingleInstance::PostInstanceMessage(owner.name(), WM_RESTORE_INSTANCE, 0, 0));
+    QVERIFY(SingleInstance::PostInstanceMessage(owner.socketPath(), WM_RESTORE_INSTANCE, 0, 0));
     QTRY_COMPARE(restored.size(), restores + 1);
     QTest::qWait(50);
     QCOMPARE(restored.size(), restores + 1);
@@ -227,11 +228,10 @@ void TestSingleInstance::onlyTheRestoreMessageCounts() {
 }
 
 void TestSingleInstance::silentConnectionIsDropped() {
-    SingleInstance owner(PrivateName("silent"));
+    SingleInstance owner(place("run"));
     QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
     QLocalSocket idle;
-    idle.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    idle.connectToServer(owner.name());
+    idle.connectToServer(owner.socketPath());
     QVERIFY(idle.waitForConnected(2000));
     idle.write("KV");
     QVERIFY(idle.waitForBytesWritten(2000));
@@ -240,11 +240,13 @@ void TestSingleInstance::silentConnectionIsDropped() {
 
 void TestSingleInstance::otherUserIsRefused() {
     if (geteuid() != 0) QSKIP("needs root to connect as another user");
-    SingleInstance owner(PrivateName("peer"));
+    SingleInstance owner(place("run"));
     QCOMPARE(owner.Claim(), SingleInstance::Role::Primary);
     QSignalSpy restored(&owner, &SingleInstance::restoreRequested);
+    // Loosened since the claim, its folder lets the other user as far as the socket.
+    QVERIFY(QProcess::execute("chmod", {"-R", "a+rwx", root_->filePath(QStringLiteral("run"))}) == 0);
 
-    const QByteArray name = owner.name().toUtf8();
+    const QByteArray name = QFile::encodeName(owner.socketPath());
     const QByteArray message = SingleInstance::EncodeMessage(WM_RESTORE_INSTANCE, 0, 0);
     const pid_t child = fork();
     if (child == 0) {
@@ -253,7 +255,7 @@ void TestSingleInstance::otherUserIsRefused() {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+        std::memcpy(addr.sun_path, name.constData(), static_cast<size_t>(name.size()));
         const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) _exit(2);
         if (::write(fd, message.constData(), static_cast<size_t>(message.size())) != message.size()) _exit(4);
@@ -266,27 +268,43 @@ void TestSingleInstance::otherUserIsRefused() {
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
 
-    QVERIFY(SingleInstance::PostInstanceMessage(owner.name(), WM_RESTORE_INSTANCE, 0, 0));
+    QVERIFY(SingleInstance::PostInstanceMessage(owner.socketPath(), WM_RESTORE_INSTANCE, 0, 0));
     QTRY_COMPARE(restored.size(), 1);
     QTest::qWait(50);
     QCOMPARE(restored.size(), 1);
 }
 
 void TestSingleInstance::secondStartEndsAtOnce_data() {
-    QTest::addColumn<int>("held");
+    QTest::addColumn<int>("held");  // abstract names another user holds
     QTest::addColumn<int>("how");
-    QTest::newRow("alone") << 0 << int(Listening);
-    QTest::newRow("another user holds the first name") << 1 << int(Listening);
-    QTest::newRow("another user holds the first name, backlog full") << 1 << int(Full);
-    QTest::newRow("another user holds the first name, bound only") << 1 << int(Bound);
-    QTest::newRow("another user holds the first three names") << 3 << int(Listening);
+    QTest::addColumn<QString>("setup");  // the runtime folder, or what another user put in the temporary one
+    QTest::addColumn<QString>("socket");  // where the instance is met
+    const QString run = QStringLiteral("run/korvex-calibrator/instance");
+    const QString tmp = QStringLiteral("korvex-calibrator-%1/instance").arg(geteuid());
+    const QString home = QStringLiteral("home/.korvex-calibrator-%1/instance").arg(QSysInfo::machineHostName());
+    QTest::newRow("alone") << 0 << int(Listening) << "run" << run;
+    QTest::newRow("another user holds the old names") << 16 << int(Listening) << "run" << run;
+    QTest::newRow("no runtime folder") << 0 << int(Listening) << "" << tmp;
+    QTest::newRow("another user's runtime folder") << 0 << int(Listening) << "theirs" << tmp;
+    QTest::newRow("another user's folder in the place") << 16 << int(Listening) << "folder" << home;
+    QTest::newRow("a link in the place") << 16 << int(Listening) << "link" << home;
+    QTest::newRow("a socket in the place") << 16 << int(Listening) << "socket" << home;
 }
 
 void TestSingleInstance::secondStartEndsAtOnce() {
     QFETCH(int, held);
     QFETCH(int, how);
-    if (held > 0 && geteuid() != 0) QSKIP("needs root to hold the instance names as another user");
+    QFETCH(QString, setup);
+    QFETCH(QString, socket);
+    if ((held > 0 || (setup != "run" && !setup.isEmpty())) && geteuid() != 0) QSKIP("needs root to act as another user");
     QVERIFY(held == 0 || holdAsNobody(held, Hold(how)));
+    const QString theirs = root_->filePath(QStringLiteral("theirs"));
+    const QString at = root_->filePath(QStringLiteral("korvex-calibrator-%1").arg(geteuid()));
+    QLocalServer planted;
+    QVERIFY(QDir().mkpath(theirs) && (setup != "folder" || QDir().mkpath(at)) && (setup != "socket" || planted.listen(at)));
+    QVERIFY(setup != "link" || QFile::link(theirs, at));
+    for (const QString& path : {theirs, at}) QVERIFY(geteuid() != 0 || !QFileInfo::exists(path) || ::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    if (setup != "run") setup == "theirs" ? env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), theirs) : env_.remove(QStringLiteral("XDG_RUNTIME_DIR"));
 
     dirs_.push_back(std::make_unique<QTemporaryDir>());
     const QString firstDir = dirs_.back()->path();
@@ -295,6 +313,7 @@ void TestSingleInstance::secondStartEndsAtOnce() {
 
     QProcess* first = start(firstDir);
     QVERIFY(waitUntilPrimary(first, firstDir));
+    QVERIFY2(QFileInfo::exists(root_->filePath(socket)), qPrintable(socket));
 
     QProcess* second = start(secondDir);
     QVERIFY(second->waitForFinished(10000));
@@ -375,7 +394,7 @@ void TestSingleInstance::garbageDoesNotHurtTheRunningProgram() {
     QProcess* owner = start(ownerDir);
     QVERIFY(waitUntilPrimary(owner, ownerDir));
 
-    const QString name = SingleInstance::InstanceName();
+    const QString name = root_->filePath(QStringLiteral("run/korvex-calibrator/instance"));
     QVERIFY(SendRaw(name, QByteArray(10000, '\x7e')));
     QVERIFY(SendRaw(name, SingleInstance::EncodeMessage(0x7EB, 0, 0)));
     QVERIFY(SendRaw(name, QByteArray("\x00\x01", 2)));
@@ -423,6 +442,7 @@ void TestSingleInstance::commandLineAnsweredWithoutStarting() {
     QVERIFY(waitUntilPrimary(owner, ownerDir));
 
     QProcess asked;
+    asked.setProcessEnvironment(env_);
     asked.setWorkingDirectory(askedDir);
     asked.start(makeCopy(askedDir), args);
     QVERIFY(asked.waitForFinished(10000));
