@@ -7,6 +7,7 @@
 #include "RecordingView.h"
 #include "RunEngine.h"
 #include "SerialLink.h"
+#include "StackSpread.h"
 
 #include <QtTest>
 
@@ -558,24 +559,37 @@ void TestRunEngine::secondReplyToPointSelection_data()
 {
     QTest::addColumn<int>("secondAfterMs");
     QTest::addColumn<bool>("insideWait");
-    QTest::newRow("inside the meter wait") << 300 << true;
-    QTest::newRow("after the wait, before the prompt") << 1200 << false;
+    QTest::addColumn<int>("noiseEveryMs");
+    QTest::newRow("inside the meter wait") << 300 << true << 0;
+    QTest::newRow("after the wait, before the prompt") << 1200 << false << 0;
+    // The noise spoils the second answer; the first was read with noise behind it, whole.
+    QTest::newRow("inside the meter wait, a byte of noise every 2 ms") << 300 << true << 2;
 }
 
 void TestRunEngine::secondReplyToPointSelection()
 {
     QFETCH(int, secondAfterMs);
     QFETCH(bool, insideWait);
+    QFETCH(int, noiseEveryMs);
     Rig rig;
     const TRunState& s = rig.engine.state();
+    StackSpread spread;
+    rig.link.setRunModeSource([&] {
+        spread.mark();
+        return int(s.FRunMode);
+    });
     rig.acceptReadings = false;
     rig.start();
     rig.engine.StartStep(7);
     rig.clock.advance(400);
     const TPsuFrame reply = rig.replyTo(rig.comm.frames.back());
     rig.clock.scheduleIn(secondAfterMs, [&] { rig.comm.inject(reply); });
+    for (int t = 10; noiseEveryMs > 0 && t < 1100; t += noiseEveryMs)
+        rig.clock.scheduleIn(t, [&] { rig.comm.inject(QByteArray(1, '\x55')); });
     rig.clock.advance(3000);
 
+    // Every chunk was handed on from the same depth: none inside another's handling.
+    QVERIFY2(spread.bytes() < 2048, qPrintable(QString::number(spread.bytes())));
     QCOMPARE(static_cast<int>(s.FStep), 8);
     QCOMPARE(rig.readCalls, 1);
     QVERIFY(!rig.engine.TimerSend().isActive());
