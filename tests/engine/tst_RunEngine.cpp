@@ -574,9 +574,9 @@ void TestRunEngine::secondReplyToPointSelection()
     Rig rig;
     const TRunState& s = rig.engine.state();
     StackSpread spread;
-    rig.link.setRunModeSource([&] {
+    rig.comm.setOnComm([&] {
         spread.mark();
-        return int(s.FRunMode);
+        rig.link.Comm1Comm();
     });
     rig.acceptReadings = false;
     rig.start();
@@ -588,7 +588,7 @@ void TestRunEngine::secondReplyToPointSelection()
         rig.clock.scheduleIn(t, [&] { rig.comm.inject(QByteArray(1, '\x55')); });
     rig.clock.advance(3000);
 
-    // Every chunk was handed on from the same depth: none inside another's handling.
+    // Every port event was handled from the same depth: none inside another's handler.
     QVERIFY2(spread.bytes() < 2048, qPrintable(QString::number(spread.bytes())));
     QCOMPARE(static_cast<int>(s.FStep), 8);
     QCOMPARE(rig.readCalls, 1);

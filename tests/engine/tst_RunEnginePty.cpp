@@ -439,9 +439,9 @@ void TestRunEnginePty::noiseOnTheLineIsNoAnswer()
     QTemporaryDir dir;
     PtyBench bench(pty.slavePath(), dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
     StackSpread spread;
-    bench.link.setRunModeSource([&] {
+    bench.comm.setOnComm([&] {
         spread.mark();
-        return int(bench.s.FRunMode);
+        bench.link.Comm1Comm();
     });
     QVERIFY(bench.link.OpenPort(1, 9600));
     std::atomic<bool> sending{true};
@@ -457,7 +457,7 @@ void TestRunEnginePty::noiseOnTheLineIsNoAnswer()
     sending = false;
     device.join();
 
-    // Every chunk was handed on from the event loop's own depth, none inside another's handler.
+    // Every port event was handled from the event loop's own depth, none inside another's handler.
     QVERIFY2(spread.bytes() < 16 * 1024, qPrintable(QString::number(spread.bytes())));
     // No answer: six sends, the last one, and the run waits at step 1.
     QVERIFY(bench.s.FCalibrating);
