@@ -466,8 +466,7 @@ void RunEngine::HandOverToMeter()
     handingOverStep_ = state_.FStep;
     // The supply needs a moment to settle on the point before the operator reads the meter. The
     // pause is a timer of its own, so that what comes meanwhile is handled after this answer, not
-    // inside it; like the pumping wait it replaces, it is over once strictly more than its time
-    // has passed.
+    // inside it; it is over once strictly more than its time has passed.
     timerMeterDelay_->setInterval(state_.FMeterDelay + 1);
     timerMeterDelay_->start();
 }
