@@ -53,14 +53,17 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
       view_(*this, view),
       timerSend_(clock.createTimer()),
       timerReadVol_(clock.createTimer()),
-      timerShow_(clock.createTimer())
+      timerShow_(clock.createTimer()),
+      timerMeterDelay_(clock.createTimer())
 {
     timerSend_->setHandler([this] { TimerSendTimer(); });
     timerReadVol_->setHandler([this] { TimerReadVolTimer(); });
     timerShow_->setHandler([this] { TimerShowTimer(); });
+    timerMeterDelay_->setHandler([this] { MeterDelayOver(); });
 
     link_.setRunModeSource([this] { return static_cast<int>(state_.FRunMode); });
     link_.setLogSink([this](const QString& line) { view_.AddLogLine(line); });
+    link_.setStatusSink([this](const QString& text) { view_.SetStatusPanel(0, text); });
     link_.setReplyHandler([this] { HandleReply(); });
 
     SetDefaults();
@@ -71,6 +74,7 @@ RunEngine::~RunEngine()
     // The link may outlive the engine; its hooks must not reach a dead one.
     link_.setRunModeSource({});
     link_.setLogSink({});
+    link_.setStatusSink({});
     link_.setReplyHandler({});
 }
 
@@ -156,6 +160,7 @@ void RunEngine::EndRun(EndCause cause, const QString& reason)
     timerSend_->stop();
     timerReadVol_->stop();
     timerShow_->stop();
+    timerMeterDelay_->stop();
     if (cause == EndCause::LastAnswer && state_.FReadSerial == 0 && !state_.FSerialFromLine) {
         // The supply received the counter as its serial number; the next one gets the following number.
         ++state_.FUnitCounter;
@@ -383,7 +388,8 @@ void RunEngine::CalibrationBranch()
 
 void RunEngine::WriteLastSent(int step)
 {
-    link_.WriteFabData(state_.FLastSent, TPsuFrame::Size);
+    // A port that is closed or gone takes nothing: no send to tell of.
+    if (!link_.WriteFabData(state_.FLastSent, TPsuFrame::Size)) return;
     const TPsuFrame frame = state_.FLastSent;
     Tell([&](RunObserver& o) { o.FrameSent(step, frame); });
 }
@@ -472,14 +478,21 @@ void RunEngine::HandleCalReply()
 
 void RunEngine::HandOverToMeter()
 {
-    const int step = state_.FStep;
-    const quint64 generation = runGeneration_;
-    handingOverStep_ = step;
-    // The supply needs a moment to settle on the point before the operator reads the meter.
-    clock_.WaitPumping(state_.FMeterDelay);
+    handingOverStep_ = state_.FStep;
+    // The supply needs a moment to settle on the point before the operator reads the meter. The
+    // pause is a timer of its own, so that what comes meanwhile is handled after this answer, not
+    // inside it; it is over once strictly more than its time has passed.
+    timerMeterDelay_->setInterval(state_.FMeterDelay + 1);
+    timerMeterDelay_->start();
+}
+
+void RunEngine::MeterDelayOver()
+{
+    timerMeterDelay_->stop();
+    const int step = handingOverStep_;
     handingOverStep_ = 0;
-    // An abort inside the wait ended the run, or a run started inside it owns the state now.
-    if (generation != runGeneration_ || !state_.FCalibrating) return;
+    // An abort during the pause ended the run, and a run started since owns the state.
+    if (!state_.FCalibrating || step != state_.FStep) return;
     state_.FStep = static_cast<std::uint8_t>(step + 1);
     timerReadVol_->start();
 }

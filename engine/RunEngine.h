@@ -181,6 +181,7 @@ private:
     void HandleClearingReply();
     void ParseReadSerial();
     void HandOverToMeter();
+    void MeterDelayOver();
     void WriteLastSent(int step);
     // The one way a run ends: the run flags down, the three timers stopped, the observers told,
     // then what the operator is shown after that kind of ending. `reason` is the line database's
@@ -198,13 +199,15 @@ private:
     std::unique_ptr<Timer> timerSend_;
     std::unique_ptr<Timer> timerReadVol_;
     std::unique_ptr<Timer> timerShow_;
+    // The pause between a point-selection step's answer and the operator's prompt.
+    std::unique_ptr<Timer> timerMeterDelay_;
     std::function<void()> readVolHandler_;
     std::function<void()> saveConfig_;
     std::function<QString()> reserveCounter_;
     SerialSource* serialSource_ = nullptr;
     ClearingSteps* clearingSteps_ = nullptr;
     qint64 elapsedMs_ = 0;
-    // The point-selection step whose meter wait is running; a second reply to it is not handed over.
+    // The point-selection step whose meter pause is running; a second reply to it is not handed over.
     int handingOverStep_ = 0;
     // Raised at every start, so a wait that outlives its run does not touch the next one.
     quint64 runGeneration_ = 0;

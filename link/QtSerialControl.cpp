@@ -4,12 +4,50 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <linux/serial.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr int LineErrorPollMs = 100;
+
+// QSerialPort keeps a port closed while a lock file in one of these names a running process, or
+// while it may not remove a stale one (another user's, in a sticky directory).
+QString LockFileOf(const QString& device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/"))) name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* dir : {"/var/lock", "/run/lock"}) {
+        const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+        // Anyone may plant this name: no link is followed, no pipe waited on, a few bytes read.
+        const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        char text[32] = {};
+        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        const ssize_t got = regular ? ::read(fd, text, sizeof text - 1) : -1;
+        ::close(fd);
+        if (!regular) return QStringLiteral("%1 is blocked by %2, which is not a lock file").arg(device, path);
+        const passwd* pw = ::getpwuid(st.st_uid);
+        const QString user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid);
+        bool number = false;
+        const qint64 pid = QByteArray(text, static_cast<int>(qMax<ssize_t>(0, got))).split('\n').front().trimmed().toLongLong(&number);
+        QString holder = QStringLiteral("no process number");
+        if (number && pid > 0) {
+            const bool running = ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+            holder = QStringLiteral("pid %1%2").arg(pid).arg(running ? QString() : QStringLiteral(", which has ended"));
+        }
+        return QStringLiteral("%1 is locked by %2 of user %3, %4").arg(device, path, user, holder);
+    }
+    return {};
 }
+}  // namespace
 
 QtSerialControl::QtSerialControl(PortResolver resolver, QObject* parent)
     : QObject(parent), resolver_(std::move(resolver))
@@ -42,6 +80,7 @@ bool QtSerialControl::setPortOpen(bool open)
         return true;
     }
     if (port_.isOpen()) return true;
+    openFailure_.clear();
 
     bool ok = false;
     const int baud = settings_.section(QLatin1Char(','), 0, 0).trimmed().toInt(&ok);
@@ -54,6 +93,7 @@ bool QtSerialControl::setPortOpen(bool open)
     port_.setStopBits(QSerialPort::OneStop);
     hangUpPending_ = false;
     if (!port_.open(QIODevice::ReadWrite)) {
+        openFailure_ = describeOpenFailure();
         port_.clearError();
         return false;
     }
@@ -62,6 +102,19 @@ bool QtSerialControl::setPortOpen(bool open)
 
     if (readCounters(&frameErrors_, &parityErrors_, &overruns_)) errorPoll_.start();
     return true;
+}
+
+QString QtSerialControl::describeOpenFailure() const
+{
+    switch (port_.error()) {
+        case QSerialPort::DeviceNotFoundError: return QStringLiteral("there is no device %1").arg(devicePath_);
+        case QSerialPort::OpenError: return QStringLiteral("%1 is open already").arg(devicePath_);
+        case QSerialPort::PermissionError: {
+            const QString locked = LockFileOf(devicePath_);
+            return locked.isEmpty() ? QStringLiteral("permission to open %1 is denied").arg(devicePath_) : locked;
+        }
+        default: return QStringLiteral("%1: %2").arg(devicePath_, port_.errorString());
+    }
 }
 
 bool QtSerialControl::modemLine(bool ok)

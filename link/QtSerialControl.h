@@ -36,6 +36,7 @@ public:
     bool flushOutput() override;
     bool waitUntilSent(int timeoutMs) override;
     int commEvent() const override { return event_; }
+    QString openFailure() const override { return openFailure_; }
     void setInputLen(int) override {}
     void setInputMode(int) override {}
     void setRThreshold(int) override {}
@@ -55,10 +56,12 @@ private:
     void pollLineErrors();
     bool readCounters(int* frame, int* parity, int* overrun) const;
     bool modemLine(bool ok);
+    QString describeOpenFailure() const;
 
     PortResolver resolver_;
     QSerialPort port_;
     QString devicePath_;
+    QString openFailure_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,n,8,1");
     int event_ = 0;

@@ -46,6 +46,9 @@ public:
     // timeoutMs; false when some are still waiting (a stopped, full or hung-up line).
     virtual bool waitUntilSent(int timeoutMs) = 0;
     virtual int commEvent() const = 0;
+    // Why the last opening failed, in words for the operator; empty when it opened or the control
+    // cannot tell.
+    virtual QString openFailure() const { return {}; }
 
     // Start-up properties that only shape how Input and the receive event behave.
     virtual void setInputLen(int len) = 0;

@@ -12,14 +12,22 @@ constexpr int BitsPerByte = 10;
 constexpr int SendMarginMs = 250;
 }  // namespace
 
-SerialLink::SerialLink(SerialControl& comm, Clock& clock) : comm_(comm), clock_(clock)
+SerialLink::SerialLink(SerialControl& comm, Clock& clock)
+    : comm_(comm), clock_(clock), receiveWait_(clock.createTimer())
 {
+    receiveWait_->setHandler([this] { ReceiveWaitOver(); });
     comm_.setOnComm([this] { Comm1Comm(); });
 }
 
 void SerialLink::Log(const QString& line)
 {
     if (log_) log_(line);
+}
+
+void SerialLink::Say(const QString& sentence)
+{
+    Log(sentence);
+    if (status_) status_(sentence);
 }
 
 void SerialLink::SetDefaults()
@@ -43,6 +51,9 @@ bool SerialLink::OpenPort(int port, int baud)
     comm_.setCommPort(port);
     comm_.setSettings(QStringLiteral("%1,n,8,1").arg(baud));
     FPortOpen = comm_.setPortOpen(true) && comm_.setDTREnable(true) && comm_.setRTSEnable(true);
+    // The settings dialog's box names only the port; why it stays closed is said here.
+    const QString why = FPortOpen ? QString() : comm_.openFailure();
+    if (!why.isEmpty()) Say(QStringLiteral("COM%1 stays closed: %2.").arg(port).arg(why));
     return FPortOpen;
 }
 
@@ -51,9 +62,9 @@ void SerialLink::ClosePort()
     if (comm_.portOpen()) comm_.setPortOpen(false);
 }
 
-void SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
+bool SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
 {
-    if (length > MaxWrite || length < 0 || !FPortOpen || (bytes == nullptr && length > 0)) return;
+    if (length > MaxWrite || length < 0 || !FPortOpen || (bytes == nullptr && length > 0)) return false;
     std::array<std::uint8_t, MaxWrite> local{};
     std::copy(bytes, bytes + length, local.begin());
     bool ok = comm_.setOutBufferCount(0);
@@ -66,6 +77,7 @@ void SerialLink::WriteFabData(const std::uint8_t* bytes, int length)
     // blocking pause is too late.
     if (ok) ok = comm_.flushOutput();
     if (!ok) WriteFailed();
+    return ok;
 }
 
 void SerialLink::WriteFailed()
@@ -105,14 +117,13 @@ void SerialLink::Comm1Comm()
 {
     switch (comm_.commEvent()) {
         case CommEv::Receive:
-            try {
-                clock_.WaitPumping(BaudWaitMs(FBaud));
-                const int n = comm_.inBufferCount();
-                const QByteArray waiting = comm_.input();
-                ReceiveChunk(waiting.left(n), n);
-            } catch (...) {
-                // A failure anywhere in reception or reply handling only costs this answer.
-                comm_.setInBufferCount(0);
+            // The rest of an answer gets its time to arrive, though not in a loop inside this
+            // handler: on a chatty line every chunk would start another handler inside the last.
+            // Events during the wait are covered by it. The wait is over once strictly more
+            // than its time has passed.
+            if (!receiveWait_->isActive()) {
+                receiveWait_->setInterval(BaudWaitMs(FBaud) + 1);
+                receiveWait_->start();
             }
             break;
         case CommEv::Frame:
@@ -137,10 +148,28 @@ void SerialLink::Comm1Comm()
             // The control has already closed the port; writes stop and the run times out.
             FPortOpen = false;
             Log(QStringLiteral("<Message> 端口已断开"));
+            Say(QStringLiteral("The port of the supply is gone: the cable or the adapter was unplugged."));
             break;
         default:
             break;
     }
+}
+
+void SerialLink::ReceiveWaitOver()
+{
+    // An answer whose handling shows a box lets events in; the bytes wait for the next round.
+    if (handingOn_) return;
+    receiveWait_->stop();
+    handingOn_ = true;
+    try {
+        const int n = comm_.inBufferCount();
+        const QByteArray waiting = comm_.input();
+        ReceiveChunk(waiting.left(n), n);
+    } catch (...) {
+        // A failure anywhere in reception or reply handling only costs this answer.
+        comm_.setInBufferCount(0);
+    }
+    handingOn_ = false;
 }
 
 void SerialLink::ReceiveChunk(const QByteArray& chunk, int n)

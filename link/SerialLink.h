@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class SerialLink {
 public:
@@ -19,15 +20,18 @@ public:
     void setRunModeSource(std::function<int()> source) { runMode_ = std::move(source); }
     void setLogSink(std::function<void(const QString&)> sink) { log_ = std::move(sink); }
     void setReplyHandler(std::function<void()> handler) { handleReply_ = std::move(handler); }
+    // Where a sentence for the operator goes besides the event log: the status bar.
+    void setStatusSink(std::function<void(const QString&)> sink) { status_ = std::move(sink); }
 
     // Start-up defaults of the control; the port stays closed.
     void SetDefaults();
     bool OpenPort(int port, int baud);
     void ClosePort();
-    void WriteFabData(const std::uint8_t* bytes, int length);
-    void WriteFabData(const TPsuFrame& frame, int length = TPsuFrame::Size)
+    // True when the bytes went to the port; false when nothing could be written or the write failed.
+    bool WriteFabData(const std::uint8_t* bytes, int length);
+    bool WriteFabData(const TPsuFrame& frame, int length = TPsuFrame::Size)
     {
-        WriteFabData(frame.bytes.data(), length);
+        return WriteFabData(frame.bytes.data(), length);
     }
     // Waits until the frame just written has left the port, at most SendBoundMs; a line that does
     // not take it fails like a write. True when the bytes are out.
@@ -53,7 +57,11 @@ public:
 
 private:
     void Log(const QString& line);
+    // A plain sentence for the operator: the event log and the status bar.
+    void Say(const QString& sentence);
     void WriteFailed();
+    // The receive wait is over: what is waiting now is read and handed on.
+    void ReceiveWaitOver();
 
     SerialControl& comm_;
     Clock& clock_;
@@ -61,4 +69,9 @@ private:
     std::function<int()> runMode_;
     std::function<void(const QString&)> log_;
     std::function<void()> handleReply_;
+    std::function<void(const QString&)> status_;
+    // The wait between a receive event and the read; runs from the event loop, never inside a handler.
+    std::unique_ptr<Timer> receiveWait_;
+    // A chunk is being handed on; the reply handling may show a box that lets further events in.
+    bool handingOn_ = false;
 };

@@ -23,6 +23,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 // The real dialog, shown without a modal loop: the script plays the operator, then OK or Cancel is
@@ -97,6 +100,7 @@ private slots:
     void typedPortName_data();
     void typedPortName();
     void confirmedDuringAClearingRun();
+    void realPortThroughThePortMap_data();
     void realPortThroughThePortMap();
 };
 
@@ -316,16 +320,47 @@ void tst_SettingsFlow::confirmedDuringAClearingRun()
     QCOMPARE(clears, 6);
 }
 
+void tst_SettingsFlow::realPortThroughThePortMap_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("locked");
+    // What the event log and the status bar say: %1 the device, %2 its lock file, %3 the pid in it.
+    QTest::addColumn<QString>("why");
+    QTest::newRow("free pty") << QString() << false << QString();
+    QTest::newRow("locked for a running process by another user")
+        << QString() << true << "COM1 stays closed: %1 is locked by %2 of user nobody, pid %3.";
+    QTest::newRow("no such device") << "/dev/korvex-no-such-port" << false << "COM1 stays closed: there is no device %1.";
+}
+
 void tst_SettingsFlow::realPortThroughThePortMap()
 {
+    QFETCH(QString, device);
+    QFETCH(bool, locked);
+    QFETCH(QString, why);
     PtyPair pty;
     QVERIFY(pty.isValid());
+    if (device.isEmpty()) device = pty.slavePath();
+    // Where QSerialPort looks for the port's lock, as another user's program left it.
+    const QString lock = QStringLiteral("/var/lock/LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    const auto unlock = qScopeGuard([&] { QFile::remove(lock); });
+    QProcess holder;
+    if (locked) {
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        why = why.arg(device, lock, QString::number(holder.processId()));
+        const QByteArray text = QByteArray::number(holder.processId()) + "\nsleep\n";
+        QFile planted(lock);
+        QVERIFY(planted.open(QIODevice::WriteOnly | QIODevice::Truncate) && planted.write(text) == text.size());
+        planted.close();
+        const passwd* nobody = ::getpwnam("nobody");
+        QVERIFY(nobody && ::chown(qPrintable(lock), nobody->pw_uid, nobody->pw_gid) == 0);
+    }
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
     QFile file(ini);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[Config]\r\nPowerID=1\r\n[Ports]\r\nCOM1=" + pty.slavePath().toLocal8Bit() + "\r\n");
+    file.write("[Config]\r\nPowerID=1\r\n[Ports]\r\nCOM1=" + device.toLocal8Bit() + "\r\n");
     file.close();
 
     QtClock clock;
@@ -338,9 +373,17 @@ void tst_SettingsFlow::realPortThroughThePortMap()
 
     btnSettingClick(engine, dialog);
 
+    QCOMPARE(comm.devicePath(), device);
+    if (!why.isEmpty()) {
+        QCOMPARE(view.boxTexts("Warning"), QStringList{QStringLiteral("Open COM1 failed,please check !")});
+        if (!locked) why = why.arg(device);
+        QCOMPARE(view.log, QStringList{why});
+        QCOMPARE(view.statusPanels[0], why);
+        QVERIFY(!link.FPortOpen);
+        return;
+    }
     QVERIFY(view.boxes.empty());
     QVERIFY(link.FPortOpen);
-    QCOMPARE(comm.devicePath(), pty.slavePath());
     QVERIFY(view.ButtonEnabled(ToolButton::Start));
 
     const TPsuFrame frame = MakeFrame(0, Cmd::ControlState);

@@ -1,6 +1,7 @@
 // One whole calibration in real time over a pseudo-terminal against the simulated supply, with
 // the results record writing as it goes; also the record of a run that ends early or is killed.
 #include "CalList.h"
+#include "PtyPair.h"
 #include "QtClock.h"
 #include "QtSerialControl.h"
 #include "RecordingView.h"
@@ -10,6 +11,7 @@
 #include "RunEngine.h"
 #include "SerialLink.h"
 #include "SimulatedSupply.h"
+#include "StackSpread.h"
 
 #include <QDate>
 #include <QProcess>
@@ -17,9 +19,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -86,6 +90,8 @@ private slots:
     void recordOfEarlyEndings();
     void killedMidRunLeavesItsRecord();
     void hangUpMidRunThenANewRun();
+    void noiseOnTheLineIsNoAnswer_data();
+    void noiseOnTheLineIsNoAnswer();
 
 private:
     void checkTimingOnTheLine(const std::vector<SimulatedSupply::Received>& frames);
@@ -373,6 +379,9 @@ void TestRunEnginePty::hangUpMidRunThenANewRun()
     QVERIFY(!bench.link.FPortOpen);
     const QString disconnected = QStringLiteral("<Message> 端口已断开");
     QCOMPARE(bench.view.log.count(disconnected), 1);
+    const QString gone = QStringLiteral("The port of the supply is gone: the cable or the adapter was unplugged.");
+    QCOMPARE(bench.view.log.count(gone), 1);
+    QCOMPARE(bench.view.statusPanels[0], gone);
     QVERIFY2(bench.view.log.size() < 60, qPrintable(QString::number(bench.view.log.size())));
     QVERIFY2(bench.comm.deviceErrorSignals() < 50, qPrintable(QString::number(bench.comm.deviceErrorSignals())));
     QCOMPARE(bench.view.boxTexts("Warning"), QStringList());
@@ -405,6 +414,55 @@ void TestRunEnginePty::hangUpMidRunThenANewRun()
     QCOMPARE(runs[1].id, firstRun);
     QCOMPARE(runs[1].result, QStringLiteral("aborted"));
     QCOMPARE(runs[0].result, QStringLiteral("finished"));
+    // Step 10's sends found the port gone: none of them is recorded as sent.
+    RunDetails stalled;
+    QVERIFY2(LoadRun(db.database(), firstRun, &stalled, &error), qPrintable(error));
+    QCOMPARE(stalled.steps.back().step, 10);
+    QCOMPARE(stalled.steps.back().sends, 0);
+}
+
+void TestRunEnginePty::noiseOnTheLineIsNoAnswer_data()
+{
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<int>("everyMs");
+    QTest::newRow("a byte every 2 ms") << 1 << 2;
+    QTest::newRow("30 bytes every 25 ms") << 30 << 25;
+}
+
+// A device on the supply's port that never stops sending, while step 1 waits for its answer.
+void TestRunEnginePty::noiseOnTheLineIsNoAnswer()
+{
+    QFETCH(int, burst);
+    QFETCH(int, everyMs);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QTemporaryDir dir;
+    PtyBench bench(pty.slavePath(), dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
+    StackSpread spread;
+    bench.comm.setOnComm([&] {
+        spread.mark();
+        bench.link.Comm1Comm();
+    });
+    QVERIFY(bench.link.OpenPort(1, 9600));
+    std::atomic<bool> sending{true};
+    std::thread device([&] {
+        while (sending) {
+            pty.write(QByteArray(burst, '\x55'));
+            std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+        }
+    });
+    bench.engine.btnStartClick();
+    QTRY_COMPARE_WITH_TIMEOUT(bench.view.stepStates[1], QStringLiteral("Communication failed !"), 8000);
+    QTest::qWait(1500);
+    sending = false;
+    device.join();
+
+    // Every port event was handled from the event loop's own depth, none inside another's handler.
+    QVERIFY2(spread.bytes() < 16 * 1024, qPrintable(QString::number(spread.bytes())));
+    // No answer: six sends, the last one, and the run waits at step 1.
+    QVERIFY(bench.s.FCalibrating);
+    QCOMPARE(int(bench.s.FStep), 1);
+    QCOMPARE(bench.view.log.filter(QStringLiteral("[Step 1] : ")).size(), 7);
 }
 
 int main(int argc, char** argv)

@@ -190,13 +190,13 @@ void TestPtyLink::hangUp()
 
     // Once closed, the port stays quiet: no further events, no further log lines.
     QTest::qWait(200);
-    QCOMPARE(rig.log.size(), 1);
+    QCOMPARE(rig.log.size(), 2);
     QVERIFY(!rig.link.FPortOpen);
     QVERIFY(!rig.comm.portOpen());
     QVERIFY(rig.comm.deviceErrorSignals() >= 1);
     QVERIFY2(rig.comm.deviceErrorSignals() < 50, qPrintable(QString::number(rig.comm.deviceErrorSignals())));
     rig.link.WriteFabData(MakeFrame(0, Cmd::ControlState));
-    QCOMPARE(rig.log.size(), 1);
+    QCOMPARE(rig.log.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestPtyLink)

@@ -77,6 +77,7 @@ struct Rig : FakeStation {
         clock.advance(400);
         link.FReply = s.FLastSent;
         engine.HandleReply();
+        clock.advance(s.FMeterDelay + 1);
     }
 };
 
@@ -439,6 +440,7 @@ void TestMeterPrompt::realWindowsAccepted()
     rig.clock.advance(400);
     rig.link.FReply = rig.s.FLastSent;
     rig.engine.HandleReply();
+    rig.clock.advance(rig.s.FMeterDelay + 1);
     answerer.then([&](QWidget*) { form3.Button1->click(); });
     answerer.then([&](QWidget* w) {
         auto* dialog = qobject_cast<TFormValue*>(w);

@@ -15,6 +15,9 @@ public:
     int interval() const override { return interval_; }
     void start() override
     {
+        // Started anew inside its own handler it is a new timer, as a Qt timer is: a wait that
+        // handler opens lets it fire.
+        running_ = false;
         active_ = true;
         due_ = clock_.now_ + std::max(0, interval_);
         seq_ = ++clock_.seq_;
@@ -22,7 +25,7 @@ public:
     void stop() override { active_ = false; }
     bool isActive() const override { return active_; }
 
-    // Like a Qt timer, one does not fire again while its own handler still runs.
+    // Like a Qt timer, one does not fire again while its own handler still runs, unless restarted.
     bool ready(qint64 limit) const { return active_ && !running_ && due_ <= limit; }
     qint64 due() const { return due_; }
     quint64 seq() const { return seq_; }
