@@ -16,8 +16,8 @@ struct LineSettings {
     int retryMs = 10000;    // how often a bench whose server is away tries again
 };
 
-LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);
+// The bench's own folder of the system's settings: a password file or a certificate authority
+// there serves every operator of the bench.
+inline const QString BenchSystemFolder = QStringLiteral("/etc/korvex-calibrator");
 
-// The first line of a password file that only its owner may read; empty and *problem set when
-// the file is missing, is not the caller's, or others may read it.
-QString ReadPasswordFile(const QString& path, QString* problem);
+LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);

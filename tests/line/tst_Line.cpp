@@ -19,8 +19,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <map>
+#include <thread>
+#include <arpa/inet.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +60,36 @@ QStringList Column(const QSqlDatabase& db, const QString& sql)
     return out;
 }
 
+// A server that refuses TLS and asks for the password in clear text; it counts the passwords it
+// is given before it closes the connection, and so before the bench can tell of it.
+struct CleartextServer {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    std::atomic<int> passwords{0};
+    std::thread thread;
+
+    CleartextServer()
+    {
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof address;
+        auto* name = reinterpret_cast<sockaddr*>(&address);
+        // Without a port of its own, port is 0 and nothing reaches it: the row fails.
+        if (::bind(listener, name, size) == 0 && ::listen(listener, 4) == 0 && ::getsockname(listener, name, &size) == 0) port = ntohs(address.sin_port);
+        thread = std::thread([this] {
+            char m[1024];
+            const timeval limit{5, 0};
+            for (int c; (c = ::accept(listener, nullptr, nullptr)) >= 0; ::close(c)) {
+                ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+                // The request for TLS (eight bytes) is refused; each message then comes whole.
+                if (::recv(c, m, sizeof m, 0) == 8 && ::send(c, "N", 1, MSG_NOSIGNAL) == 1 && ::recv(c, m, sizeof m, 0) > 8 &&
+                    ::send(c, "R\0\0\0\x08\0\0\0\x03", 9, MSG_NOSIGNAL) == 9 && ::recv(c, m, sizeof m, 0) > 6 && m[0] == 'p')
+                    ++passwords;  // AuthenticationCleartextPassword was answered
+            }
+        });
+    }
+    ~CleartextServer() { ::shutdown(listener, SHUT_RDWR); thread.join(); ::close(listener); }
+};
+
 }  // namespace
 
 class TestLine : public QObject {
@@ -80,6 +116,8 @@ class TestLine : public QObject {
     {
         const QString folder = dir_.filePath(QStringLiteral("bench-%1").arg(++made_));
         QDir().mkpath(folder);
+        // The authority of the line's certificate, as the line's owner gives it to every bench.
+        QFile::copy(server_.caFile(), folder + QStringLiteral("/ca.crt"));
         QFile ini(folder + QStringLiteral("/Config.Ini"));
         ini.open(QIODevice::WriteOnly);
         ini.write(keys.isEmpty() ? "[Ports]\r\nCOM1=/dev/ttyS0\r\n" : "[Database]\r\n");
@@ -101,7 +139,7 @@ class TestLine : public QObject {
         return {QStringLiteral("Driver=QPSQL"), QStringLiteral("Host=%1").arg(server_.host()),
                 QStringLiteral("Port=%1").arg(server_.port()), QStringLiteral("Database=%1").arg(db.name),
                 QStringLiteral("User=%1").arg(db.role), QStringLiteral("Bench=%1").arg(bench),
-                QStringLiteral("ConnectTimeout=2")};
+                QStringLiteral("ConnectTimeout=2"), QStringLiteral("CaFile=ca.crt")};
     }
 
     QString IniFor(const LineDb& db, const QString& bench = QStringLiteral("bench-a"))
@@ -158,6 +196,8 @@ private slots:
     void initTestCase();
     void settings_data();
     void settings();
+    void passwordFile_data();
+    void passwordFile();
     void schemaMatchesTheFile();
     void serialSearch_data();
     void serialSearch();
@@ -175,6 +215,7 @@ void TestLine::initTestCase()
     if (!PgServer::available()) QSKIP("PostgreSQL 15 is not installed (scripts/setup.sh installs it)");
     QString error;
     QVERIFY2(server_.start(&error), qPrintable(error));
+    QVERIFY2(server_.tls(), "the server needs a certificate (openssl)");
 }
 
 void TestLine::settings_data()
@@ -200,6 +241,12 @@ void TestLine::settings_data()
                                        << QStringLiteral("neither a Database nor a Service");
     QTest::newRow("a service instead") << QStringList{QStringLiteral("Driver=QPSQL"), QStringLiteral("Service=line")} << QString() << 0600 << true
                                        << QString();
+    // Root's, for the several operators of a bench to read through its group.
+    QTest::newRow("password file of the bench's operators") << base << QStringLiteral("s3cret") << 0640 << true << QString();
+    // Values go to libpq one by one, each as libpq takes it; the password only over TLS.
+    for (const auto& [key, problem] : {std::pair{"SslMode=prefer channel_binding=require", "not one of libpq's"}, {"SslMode=required", "not one of libpq's"},
+                                       {"Host=db plant", "not one host"}, {"SslMode=prefer", "TrustedNetwork=yes"}, {"Host=/run/postgresql", "TrustedNetwork=yes"}})
+        QTest::newRow(key) << (QStringList{QLatin1String(key)} + base) << QString() << 0600 << true << QString::fromLatin1(problem);
 }
 
 void TestLine::settings()
@@ -221,8 +268,41 @@ void TestLine::settings()
     if (enabled && problem.isEmpty()) {
         QCOMPARE(s.bench, QStringLiteral("host-9"));
         QCOMPARE(s.server.password, password.isNull() ? QString() : password);
-        QCOMPARE(s.server.sslMode, QStringLiteral("prefer"));
+        QCOMPARE(s.server.sslMode, QStringLiteral("require"));
     }
+}
+
+void TestLine::passwordFile_data()
+{
+    // PasswordFile= as Config.Ini names it; {secret} is a file outside the bench's folder, {up} its
+    // folder and name.
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("outside the bench's folders") << "{secret}" << "outside the bench's own folders";
+    QTest::newRow("above the bench's folder") << "../{up}" << "outside the bench's own folders";
+    QTest::newRow("a symbolic link") << "symbolic" << "is a symbolic link";
+    QTest::newRow("a hard link") << "hard" << "has other names";
+}
+
+void TestLine::passwordFile()
+{
+    // Another operator edits the shared Config.Ini so that the calibrator sends them a file of the
+    // operator who starts it: that file is never even opened.
+    QFETCH(QString, named);
+    QFETCH(QString, problem);
+    const QString secret = QFileInfo(WriteIni({}, QStringLiteral("the operator's own"))).absolutePath() + QStringLiteral("/pw");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(secret).constData(), IN_OPEN | IN_ACCESS) >= 0);
+    named.replace(QStringLiteral("{secret}"), secret).replace(QStringLiteral("{up}"), secret.section(QLatin1Char('/'), -2));
+    const QString ini = WriteIni({QStringLiteral("Driver=QPSQL"), QStringLiteral("Host=db"), QStringLiteral("Database=line"), QStringLiteral("PasswordFile=") + named}, QString());
+    const QByteArray at = QFile::encodeName(QFileInfo(ini).absolutePath() + QLatin1Char('/') + named);
+    QVERIFY(named == QLatin1String("symbolic") ? ::symlink(QFile::encodeName(secret).constData(), at.constData()) == 0
+            : named != QLatin1String("hard") || ::link(QFile::encodeName(secret).constData(), at.constData()) == 0);
+    const LineSettings s = LoadLineSettings(ini, QString());
+    QVERIFY2(s.problem.contains(problem) && s.server.password.isEmpty(), qPrintable(s.problem));
+    char events[4096];
+    QCOMPARE(::read(watch, events, sizeof events), ssize_t(-1));
+    ::close(watch);
 }
 
 void TestLine::schemaMatchesTheFile()
@@ -308,6 +388,11 @@ void TestLine::refusals_data()
     QTest::newRow("server of an older schema") << "older schema" << QStringLiteral("has schema 2 and cannot be brought to %1").arg(ResultsDb::SchemaVersionNow);
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
+    // It would be given the password, were it not for TLS.
+    QTest::newRow("a server without TLS") << "cleartext server" << "TrustedNetwork=yes";
+    // The line's server, but verified against another authority, or by another name.
+    QTest::newRow("another authority") << "CaFile=other.crt" << "certificate verify failed";
+    QTest::newRow("a name the certificate does not carry") << "Host=localhost" << "does not match host name";
 }
 
 void TestLine::refusals()
@@ -315,6 +400,7 @@ void TestLine::refusals()
     QFETCH(QString, how);
     QFETCH(QString, message);
     LineDb line = MakeLineDb();
+    CleartextServer cleartext;
     QString ini;
     if (how == QLatin1String("wrong password")) {
         ini = WriteIni(Keys(line), QStringLiteral("not-") + line.password);
@@ -331,6 +417,9 @@ void TestLine::refusals()
         QStringList keys = Keys(line);
         keys.replaceInStrings(QRegularExpression(QStringLiteral("^Port=.*")), QStringLiteral("Port=%1").arg(FreePort()));
         ini = WriteIni(keys, line.password);
+    } else if (how.contains(QLatin1Char('=')) || how == QLatin1String("cleartext server")) {
+        ini = WriteIni(QStringList{how == QLatin1String("cleartext server") ? QStringLiteral("Port=%1").arg(cleartext.port) : how} + Keys(line), line.password);
+        QFile::copy(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"), QFileInfo(ini).absolutePath() + QStringLiteral("/other.crt"));
     } else {
         ini = WriteIni(Keys(line), line.password, 0644);
     }
@@ -368,6 +457,7 @@ void TestLine::refusals()
     QString error;
     QCOMPARE(sync.SendQueued(&error), -1);
     QVERIFY2(error.contains(message), qPrintable(error));
+    QCOMPARE(cleartext.passwords.load(), 0);
 }
 
 void TestLine::olderSchemaMigratedByItsOwner()
