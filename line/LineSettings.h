@@ -21,3 +21,7 @@ struct LineSettings {
 inline const QString BenchSystemFolder = QStringLiteral("/etc/korvex-calibrator");
 
 LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);
+
+// How long the calibrator's end waits for a call to the line's server still under way: a run it
+// was sending stays queued and goes at the next start; a number it was taking goes to no one.
+inline constexpr int LineStopLimitMs = 3000;

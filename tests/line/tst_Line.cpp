@@ -1,6 +1,6 @@
 // Tests of a line of benches on a real PostgreSQL server: the [Database] section, the schema on the
 // server, the serial numbers it hands out (also to many processes at once), the queue of runs while
-// the server is away, and every way the server can refuse a bench.
+// the server is away, every way the server can refuse a bench, and the limits of every call to it.
 #include "LineSettings.h"
 #include "LineSync.h"
 #include "PgServer.h"
@@ -58,6 +58,18 @@ QStringList Column(const QSqlDatabase& db, const QString& sql)
     if (!q.exec(sql)) return {QStringLiteral("error: ") + q.lastError().text()};
     while (q.next()) out << q.value(0).toString();
     return out;
+}
+
+// A calibration in virtual time whose serial number comes from a real server: while the engine
+// waits for it (neither sending nor prompting), virtual time runs no faster than real time and
+// this thread handles its events, as a window's would.
+bool CalibrateOnLine(RecordedBench& bench)
+{
+    bench.engine.btnStartClick();
+    return bench.clock.advanceUntil([&e = bench.engine] {
+        if (e.state().FCalibrating && !e.TimerSend().isActive() && !e.TimerReadVol().isActive()) QTest::qWait(1);
+        return !e.state().FCalibrating;
+    }, 300000);
 }
 
 // A server that refuses TLS and asks for the password in clear text; it counts the passwords it
@@ -206,6 +218,9 @@ private slots:
     void olderSchemaMigratedByItsOwner();
     void passwordFromLibpqFiles();
     void allocationAcrossProcesses();
+    void lockedServer_data();
+    void lockedServer();
+    void counterSetBack();
     void queueWhileServerAway();
 };
 
@@ -435,7 +450,7 @@ void TestLine::refusals()
     };
     SerialAllocator allocator(settings, [] { return QStringLiteral("run-1"); });
     bench.engine.setSerialSource(&allocator);
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QCOMPARE(bench.engine.state().FUnitCounter, 42);
     QVERIFY(!HasFrame(sent, Cmd::SerialAndModel));
     QVERIFY(!HasFrame(sent, Cmd::VoltageValue));
@@ -544,6 +559,76 @@ void TestLine::allocationAcrossProcesses()
     }
 }
 
+void TestLine::lockedServer_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::newRow("the serial counter") << "SerialCounter";
+    QTest::newRow("the runs") << "TestResult";
+}
+
+void TestLine::lockedServer()
+{
+    // Another session holds a table of the line, for 8 s at most: a bench without limits is seen
+    // to wait that long rather than for ever.
+    QFETCH(QString, table);
+    const LineDb line = MakeLineDb();
+    const LineSettings settings = LoadLineSettings(IniFor(line), QString());
+    const QString local = dir_.filePath(QStringLiteral("locked-%1.sqlite").arg(table));
+    RecordedBench bench(local);
+    bench.record->setQueueForLine(true);
+    if (table == QLatin1String("TestResult")) QVERIFY(bench.calibrate());
+    ResultsDb holder;
+    QVERIFY(holder.openServer(settings.server, ResultsDb::Mode::Record));
+    QSqlQuery held(holder.database());
+    QVERIFY(held.exec(QStringLiteral("SET idle_in_transaction_session_timeout = 8000; BEGIN; LOCK TABLE %1 IN ACCESS EXCLUSIVE MODE").arg(table)));
+    QElapsedTimer waited;
+    waited.start();
+    if (table == QLatin1String("SerialCounter")) {
+        // A supply without a number is refused within the limit, and the window's thread stays free.
+        QTimer tick;
+        QSignalSpy ticks(&tick, &QTimer::timeout);
+        tick.start(20);
+        SerialAllocator allocator(settings, [&bench] { return bench.record->runUid(); });
+        bench.engine.setSerialSource(&allocator);
+        QVERIFY(CalibrateOnLine(bench));
+        const QString why = QStringLiteral("%1 ms, %2 ticks: %3").arg(waited.elapsed()).arg(ticks.size()).arg(bench.view.boxTexts(QStringLiteral("Error")).value(0));
+        QVERIFY2(why.contains(QStringLiteral("lock timeout")) && waited.elapsed() < 6000 && ticks.size() > waited.elapsed() / 40, qPrintable(why));
+        return;
+    }
+    // Stopped while its run waits for the table, the queue's thread ends within a few seconds; the run goes at the next start.
+    LineUploader uploader(settings, local, {}, nullptr);
+    uploader.start();
+    const auto look = LookAt(line);
+    QTRY_COMPARE_WITH_TIMEOUT(look->column(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")),
+                              QStringList{QStringLiteral("1")}, 5000);
+    waited.restart();
+    uploader.Stop();
+    QVERIFY2(waited.elapsed() < 4000 && held.exec(QStringLiteral("ROLLBACK")), qPrintable(QString::number(waited.elapsed())));
+    QString error;
+    QCOMPARE(LineSync(settings, local).SendQueued(&error), 1);
+    QCOMPARE(look->column(QStringLiteral("SELECT serial_written FROM TestResult")), QStringList{QStringLiteral("000042")});
+}
+
+void TestLine::counterSetBack()
+{
+    // 000042 to 000044 are given, the first two reach the line; then the server is restored from a
+    // backup that knows none of the three numbers.
+    const LineDb line = MakeLineDb();
+    const LineSettings settings = LoadLineSettings(IniFor(line), QString());
+    const QString local = dir_.filePath(QStringLiteral("set-back.sqlite"));
+    RecordedBench bench(local);
+    bench.record->setQueueForLine(true);
+    SerialAllocator allocator(settings, [&bench] { return bench.record->runUid(); }, local);
+    bench.engine.setSerialSource(&allocator);
+    QString error;
+    for (int run = 0; run < 3; ++run) QVERIFY(CalibrateOnLine(bench) && (run == 2 || LineSync(settings, local).SendQueued(&error) == 1));
+    QVERIFY(server_.exec(QStringLiteral("UPDATE SerialCounter SET next_serial = 40; DELETE FROM SerialAllocation"), line.name));
+    QVERIFY(CalibrateOnLine(bench));
+    const QStringList runs = Column(bench.record->db().database(), QStringLiteral("SELECT serial_written || ' ' || event_log FROM TestResult ORDER BY id"));
+    QVERIFY2(runs.size() == 4 && runs[2].startsWith(QStringLiteral("000044 ")) && runs[3].startsWith(QStringLiteral("000045 ")) &&
+             runs[3].contains(QStringLiteral("000042 to 000044 are already used (2 on the line's record, 1 in this bench's own only)")), qPrintable(runs.join(QLatin1Char('\n'))));
+}
+
 void TestLine::queueWhileServerAway()
 {
     const LineDb line = MakeLineDb();
@@ -574,7 +659,7 @@ void TestLine::queueWhileServerAway()
     };
 
     // 1: a new supply gets the line's first number, at least the bench's counter, and the run arrives.
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QCOMPARE(serialSent(), QStringLiteral("000042"));
     QCOMPARE(sync.SendQueued(&error), 1);
 
@@ -584,7 +669,7 @@ void TestLine::queueWhileServerAway()
         // Just after its answer, which took the number.
         if (f.command() == Cmd::ReadSerial) bench.clock.scheduleIn(100, [&] { bench.engine.btnCancelClick(); });
     };
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QVERIFY(serialSent().isEmpty());
 
     // 3: a supply with its own number; the server goes away in the middle of the run, which goes on.
@@ -603,7 +688,7 @@ void TestLine::queueWhileServerAway()
 
     // 4: a new supply while the server is away is refused; 5: one with its number is not.
     bench.serialDigits = "      ";
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QVERIFY2(bench.view.boxTexts(QStringLiteral("Error")).value(0).contains(QStringLiteral("cannot be reached")),
              qPrintable(bench.view.boxTexts(QStringLiteral("Error")).value(0)));
     bench.serialDigits = "123457";
