@@ -54,12 +54,14 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
       timerSend_(clock.createTimer()),
       timerReadVol_(clock.createTimer()),
       timerShow_(clock.createTimer()),
-      timerMeterDelay_(clock.createTimer())
+      timerMeterDelay_(clock.createTimer()),
+      timerSerial_(clock.createTimer())
 {
     timerSend_->setHandler([this] { TimerSendTimer(); });
     timerReadVol_->setHandler([this] { TimerReadVolTimer(); });
     timerShow_->setHandler([this] { TimerShowTimer(); });
     timerMeterDelay_->setHandler([this] { MeterDelayOver(); });
+    timerSerial_->setHandler([this] { TimerSerialTimer(); });
 
     link_.setRunModeSource([this] { return static_cast<int>(state_.FRunMode); });
     link_.setLogSink([this](const QString& line) { view_.AddLogLine(line); });
@@ -161,6 +163,7 @@ void RunEngine::EndRun(EndCause cause, const QString& reason)
     timerReadVol_->stop();
     timerShow_->stop();
     timerMeterDelay_->stop();
+    timerSerial_->stop();
     if (cause == EndCause::LastAnswer && state_.FReadSerial == 0 && !state_.FSerialFromLine) {
         // The supply received the counter as its serial number; the next one gets the following number.
         ++state_.FUnitCounter;
@@ -427,6 +430,8 @@ void RunEngine::HandleCalReply()
     if (step < 1 || step > static_cast<int>(state_.FCalList.size())) return;
     // The step was sent twice and both answers came: the first one already handed it over.
     if (step == handingOverStep_) return;
+    // The line is being asked for this supply's number; a second answer to step 3 asks nothing more.
+    if (serialWait_ == runGeneration_) return;
     // Nothing of this step has gone out yet, so the answer belongs to an earlier send (a supply
     // that answered twice, or the last run): taking it would skip a step the supply never got.
     if (!IsMeterStep(step) && state_.FTryCount <= 1) return;
@@ -452,18 +457,14 @@ void RunEngine::HandleCalReply()
         }
     }
     if (step == SerialReadStep && serialSource_ && state_.FReadSerial == 0 && state_.FLineSerial == 0) {
-        // Taken now, before any calibration value is written: a supply the line has no number
-        // for is not calibrated halfway.
-        const SerialSource::Grant grant = serialSource_->Allocate(state_);
-        if (!state_.FCalibrating) return;
-        if (grant.serial == 0 || !IsWritableSerial(grant.serial)) {
-            EndRun(EndCause::NoLineSerial, grant.refusal);
-            return;
-        }
-        state_.FLineSerial = grant.serial;
-        BuildSerialStep(state_);
+        AskLineForSerial();
+        return;
     }
+    NextAfterAnswer(step);
+}
 
+void RunEngine::NextAfterAnswer(int step)
+{
     if (step == static_cast<int>(state_.FCalList.size())) {
         EndRun(EndCause::LastAnswer);
     } else if (IsMeterStep(step)) {
@@ -474,6 +475,43 @@ void RunEngine::HandleCalReply()
         if (step == SerialReadStep) view_.SetSerialBox(state_.FSerialText);
         StartStep(step + 1);
     }
+}
+
+void RunEngine::AskLineForSerial()
+{
+    // Asked now, before any calibration value is written: a supply the line has no number for is
+    // not calibrated halfway. Nothing is sent meanwhile; the window goes on, and so may the
+    // operator's Abort. A number that does not come in time is a refusal like any other.
+    const quint64 generation = runGeneration_;
+    serialWait_ = generation;
+    timerSerial_->setInterval(serialSource_->LimitMs());
+    timerSerial_->start();
+    serialSource_->Request(state_, [this, generation](const SerialSource::Grant& grant) { SerialGiven(generation, grant); });
+}
+
+void RunEngine::SerialGiven(quint64 generation, const SerialSource::Grant& grant)
+{
+    // An answer that comes after its run has ended, or stopped waiting, touches nothing.
+    if (generation != runGeneration_ || serialWait_ != generation || !state_.FCalibrating) return;
+    serialWait_ = 0;
+    timerSerial_->stop();
+    for (const QString& note : grant.notes) view_.AddLogLine(note);
+    if (grant.serial == 0 || !IsWritableSerial(grant.serial)) {
+        EndRun(EndCause::NoLineSerial, grant.refusal);
+        return;
+    }
+    state_.FLineSerial = grant.serial;
+    BuildSerialStep(state_);
+    NextAfterAnswer(SerialReadStep);
+}
+
+void RunEngine::TimerSerialTimer()
+{
+    timerSerial_->stop();
+    if (serialWait_ != runGeneration_ || !state_.FCalibrating) return;
+    serialWait_ = 0;
+    EndRun(EndCause::NoLineSerial,
+           QStringLiteral("the line's database gave no number within %1 s").arg((timerSerial_->interval() + 999) / 1000));
 }
 
 void RunEngine::HandOverToMeter()

@@ -7,6 +7,8 @@
 #include "RunView.h"
 #include "SerialLink.h"
 
+#include <QStringList>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -18,9 +20,13 @@ public:
     struct Grant {
         std::uint32_t serial = 0;  // 0: none was given
         QString refusal;           // why none was given, for the operator
+        QStringList notes;         // for the run's event log: how the number was found
     };
-    // Called once per run, when the supply has reported no number of its own.
-    virtual Grant Allocate(const TRunState& state) = 0;
+    using Answer = std::function<void(const Grant& grant)>;
+    // Asked once per run, when the supply has reported no number of its own. `answer` is called
+    // once, on the asking thread, at once or later; the run does not wait longer than LimitMs().
+    virtual void Request(const TRunState& state, Answer answer) = 0;
+    virtual int LimitMs() const = 0;
 };
 
 // What is particular to the clearing run; the engine sends its list and counts its sends.
@@ -178,6 +184,12 @@ private:
     void CalibrationBranch();
     void ClearingBranch();
     void HandleCalReply();
+    // What follows the answer to `step` of a calibration.
+    void NextAfterAnswer(int step);
+    // The supply has no number: the line is asked for one, and the run goes on when it is given.
+    void AskLineForSerial();
+    void SerialGiven(quint64 generation, const SerialSource::Grant& grant);
+    void TimerSerialTimer();
     void HandleClearingReply();
     void ParseReadSerial();
     void HandOverToMeter();
@@ -201,6 +213,8 @@ private:
     std::unique_ptr<Timer> timerShow_;
     // The pause between a point-selection step's answer and the operator's prompt.
     std::unique_ptr<Timer> timerMeterDelay_;
+    // The limit of the wait for the line's serial number.
+    std::unique_ptr<Timer> timerSerial_;
     std::function<void()> readVolHandler_;
     std::function<void()> saveConfig_;
     std::function<QString()> reserveCounter_;
@@ -211,4 +225,6 @@ private:
     int handingOverStep_ = 0;
     // Raised at every start, so a wait that outlives its run does not touch the next one.
     quint64 runGeneration_ = 0;
+    // The run that waits for the line's serial number (its generation; 0: none does).
+    quint64 serialWait_ = 0;
 };

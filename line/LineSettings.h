@@ -16,8 +16,12 @@ struct LineSettings {
     int retryMs = 10000;    // how often a bench whose server is away tries again
 };
 
+// The bench's own folder of the system's settings: a password file or a certificate authority
+// there serves every operator of the bench.
+inline const QString BenchSystemFolder = QStringLiteral("/etc/korvex-calibrator");
+
 LineSettings LoadLineSettings(const QString& iniPath, const QString& hostName);
 
-// The first line of a password file that only its owner may read; empty and *problem set when
-// the file is missing, is not the caller's, or others may read it.
-QString ReadPasswordFile(const QString& path, QString* problem);
+// How long the calibrator's end waits for a call to the line's server still under way: a run it
+// was sending stays queued and goes at the next start; a number it was taking goes to no one.
+inline constexpr int LineStopLimitMs = 3000;

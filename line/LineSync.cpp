@@ -5,6 +5,7 @@
 #include "ReadingSummary.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -75,7 +76,7 @@ int LineSync::Queued(QString* error)
     return q.value(0).toInt();
 }
 
-int LineSync::SendQueued(QString* error)
+int LineSync::SendQueued(QString* error, const std::function<bool()>& stop)
 {
     if (!OpenBoth(error)) return -1;
     QSqlQuery q(local_.database());
@@ -89,6 +90,7 @@ int LineSync::SendQueued(QString* error)
     q.finish();
     int sent = 0;
     for (qint64 id : ids) {
+        if (stop && stop()) break;
         if (!SendRun(id, error)) {
             // Whatever state the connection is in, the next pass starts on a fresh one.
             server_.close();
@@ -157,8 +159,11 @@ bool LineSync::SendRun(qint64 localId, QString* error)
 
     if (!server.transaction()) return serverFault(server.lastError());
     QSqlQuery q(server);
-    q.prepare(QStringLiteral("INSERT INTO TestResult (") + RunColumns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-              Placeholders(static_cast<int>(RunColumns.size())) + QStringLiteral(") ON CONFLICT (run_uid) DO NOTHING RETURNING id"));
+    // A statement the server would not prepare (a table another session holds past the limit)
+    // is reported as such, not run again as an empty one.
+    if (!q.prepare(QStringLiteral("INSERT INTO TestResult (") + RunColumns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+                   Placeholders(static_cast<int>(RunColumns.size())) + QStringLiteral(") ON CONFLICT (run_uid) DO NOTHING RETURNING id")))
+        return serverFault(q.lastError());
     for (const QString& column : RunColumns) q.addBindValue(runRow.value(column));
     if (!q.exec()) return serverFault(q.lastError());
     // No row back: an earlier pass sent it and lost only the mark in the file.
@@ -166,7 +171,8 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         const qint64 id = q.value(0).toLongLong();
         q.finish();
         for (const Row& row : readings) {
-            q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+            if (!q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
+                return serverFault(q.lastError());
             q.addBindValue(id);
             for (const QVariant& v : row.values) q.addBindValue(v);
             if (!q.exec()) return serverFault(q.lastError());
@@ -174,7 +180,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         int serialSends = 0;
         for (const Row& row : steps) {
             if (row.values.value(0).toInt() == 25) serialSends = row.values.value(2).toInt();
-            q.prepare(QStringLiteral("INSERT INTO TestStep (run_id, step, state, sends, at) VALUES (?, ?, ?, ?, ?)"));
+            if (!q.prepare(QStringLiteral("INSERT INTO TestStep (run_id, step, state, sends, at) VALUES (?, ?, ?, ?, ?)"))) return serverFault(q.lastError());
             q.addBindValue(id);
             for (const QVariant& v : row.values) q.addBindValue(v);
             if (!q.exec()) return serverFault(q.lastError());
@@ -182,7 +188,8 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         // The number this run took: written, sent without its answer, or never sent at all.
         const bool finished = runRow.value(QStringLiteral("result")).toString() == QLatin1String("finished");
         const QString fate = serialSends == 0 ? QStringLiteral("unused") : finished ? QStringLiteral("written") : QStringLiteral("sent");
-        q.prepare(QStringLiteral("UPDATE SerialAllocation SET state = ?, settled_at = ? WHERE run_uid = ? AND state = 'allocated'"));
+        if (!q.prepare(QStringLiteral("UPDATE SerialAllocation SET state = ?, settled_at = ? WHERE run_uid = ? AND state = 'allocated'")))
+            return serverFault(q.lastError());
         q.addBindValue(fate);
         q.addBindValue(IsoTime(QDateTime::currentDateTime()));
         q.addBindValue(uid);
@@ -205,7 +212,10 @@ LineUploader::LineUploader(LineSettings settings, QString localPath, Report repo
 {
 }
 
-LineUploader::~LineUploader() { Stop(); }
+LineUploader::~LineUploader()
+{
+    if (!Stop()) wait();
+}
 
 void LineUploader::Kick()
 {
@@ -214,14 +224,16 @@ void LineUploader::Kick()
     wake_.wakeAll();
 }
 
-void LineUploader::Stop()
+bool LineUploader::Stop(int limitMs)
 {
     {
         QMutexLocker lock(&mutex_);
         stopping_ = true;
+        report_ = {};
+        owner_ = nullptr;
         wake_.wakeAll();
     }
-    wait();
+    return wait(QDeadlineTimer(limitMs));
 }
 
 void LineUploader::run()
@@ -230,9 +242,14 @@ void LineUploader::run()
     bool troubled = false;
     bool waiting = false;
     auto tell = [this](const QString& text, bool trouble) {
+        QMutexLocker lock(&mutex_);
         if (!report_ || !owner_) return;
         Report report = report_;
         QMetaObject::invokeMethod(owner_, [report, text, trouble] { report(text, trouble); }, Qt::QueuedConnection);
+    };
+    auto stopping = [this] {
+        QMutexLocker lock(&mutex_);
+        return stopping_;
     };
     for (;;) {
         {
@@ -243,7 +260,7 @@ void LineUploader::run()
             kicked_ = false;
         }
         QString error;
-        const int sent = sync.SendQueued(&error);
+        const int sent = sync.SendQueued(&error, stopping);
         if (sent < 0) {
             waiting = true;
             if (!troubled) tell(QStringLiteral("runs wait for the line's database: %1").arg(error), true);

@@ -16,8 +16,9 @@ public:
     LineSync(LineSettings settings, QString localPath);
 
     // Sends every queued run; returns how many reached the server, or -1 when a pass stopped
-    // with *error set (the run it stopped at and all after it stay queued, in order).
-    int SendQueued(QString* error);
+    // with *error set (the run it stopped at and all after it stay queued, in order). A pass
+    // asked to `stop` ends after the run it is sending.
+    int SendQueued(QString* error, const std::function<bool()>& stop = {});
     // Runs still waiting.
     int Queued(QString* error);
 
@@ -42,7 +43,10 @@ public:
     ~LineUploader() override;
 
     void Kick();
-    void Stop();
+    // Ends the thread, waiting `limitMs` at most: true once it has ended. A pass still in a call
+    // to the server ends with that call's own limits, and tells no one; the object must then
+    // live on until the thread ends.
+    bool Stop(int limitMs = LineStopLimitMs);
 
 protected:
     void run() override;

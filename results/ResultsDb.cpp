@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -247,6 +248,54 @@ QString ForServer(QString s)
     return s;
 }
 
+// libpq's sslmode values, from the weakest.
+const QStringList SslModes{QStringLiteral("disable"), QStringLiteral("allow"),     QStringLiteral("prefer"),
+                           QStringLiteral("require"), QStringLiteral("verify-ca"), QStringLiteral("verify-full")};
+
+// What libpq takes as one host name, address, service or application name; as one whole path
+// (a socket folder, a certificate); as one database or user name.
+const QRegularExpression NamePattern(QStringLiteral("^[A-Za-z0-9_:][A-Za-z0-9_.:-]*$"));
+const QRegularExpression PathPattern(QStringLiteral("^/[^\\s'\"\\\\;,\\p{Cc}]*$"));
+const QRegularExpression WordPattern(QStringLiteral("^[^\\s'\"\\\\;=\\p{Cc}]+$"));
+
+// The limits of a migration's statements; its waits for another bench's migration get half.
+constexpr int MigrationLimitMs = 120000;
+
+// A value as libpq's connection string quotes it. Qt turns every ';' into a blank, so a value
+// never holds one (ServerSettings::problem() refuses it).
+QString Quoted(QString value)
+{
+    value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+// Everything the connection is opened with besides the server, user and password, which Qt
+// quotes itself; only from settings whose problem() is empty.
+QString ConnectOptions(const ServerSettings& s)
+{
+    const QString seconds = QString::number(s.connectTimeoutS);
+    // A server that gets no answer through, or no longer answers at all, is given up after the
+    // time set, like one that cannot be reached.
+    QStringList options{QStringLiteral("connect_timeout=") + seconds,
+                        QStringLiteral("tcp_user_timeout=%1").arg(s.connectTimeoutS * 1000),
+                        QStringLiteral("keepalives=1"),
+                        QStringLiteral("keepalives_idle=") + seconds,
+                        QStringLiteral("keepalives_interval=1"),
+                        QStringLiteral("keepalives_count=") + seconds,
+                        QStringLiteral("sslmode=") + Quoted(s.sslMode),
+                        QStringLiteral("gssencmode=disable"),
+                        QStringLiteral("application_name=") + Quoted(s.applicationName),
+                        QStringLiteral("options=") + Quoted(QStringLiteral("-c statement_timeout=%1 -c lock_timeout=%2")
+                                                                .arg(s.statementTimeoutMs)
+                                                                .arg(s.lockTimeoutMs))};
+    // SCRAM bound to this TLS channel only: the password itself never travels, and a server that
+    // asks for it any other way is refused.
+    if (!s.trustedNetwork) options << QStringLiteral("channel_binding=require");
+    if (!s.caFile.isEmpty()) options << QStringLiteral("sslrootcert=") + Quoted(s.caFile);
+    if (!s.service.isEmpty()) options << QStringLiteral("service=") + Quoted(s.service);
+    return options.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
 QString IsoTime(const QDateTime& t)
@@ -275,6 +324,33 @@ QString ServerSettings::describe() const
     QString where = host.isEmpty() ? QStringLiteral("(local socket)") : host;
     if (!service.isEmpty() && host.isEmpty()) where = QStringLiteral("service %1").arg(service);
     return QStringLiteral("%1@%2:%3/%4").arg(user.isEmpty() ? QStringLiteral("(default user)") : user, where).arg(port).arg(database);
+}
+
+QString ServerSettings::problem() const
+{
+    const bool socket = host.startsWith(QLatin1Char('/'));
+    if (!host.isEmpty() && !(socket ? PathPattern : NamePattern).match(host).hasMatch())
+        return QStringLiteral("[Database] Host=%1 is not one host name, address or socket folder").arg(host);
+    if (port < 0 || port > 65535) return QStringLiteral("[Database] Port=%1 is not a port").arg(port);
+    for (const auto& [key, value] : {std::pair{"Database", &database}, std::pair{"User", &user}})
+        if (!value->isEmpty() && !WordPattern.match(*value).hasMatch())
+            return QStringLiteral("[Database] %1=%2 holds a blank, a quote or a sign libpq would read as more settings").arg(QLatin1String(key), *value);
+    if (!service.isEmpty() && !NamePattern.match(service).hasMatch())
+        return QStringLiteral("[Database] Service=%1 is not a service name (letters, digits, _ . -)").arg(service);
+    if (!NamePattern.match(applicationName).hasMatch()) return QStringLiteral("the application name %1 is not a name").arg(applicationName);
+    if (!caFile.isEmpty() && !PathPattern.match(caFile).hasMatch())
+        return QStringLiteral("[Database] CaFile=%1 is not a whole path without blanks").arg(caFile);
+    if (!SslModes.contains(sslMode))
+        return QStringLiteral("[Database] SslMode=%1 is not one of libpq's: %2").arg(sslMode, SslModes.join(QStringLiteral(", ")));
+    if (connectTimeoutS < 1 || statementTimeoutMs < 1 || lockTimeoutMs < 1) return QStringLiteral("a time limit of the line's server is off");
+    if (trustedNetwork) return QString();
+    const QString allow = QStringLiteral("; on a network the line trusts, [Database] TrustedNetwork=yes allows it");
+    if (SslModes.indexOf(sslMode) < SslModes.indexOf(QLatin1String("require")))
+        return QStringLiteral("[Database] SslMode=%1 lets the password go to a server without TLS").arg(sslMode) + allow;
+    if (socket) return QStringLiteral("[Database] Host=%1 is a socket folder, reached without TLS").arg(host) + allow;
+    if (host.isEmpty() && service.isEmpty())
+        return QStringLiteral("[Database] names no Host: the local socket is reached without TLS") + allow;
+    return QString();
 }
 
 ResultsDb::ResultsDb() : connection_(QStringLiteral("results-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
@@ -336,6 +412,11 @@ bool ResultsDb::openServer(const ServerSettings& settings, Mode mode)
         error_ = QStringLiteral("the PostgreSQL driver of Qt is not installed (libqt6sql6-psql)");
         return false;
     }
+    const QString problem = settings.problem();
+    if (!problem.isEmpty()) {
+        error_ = QStringLiteral("the line's database %1 is not used: %2").arg(path_, problem);
+        return false;
+    }
     bool opened = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection_);
@@ -344,20 +425,30 @@ bool ResultsDb::openServer(const ServerSettings& settings, Mode mode)
         db.setDatabaseName(settings.database);
         db.setUserName(settings.user);
         db.setPassword(settings.password);
-        // The server's answer must not keep a bench waiting for long: a connection attempt and a
-        // request that gets no answer give up after the time set.
-        QStringList options{QStringLiteral("connect_timeout=%1").arg(settings.connectTimeoutS),
-                            QStringLiteral("tcp_user_timeout=%1").arg(settings.connectTimeoutS * 1000),
-                            QStringLiteral("sslmode=%1").arg(settings.sslMode),
-                            QStringLiteral("application_name=%1").arg(settings.applicationName)};
-        if (!settings.service.isEmpty()) options << QStringLiteral("service=%1").arg(settings.service);
-        db.setConnectOptions(options.join(QLatin1Char(';')));
+        db.setConnectOptions(ConnectOptions(settings));
         opened = db.open();
-        if (!opened)
-            error_ = QStringLiteral("the line's database %1 cannot be reached: %2").arg(path_, db.lastError().text().simplified());
+        if (!opened) {
+            const QString why = db.lastError().text().simplified();
+            error_ = QStringLiteral("the line's database %1 cannot be reached: %2").arg(path_, why);
+            if (!settings.trustedNetwork && (why.contains(QLatin1String("SSL")) || why.contains(QLatin1String("channel binding"))))
+                error_ += QStringLiteral(". The bench gives its password only over TLS, by SCRAM bound to it (scram-sha-256 in the server's"
+                                         " pg_hba.conf); on a network the line trusts, [Database] TrustedNetwork=yes lets it connect without TLS");
+        }
+        // A migration of a line's lifetime of runs takes longer than a bench's statement, and may
+        // wait for another bench's: it gets limits of its own, and the bench its own back after.
+        if (opened && mode == Mode::Record) {
+            QSqlQuery q(db);
+            opened = q.exec(QStringLiteral("SET statement_timeout = %1; SET lock_timeout = %2").arg(MigrationLimitMs).arg(MigrationLimitMs / 2));
+            if (!opened) error_ = QStringLiteral("the line's database %1: %2").arg(path_, q.lastError().text().trimmed());
+        }
     }
     // The connection is dropped only here, where no handle of it is left.
-    if (opened && checkVersion(mode)) return true;
+    if (opened && checkVersion(mode)) {
+        if (mode == Mode::Read) return true;
+        QSqlQuery q(database());
+        if (q.exec(QStringLiteral("RESET statement_timeout; RESET lock_timeout"))) return true;
+        error_ = QStringLiteral("the line's database %1: %2").arg(path_, q.lastError().text().trimmed());
+    }
     close();
     return false;
 }

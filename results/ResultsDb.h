@@ -10,7 +10,9 @@
 // Tables TestResult (one row per run), TestReading (the seven readings of a calibration) and
 // TestStep (each step's state and sends), with SchemaVersion holding the schema's version.
 // A PostgreSQL server shared by a line of benches. The password never comes from Config.Ini:
-// from a file only its owner may read, or from libpq's own password and service files.
+// from a file of the bench's own, or from libpq's own password and service files. It is used only
+// over TLS and only by SCRAM bound to that TLS channel, so that it never travels itself, whoever
+// answers; only on a network the line trusts may a bench do without.
 // Every member has its default, so that settings may name only what they set.
 struct ServerSettings {
     QString host{};
@@ -19,12 +21,21 @@ struct ServerSettings {
     QString user{};
     QString password{};
     QString service{};                // a name in pg_service.conf, instead of or besides the above
-    QString sslMode = QStringLiteral("prefer");  // TLS whenever the server offers it
+    QString sslMode = QStringLiteral("require");  // libpq's sslmode
+    QString caFile{};                 // the authority the server's certificate must come from
+    bool trustedNetwork = false;      // the server may be reached without TLS
     int connectTimeoutS = 5;
+    // The server's own limits of every statement and of every wait for a lock: no call to the
+    // line waits longer, whatever another session holds.
+    int statementTimeoutMs = 5000;
+    int lockTimeoutMs = 2000;
     QString applicationName = QStringLiteral("korvex-calibrator");
 
     // "user@host:port/database", for messages.
     QString describe() const;
+    // Which value libpq would not take as it is meant, in words for the operator; empty when
+    // every one is sound. Nothing is passed on to libpq as it was written.
+    QString problem() const;
 };
 
 // A moment as every row carries it: ISO 8601 with milliseconds and the offset from UTC.

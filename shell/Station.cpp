@@ -86,7 +86,7 @@ Station::Station(const StationParts& parts)
     // On a line of benches the serial numbers come from the line's server and every run goes
     // there too, through the queue in the bench's own file; without [Database], nothing changes.
     if (line_.enabled) {
-        allocator_ = std::make_unique<SerialAllocator>(line_, [this] { return record_.runUid(); });
+        allocator_ = std::make_unique<SerialAllocator>(line_, [this] { return record_.runUid(); }, databasePath());
         engine.setSerialSource(allocator_.get());
         record_.setQueueForLine(true);
         uploader_ = std::make_unique<LineUploader>(
@@ -129,7 +129,10 @@ Station::Station(const StationParts& parts)
 
 Station::~Station()
 {
-    if (uploader_) uploader_->Stop();
+    // The calibrator ends within a few seconds whatever the line's server does: a pass still in a
+    // call to it ends with that call's own limits, on its own, and what it was sending stays
+    // queued in the bench's file for the next start.
+    if (uploader_ && !uploader_->Stop()) static_cast<void>(uploader_.release());
     engine().setSerialSource(nullptr);
     engine().setReadVolHandler({});
     FormSetting = nullptr;

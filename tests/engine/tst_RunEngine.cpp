@@ -1085,7 +1085,8 @@ void TestRunEngine::observerSeesEachEnding()
 namespace {
 // A line's database that has no number for a supply.
 struct RefusingLine : SerialSource {
-    Grant Allocate(const TRunState&) override { return {0, QStringLiteral("the line is down")}; }
+    void Request(const TRunState&, Answer answer) override { answer({0, QStringLiteral("the line is down"), {}}); }
+    int LimitMs() const override { return 1000; }
 };
 }  // namespace
 

@@ -16,13 +16,10 @@ int main(int argc, char** argv)
         std::fputs("usage: line_probe <Config.Ini> <count> <unit counter>\n", stderr);
         return 2;
     }
-    SerialAllocator allocator(LoadLineSettings(args[1], QStringLiteral("probe")),
-                              [] { return QUuid::createUuid().toString(QUuid::WithoutBraces); });
-    TRunState state;
-    state.FUnitCounter = args[3].toInt();
+    LineCounter counter(LoadLineSettings(args[1], QStringLiteral("probe")), QString());
     int refused = 0;
     for (int i = 0; i < args[2].toInt(); ++i) {
-        const SerialSource::Grant grant = allocator.Allocate(state);
+        const SerialSource::Grant grant = counter.Take(args[3].toInt(), QUuid::createUuid().toString(QUuid::WithoutBraces));
         if (grant.serial == 0) {
             std::printf("REFUSED %s\n", qPrintable(grant.refusal));
             ++refused;

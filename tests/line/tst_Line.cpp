@@ -1,6 +1,6 @@
 // Tests of a line of benches on a real PostgreSQL server: the [Database] section, the schema on the
 // server, the serial numbers it hands out (also to many processes at once), the queue of runs while
-// the server is away, and every way the server can refuse a bench.
+// the server is away, every way the server can refuse a bench, and the limits of every call to it.
 #include "LineSettings.h"
 #include "LineSync.h"
 #include "PgServer.h"
@@ -19,8 +19,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <map>
+#include <thread>
+#include <arpa/inet.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +60,48 @@ QStringList Column(const QSqlDatabase& db, const QString& sql)
     return out;
 }
 
+// A calibration in virtual time whose serial number comes from a real server: while the engine
+// waits for it (neither sending nor prompting), virtual time runs no faster than real time and
+// this thread handles its events, as a window's would.
+bool CalibrateOnLine(RecordedBench& bench)
+{
+    bench.engine.btnStartClick();
+    return bench.clock.advanceUntil([&e = bench.engine] {
+        if (e.state().FCalibrating && !e.TimerSend().isActive() && !e.TimerReadVol().isActive()) QTest::qWait(1);
+        return !e.state().FCalibrating;
+    }, 300000);
+}
+
+// A server that refuses TLS and asks for the password in clear text; it counts the passwords it
+// is given before it closes the connection, and so before the bench can tell of it.
+struct CleartextServer {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    std::atomic<int> passwords{0};
+    std::thread thread;
+
+    CleartextServer()
+    {
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof address;
+        auto* name = reinterpret_cast<sockaddr*>(&address);
+        // Without a port of its own, port is 0 and nothing reaches it: the row fails.
+        if (::bind(listener, name, size) == 0 && ::listen(listener, 4) == 0 && ::getsockname(listener, name, &size) == 0) port = ntohs(address.sin_port);
+        thread = std::thread([this] {
+            char m[1024];
+            const timeval limit{5, 0};
+            for (int c; (c = ::accept(listener, nullptr, nullptr)) >= 0; ::close(c)) {
+                ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+                // The request for TLS (eight bytes) is refused; each message then comes whole.
+                if (::recv(c, m, sizeof m, 0) == 8 && ::send(c, "N", 1, MSG_NOSIGNAL) == 1 && ::recv(c, m, sizeof m, 0) > 8 &&
+                    ::send(c, "R\0\0\0\x08\0\0\0\x03", 9, MSG_NOSIGNAL) == 9 && ::recv(c, m, sizeof m, 0) > 6 && m[0] == 'p')
+                    ++passwords;  // AuthenticationCleartextPassword was answered
+            }
+        });
+    }
+    ~CleartextServer() { ::shutdown(listener, SHUT_RDWR); thread.join(); ::close(listener); }
+};
+
 }  // namespace
 
 class TestLine : public QObject {
@@ -80,6 +128,8 @@ class TestLine : public QObject {
     {
         const QString folder = dir_.filePath(QStringLiteral("bench-%1").arg(++made_));
         QDir().mkpath(folder);
+        // The authority of the line's certificate, as the line's owner gives it to every bench.
+        QFile::copy(server_.caFile(), folder + QStringLiteral("/ca.crt"));
         QFile ini(folder + QStringLiteral("/Config.Ini"));
         ini.open(QIODevice::WriteOnly);
         ini.write(keys.isEmpty() ? "[Ports]\r\nCOM1=/dev/ttyS0\r\n" : "[Database]\r\n");
@@ -101,7 +151,7 @@ class TestLine : public QObject {
         return {QStringLiteral("Driver=QPSQL"), QStringLiteral("Host=%1").arg(server_.host()),
                 QStringLiteral("Port=%1").arg(server_.port()), QStringLiteral("Database=%1").arg(db.name),
                 QStringLiteral("User=%1").arg(db.role), QStringLiteral("Bench=%1").arg(bench),
-                QStringLiteral("ConnectTimeout=2")};
+                QStringLiteral("ConnectTimeout=2"), QStringLiteral("CaFile=ca.crt")};
     }
 
     QString IniFor(const LineDb& db, const QString& bench = QStringLiteral("bench-a"))
@@ -158,6 +208,8 @@ private slots:
     void initTestCase();
     void settings_data();
     void settings();
+    void passwordFile_data();
+    void passwordFile();
     void schemaMatchesTheFile();
     void serialSearch_data();
     void serialSearch();
@@ -166,6 +218,9 @@ private slots:
     void olderSchemaMigratedByItsOwner();
     void passwordFromLibpqFiles();
     void allocationAcrossProcesses();
+    void lockedServer_data();
+    void lockedServer();
+    void counterSetBack();
     void queueWhileServerAway();
 };
 
@@ -175,6 +230,7 @@ void TestLine::initTestCase()
     if (!PgServer::available()) QSKIP("PostgreSQL 15 is not installed (scripts/setup.sh installs it)");
     QString error;
     QVERIFY2(server_.start(&error), qPrintable(error));
+    QVERIFY2(server_.tls(), "the server needs a certificate (openssl)");
 }
 
 void TestLine::settings_data()
@@ -200,6 +256,12 @@ void TestLine::settings_data()
                                        << QStringLiteral("neither a Database nor a Service");
     QTest::newRow("a service instead") << QStringList{QStringLiteral("Driver=QPSQL"), QStringLiteral("Service=line")} << QString() << 0600 << true
                                        << QString();
+    // Root's, for the several operators of a bench to read through its group.
+    QTest::newRow("password file of the bench's operators") << base << QStringLiteral("s3cret") << 0640 << true << QString();
+    // Values go to libpq one by one, each as libpq takes it; the password only over TLS.
+    for (const auto& [key, problem] : {std::pair{"SslMode=prefer channel_binding=require", "not one of libpq's"}, {"SslMode=required", "not one of libpq's"},
+                                       {"Host=db plant", "not one host"}, {"SslMode=prefer", "TrustedNetwork=yes"}, {"Host=/run/postgresql", "TrustedNetwork=yes"}})
+        QTest::newRow(key) << (QStringList{QLatin1String(key)} + base) << QString() << 0600 << true << QString::fromLatin1(problem);
 }
 
 void TestLine::settings()
@@ -221,8 +283,41 @@ void TestLine::settings()
     if (enabled && problem.isEmpty()) {
         QCOMPARE(s.bench, QStringLiteral("host-9"));
         QCOMPARE(s.server.password, password.isNull() ? QString() : password);
-        QCOMPARE(s.server.sslMode, QStringLiteral("prefer"));
+        QCOMPARE(s.server.sslMode, QStringLiteral("require"));
     }
+}
+
+void TestLine::passwordFile_data()
+{
+    // PasswordFile= as Config.Ini names it; {secret} is a file outside the bench's folder, {up} its
+    // folder and name.
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("outside the bench's folders") << "{secret}" << "outside the bench's own folders";
+    QTest::newRow("above the bench's folder") << "../{up}" << "outside the bench's own folders";
+    QTest::newRow("a symbolic link") << "symbolic" << "is a symbolic link";
+    QTest::newRow("a hard link") << "hard" << "has other names";
+}
+
+void TestLine::passwordFile()
+{
+    // Another operator edits the shared Config.Ini so that the calibrator sends them a file of the
+    // operator who starts it: that file is never even opened.
+    QFETCH(QString, named);
+    QFETCH(QString, problem);
+    const QString secret = QFileInfo(WriteIni({}, QStringLiteral("the operator's own"))).absolutePath() + QStringLiteral("/pw");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(secret).constData(), IN_OPEN | IN_ACCESS) >= 0);
+    named.replace(QStringLiteral("{secret}"), secret).replace(QStringLiteral("{up}"), secret.section(QLatin1Char('/'), -2));
+    const QString ini = WriteIni({QStringLiteral("Driver=QPSQL"), QStringLiteral("Host=db"), QStringLiteral("Database=line"), QStringLiteral("PasswordFile=") + named}, QString());
+    const QByteArray at = QFile::encodeName(QFileInfo(ini).absolutePath() + QLatin1Char('/') + named);
+    QVERIFY(named == QLatin1String("symbolic") ? ::symlink(QFile::encodeName(secret).constData(), at.constData()) == 0
+            : named != QLatin1String("hard") || ::link(QFile::encodeName(secret).constData(), at.constData()) == 0);
+    const LineSettings s = LoadLineSettings(ini, QString());
+    QVERIFY2(s.problem.contains(problem) && s.server.password.isEmpty(), qPrintable(s.problem));
+    char events[4096];
+    QCOMPARE(::read(watch, events, sizeof events), ssize_t(-1));
+    ::close(watch);
 }
 
 void TestLine::schemaMatchesTheFile()
@@ -308,6 +403,11 @@ void TestLine::refusals_data()
     QTest::newRow("server of an older schema") << "older schema" << QStringLiteral("has schema 2 and cannot be brought to %1").arg(ResultsDb::SchemaVersionNow);
     QTest::newRow("nothing listening") << "nothing listening" << "cannot be reached";
     QTest::newRow("password others may read") << "open password file" << "may be read by others";
+    // It would be given the password, were it not for TLS.
+    QTest::newRow("a server without TLS") << "cleartext server" << "TrustedNetwork=yes";
+    // The line's server, but verified against another authority, or by another name.
+    QTest::newRow("another authority") << "CaFile=other.crt" << "certificate verify failed";
+    QTest::newRow("a name the certificate does not carry") << "Host=localhost" << "does not match host name";
 }
 
 void TestLine::refusals()
@@ -315,6 +415,7 @@ void TestLine::refusals()
     QFETCH(QString, how);
     QFETCH(QString, message);
     LineDb line = MakeLineDb();
+    CleartextServer cleartext;
     QString ini;
     if (how == QLatin1String("wrong password")) {
         ini = WriteIni(Keys(line), QStringLiteral("not-") + line.password);
@@ -331,6 +432,9 @@ void TestLine::refusals()
         QStringList keys = Keys(line);
         keys.replaceInStrings(QRegularExpression(QStringLiteral("^Port=.*")), QStringLiteral("Port=%1").arg(FreePort()));
         ini = WriteIni(keys, line.password);
+    } else if (how.contains(QLatin1Char('=')) || how == QLatin1String("cleartext server")) {
+        ini = WriteIni(QStringList{how == QLatin1String("cleartext server") ? QStringLiteral("Port=%1").arg(cleartext.port) : how} + Keys(line), line.password);
+        QFile::copy(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"), QFileInfo(ini).absolutePath() + QStringLiteral("/other.crt"));
     } else {
         ini = WriteIni(Keys(line), line.password, 0644);
     }
@@ -346,7 +450,7 @@ void TestLine::refusals()
     };
     SerialAllocator allocator(settings, [] { return QStringLiteral("run-1"); });
     bench.engine.setSerialSource(&allocator);
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QCOMPARE(bench.engine.state().FUnitCounter, 42);
     QVERIFY(!HasFrame(sent, Cmd::SerialAndModel));
     QVERIFY(!HasFrame(sent, Cmd::VoltageValue));
@@ -368,6 +472,7 @@ void TestLine::refusals()
     QString error;
     QCOMPARE(sync.SendQueued(&error), -1);
     QVERIFY2(error.contains(message), qPrintable(error));
+    QCOMPARE(cleartext.passwords.load(), 0);
 }
 
 void TestLine::olderSchemaMigratedByItsOwner()
@@ -454,6 +559,76 @@ void TestLine::allocationAcrossProcesses()
     }
 }
 
+void TestLine::lockedServer_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::newRow("the serial counter") << "SerialCounter";
+    QTest::newRow("the runs") << "TestResult";
+}
+
+void TestLine::lockedServer()
+{
+    // Another session holds a table of the line, for 8 s at most: a bench without limits is seen
+    // to wait that long rather than for ever.
+    QFETCH(QString, table);
+    const LineDb line = MakeLineDb();
+    const LineSettings settings = LoadLineSettings(IniFor(line), QString());
+    const QString local = dir_.filePath(QStringLiteral("locked-%1.sqlite").arg(table));
+    RecordedBench bench(local);
+    bench.record->setQueueForLine(true);
+    if (table == QLatin1String("TestResult")) QVERIFY(bench.calibrate());
+    ResultsDb holder;
+    QVERIFY(holder.openServer(settings.server, ResultsDb::Mode::Record));
+    QSqlQuery held(holder.database());
+    QVERIFY(held.exec(QStringLiteral("SET idle_in_transaction_session_timeout = 8000; BEGIN; LOCK TABLE %1 IN ACCESS EXCLUSIVE MODE").arg(table)));
+    QElapsedTimer waited;
+    waited.start();
+    if (table == QLatin1String("SerialCounter")) {
+        // A supply without a number is refused within the limit, and the window's thread stays free.
+        QTimer tick;
+        QSignalSpy ticks(&tick, &QTimer::timeout);
+        tick.start(20);
+        SerialAllocator allocator(settings, [&bench] { return bench.record->runUid(); });
+        bench.engine.setSerialSource(&allocator);
+        QVERIFY(CalibrateOnLine(bench));
+        const QString why = QStringLiteral("%1 ms, %2 ticks: %3").arg(waited.elapsed()).arg(ticks.size()).arg(bench.view.boxTexts(QStringLiteral("Error")).value(0));
+        QVERIFY2(why.contains(QStringLiteral("lock timeout")) && waited.elapsed() < 6000 && ticks.size() > waited.elapsed() / 40, qPrintable(why));
+        return;
+    }
+    // Stopped while its run waits for the table, the queue's thread ends within a few seconds; the run goes at the next start.
+    LineUploader uploader(settings, local, {}, nullptr);
+    uploader.start();
+    const auto look = LookAt(line);
+    QTRY_COMPARE_WITH_TIMEOUT(look->column(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")),
+                              QStringList{QStringLiteral("1")}, 5000);
+    waited.restart();
+    uploader.Stop();
+    QVERIFY2(waited.elapsed() < 4000 && held.exec(QStringLiteral("ROLLBACK")), qPrintable(QString::number(waited.elapsed())));
+    QString error;
+    QCOMPARE(LineSync(settings, local).SendQueued(&error), 1);
+    QCOMPARE(look->column(QStringLiteral("SELECT serial_written FROM TestResult")), QStringList{QStringLiteral("000042")});
+}
+
+void TestLine::counterSetBack()
+{
+    // 000042 to 000044 are given, the first two reach the line; then the server is restored from a
+    // backup that knows none of the three numbers.
+    const LineDb line = MakeLineDb();
+    const LineSettings settings = LoadLineSettings(IniFor(line), QString());
+    const QString local = dir_.filePath(QStringLiteral("set-back.sqlite"));
+    RecordedBench bench(local);
+    bench.record->setQueueForLine(true);
+    SerialAllocator allocator(settings, [&bench] { return bench.record->runUid(); }, local);
+    bench.engine.setSerialSource(&allocator);
+    QString error;
+    for (int run = 0; run < 3; ++run) QVERIFY(CalibrateOnLine(bench) && (run == 2 || LineSync(settings, local).SendQueued(&error) == 1));
+    QVERIFY(server_.exec(QStringLiteral("UPDATE SerialCounter SET next_serial = 40; DELETE FROM SerialAllocation"), line.name));
+    QVERIFY(CalibrateOnLine(bench));
+    const QStringList runs = Column(bench.record->db().database(), QStringLiteral("SELECT serial_written || ' ' || event_log FROM TestResult ORDER BY id"));
+    QVERIFY2(runs.size() == 4 && runs[2].startsWith(QStringLiteral("000044 ")) && runs[3].startsWith(QStringLiteral("000045 ")) &&
+             runs[3].contains(QStringLiteral("000042 to 000044 are already used (2 on the line's record, 1 in this bench's own only)")), qPrintable(runs.join(QLatin1Char('\n'))));
+}
+
 void TestLine::queueWhileServerAway()
 {
     const LineDb line = MakeLineDb();
@@ -484,7 +659,7 @@ void TestLine::queueWhileServerAway()
     };
 
     // 1: a new supply gets the line's first number, at least the bench's counter, and the run arrives.
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QCOMPARE(serialSent(), QStringLiteral("000042"));
     QCOMPARE(sync.SendQueued(&error), 1);
 
@@ -494,7 +669,7 @@ void TestLine::queueWhileServerAway()
         // Just after its answer, which took the number.
         if (f.command() == Cmd::ReadSerial) bench.clock.scheduleIn(100, [&] { bench.engine.btnCancelClick(); });
     };
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QVERIFY(serialSent().isEmpty());
 
     // 3: a supply with its own number; the server goes away in the middle of the run, which goes on.
@@ -513,7 +688,7 @@ void TestLine::queueWhileServerAway()
 
     // 4: a new supply while the server is away is refused; 5: one with its number is not.
     bench.serialDigits = "      ";
-    QVERIFY(bench.calibrate());
+    QVERIFY(CalibrateOnLine(bench));
     QVERIFY2(bench.view.boxTexts(QStringLiteral("Error")).value(0).contains(QStringLiteral("cannot be reached")),
              qPrintable(bench.view.boxTexts(QStringLiteral("Error")).value(0)));
     bench.serialDigits = "123457";

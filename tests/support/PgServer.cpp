@@ -338,17 +338,23 @@ bool PgServer::makeCertificate(QString* error)
 {
     tls_ = false;
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
-    // Without openssl the server simply offers no TLS; sslmode=prefer clients still get in.
+    // Without openssl the server simply offers no TLS.
     if (openssl.isEmpty()) return true;
+    // A throw-away authority, and from it the server's certificate for the one address it listens on.
     const QString key = dataDir() + QLatin1String("/server.key");
     const QString certificate = dataDir() + QLatin1String("/server.crt");
-    const Outcome outcome = runChild(QStringLiteral("openssl req"), openssl,
-                                     {QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-x509"),
-                                      QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-nodes"),
-                                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                                      QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate},
-                                     folder(), cleanEnvironment(), {}, kChildTimeoutMs);
-    if (!outcome.ok) return fail(error, outcome.problem);
+    const QString caKey = folder() + QLatin1String("/ca.key");
+    const QStringList newKey{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-new"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                             QStringLiteral("2"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-subj")};
+    for (const QStringList& args :
+         {newKey + QStringList{QStringLiteral("/CN=Test line CA"), QStringLiteral("-keyout"), caKey, QStringLiteral("-out"), caFile()},
+          newKey + QStringList{QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                               QStringLiteral("-addext"), QStringLiteral("basicConstraints=CA:FALSE"), QStringLiteral("-CA"), caFile(),
+                               QStringLiteral("-CAkey"), caKey, QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate}}) {
+        const Outcome outcome = runChild(QStringLiteral("openssl req"), openssl, args, folder(), cleanEnvironment(), {}, kChildTimeoutMs);
+        if (!outcome.ok) return fail(error, outcome.problem);
+    }
     // The server will not use a key others could read.
     for (const QString& file : {key, certificate}) {
         const QByteArray name = QFile::encodeName(file);

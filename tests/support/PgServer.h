@@ -36,6 +36,8 @@ public:
     QString folder() const;
     // Whether the server offers TLS (not when openssl is missing to make its certificate).
     bool tls() const { return tls_; }
+    // The authority the server's certificate (for 127.0.0.1) comes from, made with the cluster.
+    QString caFile() const { return folder() + QLatin1String("/ca.crt"); }
 
     // Runs SQL (statements or psql commands) as the superuser through psql over TCP in `database`.
     // On failure returns false and puts psql's complaint into *error; *output gets what psql printed
