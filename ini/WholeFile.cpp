@@ -80,13 +80,21 @@ bool WholeFile::open()
 {
     error_.clear();
     renameRefused_ = false;
-    const QByteArray native = QFile::encodeName(path_);
+    target_ = path_;
     struct stat old {};
-    const bool exists = ::lstat(native.constData(), &old) == 0;
+    bool exists = ::lstat(QFile::encodeName(target_).constData(), &old) == 0;
+    // A link in a folder only this user may write is the user's own doing, and the file it points
+    // at is meant; in a folder others may write it may be theirs.
+    if (exists && S_ISLNK(old.st_mode) && !IsSharedFolder(QFileInfo(path_).absolutePath())) {
+        if (const QString real = QFileInfo(path_).canonicalFilePath(); !real.isEmpty()) {
+            target_ = real;
+            exists = ::lstat(QFile::encodeName(target_).constData(), &old) == 0;
+        }
+    }
     if (exists && !S_ISREG(old.st_mode))
         return fail(QStringLiteral("%1 is %2; it is not written through").arg(path_, KindOf(old.st_mode)));
 
-    const QFileInfo info(path_);
+    const QFileInfo info(target_);
     for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
         temp_ = info.absoluteDir().filePath(QStringLiteral(".%1.%2").arg(info.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         // The process's umask shapes the new file, as it would any file the program makes.
@@ -114,7 +122,7 @@ bool WholeFile::commit()
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) return fail(SystemError(errno));
     // rename() replaces a link placed at the path meanwhile instead of following it.
-    if (::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) != 0) {
+    if (::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(target_).constData()) != 0) {
         const int code = errno;
         renameRefused_ = code == EPERM || code == EACCES;
         return fail(SystemError(code));

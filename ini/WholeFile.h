@@ -12,8 +12,10 @@ public:
     WholeFile(const WholeFile&) = delete;
     WholeFile& operator=(const WholeFile&) = delete;
 
-    // Refuses a path that is a symbolic link (the bytes would go wherever someone else points
-    // it) or not a regular file (a FIFO would hang the writer), then opens a new file beside it.
+    // Refuses a path that is a symbolic link in a folder others may write (the bytes would go
+    // wherever someone else points it) or not a regular file (a FIFO would hang the writer), then
+    // opens a new file beside it. A link in a folder of the user's own stands for the file it
+    // points at, which is then the one replaced.
     bool open();
     // Where the bytes go until commit(). Writes are buffered: one that fails may show only there.
     QFile* device() { return &file_; }
@@ -31,6 +33,7 @@ private:
     bool fail(const QString& why);
 
     QString path_;
+    QString target_;  // the file replaced: the path, or what the user's own link points at
     QString temp_;
     int fd_ = -1;
     QFile file_;

@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -539,9 +540,12 @@ QString ResultsDb::accessProblem(Mode mode) const
     const int want = mode == Mode::Record ? R_OK | W_OK : R_OK;
     const QString folder = QFileInfo(path_).absolutePath();
     const QByteArray file = QFile::encodeName(path_);
+    // Only a missing right is for the administrator to give; a read-only disk is not.
     QByteArray denied;
-    if (::access(QFile::encodeName(folder).constData(), X_OK | (mode == Mode::Record ? W_OK : 0)) != 0) denied = QFile::encodeName(folder);
-    else if (::access(file.constData(), F_OK) == 0 && ::access(file.constData(), want) != 0) denied = file;
+    if (::access(QFile::encodeName(folder).constData(), X_OK | (mode == Mode::Record ? W_OK : 0)) != 0 && errno == EACCES)
+        denied = QFile::encodeName(folder);
+    else if (::access(file.constData(), F_OK) == 0 && ::access(file.constData(), want) != 0 && errno == EACCES)
+        denied = file;
     struct stat st {};
     if (denied.isEmpty() || ::stat(denied.constData(), &st) != 0) return QString();
     const struct passwd* user = ::getpwuid(::geteuid());

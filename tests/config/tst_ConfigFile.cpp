@@ -4,9 +4,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sys/stat.h>
-#include <unistd.h>
 #include <limits>
 
 #include "AppError.h"
@@ -25,8 +22,6 @@ private slots:
     void saveWithoutFileWritesThreeLines();
     void saveKeepsOtherLinesByteForByte();
     void equalityMovesTheNextStartOn();
-    void unreadableFileGivesNoCounter_data();
-    void unreadableFileGivesNoCounter();
     void unwritableFileThrows_data();
     void unwritableFileThrows();
     void resultsDatabasePath_data();
@@ -193,31 +188,6 @@ void TestConfigFile::equalityMovesTheNextStartOn() {
     next.FUnitCounter = stored.unitCounter;
     timer->setInterval(stored.readIntervalMs);
     QCOMPARE(next.FUnitCounter, 43);
-}
-
-void TestConfigFile::unreadableFileGivesNoCounter_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("missing: the counter starts at 1") << "missing";
-    QTest::newRow("a folder") << "folder";
-    QTest::newRow("a FIFO, which must not hang the start") << "fifo";
-    if (::geteuid() != 0) QTest::newRow("no right to read it") << "unreadable";
-}
-
-void TestConfigFile::unreadableFileGivesNoCounter() {
-    QFETCH(QString, kind);
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Config.Ini"));
-    if (kind == "folder") QVERIFY(QDir().mkpath(ini));
-    if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0644), 0);
-    if (kind == "unreadable") {
-        WriteAll(ini, "[Config]\r\nPowerID=700\r\n");
-        QVERIFY(QFile::setPermissions(ini, QFile::WriteOwner));
-    }
-    QString why = QStringLiteral("not told");
-    const StoredConfig stored = ReadConfig(ini, &why);
-    QCOMPARE(stored.unitCounter, 1);
-    QCOMPARE(why.isEmpty(), kind == "missing");
-    if (!why.isEmpty()) QVERIFY2(why.startsWith(ini), qPrintable(why));
 }
 
 void TestConfigFile::unwritableFileThrows_data() {

@@ -233,7 +233,10 @@ void TestKorvexResults::initTestCase()
     QVERIFY(write(damaged_, QByteArray("Not a database, whatever its name says.\n").repeated(100)));
     QVERIFY(write(empty_, QByteArray()));
     QVERIFY(write(blocked_, QByteArray("a file, so nothing can be made under it\n")));
-    link_ = dir_.filePath(QStringLiteral("link"));
+    // In a folder every user may write, as /tmp: the link may be anyone's.
+    QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("shared")));
+    QVERIFY(QFile::setPermissions(dir_.filePath(QStringLiteral("shared")), QFileDevice::Permissions(0x7777)));
+    link_ = dir_.filePath(QStringLiteral("shared/link"));
     QVERIFY(QFile::link(damaged_, link_));
     // A small disk with an older file on it, filled up.
     const QString full = dir_.filePath(QStringLiteral("full"));
