@@ -434,7 +434,11 @@ void TestLine::refusals()
         ini = WriteIni(keys, line.password);
     } else if (how.contains(QLatin1Char('=')) || how == QLatin1String("cleartext server")) {
         ini = WriteIni(QStringList{how == QLatin1String("cleartext server") ? QStringLiteral("Port=%1").arg(cleartext.port) : how} + Keys(line), line.password);
-        QFile::copy(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"), QFileInfo(ini).absolutePath() + QStringLiteral("/other.crt"));
+        // An authority of its own, which signed nothing the server has.
+        const QString other = QFileInfo(ini).absolutePath();
+        QCOMPARE(QProcess::execute(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-new"), QStringLiteral("-nodes"),
+                                                               QStringLiteral("-subj"), QStringLiteral("/CN=Another CA"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                                                               QStringLiteral("-keyout"), other + QStringLiteral("/other.key"), QStringLiteral("-out"), other + QStringLiteral("/other.crt")}), 0);
     } else {
         ini = WriteIni(Keys(line), line.password, 0644);
     }
