@@ -489,13 +489,14 @@ if wants bench; then
     row "... and is told whom to ask when the record is closed to others" "${said#korvex-results: }" "$ok"
     chmod o+r "$shared/PowerTestDb.sqlite"
     # Operator B points the shared Config.Ini at a file of A's own.
-    notes=/home/korvex-op-a/notes.txt
+    notes=/home/korvex-op-a/notes-$(basename "$top").txt
     echo "A's own notes" > "$notes" && chown korvex-op-a "$notes"
     cp "$shared/Config.Ini" "$top/Config.Ini.kept"
     runuser -u korvex-op-b -- sh -c "printf '[Results]\r\nDatabase=$notes\r\n' >> $shared/Config.Ini"
     mapfile -t out < <(calibrate korvex-op-a "$shared" --serial 4711)
-    ok=1; [ "$(cat "$notes")" = "A's own notes" ] && ! ls /home/korvex-op-a | grep -q corrupt && ok=0
+    ok=1; [ "$(cat "$notes")" = "A's own notes" ] && ! ls "$notes".* > /dev/null 2>&1 && ok=0
     row "B's Config.Ini names A's notes as the record" "A's notes $( [ "$ok" = 0 ] && echo untouched || echo CHANGED), ${out[2]}" "$ok"
+    rm -f "$notes"
     cp "$top/Config.Ini.kept" "$shared/Config.Ini"
     # A full disk: the first supply while there is room, then one on the full disk, then one
     # once there is room again.
