@@ -107,7 +107,7 @@ bool WholeFile::open()
         return fail(SystemError(code));
     }
     // A file of the user's own keeps the rights it had (an export kept private stays private).
-    if (exists && old.st_uid == ::geteuid()) ::fchmod(fd_, old.st_mode & 07777);
+    if (exists && old.st_uid == ::geteuid()) ::fchmod(fd_, (old.st_mode & 07777) | (groupWrites_ ? S_IRGRP | S_IWGRP : 0));
     if (!file_.open(fd_, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) return fail(file_.errorString());
     return true;
 }
@@ -141,6 +141,8 @@ void WholeFile::cancel()
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error, bool sharedInPlace)
 {
     WholeFile file(path);
+    // A file an earlier program made for its user alone, the other operators could not write.
+    file.setGroupWrites(sharedInPlace && IsSharedFolder(QFileInfo(path).absolutePath()));
     if (file.open() && file.device()->write(bytes) == bytes.size() && file.commit()) return true;
     constexpr qsizetype InPlaceLimit = 64 * 1024;
     if (sharedInPlace && file.renameRefused() && bytes.size() <= InPlaceLimit) {

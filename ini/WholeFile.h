@@ -28,6 +28,8 @@ public:
     const QString& fileName() const { return path_; }
     // Why commit() failed: the rename over the old file was refused, everything before it worked.
     bool renameRefused() const { return renameRefused_; }
+    // The file's group may write it, also where the old one did not let it; before open().
+    void setGroupWrites(bool on) { groupWrites_ = on; }
 
 private:
     bool fail(const QString& why);
@@ -39,12 +41,13 @@ private:
     QFile file_;
     QString error_;
     bool renameRefused_ = false;
+    bool groupWrites_ = false;
 };
 
 // `bytes` as the whole new content of `path`, or nothing changed and *error set. With
-// `sharedInPlace`, a small file in a shared folder whose owner is another operator (whom a sticky
-// folder lets nobody else replace) is rewritten in place instead, its room claimed before its
-// first byte changes.
+// `sharedInPlace`, a file of a bench's shared folder: its group may write it, and a small one whose
+// owner is another operator (whom a sticky folder lets nobody else replace) is rewritten in place
+// instead, its room claimed before its first byte changes.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error, bool sharedInPlace = false);
 
 // What is at `path` when it is read as a file of settings.

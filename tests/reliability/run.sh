@@ -471,7 +471,8 @@ if wants bench; then
     mkdir "$shared" && cp "$top/korvex-calibrator" "$top/korvex-results" "$shared/"
     chgrp dialout "$shared" && chmod 3775 "$shared"
     printf '[Ports]\r\nCOM1=%s\r\n' "$top/com1" > "$shared/Config.Ini"
-    chown korvex-op-a:dialout "$shared/Config.Ini" && chmod 664 "$shared/Config.Ini"
+    # As an earlier version left it: A's own, for A alone to write.
+    chown korvex-op-a:dialout "$shared/Config.Ini" && chmod 644 "$shared/Config.Ini"
     serials=()
     for u in korvex-op-a korvex-op-b korvex-op-a; do
       mapfile -t out < <(calibrate "$u" "$shared" --serial none)
