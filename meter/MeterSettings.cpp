@@ -93,9 +93,9 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
     s.settleShare = Percent(ini, QStringLiteral("SettleTolerance"), s.settleShare);
     const int reads = ini.ReadInteger(Section, QStringLiteral("MaxReads"), 5);
     if (reads >= 1 && reads <= 50) s.maxReads = reads;
-    // Asking about a far-off value changes what the operator sees, so without a meter it is only
-    // done when asked for.
-    s.plausibilityShare = Percent(ini, QStringLiteral("Plausibility"), s.enabled() ? DefaultPlausibility : 0.0);
+    // Also for typed readings: what a meter on millivolts shows, typed as volts, would otherwise be
+    // written into the supply a thousand times too high. A reading in the band asks nothing.
+    s.plausibilityShare = Percent(ini, QStringLiteral("Plausibility"), DefaultPlausibility);
     s.assetId = ini.ReadString(Section, QStringLiteral("AssetId"), QString()).trimmed();
     s.calibrationDue = ini.ReadString(Section, QStringLiteral("CalibrationDue"), QString()).trimmed();
     return s;

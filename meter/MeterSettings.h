@@ -50,7 +50,7 @@ QString MeterHostName(const QString& typed);
 
 // Keys of [Meter]: Connection (none, serial, tcp, sigrok), Driver, Conn, SerialComm, Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
 // (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
-// Plausibility (percent; 10 when a meter is set, off when none is, unless given), AssetId and
+// Plausibility (percent; 10 unless given, 0 turns the check off), AssetId and
 // CalibrationDue (yyyy-MM-dd). Unusable values give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
 // Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm) into [Meter]; the other

@@ -78,16 +78,8 @@ BoxAnswer Question(QWidget* parent, const QString& text)
 
 BoxAnswer WarningQuestion(QWidget* parent, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(QMessageBox::No);
-    box.exec();
-    return box.clickedButton() == box.button(QMessageBox::Yes) ? BoxAnswer::Yes : BoxAnswer::No;
-}
-
-BoxAnswer QuestionDefaultNo(QWidget* parent, const QString& text)
-{
+    // Asked before something that cannot be undone (a supply's calibration erased, a far-off value
+    // written): going ahead takes a deliberate Yes, an Enter meant for something else answers No.
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);

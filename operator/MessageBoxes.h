@@ -21,11 +21,8 @@ void Information(QWidget* parent, const QString& text);
 // Yes and No under the title "Confirm"; Closed when the box is dismissed by Esc or its close box,
 // which callers that go on only on Yes treat like No.
 BoxAnswer Question(QWidget* parent, const QString& text);
-// Yes and No under the title "Warning" with its icon, Yes the default. Esc and the close box
-// answer No, so a dismissed box never lets a destructive action go ahead.
+// Yes and No under the title "Warning" with its icon, No the default. Enter, Esc and the close box
+// answer No, so only a deliberate Yes lets a destructive or doubtful action go ahead.
 BoxAnswer WarningQuestion(QWidget* parent, const QString& text);
-// Yes and No under the title "Warning", No the default and the answer to Esc: for going ahead with
-// something doubtful only on a deliberate Yes.
-BoxAnswer QuestionDefaultNo(QWidget* parent, const QString& text);
 
 }  // namespace MessageBoxes

@@ -59,6 +59,7 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
 {
     auto dialog = std::make_unique<TFormValue>(valueParent_);
     dialog->PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(request.step));
+    dialog->ShowPointLine(request.model);
     dialog->SetPlausibility(request.model, settings_.plausibilityShare);
     if (unusualCheck_)
         dialog->SetUnusualCheck([this, request](double value, const QString& shown) {

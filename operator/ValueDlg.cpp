@@ -13,8 +13,10 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -50,6 +52,11 @@ TFormValue::TFormValue(QWidget* parent) : QDialog(parent)
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label4->hide();
+
+    Label5 = new QLabel(this);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label5->hide();
 
     line_ = new QFrame(this);
     line_->setFrameShape(QFrame::HLine);
@@ -108,20 +115,53 @@ void TFormValue::SetPlausibility(std::uint8_t model, double share)
     plausibilityShare_ = share;
 }
 
-void TFormValue::OpenLine(QLabel* label, int y, int extra)
+void TFormValue::OpenLine(QLabel* label, int extra)
 {
-    // The entry's row stays where it was; the rule, the buttons and any line below move down.
+    // The entry's row stays where it was; the rule and the buttons move down.
+    int y = 70;
+    for (const QLabel* open : {Label5, Label3, Label4})
+        if (open != label && !open->isHidden()) y = std::max(y, open->geometry().bottom() + 1);
     setFixedSize(width(), height() + extra);
-    for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4), static_cast<QWidget*>(line_),
-                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)})
-        if (w != label && !w->isHidden() && w->y() >= y) w->move(w->x(), w->y() + extra);
+    for (QWidget* w : {static_cast<QWidget*>(line_), static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)})
+        if (w->y() >= y) w->move(w->x(), w->y() + extra);
     label->setGeometry(8, y, 234, extra);
     label->show();
 }
 
+namespace {
+
+// "100mV" and "37.0V(7212B)" as "100 mV" and "37.0 V", the way a level is spoken.
+QString SpokenLevel(const QString& level)
+{
+    QString bare = level.section(QLatin1Char('('), 0, 0).trimmed();
+    const qsizetype unit = bare.indexOf(QRegularExpression(QStringLiteral("m?[VA]$")));
+    if (unit > 0) bare.insert(unit, QLatin1Char(' '));
+    return bare;
+}
+
+QString EntryUnit(std::uint8_t step)
+{
+    return TFormValue::IsCurrentStep(step) ? QStringLiteral("amperes") : QStringLiteral("volts");
+}
+
+}  // namespace
+
+void TFormValue::ShowPointLine(std::uint8_t model)
+{
+    const CalPoint* point = PointAtStep(step_);
+    if (!point) return;
+    const QString level = NominalLevel(*point, model).section(QLatin1Char('('), 0, 0);
+    if (Label5->isHidden()) OpenLine(Label5, 20);
+    Label5->setText(QStringLiteral("Point %1 of %2: about %3, type %4")
+                        .arg(point->number)
+                        .arg(CalPointCount)
+                        .arg(level, EntryUnit(step_)));
+    FitLabelText(Label5, labelPixels_);
+}
+
 void TFormValue::ShowMeterLine(const QString& text)
 {
-    if (Label3->isHidden()) OpenLine(Label3, 70, 34);
+    if (Label3->isHidden()) OpenLine(Label3, 34);
     Label3->setText(text);
     FitLabelText(Label3, labelPixels_);
 }
@@ -138,7 +178,7 @@ bool TFormValue::ShowUnusual(double value, const QString& text)
         if (!Label4->isHidden()) Label4->clear();
         return false;
     }
-    if (Label4->isHidden()) OpenLine(Label4, Label3->isHidden() ? 70 : Label3->geometry().bottom() + 1, 48);
+    if (Label4->isHidden()) OpenLine(Label4, 48);
     Label4->setText(notice);
     FitLabelText(Label4, labelPixels_);
     noticedText_ = text;
@@ -186,9 +226,14 @@ void TFormValue::Button1Click()
     // A meter on the wrong range, a lost decimal point, a current read as a voltage: asked, not
     // written into the supply unseen.
     if (!Plausible(FValue)) {
-        const QString question = QStringLiteral("The value %1 is far from the expected %2. Use it anyway?")
-                                     .arg(Edit1->text(), NominalLevel(step_, model_));
-        if (MessageBoxes::QuestionDefaultNo(this, question) != BoxAnswer::Yes) return;
+        // The slip of a first day: typing what a meter on millivolts shows. The question says how
+        // the level is typed.
+        const QString level = NominalLevel(step_, model_);
+        const QString question =
+            QStringLiteral("The value %1 is far from the expected %2. The entry is in %3: %4 is %5. Use it anyway?")
+                .arg(Edit1->text(), level, EntryUnit(step_), SpokenLevel(level),
+                     QLocale::system().toString(NominalValue(step_, model_), 'g', 6));
+        if (MessageBoxes::WarningQuestion(this, question) != BoxAnswer::Yes) return;
     } else if (unusualCheck_) {
         // Asked again at every Enter, also for the notice already shown: the record takes its
         // verdict from this last look. Shown once, the same text is taken.

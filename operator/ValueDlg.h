@@ -29,6 +29,11 @@ public:
     // the step's point for `model`, or has the wrong sign; 0 asks nothing.
     void SetPlausibility(std::uint8_t model, double share);
 
+    // A line under the entry names the point and the level asked for at it for `model`, and the
+    // unit the entry takes: what a meter shows in millivolts is typed in volts.
+    void ShowPointLine(std::uint8_t model);
+    QLabel* Label5 = nullptr;
+
     // With a meter: a line under the entry says where its value came from. The dialog grows by
     // that line; without a meter it stays as it always was.
     void ShowMeterLine(const QString& text);
@@ -79,8 +84,9 @@ private:
     std::function<QString(double, const QString&)> unusualCheck_;
     QString noticedText_;  // the entry's text the unusual notice was shown for
 
-    // Opens a line of `extra` pixels at `y` for `label`: what lies below moves down, the dialog grows.
-    void OpenLine(QLabel* label, int y, int extra);
+    // Opens a line of `extra` pixels for `label` under the lines already open: the rule and the
+    // buttons move down, the dialog grows.
+    void OpenLine(QLabel* label, int extra);
     bool Plausible(double value) const;
     // Shows the unusual notice for the entry's text; false when there is none.
     bool ShowUnusual(double value, const QString& text);

@@ -263,7 +263,7 @@ void TestMeterReading::settings_data()
     QTest::addColumn<double>("plausibility");
     QTest::addColumn<QByteArray>("currentQuery");
     QTest::addColumn<int>("timeoutMs");
-    QTest::newRow("no section: no meter, no check") << QByteArray("[Config]\r\nPowerID=3\r\n") << "none" << QByteArray("\n") << 0.0
+    QTest::newRow("no section: no meter, typed readings checked") << QByteArray("[Config]\r\nPowerID=3\r\n") << "none" << QByteArray("\n") << 0.10
                                                     << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("check asked for without a meter") << QByteArray("[Meter]\r\nPlausibility=5\r\n") << "none" << QByteArray("\n")
                                                      << 0.05 << QByteArray("MEAS:CURR:DC?") << 3000;
@@ -284,7 +284,7 @@ void TestMeterReading::settings_data()
                                                               << "TCP [::1]:5555" << QByteArray("\n") << 0.10
                                                               << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("serial without a port is no meter") << QByteArray("[Meter]\r\nConnection=serial\r\n") << "none"
-                                                       << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
+                                                       << QByteArray("\n") << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("check off with a meter, bad timeout")
         << QByteArray("[Meter]\r\nConnection=serial\r\nPort=COM3\r\nPlausibility=0\r\nTimeoutMs=5\r\nBaud=19200\r\n")
         << "serial COM3 at 19200 baud" << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
@@ -295,7 +295,9 @@ void TestMeterReading::settings_data()
         << QByteArray("[Meter]\r\nConnection=Sigrok\r\nDriver=uni-t-ut61e\r\n") << "libsigrok uni-t-ut61e" << QByteArray("\n")
         << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
     QTest::newRow("libsigrok without a driver is no meter") << QByteArray("[Meter]\r\nConnection=sigrok\r\nConn=/dev/ttyUSB0\r\n")
-                                                            << "none" << QByteArray("\n") << 0.0 << QByteArray("MEAS:CURR:DC?") << 3000;
+                                                            << "none" << QByteArray("\n") << 0.10 << QByteArray("MEAS:CURR:DC?") << 3000;
+    QTest::newRow("check off without a meter") << QByteArray("[Meter]\r\nPlausibility=0\r\n") << "none" << QByteArray("\n") << 0.0
+                                               << QByteArray("MEAS:CURR:DC?") << 3000;
 }
 
 void TestMeterReading::settings()

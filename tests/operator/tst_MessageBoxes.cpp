@@ -65,10 +65,12 @@ void TestMessageBoxes::questions_data()
     QTest::newRow("question no") << false << "no" << BoxAnswer::No;
     QTest::newRow("question esc") << false << "esc" << BoxAnswer::Closed;
     QTest::newRow("question close box") << false << "close" << BoxAnswer::Closed;
+    QTest::newRow("question enter") << false << "enter" << BoxAnswer::Yes;
     QTest::newRow("warning question yes") << true << "yes" << BoxAnswer::Yes;
     QTest::newRow("warning question no") << true << "no" << BoxAnswer::No;
     QTest::newRow("warning question esc") << true << "esc" << BoxAnswer::No;
     QTest::newRow("warning question close box") << true << "close" << BoxAnswer::No;
+    QTest::newRow("warning question enter") << true << "enter" << BoxAnswer::No;
 }
 
 void TestMessageBoxes::questions()
@@ -83,6 +85,7 @@ void TestMessageBoxes::questions()
     if (how == "esc")
         answerer.dismissBox([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     if (how == "close") answerer.dismissBox([](QMessageBox* box) { box->close(); });
+    if (how == "enter") answerer.dismissBox([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
 
     const QString text = warning ? QStringLiteral("Do you clearing ?") : QStringLiteral("Abort ?");
     const BoxAnswer answer =
@@ -96,7 +99,8 @@ void TestMessageBoxes::questions()
     QCOMPARE(seen.title, warning ? QStringLiteral("Warning") : QStringLiteral("Confirm"));
     QCOMPARE(seen.icon, warning ? QMessageBox::Warning : QMessageBox::Question);
     QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No));
-    QCOMPARE(seen.defaultButton, QMessageBox::Yes);
+    // A warning question guards what cannot be undone: Enter answers No.
+    QCOMPARE(seen.defaultButton, warning ? QMessageBox::No : QMessageBox::Yes);
 }
 
 QTEST_MAIN(TestMessageBoxes)

@@ -42,25 +42,44 @@ void TestValueDlg::wording_data()
 {
     QTest::addColumn<int>("step");
     QTest::addColumn<bool>("current");
-    for (int step : {5, 8, 11, 14, 17}) QTest::addRow("meter step %d", step) << step << false;
-    for (int step : {20, 23}) QTest::addRow("meter step %d", step) << step << true;
+    QTest::addColumn<QString>("pointLine");  // for a 7212B; empty: none
+    const char* levels[] = {"100mV", "3.999V", "4.00V", "37.0V", "20.0V", "100mA", "3.1A"};
+    const int steps[] = {5, 8, 11, 14, 17, 20, 23};
+    for (int point = 0; point < 7; ++point) {
+        const bool current = steps[point] > 18;
+        QTest::addRow("meter step %d", steps[point]) << steps[point] << current
+                                                     << QStringLiteral("Point %1 of 7: about %2, type %3")
+                                                            .arg(point + 1)
+                                                            .arg(QLatin1String(levels[point]), current ? "amperes" : "volts");
+    }
     // Every step of a point takes its point's quantity; steps of no point read volts.
-    QTest::newRow("value step of the last voltage point") << 18 << false;
-    QTest::newRow("selection step of the first current point") << 19 << true;
-    QTest::newRow("value step of the last current point") << 24 << true;
-    QTest::newRow("past the points") << 25 << false;
+    QTest::newRow("value step of the last voltage point") << 18 << false << "Point 5 of 7: about 20.0V, type volts";
+    QTest::newRow("selection step of the first current point") << 19 << true << "Point 6 of 7: about 100mA, type amperes";
+    QTest::newRow("value step of the last current point") << 24 << true << "Point 7 of 7: about 3.1A, type amperes";
+    QTest::newRow("past the points") << 25 << false << "";
 }
 
 void TestValueDlg::wording()
 {
     QFETCH(int, step);
     QFETCH(bool, current);
+    QFETCH(QString, pointLine);
     TFormValue dialog;
     QCOMPARE(dialog.Edit1->text(), QStringLiteral("0.0"));
     dialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(step));
+    const int plainHeight = dialog.height();
+    dialog.ShowPointLine(1);
     QCOMPARE(dialog.Label1->text(), current ? QStringLiteral("Please measure PS current value and input")
                                             : QStringLiteral("Please measure PS voltage value and input"));
     QCOMPARE(dialog.Label2->text(), current ? QStringLiteral("(A)") : QStringLiteral("(V)"));
+    // The point line is a line of its own: the design's lines stay as they are, the dialog grows.
+    QCOMPARE(!dialog.Label5->isHidden(), !pointLine.isEmpty());
+    if (!pointLine.isEmpty()) {
+        QCOMPARE(dialog.Label5->text(), pointLine);
+        QVERIFY(dialog.height() > plainHeight);
+        QVERIFY(dialog.Button1->geometry().top() > dialog.Label5->geometry().bottom());
+        QVERIFY(dialog.Label5->geometry().top() > dialog.Edit1->geometry().bottom());
+    }
     QVERIFY2(CutLabels(dialog).isEmpty(), qPrintable(CutLabels(dialog).join(QStringLiteral(" | "))));
 
     // Assistive technology reads the entry box by the request line above it.
@@ -70,6 +89,10 @@ void TestValueDlg::wording()
     QCOMPARE(edit->text(QAccessible::Name), dialog.Label1->text());
     QCOMPARE(edit->text(QAccessible::Value), QStringLiteral("0.0"));
     QCOMPARE(QAccessible::queryAccessibleInterface(&dialog)->role(), QAccessible::Dialog);
+    // A meter's line comes under the point line.
+    dialog.StartMeterReading();
+    QVERIFY(dialog.Label3->geometry().top() > dialog.Label5->geometry().bottom() || pointLine.isEmpty());
+    QVERIFY(dialog.Button1->geometry().top() > dialog.Label3->geometry().bottom());
 }
 
 void TestValueDlg::entryCheck_data()
@@ -145,15 +168,16 @@ void TestValueDlg::plausibility_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("share");
     QTest::addColumn<QString>("expected");  // the level the question names; empty: no question
+    QTest::addColumn<QString>("howTyped");  // how the question says the level is typed
     QTest::addColumn<bool>("useAnyway");
-    QTest::newRow("in range") << 8 << "3.9988" << 0.10 << "" << false;
-    QTest::newRow("meter on mV: 1000 times too large, No") << 5 << "100.3" << 0.10 << "100mV" << false;
-    QTest::newRow("1000 times too large, used anyway") << 5 << "100.3" << 0.10 << "100mV" << true;
-    QTest::newRow("decimal point missed") << 14 << "370125" << 0.10 << "37.0V(7212B)" << false;
-    QTest::newRow("wrong sign") << 11 << "-4.0012" << 0.10 << "4.00V" << false;
-    QTest::newRow("current point read as a voltage") << 20 << "4.0012" << 0.10 << "100mA" << false;
-    QTest::newRow("check off") << 5 << "100.3" << 0.0 << "" << false;
-    QTest::newRow("a wider share lets it pass") << 11 << "4.3" << 0.10 << "" << false;
+    QTest::newRow("in range") << 8 << "3.9988" << 0.10 << "" << "" << false;
+    QTest::newRow("meter on mV: 1000 times too large, No") << 5 << "100.3" << 0.10 << "100mV" << "volts: 100 mV is 0.1" << false;
+    QTest::newRow("1000 times too large, used anyway") << 5 << "100.3" << 0.10 << "100mV" << "volts: 100 mV is 0.1" << true;
+    QTest::newRow("decimal point missed") << 14 << "370125" << 0.10 << "37.0V(7212B)" << "volts: 37.0 V is 37" << false;
+    QTest::newRow("wrong sign") << 11 << "-4.0012" << 0.10 << "4.00V" << "volts: 4.00 V is 4" << false;
+    QTest::newRow("current point read as a voltage") << 20 << "4.0012" << 0.10 << "100mA" << "amperes: 100 mA is 0.1" << false;
+    QTest::newRow("check off") << 5 << "100.3" << 0.0 << "" << "" << false;
+    QTest::newRow("a wider share lets it pass") << 11 << "4.3" << 0.10 << "" << "" << false;
 }
 
 void TestValueDlg::plausibility()
@@ -162,6 +186,7 @@ void TestValueDlg::plausibility()
     QFETCH(QString, text);
     QFETCH(double, share);
     QFETCH(QString, expected);
+    QFETCH(QString, howTyped);
     QFETCH(bool, useAnyway);
     TFormValue dialog;
     dialog.PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(step));
@@ -179,8 +204,9 @@ void TestValueDlg::plausibility()
     QCOMPARE(dialog.result(), accepted ? TFormValue::ResultAccepted : 0);
     if (!expected.isEmpty()) {
         QCOMPARE(answerer.boxes.size(), std::size_t(1));
-        QCOMPARE(answerer.boxes[0].text,
-                 QStringLiteral("The value %1 is far from the expected %2. Use it anyway?").arg(typed, expected));
+        const QString number = howTyped.section(QLatin1Char(' '), -1);
+        QCOMPARE(answerer.boxes[0].text, QStringLiteral("The value %1 is far from the expected %2. The entry is in %3. Use it anyway?")
+                                             .arg(typed, expected, howTyped.section(QLatin1Char(' '), 0, -2) + QLatin1Char(' ') + Typed(number)));
         // Going ahead takes a deliberate Yes: Enter answers No.
         QCOMPARE(answerer.boxes[0].defaultButton, QMessageBox::No);
     }
