@@ -35,6 +35,7 @@ public:
     void Information(const QString&) override {}
     BoxAnswer Question(const QString&) override { return BoxAnswer::Yes; }
     BoxAnswer WarningQuestion(const QString&) override { return BoxAnswer::Yes; }
+    void SetStallLine(const QString&) override {}
     void SetStepState(int, StepOutcome) override {}
     void UpdateProgress() override {}
     void AddLogLine(const QString&) override {}

@@ -5,6 +5,7 @@
 #include "CalList.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -164,6 +165,7 @@ void RunEngine::EndRun(EndCause cause, const QString& reason)
     timerShow_->stop();
     timerMeterDelay_->stop();
     timerSerial_->stop();
+    ClearStallLine();
     if (cause == EndCause::LastAnswer && state_.FReadSerial == 0 && !state_.FSerialFromLine) {
         // The supply received the counter as its serial number; the next one gets the following number.
         ++state_.FUnitCounter;
@@ -279,6 +281,9 @@ void RunEngine::btnStartClick()
         view_.Warning(QStringLiteral("Testing ,please again for a moment !"));
         return;
     }
+    // Told before anything else opens, so that an Enter meant for it cannot confirm a prompt unread.
+    if (const QString doubt = startDoubt_ ? startDoubt_() : QString(); !doubt.isEmpty() && view_.WarningQuestion(doubt) != BoxAnswer::Yes)
+        return;
     if (view_.Question(QStringLiteral("Are you all ready ?")) != BoxAnswer::Yes) return;
     StartCalibration();
 }
@@ -354,6 +359,8 @@ void RunEngine::CalibrationBranch()
         }
         // Any other step gets one last send and waits, still active, for a late answer.
         Tell([&](RunObserver& o) { o.RunStalled(state_.FStep); });
+        stallShown_ = true;
+        view_.SetStallLine(StallText(link_.FPortOpen, link_.FPortNo, link_.FBaud, state_.FAddress));
     }
 
     const int step = state_.FStep;
@@ -387,6 +394,12 @@ void RunEngine::CalibrationBranch()
         }
     }
     ++state_.FTryCount;
+}
+
+void RunEngine::ClearStallLine()
+{
+    if (!std::exchange(stallShown_, false)) return;
+    view_.SetStallLine(QString());
 }
 
 void RunEngine::WriteLastSent(int step)
@@ -437,9 +450,15 @@ void RunEngine::HandleCalReply()
     if (!IsMeterStep(step) && state_.FTryCount <= 1) return;
 
     timerSend_->stop();
+    ClearStallLine();
     view_.SetStepState(step, StepOutcome::Succeed);
     view_.UpdateProgress();
 
+    if (state_.FCalList[static_cast<std::size_t>(step - 1)].Frame.command() == Cmd::SerialAndModel && state_.FReadSerial == 0) {
+        // The supply holds the number it was given from now on; the operator labels it from the screen.
+        state_.FSerialText = QStringLiteral("%1").arg(SerialForStep25(state_), 6, 10, QLatin1Char('0'));
+        view_.SetSerialBox(state_.FSerialText);
+    }
     if (reply.command() == Cmd::ReadSerial) {
         ParseReadSerial();
         BuildSerialStep(state_);

@@ -104,6 +104,10 @@ public:
     // number is saved first, so that nothing later (a full disk at the run's end, a crash) can make
     // a start give the number again. Returns why it cannot be (empty: the number may be given).
     void setReserveCounter(std::function<QString()> reserve) { reserveCounter_ = std::move(reserve); }
+    // Asked when Calibrate is pressed, before "Are you all ready ?": a doubt about the run the
+    // operator may stop for (a meter past its calibration due date), as a question that goes ahead
+    // only on Yes; empty when there is none.
+    void setStartDoubt(std::function<QString()> doubt) { startDoubt_ = std::move(doubt); }
     // Serial numbers from elsewhere (a line's database); the unit counter is then left alone.
     void setSerialSource(SerialSource* source)
     {
@@ -168,6 +172,7 @@ private:
         void SetProgressLine(const QString& text) override { window_.SetProgressLine(text); }
         void SetProgressBar(int percent) override { window_.SetProgressBar(percent); }
         void SetSerialBox(const QString& text) override { window_.SetSerialBox(text); }
+        void SetStallLine(const QString& text) override { window_.SetStallLine(text); }
         void SetButtonEnabled(ToolButton button, bool enabled) override { window_.SetButtonEnabled(button, enabled); }
         bool ButtonEnabled(ToolButton button) const override { return window_.ButtonEnabled(button); }
 
@@ -178,6 +183,7 @@ private:
 
     template <typename Call>
     void Tell(Call call);
+    void ClearStallLine();
     RunKind CurrentKind() const;
     void TimerReadVolTimer();
     void TimerShowTimer();
@@ -218,6 +224,9 @@ private:
     std::function<void()> readVolHandler_;
     std::function<void()> saveConfig_;
     std::function<QString()> reserveCounter_;
+    std::function<QString()> startDoubt_;
+    // The stall line is shown: the run waits for a late answer.
+    bool stallShown_ = false;
     SerialSource* serialSource_ = nullptr;
     ClearingSteps* clearingSteps_ = nullptr;
     qint64 elapsedMs_ = 0;

@@ -7,3 +7,7 @@
 enum class StepOutcome { Succeed, CommunicationFailed, TestAbort, CalibratingAbort };
 
 QString StepOutcomeText(StepOutcome outcome);
+
+// What to check while a run waits for a supply that has not answered its sends: the port, or the
+// supply on it (COM`port` at `baud`, its `address`).
+QString StallText(bool portOpen, int port, int baud, int address);

@@ -20,7 +20,7 @@ public:
     virtual void Error(const QString& text) = 0;
     virtual void Information(const QString& text) = 0;
     virtual BoxAnswer Question(const QString& text) = 0;
-    // A question shown with the warning icon, Yes the default ("Do you clearing ?").
+    // A question shown with the warning icon, No the default ("Do you clearing ?").
     virtual BoxAnswer WarningQuestion(const QString& text) = 0;
 
     // Progress display.
@@ -39,6 +39,9 @@ public:
     virtual void SetProgressLine(const QString& text) = 0;
     virtual void SetProgressBar(int percent) = 0;
     virtual void SetSerialBox(const QString& text) = 0;
+    // A line that says what to check while the run waits for a supply that does not answer; empty
+    // once the run moves on or ends.
+    virtual void SetStallLine(const QString& text) = 0;
 
     virtual void SetButtonEnabled(ToolButton button, bool enabled) = 0;
     virtual bool ButtonEnabled(ToolButton button) const = 0;

@@ -5,8 +5,10 @@
 #include "CalPoints.h"
 #include "Pictures.h"
 #include "Rounding.h"
+#include "RunTexts.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QApplication>
 #include <QHeaderView>
@@ -22,6 +24,7 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -30,7 +33,14 @@ constexpr int GridRows = 15;
 constexpr int GridColumns = 3;
 constexpr int StateColumn = 2;
 constexpr int TopAreaHeight = 80;
-constexpr int FixedColumnsWidth = 220;
+constexpr int StepColumnWidth = 50;
+// Where the result label starts, right of the Results... and Meter... buttons.
+constexpr int StallLineLeft = 446;
+constexpr int MinStateWidth = 150;
+// The grid's frame and scroll bar beside the columns.
+constexpr int GridFrameWidth = 20;
+// The State text is drawn 2 pixels in from the cell's left; as much again keeps it off the border.
+constexpr int StateTextMargin = 6;
 constexpr int StatusPercentWidth = 50;
 
 struct GridStage {
@@ -273,6 +283,16 @@ ProgressDisplay::ProgressDisplay(const TRunState& state, QWidget* parent) : QWid
     Label4 = new QLabel(this);
     Label4->setGeometry(446, 20, 160, 40);
 
+    // Over the result label, which is empty while a run goes on.
+    StallLine = new QLabel(this);
+    StallLine->setObjectName(QStringLiteral("StallLine"));
+    StallLine->setWordWrap(true);
+    StallLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QPalette alarm = StallLine->palette();
+    alarm.setColor(QPalette::WindowText, QColor(0xA0, 0, 0));
+    StallLine->setPalette(alarm);
+    StallLine->hide();
+
     Image3 = new QLabel(this);
     Image3->setScaledContents(true);
     const QImage logo = PictureImage(QStringLiteral("logo"));
@@ -326,9 +346,19 @@ void ProgressDisplay::InitStepGrid(bool reset)
     // assistive technology, which reads a table's columns from its header.
     StringGrid->setHorizontalHeaderLabels({QStringLiteral("Step"), QStringLiteral("Command"), QStringLiteral("State")});
 
-    StringGrid->setColumnWidth(0, 50);
-    StringGrid->setColumnWidth(1, std::max(0, width() - FixedColumnsWidth));
-    StringGrid->setColumnWidth(2, 150);
+    // Command and State share what the Step column leaves: a third of it for State, never less
+    // than its longest text takes, so that "communication failed !" is read whole at any size.
+    QFont stateFont = StringGrid->font();
+    stateFont.setPointSize(12);
+    const QFontMetrics metrics(stateFont);
+    int stateNeed = 0;
+    for (StepOutcome o : {StepOutcome::Succeed, StepOutcome::CommunicationFailed, StepOutcome::TestAbort, StepOutcome::CalibratingAbort})
+        stateNeed = std::max(stateNeed, metrics.horizontalAdvance(StepOutcomeText(o).toLower()) + StateTextMargin);
+    const int shared = std::max(0, width() - StepColumnWidth - GridFrameWidth);
+    const int stateWidth = std::max({MinStateWidth, stateNeed, shared / 3});
+    StringGrid->setColumnWidth(0, StepColumnWidth);
+    StringGrid->setColumnWidth(1, std::max(0, shared - stateWidth));
+    StringGrid->setColumnWidth(2, stateWidth);
 
     const int gridHeight = std::max(0, height() - TopAreaHeight);
     StringGrid->setGeometry(0, height() - gridHeight, width(), gridHeight);
@@ -348,6 +378,7 @@ void ProgressDisplay::InitStepGrid(bool reset)
     for (int row = 1; row < GridRows; ++row) SetCell(StringGrid, row, 1, QString::fromLatin1(RowText(row)));
 
     Image3->setGeometry(width() - 158, 4, 150, 72);
+    StallLine->setGeometry(StallLineLeft, 4, std::max(0, width() - StallLineLeft - 166), TopAreaHeight - 8);
 }
 
 int ProgressDisplay::GridRowOfStep(int step)
@@ -506,6 +537,12 @@ void ProgressDisplay::SetProgressLine(const QString& text) { Edit1->setText(text
 void ProgressDisplay::SetProgressBar(int percent) { ProgressBar1->setValue(percent); }
 
 void ProgressDisplay::SetSerialBox(const QString& text) { EditSerial->setText(text); }
+
+void ProgressDisplay::SetStallLine(const QString& text)
+{
+    StallLine->setText(text);
+    StallLine->setVisible(!text.isEmpty());
+}
 
 void ProgressDisplay::Panel2Resize() { InitStepGrid(false); }
 

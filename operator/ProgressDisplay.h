@@ -56,6 +56,8 @@ public:
     void SetProgressLine(const QString& text);
     void SetProgressBar(int percent);
     void SetSerialBox(const QString& text);
+    // What to check while a run waits for a supply that does not answer; empty hides the line.
+    void SetStallLine(const QString& text);
     void Panel2Resize();
 
     // Draws one State cell (column 2, title row included) on the background the grid chose.
@@ -76,6 +78,7 @@ public:
     QLineEdit* EditSerial = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Image3 = nullptr;
+    QLabel* StallLine = nullptr;
     QTableWidget* StringGrid = nullptr;
     // Never shown.
     TextGrid MsgList;

@@ -220,16 +220,6 @@ private:
     }
     void need(qreal width) { needWidth_ = std::max(needWidth_, width); }
 
-    // Only a finished calibration is vouched for with a number; the page of any other run stays a
-    // report.
-    static QString CertificateText(const RunDetails& run)
-    {
-        if (!run.certificateNo.isEmpty()) return run.certificateNo;
-        if (run.kind == QLatin1String("calibration") && run.result == ResultWord(RecordResult::Finished))
-            return QStringLiteral("none: recorded before certificates were numbered");
-        return QStringLiteral("none: not a finished calibration");
-    }
-
     void titleBlock(const RunDetails& run)
     {
         const QString title =
@@ -479,6 +469,20 @@ private:
 };
 
 }  // namespace
+
+// Only a finished calibration with a meter in date is vouched for with a number; the page of any
+// other run stays a report.
+QString CertificateText(const RunDetails& run)
+{
+    if (!run.certificateNo.isEmpty()) return run.certificateNo;
+    if (run.kind == QLatin1String("calibration") && run.result == ResultWord(RecordResult::Finished)) {
+        const QDate day = QDateTime::fromString(run.startedAt, Qt::ISODateWithMs).date();
+        if (MeterDueOn(run.meterCalibrationDue, day) == MeterDue::PastDue)
+            return QStringLiteral("none: the meter was past its calibration due date");
+        return QStringLiteral("none: recorded before certificates were numbered");
+    }
+    return QStringLiteral("none: not a finished calibration");
+}
 
 void DrawReport(QPainter& painter, const QRectF& page, const RunDetails& run)
 {

@@ -16,5 +16,8 @@ class QPainter;
 // its asset number and calibration due date, the result and lines for signatures.
 void DrawReport(QPainter& painter, const QRectF& page, const RunDetails& run);
 
+// What the page says as the certificate's number: the number, or why there is none.
+QString CertificateText(const RunDetails& run);
+
 // The report as a one-page A4 PDF file.
 bool WriteReportPdf(const RunDetails& run, const QString& path, QString* error);

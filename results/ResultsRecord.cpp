@@ -84,24 +84,42 @@ void ResultsRecord::Fault(const QString& what)
     if (faultSink_) faultSink_(QStringLiteral("<Results> ") + what, first);
 }
 
-void ResultsRecord::TellMeterDue(const BenchMeter& meter, const QDate& day)
+namespace {
+
+// What is wrong with the meter's due date on `day`, as the end of a sentence; empty when nothing is.
+QString MeterDueProblem(const BenchMeter& meter, const QDate& day)
 {
-    if (!noticeSink_) return;
     const QString asset = meter.assetId.isEmpty() ? QString() : QStringLiteral(" (asset %1)").arg(meter.assetId);
     switch (MeterDueOn(meter.calibrationDue, day)) {
         case MeterDue::PastDue:
-            noticeSink_(QStringLiteral("<Meter> the meter's calibration was due on %1%2: this unit's certificate will say "
-                                       "that it was calibrated with a meter past its due date")
-                            .arg(meter.calibrationDue, asset));
-            break;
+            return QStringLiteral("the meter's calibration was due on %1%2: a unit calibrated with it gets a report without a "
+                                  "certificate number")
+                .arg(meter.calibrationDue, asset);
         case MeterDue::Unreadable:
-            noticeSink_(QStringLiteral("<Meter> the meter's calibration due date \"%1\"%2 in [Meter] of Config.Ini is not a "
-                                       "date (yyyy-MM-dd): this unit's certificate cannot say whether the meter was in calibration")
-                            .arg(meter.calibrationDue, asset));
-            break;
+            return QStringLiteral("the meter's calibration due date \"%1\"%2 in [Meter] of Config.Ini is not a date (yyyy-MM-dd): "
+                                  "this unit's certificate cannot say whether the meter was in calibration")
+                .arg(meter.calibrationDue, asset);
         case MeterDue::NotGiven:
         case MeterDue::InDate: break;
     }
+    return {};
+}
+
+}  // namespace
+
+QString ResultsRecord::MeterDueQuestion() const
+{
+    QString problem = benchMeter_ ? MeterDueProblem(benchMeter_(), engine_.clock().now().date()) : QString();
+    if (problem.isEmpty()) return {};
+    problem[0] = problem[0].toUpper();
+    return problem + QStringLiteral(". Calibrate anyway?");
+}
+
+void ResultsRecord::TellMeterDue(const BenchMeter& meter, const QDate& day)
+{
+    meterPastDue_ = MeterDueOn(meter.calibrationDue, day) == MeterDue::PastDue;
+    const QString problem = MeterDueProblem(meter, day);
+    if (noticeSink_ && !problem.isEmpty()) noticeSink_(QStringLiteral("<Meter> ") + problem);
 }
 
 bool ResultsRecord::SetDurability(Durability durability)
@@ -176,6 +194,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
     // record cannot be written.
     const bool calibration = kind == RunKind::Calibration;
     const BenchMeter bench = calibration && benchMeter_ ? benchMeter_() : BenchMeter{};
+    meterPastDue_ = false;
     if (calibration) TellMeterDue(bench, s.FStartTime.date());
     if (!db_.isOpen() && !Open()) return;
 
@@ -294,7 +313,7 @@ void ResultsRecord::RunEnded(RunKind, RunEnd end, const TRunState&)
     const QDateTime now = engine_.clock().now();
     endedAt_ = IsoTime(now);
     endedMs_ = now.toMSecsSinceEpoch();
-    if (kind_ == RunKind::Calibration && end == RunEnd::Finished)
+    if (kind_ == RunKind::Calibration && end == RunEnd::Finished && !meterPastDue_)
         certificateNo_ = CertificateNumber(context_.bench, engine_.state().FStartTime, runId_);
     if (kind_ == RunKind::Clearing && lastSentStep_ > 0) {
         Step& last = steps_[lastSentStep_];

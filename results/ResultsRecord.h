@@ -63,8 +63,12 @@ public:
     void setUnusualJudge(std::function<bool(int meterStep, std::int64_t valueSent)> judge) { unusual_ = std::move(judge); }
     // Asked at each calibration's start which meter the bench has at hand.
     void setBenchMeter(std::function<BenchMeter()> which) { benchMeter_ = std::move(which); }
+    // The question to ask before a calibration whose meter is past its calibration due date (or
+    // whose due date cannot be read); empty when the meter is in date or none is named.
+    QString MeterDueQuestion() const;
     // Told once at the start of a calibration whose meter is past its calibration due date (or
-    // whose due date cannot be read), with a message for the operator; the run goes on as always.
+    // whose due date cannot be read), with a line for the event log; the run goes on as always.
+    // A calibration made with a meter past its due date gets no certificate number.
     using NoticeSink = std::function<void(const QString& message)>;
     void setNoticeSink(NoticeSink sink) { noticeSink_ = std::move(sink); }
     // Told when a run's end has been written: the queue may send it.
@@ -121,6 +125,7 @@ private:
     std::function<BenchMeter()> benchMeter_;
     NoticeSink noticeSink_;
     QString certificateNo_;  // given when the calibration finished
+    bool meterPastDue_ = false;  // of the run being recorded: its page is a report, not a certificate
     MeterOfRun meter_;  // of the run being recorded; empty while no reading came from a meter
     bool recording_ = false;
     // A write of this run failed: the rest waits for the run's end, tried once more then.

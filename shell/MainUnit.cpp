@@ -16,6 +16,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -177,6 +178,11 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
             [this] { guard_.Run([this] { engine_.btnStartClick(); }); });
     connect(btnCancel, &QToolButton::clicked, this,
             [this] { guard_.Run([this] { engine_.btnCancelClick(); }); });
+    // Alt+A is Abort's and About's both; Esc asks the same question as Abort, during a run only.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (engine_.state().FCalibrating) guard_.Run([this] { engine_.btnCancelClick(); });
+    });
     btnCancel->setEnabled(false);
 
     Image1 = new QLabel(Panel1);
@@ -191,13 +197,14 @@ TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
     Panel2 = new ProgressDisplay(engine_.state(), this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     // Captions may be wider in another face; the buttons grow rather than cut them.
-    btnResults = new QPushButton(QStringLiteral("Results..."), Panel2);
+    // Alt+U and Alt+M: no toolbar button takes either.
+    btnResults = new QPushButton(QStringLiteral("Res&ults..."), Panel2);
     btnResults->setObjectName(QStringLiteral("btnResults"));
     btnResults->setToolTip(QStringLiteral("the record of every unit"));
     btnResults->setGeometry(PanelButtonsLeft, PanelButtonsTop, qMax(ResultsButtonWidth, btnResults->sizeHint().width()),
                             PanelButtonHeight);
     connect(btnResults, &QPushButton::clicked, this, [this] { guard_.Run([this] { btnResultsClick(); }); });
-    btnMeter = new QPushButton(QStringLiteral("Meter..."), Panel2);
+    btnMeter = new QPushButton(QStringLiteral("&Meter..."), Panel2);
     btnMeter->setObjectName(QStringLiteral("btnMeter"));
     btnMeter->setToolTip(QStringLiteral("the multimeter the program reads"));
     btnMeter->setGeometry(btnResults->geometry().right() + 1 + PanelButtonGap, PanelButtonsTop,
@@ -426,6 +433,7 @@ void TMainForm::SetStatusPanel(int panel, const QString& text) { Panel2->SetStat
 void TMainForm::SetProgressLine(const QString& text) { Panel2->SetProgressLine(text); }
 void TMainForm::SetProgressBar(int percent) { Panel2->SetProgressBar(percent); }
 void TMainForm::SetSerialBox(const QString& text) { Panel2->SetSerialBox(text); }
+void TMainForm::SetStallLine(const QString& text) { Panel2->SetStallLine(text); }
 
 QToolButton* TMainForm::Button(ToolButton button) const {
     switch (button) {

@@ -127,6 +127,7 @@ public:
     void SetProgressLine(const QString& text) override;
     void SetProgressBar(int percent) override;
     void SetSerialBox(const QString& text) override;
+    void SetStallLine(const QString& text) override;
     void SetButtonEnabled(ToolButton button, bool enabled) override;
     bool ButtonEnabled(ToolButton button) const override;
 

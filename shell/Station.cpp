@@ -68,9 +68,10 @@ Station::Station(const StationParts& parts)
 
     // Every run is recorded; a fault of the record is shown and the run goes on untouched.
     record_.setFaultSink([form](const QString& text, bool showBox) { form->ShowRecordFault(text, showBox); });
-    // A meter past its calibration due date is told the same way, once at the run's start: a line,
-    // the status bar, and a box only once the event loop is free, so that no frame waits for it.
-    record_.setNoticeSink([form](const QString& text) { form->ShowRecordFault(text, true); });
+    // A meter past its calibration due date is asked about when Calibrate is pressed, before
+    // anything else opens, and written into the event log at the run's start.
+    engine.setStartDoubt([this] { return record_.MeterDueQuestion(); });
+    record_.setNoticeSink([form](const QString& text) { form->ShowRecordFault(text, false); });
     record_.setBenchMeter([this] { return benchMeter_; });
     record_.setMeterIdentity([this] {
         const MeterIdentity id = meterDialogs_.Identity();
@@ -135,6 +136,7 @@ Station::~Station()
     if (uploader_ && !uploader_->Stop()) static_cast<void>(uploader_.release());
     engine().setSerialSource(nullptr);
     engine().setReadVolHandler({});
+    engine().setStartDoubt({});
     FormSetting = nullptr;
 }
 

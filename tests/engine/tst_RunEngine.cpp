@@ -177,6 +177,7 @@ private slots:
     void failingSaveShownAfterCompletionBox();
     void calibrateWhileBusy_data();
     void calibrateWhileBusy();
+    void notReadyStartsNothing_data();
     void notReadyStartsNothing();
     void abortAnsweredNoLeavesRun();
     void closeQuery();
@@ -233,11 +234,13 @@ void TestRunEngine::retryLimits_data()
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("limit");
     QTest::addColumn<bool>("runEnds");
-    QTest::newRow("step 1 stalls after 6") << 1 << 6 << false;
-    QTest::newRow("serial read stalls after 100") << 3 << 100 << false;
-    QTest::newRow("set point stalls after 6") << 6 << 6 << false;
-    QTest::newRow("serial number step fails") << 25 << 6 << true;
-    QTest::newRow("testing info step fails") << 26 << 6 << true;
+    QTest::addColumn<bool>("portClosed");
+    QTest::newRow("step 1 stalls after 6") << 1 << 6 << false << false;
+    QTest::newRow("step 1 stalls with the port closed") << 1 << 6 << false << true;
+    QTest::newRow("serial read stalls after 100") << 3 << 100 << false << false;
+    QTest::newRow("set point stalls after 6") << 6 << 6 << false << false;
+    QTest::newRow("serial number step fails") << 25 << 6 << true << false;
+    QTest::newRow("testing info step fails") << 26 << 6 << true << false;
 }
 
 void TestRunEngine::retryLimits()
@@ -245,18 +248,20 @@ void TestRunEngine::retryLimits()
     QFETCH(int, step);
     QFETCH(int, limit);
     QFETCH(bool, runEnds);
+    QFETCH(bool, portClosed);
     Rig rig;
     rig.engine.LoadConfig(StoredConfig{42, 500});
     rig.answers = [](const TPsuFrame&) { return false; };
+    if (portClosed) rig.link.ClosePort();
     rig.start();
     rig.engine.StartStep(step);
     const TPsuFrame frame = rig.engine.state().FCalList[static_cast<std::size_t>(step - 1)].Frame;
 
-    QVERIFY(rig.runUntil([&] { return static_cast<int>(rig.comm.frames.size()) == limit; }));
+    if (!portClosed) QVERIFY(rig.runUntil([&] { return static_cast<int>(rig.comm.frames.size()) == limit; }));
     QVERIFY(rig.view.stepStates.count(step) == 0);
     for (const TPsuFrame& f : rig.comm.frames) QCOMPARE(f, frame);
 
-    QVERIFY(rig.runUntil([&] { return rig.view.stepStates.count(step) == 1; }, 3000));
+    QVERIFY(rig.runUntil([&] { return rig.view.stepStates.count(step) == 1; }, portClosed ? 5000 : 3000));
     QCOMPARE(rig.view.stepStates[step], CommFailed);
     QVERIFY(!rig.engine.TimerSend().isActive());
     rig.clock.advance(5000);
@@ -271,16 +276,30 @@ void TestRunEngine::retryLimits()
         QCOMPARE(rig.view.resultLabel, QStringLiteral("Failed!"));
         QVERIFY(!rig.engine.TimerShow().isActive());
         QCOMPARE(static_cast<int>(s.FTryCount), limit + 1);
+        QCOMPARE(rig.view.stallLine, QString());
     } else {
-        // One last send although the timer is stopped; the run waits, still active.
-        QCOMPARE(static_cast<int>(rig.comm.frames.size()), limit + 1);
+        // One last send although the timer is stopped; the run waits, still active, and says
+        // what to check.
+        QCOMPARE(static_cast<int>(rig.comm.frames.size()), portClosed ? 0 : limit + 1);
         QVERIFY(s.FCalibrating);
         QVERIFY(rig.view.boxTexts("Warning").isEmpty());
         QVERIFY(rig.view.resultLabel.isEmpty());
+        QCOMPARE(rig.view.stallLine, portClosed ? QStringLiteral("The port is not open: press Setting first.")
+                                                : QStringLiteral("The supply does not answer on COM1 at 9600 baud, address %1: "
+                                                                 "check the cable, the address and the baud rate, or press Abort.")
+                                                      .arg(s.FAddress));
+    }
+    if (portClosed) {
+        // The run's end takes the line away.
+        rig.engine.btnCancelClick();
+        QVERIFY(!s.FCalibrating);
+        QCOMPARE(rig.view.stallLine, QString());
+        return;
     }
 
     // A late answer resumes a stalled run and is ignored by a failed one.
     rig.receive(rig.replyTo(frame));
+    QCOMPARE(rig.view.stallLine, QString());
     if (runEnds) {
         QCOMPARE(static_cast<int>(s.FStep), step);
         QCOMPARE(rig.view.stepStates[step], CommFailed);
@@ -798,6 +817,8 @@ void TestRunEngine::unitCounter()
         const TPsuFrame* serialFrame = rig.lastFrameWithCommand(Cmd::SerialAndModel);
         QVERIFY(serialFrame);
         QCOMPARE(serialBytes(*serialFrame), written);
+        // Also a number given to a supply that had none is in the box once the supply holds it.
+        QCOMPARE(rig.view.serialBox, QString::fromLatin1(written));
         QCOMPARE(rig.savedCounter.back(), counterAfter);
         // A counter that a supply already carries is never kept for the next start.
         QCOMPARE(rig.savedEquality.back(), false);
@@ -916,14 +937,29 @@ void TestRunEngine::calibrateWhileBusy()
     QCOMPARE(rig.comm.frames.size(), 1u);
 }
 
+void TestRunEngine::notReadyStartsNothing_data()
+{
+    QTest::addColumn<QString>("doubt");  // asked before "Are you all ready ?"; empty: nothing
+    QTest::addColumn<QByteArray>("answers");  // y(es), n(o), c(losed), in order
+    QTest::addColumn<int>("ready");  // how often "Are you all ready ?" was asked
+    QTest::newRow("not ready, then the box closed") << "" << QByteArray("nc") << 2;
+    QTest::newRow("a doubt answered No, twice") << "Meter past due. Calibrate anyway?" << QByteArray("nn") << 0;
+    QTest::newRow("a doubt answered Yes, then not ready")
+        << "Meter past due. Calibrate anyway?" << QByteArray("ynn") << 1;
+}
+
 void TestRunEngine::notReadyStartsNothing()
 {
+    QFETCH(QString, doubt);
+    QFETCH(QByteArray, answers);
+    QFETCH(int, ready);
     Rig rig;
-    rig.view.answers = {BoxAnswer::No, BoxAnswer::Closed};
+    if (!doubt.isEmpty()) rig.engine.setStartDoubt([doubt] { return doubt; });
+    for (char a : answers) rig.view.answers.push_back(a == 'y' ? BoxAnswer::Yes : a == 'n' ? BoxAnswer::No : BoxAnswer::Closed);
     rig.engine.btnStartClick();
     rig.engine.btnStartClick();
-    QCOMPARE(rig.view.boxTexts("Question"),
-             (QStringList{QStringLiteral("Are you all ready ?"), QStringLiteral("Are you all ready ?")}));
+    QCOMPARE(rig.view.boxTexts("Question"), QStringList(ready, QStringLiteral("Are you all ready ?")));
+    QCOMPARE(rig.view.boxTexts("WarningQuestion"), doubt.isEmpty() ? QStringList() : QStringList(2, doubt));
     const TRunState& s = rig.engine.state();
     QVERIFY(!s.FCalibrating);
     QCOMPARE(s.FRunMode, RunMode::None);

@@ -8,6 +8,7 @@
 #include "ResultsDb.h"
 #include "ResultsQuery.h"
 #include "ResultsRecord.h"
+#include "ReportPage.h"
 #include "ResultsStats.h"
 
 #include <QFile>
@@ -357,16 +358,20 @@ void TestResultsRecord::meterDue_data()
 {
     QTest::addColumn<QString>("due");
     QTest::addColumn<QString>("notice");  // what the one notice of the run says; empty: none
-    QTest::newRow("in date on its due day") << "2026-03-09" << "";
-    QTest::newRow("past due") << "2026-03-08" << "<Meter> the meter's calibration was due on 2026-03-08 (asset DMM-0042): ";
-    QTest::newRow("not a date") << "8.3.2026" << "<Meter> the meter's calibration due date \"8.3.2026\" (asset DMM-0042) in [Meter]";
-    QTest::newRow("none given") << "" << "";
+    QTest::addColumn<QString>("certificate");  // what the page says of the certificate's number; empty: a number
+    QTest::newRow("in date on its due day") << "2026-03-09" << "" << "";
+    QTest::newRow("past due") << "2026-03-08" << "<Meter> the meter's calibration was due on 2026-03-08 (asset DMM-0042): "
+                              << "none: the meter was past its calibration due date";
+    QTest::newRow("not a date") << "8.3.2026" << "<Meter> the meter's calibration due date \"8.3.2026\" (asset DMM-0042) in [Meter]"
+                                << "";
+    QTest::newRow("none given") << "" << "" << "";
 }
 
 void TestResultsRecord::meterDue()
 {
     QFETCH(QString, due);
     QFETCH(QString, notice);
+    QFETCH(QString, certificate);
     Bench baseline({});
     QVERIFY(baseline.calibrate());
     QTemporaryDir dir;
@@ -374,6 +379,14 @@ void TestResultsRecord::meterDue()
     QStringList notices;
     bench.record->setNoticeSink([&notices](const QString& text) { notices << text; });
     bench.record->setBenchMeter([&due] { return BenchMeter{QStringLiteral("DMM-0042"), due, 0.1}; });
+    // Asked before the run, as the notice says it; a Yes goes ahead.
+    const QString question = bench.record->MeterDueQuestion();
+    if (notice.isEmpty())
+        QCOMPARE(question, QString());
+    else
+        QVERIFY2(question.startsWith(QStringLiteral("The") + notice.mid(QStringLiteral("<Meter> the").size())) &&
+                     question.endsWith(QStringLiteral(". Calibrate anyway?")),
+                 qPrintable(question));
     QVERIFY(bench.calibrate());
     // Told, and nothing else: the run is frame for frame and tick for tick the one without it.
     QVERIFY(bench.comm.frames == baseline.comm.frames);
@@ -385,6 +398,9 @@ void TestResultsRecord::meterDue()
     QCOMPARE(run.meterAssetId, QStringLiteral("DMM-0042"));
     QCOMPARE(run.meterCalibrationDue, due);
     QCOMPARE(run.plausibilityPct, 10.0);
+    // A meter past its due date vouches for nothing: the page is a report and says why.
+    QCOMPARE(run.certificateNo.isEmpty(), !certificate.isEmpty());
+    QCOMPARE(CertificateText(run), certificate.isEmpty() ? run.certificateNo : certificate);
     // A clearing run reads no meter.
     QVERIFY(bench.clear() && LoadRun(reader.db.database(), bench.record->runId(), &run, &error));
     QCOMPARE(run.plausibilityPct, -1.0);

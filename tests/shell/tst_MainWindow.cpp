@@ -113,6 +113,8 @@ private slots:
     void windowFrame();
     void accessibleRolesAndNames();
     void resultsButtonBesideTheSerialNumber();
+    void escapeDuringARunAsksAbort_data();
+    void escapeDuringARunAsksAbort();
     void recordFaultShownOnce();
     void creation_data();
     void creation();
@@ -331,6 +333,47 @@ void TestMainWindow::resultsButtonBesideTheSerialNumber() {
     QTest::mouseClick(w.btnMeter, Qt::LeftButton);
     QCOMPARE(meterClicks, 1);
     QCOMPARE(clicks, 1);
+    // Each has an Alt key of its own, taken by no toolbar button.
+    QString keys;
+    for (const QAbstractButton* b : std::initializer_list<const QAbstractButton*>{
+             w.btnSetting, w.btnStart, w.btnClear, w.btnCancel, w.SpeedButton1, w.SpeedButton2, w.btnClose})
+        keys += b->text().section(QLatin1Char('&'), 1).left(1).toLower();
+    for (const QAbstractButton* b : {w.btnResults, w.btnMeter}) {
+        const QString key = b->text().section(QLatin1Char('&'), 1).left(1).toLower();
+        QVERIFY2(!key.isEmpty() && !keys.contains(key), qPrintable(b->text()));
+        keys += key;
+    }
+    // A button's Alt key clicks it a moment later, as it shows itself pressed.
+    QTest::keyClick(&w, Qt::Key_U, Qt::AltModifier);
+    QTRY_COMPARE(clicks, 2);
+    QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
+    QTRY_COMPARE(meterClicks, 2);
+}
+
+void TestMainWindow::escapeDuringARunAsksAbort_data() {
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("idle: nothing") << false << true;
+    QTest::newRow("run, No: it goes on") << true << false;
+    QTest::newRow("run, Yes: aborted") << true << true;
+}
+
+void TestMainWindow::escapeDuringARunAsksAbort() {
+    QFETCH(bool, running);
+    QFETCH(bool, yes);
+    TMainForm& w = makeForm();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.engine().OpenPort(1, 9600));
+    if (running) QTest::mouseClick(w.btnStart, Qt::LeftButton);
+    QCOMPARE(w.state().FCalibrating, running);
+    boxes_->boxes.clear();
+    boxes_->answers = {yes ? BoxAnswer::Yes : BoxAnswer::No};
+    w.activateWindow();
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(boxes_->texts(QStringLiteral("Question")), running ? QStringList{QStringLiteral("Abort ?")} : QStringList());
+    QCOMPARE(w.state().FCalibrating, running && !yes);
+    QCOMPARE(w.state().FAborted, running && yes);
 }
 
 void TestMainWindow::recordFaultShownOnce() {

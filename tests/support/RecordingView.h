@@ -64,6 +64,7 @@ public:
     void SetProgressLine(const QString& text) override { progressLine = text; }
     void SetProgressBar(int percent) override { progressBar = percent; }
     void SetSerialBox(const QString& text) override { serialBox = text; }
+    void SetStallLine(const QString& text) override { stallLine = text; }
     void SetButtonEnabled(ToolButton button, bool enabled) override { buttons[button] = enabled; }
     bool ButtonEnabled(ToolButton button) const override
     {
@@ -87,6 +88,7 @@ public:
     QString progressLine;
     QString resultLabel;
     QString serialBox;
+    QString stallLine;
     int progressBar = 0;
     int progressUpdates = 0;
 
