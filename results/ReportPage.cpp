@@ -116,9 +116,11 @@ PointFigures Figures(const CalPoint& point, std::optional<std::uint8_t> model, c
     const double value = ReadingValue(r);
     const bool current = point.quantity == Quantity::Current;
     const double deviation = value - nominal;
-    f.deviation = QStringLiteral("%1 %2 (%3 %)")
-                      .arg(Signed(deviation * 1000.0, MilliPlaces(r.typed)), current ? QStringLiteral("mA") : QStringLiteral("mV"),
-                           Signed(deviation / nominal * 100.0, 3));
+    const QString milli = Signed(deviation * 1000.0, MilliPlaces(r.typed)) + (current ? QStringLiteral(" mA") : QStringLiteral(" mV"));
+    // A share of several thousand percent reads like a figure of the supply; it is a wrong entry.
+    f.deviation = std::fabs(deviation) > std::fabs(nominal)
+                      ? milli + QStringLiteral(" (more than the level itself)")
+                      : QStringLiteral("%1 (%2 %)").arg(milli, Signed(deviation / nominal * 100.0, 3));
     if (plausibilityPct < 0) {
         f.band = NotRecorded;
     } else if (plausibilityPct == 0) {
@@ -175,8 +177,8 @@ public:
                    QStringLiteral("Conditions"),
                    {{QStringLiteral("Bench"), Shown(run.bench)},
                     {QStringLiteral("Operator"), Shown(run.operatorName)},
-                    {QStringLiteral("Temperature"), Shown(run.temperature)},
-                    {QStringLiteral("Humidity"), Shown(run.humidity)}});
+                    {QStringLiteral("Temperature (stated)"), Shown(run.temperature)},
+                    {QStringLiteral("Humidity (stated)"), Shown(run.humidity)}});
         const QString port =
             run.port.isEmpty() ? NotRecorded : QStringLiteral("%1 at %2 baud").arg(run.port).arg(run.baud);
         fieldBlock(QStringLiteral("Run"),
@@ -191,6 +193,7 @@ public:
         pointsTable(run);
         meterLine(run);
         meterBlock(run);
+        notesBlock(run);
         resultBlock(run);
         signatures();
         return QSizeF(needWidth_, y_ - area_.top());
@@ -281,6 +284,7 @@ private:
     void pointsTable(const RunDetails& run)
     {
         constexpr std::size_t Columns = 8;
+        constexpr std::size_t DeviationColumn = 3;
         using Row = std::array<QString, Columns>;
         const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal"), QStringLiteral("Reading"),
                           QStringLiteral("Deviation"),
@@ -319,8 +323,9 @@ private:
         std::array<qreal, Columns> widths{};
         for (std::size_t c = 0; c < headers.size(); ++c) {
             widths[c] = widthOf(bold_, headers[c]);
+            // A deviation is a figure: the page gets smaller rather than cut it.
             for (const auto& row : rows)
-                widths[c] = std::max(widths[c], std::min(widthOf(body_, row[c]), unit_ * 14));
+                widths[c] = std::max(widths[c], c == DeviationColumn ? widthOf(body_, row[c]) : std::min(widthOf(body_, row[c]), unit_ * 14));
             widths[c] += 2 * pad;
         }
         qreal total = 0;
@@ -413,6 +418,42 @@ private:
         y_ += h + unit_ * 0.5;
     }
 
+    // A paragraph of the page's width.
+    void paragraph(const QString& words, const QFont& font)
+    {
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+        const QRectF room(area_.left(), y_, area_.width(), area_.height());
+        const qreal h = QFontMetricsF(font, painter_.device()).boundingRect(room, flags, words).height();
+        text(QRectF(area_.left(), y_, area_.width(), h), flags, words, font);
+        y_ += h;
+    }
+
+    // What the figures are, so that nobody reads more into them: the readings were taken before
+    // the supply was adjusted, and nothing measured it afterwards.
+    void notesBlock(const RunDetails& run)
+    {
+        if (run.kind != QLatin1String("calibration")) return;
+        QString words = QStringLiteral(
+            "The readings are the supply's output before adjustment (as found); the values written are its adjustment. "
+            "The output after adjustment was not measured (the supply's commands give no way to measure it), so this "
+            "page makes no statement of conformity.");
+        if (run.plausibilityPct > 0)
+            words += QStringLiteral(" The band is the plausibility band, a check for gross errors, not a tolerance.");
+        words += QStringLiteral(" Temperature and humidity are the station's stated values, not measured.");
+        paragraph(words, body_);
+        y_ += unit_ * 0.9;
+    }
+
+    // "point 4", "points 1 and 4", "points 1, 2 and 4".
+    static QString PointList(const QList<int>& points)
+    {
+        QStringList numbers;
+        for (int p : points) numbers << QString::number(p);
+        if (numbers.size() == 1) return QStringLiteral("point ") + numbers.first();
+        const QString last = numbers.takeLast();
+        return QStringLiteral("points %1 and %2").arg(numbers.join(QStringLiteral(", ")), last);
+    }
+
     void resultBlock(const RunDetails& run)
     {
         const QString headline = QStringLiteral("Result: %1").arg(run.result);
@@ -421,12 +462,20 @@ private:
         text(QRectF(area_.left(), y_, area_.width(), hh), Qt::AlignLeft | Qt::AlignVCenter, headline,
              heading_);
         y_ += hh;
-        const QString words = ResultMeaningText(run.result);
-        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-        const QRectF room(area_.left(), y_, area_.width(), area_.height());
-        const qreal h = QFontMetricsF(body_, painter_.device()).boundingRect(room, flags, words).height();
-        text(QRectF(area_.left(), y_, area_.width(), h), flags, words, body_);
-        y_ += h;
+        QString words = ResultMeaningText(run.result);
+        // A finished run is not a clean one when the operator confirmed doubtful readings.
+        QList<int> outside, unusual;
+        const std::optional<std::uint8_t> model = ModelCodeOf(run.model);
+        for (const ReadingRow& r : run.readings) {
+            if (r.point < 1 || r.point > CalPointCount) continue;
+            if (r.unusual) unusual << r.point;
+            if (Figures(CalPoints()[static_cast<std::size_t>(r.point - 1)], model, r, run.plausibilityPct).inBand == QLatin1String("no"))
+                outside << r.point;
+        }
+        if (!outside.isEmpty())
+            words += QStringLiteral(" Outside the plausibility band, taken as the operator confirmed them: %1.").arg(PointList(outside));
+        if (!unusual.isEmpty()) words += QStringLiteral(" Unusual for the model: %1.").arg(PointList(unusual));
+        paragraph(words, body_);
     }
 
     // Kept at the foot of the page, where a signature is looked for; whatever room is left over
