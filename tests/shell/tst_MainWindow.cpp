@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -113,6 +114,8 @@ private slots:
     void windowFrame();
     void accessibleRolesAndNames();
     void resultsButtonBesideTheSerialNumber();
+    void stalledRunSaysWhatToCheck_data();
+    void stalledRunSaysWhatToCheck();
     void escapeDuringARunAsksAbort_data();
     void escapeDuringARunAsksAbort();
     void recordFaultShownOnce();
@@ -348,6 +351,50 @@ void TestMainWindow::resultsButtonBesideTheSerialNumber() {
     QTRY_COMPARE(clicks, 2);
     QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
     QTRY_COMPARE(meterClicks, 2);
+}
+
+void TestMainWindow::stalledRunSaysWhatToCheck_data() {
+    QTest::addColumn<bool>("portOpen");
+    QTest::addColumn<int>("width");  // of the window; 0: its own size
+    QTest::newRow("no answer, default size") << true << 0;
+    QTest::newRow("no answer, maximised on 1366x768") << true << 1366;
+    QTest::newRow("Calibrate before Setting") << false << 0;
+}
+
+void TestMainWindow::stalledRunSaysWhatToCheck() {
+    QFETCH(bool, portOpen);
+    QFETCH(int, width);
+    TMainForm& w = makeForm();
+    if (width) w.resize(width, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    if (portOpen) QVERIFY(w.engine().OpenPort(1, 9600));
+    const QLabel* line = w.Panel2->StallLine;
+    QTest::mouseClick(w.btnStart, Qt::LeftButton);
+    QVERIFY(w.state().FCalibrating);
+    QVERIFY(line->isHidden());
+    clock_->advance(5000);
+    QVERIFY(w.state().FCalibrating);
+    QVERIFY(line->isVisible());
+    QCOMPARE(line->text(), portOpen ? QStringLiteral("The supply does not answer on COM1 at 9600 baud, address %1: check the cable, "
+                                                     "the address and the baud rate, or press Abort.")
+                                          .arg(w.state().FAddress)
+                                    : QStringLiteral("The port is not open: press Setting first."));
+    // Read whole, clear of the boxes and buttons beside it, and of the logo.
+    QVERIFY2(line->heightForWidth(line->width()) <= line->height(), qPrintable(QStringLiteral("%1 px wide").arg(line->width())));
+    for (const QWidget* other : std::initializer_list<const QWidget*>{w.Panel2->Edit1, w.Panel2->EditSerial, w.Panel2->ProgressBar1,
+                                                                    w.Panel2->Image3, w.btnResults, w.btnMeter})
+        QVERIFY2(!line->geometry().intersects(other->geometry()), qPrintable(other->objectName()));
+    // The step's state is read whole in the grid beside it.
+    const QTableWidget* grid = w.Panel2->StringGrid;
+    QFont stateFont = grid->font();
+    stateFont.setPointSize(12);
+    QVERIFY(QFontMetrics(stateFont).horizontalAdvance(QStringLiteral("communication failed !")) + 2 < grid->columnWidth(2));
+    const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && portOpen && !width) QVERIFY(w.grab().save(QDir(shots).filePath(QStringLiteral("stalled-run.png"))));
+    QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+    QVERIFY(!w.state().FCalibrating);
+    QVERIFY(line->isHidden());
 }
 
 void TestMainWindow::escapeDuringARunAsksAbort_data() {
