@@ -43,12 +43,6 @@ const ResultMeaning Meanings[] = {
     {RecordResult::Interrupted, "The program ended before the run did; how the run would have ended is not known."},
 };
 
-QString ResultMeaningText(const QString& result)
-{
-    for (const ResultMeaning& m : Meanings)
-        if (result == ResultWord(m.result)) return QString::fromUtf8(m.words);
-    return QStringLiteral("A result this program does not know.");
-}
 
 // In the bench's time at the moment of recording, with its offset, so that the page tells the
 // moment wherever it is read.
@@ -518,6 +512,13 @@ private:
 };
 
 }  // namespace
+
+QString ResultMeaningText(const QString& result)
+{
+    for (const ResultMeaning& m : Meanings)
+        if (result == ResultWord(m.result)) return QString::fromUtf8(m.words);
+    return QStringLiteral("A result this program does not know.");
+}
 
 // Only a finished calibration with a meter in date is vouched for with a number; the page of any
 // other run stays a report.

@@ -16,6 +16,9 @@ class QPainter;
 // its asset number and calibration due date, the result and lines for signatures.
 void DrawReport(QPainter& painter, const QRectF& page, const RunDetails& run);
 
+// What a run's result word means, for whoever files the page or reads the help.
+QString ResultMeaningText(const QString& result);
+
 // What the page says as the certificate's number: the number, or why there is none.
 QString CertificateText(const RunDetails& run);
 

@@ -3,6 +3,8 @@
 
 #include "CalPoints.h"
 #include "OPCPublic.h"
+#include "ReportPage.h"
+#include "RunWords.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -44,6 +46,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
         {"Help", "Shows this window."},
         {"About", "Shows the program's version."},
         {"Exit", "Closes the program; not while a calibration is running."},
+        {"Results...", "The record of every unit: its readings, its report or certificate, CSV exports and charts (Alt+U)."},
+        {"Meter...", "The multimeter the program reads, its asset number, calibration due date and checks (Alt+M)."},
     };
     int row = 1;
     for (const auto& [button, function] : buttonHelp) {
@@ -78,6 +82,31 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
                           p.number, 3 + OfferedModelCount - 1);
     }
     points->setRowStretch(CalPointCount + 1, 1);
+
+    TabSheet3 = new QWidget;
+    TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("Readings and results"));
+    auto* readings = new QGridLayout(TabSheet3);
+    auto* typing = new QLabel(
+        QStringLiteral("Type each reading in volts or amperes, with a decimal point: a meter showing 100.3 mV is typed 0.1003, "
+                       "one showing 99.8 mA is typed 0.0998. The value dialog names the point and the unit it takes. A value far "
+                       "from the point's level is asked about before it is written; No returns to the dialog. Esc during a run "
+                       "asks whether to abort it."),
+        TabSheet3);
+    typing->setWordWrap(true);
+    readings->addWidget(typing, 0, 0, 1, 2);
+    readings->addWidget(new QLabel(QStringLiteral("Result"), TabSheet3), 1, 0, Qt::AlignLeft | Qt::AlignTop);
+    readings->addWidget(new QLabel(QStringLiteral("Meaning"), TabSheet3), 1, 1, Qt::AlignLeft | Qt::AlignTop);
+    int line = 2;
+    for (const QString& word : ResultWords()) {
+        readings->addWidget(new QLabel(word, TabSheet3), line, 0, Qt::AlignLeft | Qt::AlignTop);
+        auto* meaning = new QLabel(ResultMeaningText(word), TabSheet3);
+        meaning->setWordWrap(true);
+        readings->addWidget(meaning, line++, 1, Qt::AlignTop);
+    }
+    readings->setColumnStretch(1, 1);
+    readings->setRowStretch(line, 1);
+    readings->setColumnMinimumWidth(0, 110);
 
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));

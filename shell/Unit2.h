@@ -15,6 +15,8 @@ public:
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
     QWidget* TabSheet2;
+    // How readings are typed and what the record's result words mean.
+    QWidget* TabSheet3;
     QLabel* Label2;
     QLabel* Label3;
     QPushButton* BitBtn1;

@@ -3,6 +3,8 @@
 #include "LabelFit.h"
 #include "Unit1.h"
 #include "CalPoints.h"
+#include "ReportPage.h"
+#include "RunWords.h"
 #include "Unit2.h"
 
 #include <QApplication>
@@ -124,15 +126,15 @@ void TestSmallWindows::helpTexts()
     QVERIFY(QTest::qWaitForWindowExposed(&help));
     QVERIFY2(CutLabels(help).isEmpty(), qPrintable(CutLabels(help).join(QStringLiteral(" | "))));
 
-    QCOMPARE(help.PageControl1->count(), 2);
+    QCOMPARE(help.PageControl1->count(), 3);
     QCOMPARE(help.PageControl1->tabText(0), QStringLiteral("About Program"));
     QCOMPARE(help.PageControl1->tabText(1), QStringLiteral("About PowerSupply"));
     QStringList program;
     for (const QLabel* label : help.PageControl1->widget(0)->findChildren<QLabel*>()) program << label->text();
     QCOMPARE(program.mid(0, 2), (QStringList{QStringLiteral("Button:"), QStringLiteral("Function")}));
-    // Every toolbar button, in the toolbar's order, each with what it does.
-    QCOMPARE(program.size(), 2 + 7 * 2);
-    const QStringList buttons{"Setting", "Calibrate", "Reset", "Abort", "Help", "About", "Exit"};
+    // Every toolbar button, in the toolbar's order, then the panel's, each with what it does.
+    QCOMPARE(program.size(), 2 + 9 * 2);
+    const QStringList buttons{"Setting", "Calibrate", "Reset", "Abort", "Help", "About", "Exit", "Results...", "Meter..."};
     for (int i = 0; i < buttons.size(); ++i) QCOMPARE(program[2 + 2 * i], buttons[i]);
     // The points page says what the run does at each point, for each model.
     const QStringList supply = LabelTexts(help.PageControl1->widget(1));
@@ -141,6 +143,19 @@ void TestSmallWindows::helpTexts()
             QVERIFY2(supply.contains(NominalLevel(p, model).section(QLatin1Char('('), 0, 0)), qPrintable(NominalLevel(p, model)));
     QCOMPARE(supply.count(QStringLiteral("current")), 2);
     QCOMPARE(supply.count(QStringLiteral("2 (V)")), 4);
+    // How to type a reading, and every result word the record can show with its meaning.
+    QStringList results;
+    for (const QLabel* label : help.PageControl1->widget(2)->findChildren<QLabel*>()) results << label->text();
+    QVERIFY(!results.filter(QStringLiteral("100.3 mV is typed 0.1003")).isEmpty());
+    for (const QString& word : ResultWords()) {
+        const qsizetype at = results.indexOf(word);
+        QVERIFY2(at >= 0 && at + 1 < results.size() && results[at + 1] == ResultMeaningText(word), qPrintable(word));
+        QVERIFY2(!results[at + 1].startsWith(QStringLiteral("A result this program does not know")), qPrintable(word));
+    }
+    const QString shots = qEnvironmentVariable("KORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) QVERIFY(help.grab().save(shots + QStringLiteral("/help.png")));
+    help.PageControl1->setCurrentIndex(2);
+    QVERIFY2(CutLabels(help).isEmpty(), qPrintable(CutLabels(help).join(QStringLiteral(" | "))));
     QCOMPARE(help.BitBtn1->text(), QStringLiteral("OK"));
 }
 
