@@ -36,6 +36,18 @@ appstreamcli validate --no-net "$stage/usr/share/metainfo/org.korvex.calibrator.
 for program in korvex-calibrator korvex-results psu-sim; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$stage/usr/share/man/man1/$program.1" 2>&1 > /dev/null || true)
   [ -z "$warnings" ] || { echo "MAN PAGE $program.1: $warnings"; status=1; }
+  # What --help cannot hold: the files a program uses, its exit status and the other pages.
+  text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$stage/usr/share/man/man1/$program.1" 2> /dev/null | col -b)
+  for section in FILES 'EXIT STATUS' 'SEE ALSO'; do
+    grep -q "^$section\$" <<< "$text" || { echo "MAN PAGE $program.1 has no $section"; status=1; }
+  done
+done
+# The exit status the page gives for a wrong option is the one the program returns.
+for program in korvex-calibrator korvex-results psu-sim; do
+  code=0
+  QT_QPA_PLATFORM=offscreen timeout 20 "$build/$(cd "$build" && find . -name "$program" -type f -executable | head -n 1)" --no-such-option \
+    > /dev/null 2>&1 || code=$?
+  [ "$code" = 2 ] || { echo "$program --no-such-option: exit $code, not 2"; status=1; }
 done
 # The menu entry starts the installed program and names the installed icon.
 grep -q '^Exec=korvex-calibrator$' "$stage/usr/share/applications/korvex-calibrator.desktop" || status=1
