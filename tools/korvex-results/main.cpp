@@ -76,7 +76,9 @@ QString UsageText()
                "                               amperes), the percentage outside the plausibility band\n"
                "                               (P percent of the level if given, else the band each\n"
                "                               run was held to, none with the check off), the unusual\n"
-               "                               ones; finished calibrations unless --result says\n"
+               "                               ones, then how many were not checked (empty percentage\n"
+               "                               when none was); readings as taken, as the chart reads\n"
+               "                               them; finished calibrations unless --result says\n"
                "                               otherwise; --csv writes them as CSV instead. Without\n"
                "                               --serial and --plausibility it reads the sums the\n"
                "                               record keeps per day, else every reading (slower)\n"
@@ -164,7 +166,7 @@ const Command Commands[] = {
 const QStringList StatsColumns{QStringLiteral("model"),   QStringLiteral("point"), QStringLiteral("unit"),
                                QStringLiteral("nominal"), QStringLiteral("n"),     QStringLiteral("mean"),
                                QStringLiteral("sd"),      QStringLiteral("min"),   QStringLiteral("max"),
-                               QStringLiteral("outside_pct"), QStringLiteral("unusual")};
+                               QStringLiteral("outside_pct"), QStringLiteral("unusual"), QStringLiteral("unchecked")};
 
 QString Decimal(double v) { return QString::number(v, 'g', 10); }
 
@@ -271,7 +273,9 @@ int Stats(const ResultsDb& db, const RunFilter& filter, double share, const QStr
         out += line({csv ? p.model : TabField(p.model), QString::number(p.point), p.unit, p.nominal, QString::number(p.n),
                      QString::number(p.mean, 'f', 4), QString::number(p.standardDeviation, 'f', 4),
                      QString::number(p.minimum, 'f', 3), QString::number(p.maximum, 'f', 3),
-                     QString::number(100.0 * p.outsideShare(), 'f', 2), QString::number(p.unusual)});
+                     // Empty, not 0.00: with no reading held to a band, none is known to lie inside it.
+                     p.checked > 0 ? QString::number(100.0 * p.outsideShare(), 'f', 2) : QString(), QString::number(p.unusual),
+                     QString::number(p.unchecked())});
     }
     const int written = csv ? WriteWhole(csvTarget, out.toUtf8()) : WriteWhole(QStringLiteral("-"), out.toUtf8());
     if (written != Done) return written;
