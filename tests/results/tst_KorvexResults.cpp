@@ -326,6 +326,9 @@ void TestKorvexResults::exportCsv()
     QVERIFY(lines[1].startsWith("1,calibration,2026-03-09T09:00:00.000"));
     QVERIFY(lines[1].endsWith('\r'));
     QVERIFY(lines[1].contains(QString::fromUtf8(",25±5°C,").toUtf8()));
+    // Each point's reading as typed, as written, its source and mark; then what the certificate rests on.
+    QVERIFY2(lines[1].endsWith(",/dev/ttyUSB0,0.1003,100,typed,0,3.9987,3999,typed,0,4.0012,4001,typed,0,37.012,37012,typed,1,19.995,19995,typed,0,"
+                               "0.0998,100,meter,0,3.1021,3102,meter,0,bench-7-20260309-0001,DMM-0042,2026-03-08,10\r"), lines[1].constData());
     QCOMPARE(lines[2], QByteArray());
 
     const Outcome toStdout = Results(QStringList{QStringLiteral("--db"), db_, QStringLiteral("export"),
@@ -333,6 +336,8 @@ void TestKorvexResults::exportCsv()
                                      filter);
     QCOMPARE(toStdout.code, 0);
     QCOMPARE(toStdout.out, bytes);
+    const Outcome marked = Results(QStringList{"--db", db_, "export", "--csv", "-", "--bom"} + filter);
+    QCOMPARE(marked.out, "\xEF\xBB\xBF" + bytes);
     // None selected: the header alone, and the status that says so.
     const Outcome none = Results({QStringLiteral("--db"), db_, QStringLiteral("export"), QStringLiteral("--csv"),
                                   QStringLiteral("-"), QStringLiteral("--serial"), QStringLiteral("999")});
