@@ -490,7 +490,8 @@ void ResultsWindow::btnExportClick()
         return;
     }
     QString error;
-    if (!ExportCsv(db_.database(), CurrentFilter(), *file.device(), &error)) {
+    // Opened in a spreadsheet, which reads ± and ° right only after the mark.
+    if (!ExportCsv(db_.database(), CurrentFilter(), *file.device(), &error, nullptr, ByteOrderMark::With)) {
         file.cancel();
         showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, error));
         return;

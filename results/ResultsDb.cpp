@@ -217,6 +217,18 @@ const std::vector<std::vector<QString>> Migrations{
                 .arg(Wrapped(QStringLiteral("serial_written")), Wrapped(QStringLiteral("serial_read"))),
             AllPieces(),
         },
+        // 9 -> 10: the statistics take the readings as taken, as the control chart does, rather than
+        // the values written, and tell the readings held to a band from those of runs with the check
+        // off. The readings as taken are summed as their offsets from the point's level, in double
+        // precision, beside the thousandths kept before; every sum is filled anew from the readings.
+        {
+            "ALTER TABLE ReadingSummary ADD COLUMN checked INTEGER NOT NULL DEFAULT 0",
+            "ALTER TABLE ReadingSummary ADD COLUMN offsets DOUBLE PRECISION NOT NULL DEFAULT 0",
+            "ALTER TABLE ReadingSummary ADD COLUMN offset_squares DOUBLE PRECISION NOT NULL DEFAULT 0",
+            "ALTER TABLE ReadingSummary ADD COLUMN lowest_taken DOUBLE PRECISION NOT NULL DEFAULT 0",
+            "ALTER TABLE ReadingSummary ADD COLUMN highest_taken DOUBLE PRECISION NOT NULL DEFAULT 0",
+            "DELETE FROM ReadingSummary",
+        },
 };
 
 // The step whose statements differ on a server. The list of pieces is the file's, kept by a
@@ -238,8 +250,9 @@ const std::vector<const char*> ServerSerialSearch{
     "CREATE INDEX TestResult_serial_read_trgm ON TestResult USING gin (serial_read gin_trgm_ops)",
 };
 
-// The step whose table is filled from the rows already there, once its SQL has run.
-constexpr int SummaryStep = 7;
+// The step after whose SQL the statistics' sums are filled from the rows already there: the last
+// one to change their columns, so that a file of any earlier version is filled once, in full.
+constexpr int SummaryStep = 9;
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
 QString ForServer(QString s)

@@ -43,7 +43,7 @@ QString IsoTime(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 9;
+    static constexpr int SchemaVersionNow = 10;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a

@@ -1,6 +1,7 @@
 // Reading the results back: the list of runs with its filters, one run in full, CSV export.
 #include "ResultsQuery.h"
 
+#include "CalPoints.h"
 #include "RunWords.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -27,7 +29,37 @@ const QStringList Columns{
 const QStringList MeterColumns{QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
                                QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection")};
 
-const QStringList ExportColumns = Columns + MeterColumns;
+// Each point's reading as taken, the value written into the supply (mV or mA), whether the meter
+// gave it or it was typed, and whether it was marked unusual; then what the run's certificate
+// rests on. After the meter's columns, for the same reason.
+QStringList PointColumns(bool asSelected)
+{
+    const std::pair<const char*, const char*> fields[] = {
+        {"reading", "typed"}, {"written", "value_sent"}, {"source", "source"}, {"unusual", "unusual"}};
+    QStringList columns;
+    for (int point = 1; point <= CalPointCount; ++point) {
+        for (const auto& [name, column] : fields) {
+            const QString header = QStringLiteral("p%1_%2").arg(point).arg(QLatin1String(name));
+            columns << (asSelected ? QStringLiteral("r%1.%2 AS %3").arg(point).arg(QLatin1String(column), header) : header);
+        }
+    }
+    return columns;
+}
+
+const QStringList CertificateColumns{QStringLiteral("certificate_no"), QStringLiteral("meter_asset_id"),
+                                     QStringLiteral("meter_calibration_due"), QStringLiteral("plausibility_pct")};
+
+const QStringList ExportColumns = Columns + MeterColumns + PointColumns(false) + CertificateColumns;
+const QStringList ExportSelected = Columns + MeterColumns + PointColumns(true) + CertificateColumns;
+
+// Each point's row beside its run's, one look into the readings' key each.
+QString PointJoins()
+{
+    QString joins;
+    for (int point = 1; point <= CalPointCount; ++point)
+        joins += QStringLiteral(" LEFT JOIN TestReading r%1 ON r%1.run_id = TestResult.id AND r%1.point = %1").arg(point);
+    return joins;
+}
 
 // More runs than this named by the index are listed sooner by reading the newest runs until a
 // page is full; fewer are fetched by the index and put in order.
@@ -323,14 +355,14 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& asked, QIODevice& out, QString* error, qint64* runs)
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& asked, QIODevice& out, QString* error, qint64* runs, ByteOrderMark mark)
 {
     const RunFilter filter = PlanRunFilter(db, asked);
     QVariantList binds;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString sql = QStringLiteral("SELECT ") + ExportColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
-                        WhereClause(filter, &binds) + OrderBy(filter);
+    const QString sql = QStringLiteral("SELECT ") + ExportSelected.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult") +
+                        PointJoins() + WhereClause(filter, &binds) + OrderBy(filter);
     if (!RunQuery(q, sql, binds, error)) return false;
     auto line = [&out](const QStringList& fields) {
         QStringList quoted;
@@ -338,7 +370,9 @@ bool ExportCsv(const QSqlDatabase& db, const RunFilter& asked, QIODevice& out, Q
         const QByteArray bytes = (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
         return out.write(bytes) == bytes.size();
     };
-    bool ok = line(ExportColumns);
+    // Without the mark a spreadsheet takes the file for the desk's own code page and garbles ± and °.
+    bool ok = mark == ByteOrderMark::Without || out.write("\xEF\xBB\xBF", 3) == 3;
+    ok = ok && line(ExportColumns);
     if (runs) *runs = 0;
     while (ok && q.next()) {
         QStringList fields;

@@ -120,13 +120,20 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& filter, std::vector<RunSu
 // False with an error when there is no run `id`.
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error);
 
-// The TestResult columns written as CSV, in this order: the run's, then its meter's (the event
-// log is left out).
+// The columns written as CSV, in this order: the run's, then its meter's (the event log is left
+// out), then for each point p1..p7 its reading as taken, the value written, its source and its
+// unusual mark (empty where the run has no reading there), then the certificate number, the meter's
+// asset number and calibration due date and the plausibility band in percent (0: the check was
+// off; empty: not recorded).
 const QStringList& CsvColumns();
 // RFC 4180: a field with a comma, a double quote or a line break is quoted, quotes doubled. A field
 // that is not a number and begins with =, +, -, @, a tab or a CR gets a leading ' inside quotes.
 QString CsvField(const QString& text);
+// Whether a CSV file begins with UTF-8's byte-order mark, which spreadsheets need to read it as
+// UTF-8 and which scripts reading the first column may not expect.
+enum class ByteOrderMark { Without, With };
 // The runs the filter selects, newest first, as UTF-8 CSV with a header row and CRLF line ends.
 // The rows are written as they are read, so that a record of any length takes no more memory;
 // `runs`, when given, is told how many were written.
-bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs = nullptr);
+bool ExportCsv(const QSqlDatabase& db, const RunFilter& filter, QIODevice& out, QString* error, qint64* runs = nullptr,
+               ByteOrderMark mark = ByteOrderMark::Without);

@@ -2,6 +2,7 @@
 #include "ResultsStats.h"
 
 #include "CalPoints.h"
+#include "ControlChartData.h"
 #include "OPCPublic.h"
 #include "ReadingSummary.h"
 #include "RunWords.h"
@@ -40,19 +41,14 @@ void ToPointStats(const std::map<std::pair<QString, int>, ReadingSums>& sums, st
         p.unit = point.quantity == Quantity::Current ? QStringLiteral("A") : QStringLiteral("V");
         if (code >= 0) p.nominal = NominalLevel(point, static_cast<std::uint8_t>(code));
         p.n = s.n;
-        const long double n = static_cast<long double>(s.n);
-        const long double mean = static_cast<long double>(s.sum) / n;
-        p.mean = static_cast<double>(mean / 1000.0L);
-        if (s.n > 1) {
-            // Whole-number sums: no rounding piles up over a million readings before this one step.
-            const long double squares =
-                static_cast<long double>(s.squares) - static_cast<long double>(s.sum) * mean;
-            p.standardDeviation = static_cast<double>(std::sqrt(std::max(0.0L, squares) / (n - 1.0L)) / 1000.0L);
-        }
-        p.minimum = static_cast<double>(s.minimum) / 1000.0;
-        p.maximum = static_cast<double>(s.maximum) / 1000.0;
+        const double n = static_cast<double>(s.n);
+        p.mean = SummedLevel(key.first, point) + s.offsets / n;
+        if (s.n > 1) p.standardDeviation = std::sqrt(std::max(0.0, s.offsetSquares - s.offsets * s.offsets / n) / (n - 1.0));
+        p.minimum = s.lowestTaken;
+        p.maximum = s.highestTaken;
         p.outsideBand = s.outside;
         p.unusual = s.unusual;
+        p.checked = s.checked;
         stats->push_back(p);
     }
 }
@@ -78,8 +74,8 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!RunQuery(q,
-                  QStringLiteral("SELECT model, point, sum(n), sum(total), sum(squares), min(lowest), max(highest),"
-                                 " sum(outside), sum(unusual) FROM ReadingSummary WHERE ") +
+                  QStringLiteral("SELECT model, point, sum(n), sum(offsets), sum(offset_squares), min(lowest_taken),"
+                                 " max(highest_taken), sum(outside), sum(unusual), sum(checked) FROM ReadingSummary WHERE ") +
                       terms.join(QStringLiteral(" AND ")) + QStringLiteral(" GROUP BY model, point"),
                   binds, error))
         return false;
@@ -87,12 +83,13 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
     while (q.next()) {
         ReadingSums& s = sums[{q.value(0).toString(), q.value(1).toInt()}];
         s.n = q.value(2).toLongLong();
-        s.sum = q.value(3).toLongLong();
-        s.squares = q.value(4).toLongLong();
-        s.minimum = q.value(5).toLongLong();
-        s.maximum = q.value(6).toLongLong();
+        s.offsets = q.value(3).toDouble();
+        s.offsetSquares = q.value(4).toDouble();
+        s.lowestTaken = q.value(5).toDouble();
+        s.highestTaken = q.value(6).toDouble();
         s.outside = q.value(7).toLongLong();
         s.unusual = q.value(8).toLongLong();
+        s.checked = q.value(9).toLongLong();
     }
     if (q.lastError().isValid()) return QueryFault(q, error);
     ToPointStats(sums, stats);
@@ -101,11 +98,17 @@ bool SummedStats(const QSqlDatabase& db, RunFilter filter, std::vector<PointStat
 
 }  // namespace
 
-bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue, double share)
+double SummedLevel(const QString& model, const CalPoint& point)
 {
     const std::optional<std::uint8_t> code = ModelCodeOf(model);
-    return share > 0 && code &&
-           !IsPlausibleReading(static_cast<double>(milliValue) / 1000.0, point.meterStep, *code, share);
+    return code ? NominalValue(point, *code) : 0.0;
+}
+
+BandCheck CheckBand(const QString& model, const CalPoint& point, double value, double share)
+{
+    const std::optional<std::uint8_t> code = ModelCodeOf(model);
+    if (!(share > 0) || !code || !PlausibleBandOf(point, *code, share).bounded) return BandCheck::Unchecked;
+    return IsPlausibleReading(value, point.meterStep, *code, share) ? BandCheck::Inside : BandCheck::Outside;
 }
 
 bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
@@ -113,19 +116,17 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
 {
     QVariantList binds;
     const QString where = CalibrationsSql(PlanRunFilter(db, filter), &binds);
-    // value_sent is the reading as the supply received it, in thousandths of a volt or an ampere;
-    // the typed text is in the operator's own number format. A model and point hold few distinct
-    // values, so the band is asked of each value once, and the sums stay whole numbers.
+    // A model and point hold few distinct readings, so each is read and asked of the band once.
     QSqlQuery q(db);
     q.setForwardOnly(true);
     // The runs' own bands split the groups only where they are asked for.
     const QString band = share > 0 ? QStringLiteral("0") : QStringLiteral("COALESCE(t.plausibility_pct, 0)");
     const QString sql = QStringLiteral(
-                            "SELECT t.model, r.point, r.value_sent, %1, count(*), sum(r.unusual)"
+                            "SELECT t.model, r.point, r.value_sent, %1, count(*), sum(r.unusual), r.typed"
                             " FROM TestReading r JOIN (SELECT id, model, plausibility_pct FROM TestResult").arg(band) +
                         where +
                         QStringLiteral(") t ON r.run_id = t.id WHERE r.value_sent IS NOT NULL"
-                                       " GROUP BY t.model, r.point, r.value_sent, 4");
+                                       " GROUP BY t.model, r.point, r.value_sent, 4, r.typed");
     if (!RunQuery(q, sql, binds, error)) return false;
     std::map<std::pair<QString, int>, ReadingSums> sums;
     while (q.next()) {
@@ -137,10 +138,13 @@ bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double sh
         const qint64 count = q.value(4).toLongLong();
         const CalPoint* point = PointNumbered(number);
         if (!point) continue;
+        const double taken = ReadingValue(q.value(6).toString(), value);
         ReadingSums& s = sums[{model, number}];
-        s.Add(value, count);
+        s.Add(value, taken, SummedLevel(model, *point), count);
         s.unusual += q.value(5).toLongLong();
-        if (OutsideBand(model, *point, value, band)) s.outside += count;
+        const BandCheck check = CheckBand(model, *point, taken, band);
+        if (check != BandCheck::Unchecked) s.checked += count;
+        if (check == BandCheck::Outside) s.outside += count;
     }
     if (q.lastError().isValid()) return QueryFault(q, error);
     ToPointStats(sums, stats);

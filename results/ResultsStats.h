@@ -20,35 +20,55 @@ struct PointStats {
     double mean = 0, standardDeviation = 0, minimum = 0, maximum = 0;
     qint64 outsideBand = 0;  // readings outside the plausibility band
     qint64 unusual = 0;      // readings the run marked unusual
-    double outsideShare() const { return n > 0 ? static_cast<double>(outsideBand) / static_cast<double>(n) : 0.0; }
+    qint64 checked = 0;      // readings held to a band; the others had the check off or no level
+    qint64 unchecked() const { return n - checked; }
+    // Of the checked readings only: a reading nobody held to a band lay outside none.
+    double outsideShare() const { return checked > 0 ? static_cast<double>(outsideBand) / static_cast<double>(checked) : 0.0; }
 };
 
 // The readings of the calibrations `filter` selects, by model and point in that order. A filter
 // without a result takes finished runs only: an aborted run's readings were never all taken and a
 // failed one's may be what made it fail. `share` is the half-width of the plausibility band as a
 // share of the level (0.10 for 10 %); 0 holds each reading to the band its run was held to (none
-// for a run with the check off). Without a band given and a serial number to look for, the answer
+// for a run with the check off: its readings are counted unchecked). The readings are taken as the
+// control chart takes them (ReadingValue). Without a band given and a serial number to look for, the answer
 // comes from the sums the record keeps per day; otherwise from every reading.
 bool ReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                   QString* error);
-// Readings of one model and point in thousandths, summed in whole numbers so that no rounding piles
-// up over a line's lifetime of them.
+// Readings of one model and point. The values written, in thousandths, are summed in whole numbers
+// so that no rounding piles up over a line's lifetime of them. The readings as taken have the
+// meter's own places, which no whole unit holds for every meter: they are summed as their offsets
+// from the point's level, whose squares keep the spread's digits where the readings' own would
+// bury them.
 struct ReadingSums {
     qint64 n = 0, sum = 0, squares = 0, minimum = 0, maximum = 0, outside = 0, unusual = 0;
-    // `count` readings of `value`; the outside and unusual ones are counted by the caller.
-    void Add(qint64 value, qint64 count)
+    qint64 checked = 0;  // held to a band
+    double offsets = 0, offsetSquares = 0, lowestTaken = 0, highestTaken = 0;
+    // `count` readings written as `sent` and taken as `taken`, of the point whose level is `level`;
+    // the outside, unusual and checked ones are counted by the caller.
+    void Add(qint64 sent, double taken, double level, qint64 count)
     {
-        if (n == 0 || value < minimum) minimum = value;
-        if (n == 0 || value > maximum) maximum = value;
+        if (n == 0 || sent < minimum) minimum = sent;
+        if (n == 0 || sent > maximum) maximum = sent;
+        if (n == 0 || taken < lowestTaken) lowestTaken = taken;
+        if (n == 0 || taken > highestTaken) highestTaken = taken;
         n += count;
-        sum += count * value;
-        squares += count * value * value;
+        sum += count * sent;
+        squares += count * sent * sent;
+        const double offset = taken - level;
+        offsets += static_cast<double>(count) * offset;
+        offsetSquares += static_cast<double>(count) * offset * offset;
     }
 };
 
-// Whether a reading in thousandths, of `model` at `point`, lies outside the band of `share` around
-// the level; a band of 0 (the check off) holds every reading, and so does an unknown model.
-bool OutsideBand(const QString& model, const CalPoint& point, qint64 milliValue, double share);
+// The level the readings of `model` at `point` are summed around; 0 where it has none.
+double SummedLevel(const QString& model, const CalPoint& point);
+
+// Where a reading of `model` at `point` lies against the band of `share` around the level. A band
+// of 0 (the check off) or a model without a level there holds it to none.
+enum class BandCheck { Unchecked, Inside, Outside };
+BandCheck CheckBand(const QString& model, const CalPoint& point, double value, double share);
+
 // The same answer read from every reading, whatever the filter.
 bool ScanReadingStats(const QSqlDatabase& db, const RunFilter& filter, double share, std::vector<PointStats>* stats,
                       QString* error);

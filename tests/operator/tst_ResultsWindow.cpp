@@ -438,7 +438,9 @@ void TestResultsWindow::exportCsv()
     }
     QFile file(out.filePath(written));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    const QByteArray bytes = file.readAll();
+    QVERIFY2(bytes.startsWith("\xEF\xBB\xBF"), "marked as UTF-8 for the spreadsheet it is opened in");
+    QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines.takeFirst(), CsvColumns().join(QLatin1Char(',')));
     QList<qint64> rows;

@@ -174,25 +174,31 @@ void TestKorvexResults::initTestCase()
     {
         // Two models on two benches; the 7212B's 41.0 V lies outside the 10 % band of 37.0 V
         // (33.3 to 40.7 V), and the aborted run's 30.0 V only counts when aborted runs are asked for.
+        // Failed runs typed to more places than written: the check off, no band recorded, outside it.
         ResultsDb writer;
         QVERIFY2(writer.open(stats_, ResultsDb::Mode::Record), qPrintable(writer.errorText()));
         const QSqlDatabase db = writer.database();
         struct StatsRun {
             const char *start, *result, *serial, *model, *bench;
             int volts4, amps6, unusual6;
+            const char* typed4 = nullptr;
+            QVariant percent = 10.0;
         };
         const StatsRun runs[] = {{"2026-03-09T09:00:00", "finished", "000101", "7212B", "bench-1", 37010, 100, 1},
                                  {"2026-03-10T09:00:00", "finished", "000102", "7212B", "bench-1", 37020, 100, 0},
                                  {"2026-03-11T09:00:00", "finished", "000201", "7212B", "bench-2", 41000, 0, 0},
                                  {"2026-03-11T10:00:00", "aborted", "000202", "7212B", "bench-2", 30000, 0, 0},
-                                 {"2026-03-12T09:00:00", "finished", "000301", "7211B", "bench-1", 19000, 0, 0}};
+                                 {"2026-03-12T09:00:00", "finished", "000301", "7211B", "bench-1", 19000, 0, 0},
+                                 {"2026-03-13T09:00:00", "failed", "000401", "7212B", "bench-3", 37012000, 0, 0, "37012", 0.0},
+                                 {"2026-03-13T10:00:00", "failed", "000402", "7212B", "bench-3", 37012, 0, 0, "37.0123", QVariant()},
+                                 {"2026-03-13T11:00:00", "failed", "000403", "7212B", "bench-3", 41000, 0, 0, "41.0004"}};
         QSqlQuery q(db);
         int id = 0;
         for (const StatsRun& r : runs) {
-            QVERIFY(AddRun(db, r.start, 100, "result,serial_written,bench,plausibility_pct", {r.result, r.serial, r.bench, 10.0}));
+            QVERIFY(AddRun(db, r.start, 100, "result,serial_written,bench,plausibility_pct", {r.result, r.serial, r.bench, r.percent}));
             QVERIFY(Exec(q, QStringLiteral("UPDATE TestResult SET model = ? WHERE id = ?"), {r.model, ++id}));
-            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent) VALUES (?, 4, 'V', ?)"),
-                         {id, r.volts4}));
+            QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent) VALUES (?, 4, 'V', ?, ?)"),
+                         {id, r.typed4 ? QVariant(r.typed4) : QVariant(), r.volts4}));
             if (r.amps6 > 0)
                 QVERIFY(Exec(q, QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, value_sent, unusual)"
                                                " VALUES (?, 6, 'A', ?, ?)"),
@@ -320,6 +326,9 @@ void TestKorvexResults::exportCsv()
     QVERIFY(lines[1].startsWith("1,calibration,2026-03-09T09:00:00.000"));
     QVERIFY(lines[1].endsWith('\r'));
     QVERIFY(lines[1].contains(QString::fromUtf8(",25±5°C,").toUtf8()));
+    // Each point's reading as typed, as written, its source and mark; then what the certificate rests on.
+    QVERIFY2(lines[1].endsWith(",/dev/ttyUSB0,0.1003,100,typed,0,3.9987,3999,typed,0,4.0012,4001,typed,0,37.012,37012,typed,1,19.995,19995,typed,0,"
+                               "0.0998,100,meter,0,3.1021,3102,meter,0,bench-7-20260309-0001,DMM-0042,2026-03-08,10\r"), lines[1].constData());
     QCOMPARE(lines[2], QByteArray());
 
     const Outcome toStdout = Results(QStringList{QStringLiteral("--db"), db_, QStringLiteral("export"),
@@ -327,6 +336,8 @@ void TestKorvexResults::exportCsv()
                                      filter);
     QCOMPARE(toStdout.code, 0);
     QCOMPARE(toStdout.out, bytes);
+    const Outcome marked = Results(QStringList{"--db", db_, "export", "--csv", "-", "--bom"} + filter);
+    QCOMPARE(marked.out, "\xEF\xBB\xBF" + bytes);
     // None selected: the header alone, and the status that says so.
     const Outcome none = Results({QStringLiteral("--db"), db_, QStringLiteral("export"), QStringLiteral("--csv"),
                                   QStringLiteral("-"), QStringLiteral("--serial"), QStringLiteral("999")});
@@ -340,27 +351,33 @@ void TestKorvexResults::stats_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QStringList>("lines");
     const QString p4 = QStringLiteral("7212B\t4\tV\t37.0V(7212B)\t");
-    const QString p6 = QStringLiteral("7212B\t6\tA\t100mA\t2\t0.1000\t0.0000\t0.100\t0.100\t0.00\t1");
-    const QString p4of7211 = QStringLiteral("7211B\t4\tV\t19.0V(7211B)\t1\t19.0000\t0.0000\t19.000\t19.000\t0.00\t0");
+    const QString p6 = QStringLiteral("7212B\t6\tA\t100mA\t2\t0.1000\t0.0000\t0.100\t0.100\t0.00\t1\t0");
+    const QString p4of7211 = QStringLiteral("7211B\t4\tV\t19.0V(7211B)\t1\t19.0000\t0.0000\t19.000\t19.000\t0.00\t0\t0");
     QTest::newRow("finished runs by model and point")
         << QStringList{} << 0
-        << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0", p6};
+        << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0\t0", p6};
     QTest::newRow("as CSV") << QStringList{"--csv", "-"} << 0
-                            << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0", p6};
+                            << QStringList{p4of7211, p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t33.33\t0\t0", p6};
     QTest::newRow("a wider band") << QStringList{"--plausibility", "20", "--until", "2026-03-11"} << 0
-                                  << QStringList{p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t0.00\t0", p6};
+                                  << QStringList{p4 + "3\t38.3433\t2.3007\t37.010\t41.000\t0.00\t0\t0", p6};
     QTest::newRow("one bench") << QStringList{"--bench", "bench-2"} << 0
-                               << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0"};
+                               << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0\t0"};
     QTest::newRow("until, from the sums") << QStringList{"--until", "2026-03-10"} << 0
-                                          << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0", p6};
+                                          << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0\t0", p6};
     QTest::newRow("serial, each run's band") << QStringList{"--serial", "0002"} << 0
-                                             << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0"};
+                                             << QStringList{p4 + "1\t41.0000\t0.0000\t41.000\t41.000\t100.00\t0\t0"};
     QTest::newRow("serial") << QStringList{"--serial", "0001"} << 0
-                            << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0", p6};
+                            << QStringList{p4 + "2\t37.0150\t0.0071\t37.010\t37.020\t0.00\t0\t0", p6};
     QTest::newRow("aborted runs when asked for") << QStringList{"--result", "aborted"} << 0
-                                                 << QStringList{p4 + "1\t30.0000\t0.0000\t30.000\t30.000\t100.00\t0"};
+                                                 << QStringList{p4 + "1\t30.0000\t0.0000\t30.000\t30.000\t100.00\t0\t0"};
     QTest::newRow("since") << QStringList{"--since", "2026-03-12"} << 0 << QStringList{p4of7211};
     QTest::newRow("none selected") << QStringList{"--bench", "bench-9"} << 1 << QStringList{};
+    // Outside over the one reading held to a band; the mean, min and max of the readings as typed.
+    const QString failed = p4 + "3\t12363.3376\t21346.3679\t37.012\t37012.000\t100.00\t0\t2";
+    QTest::newRow("unchecked runs, from the sums") << QStringList{"--result", "failed"} << 0 << QStringList{failed};
+    QTest::newRow("unchecked runs, every reading") << QStringList{"--result", "failed", "--serial", "0004"} << 0 << QStringList{failed};
+    QTest::newRow("none checked") << QStringList{"--result", "failed", "--serial", "000402"} << 0 << QStringList{p4 + "1\t37.0123\t0.0000\t37.012\t37.012\t\t0\t1"};
+    QTest::newRow("a band given checks every reading") << QStringList{"--result", "failed", "--plausibility", "20"} << 0 << QStringList{p4 + "3\t12363.3376\t21346.3679\t37.012\t37012.000\t33.33\t0\t0"};
 }
 
 void TestKorvexResults::stats()
@@ -370,7 +387,7 @@ void TestKorvexResults::stats()
     QFETCH(QStringList, lines);
     const Outcome o = Results(QStringList{QStringLiteral("--db"), stats_, QStringLiteral("stats")} + args);
     QVERIFY2(o.code == code, qPrintable(o.err));
-    lines.prepend(QStringLiteral("model\tpoint\tunit\tnominal\tn\tmean\tsd\tmin\tmax\toutside_pct\tunusual"));
+    lines.prepend(QStringLiteral("model\tpoint\tunit\tnominal\tn\tmean\tsd\tmin\tmax\toutside_pct\tunusual\tunchecked"));
     QString expected = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     if (args.contains(QStringLiteral("--csv"))) expected.replace(QLatin1Char('\t'), QLatin1Char(',')).replace(QLatin1String("\n"), QLatin1String("\r\n"));
     QCOMPARE(QString::fromUtf8(o.out), expected);

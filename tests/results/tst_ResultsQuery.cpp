@@ -5,6 +5,7 @@
 #include "ResultsQuery.h"
 
 #include <QBuffer>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -109,7 +110,10 @@ void TestResultsQuery::initTestCase()
                     {"meter_model", s("287")},
                     {"meter_connection", s("/dev/ttyUSB0")}});
     ids_ << AddRun(db, At("2026-03-02T23:59:59"), 30,
-                   {{"serial_written", s("100X")}, {"result", s("failed")}, {"operator", s("Ben, Jr.")}});
+                   {{"serial_written", s("100X")}, {"result", s("failed")}, {"operator", s("Ben, Jr.")},
+                    {"meter_asset_id", s("@SUM(A1)")}, {"plausibility_pct", 0.0}});
+    QVERIFY(QSqlQuery(db).exec("INSERT INTO TestReading (run_id, point, quantity, typed, value_sent, source, unusual) VALUES"
+                               " (2, 1, 'V', '=1+2', 100, 'typed', 1), (2, 6, 'A', '-0.0002', 0, 'meter', 0)"));
     ids_ << AddRun(
         db, At("2026-03-03T00:00:00"), 90,
         {{"serial_read", s("1_5")}, {"result", s("finished")}, {"operator", s("Cleo \"the\" Tech")}});
@@ -163,14 +167,20 @@ void TestResultsQuery::exportCsv_data()
 {
     QTest::addColumn<QString>("result");
     QTest::addColumn<Ids>("ids");
-    QTest::newRow("every run, newest first") << "" << Ids{5, 4, 3, 2, 1};
-    QTest::newRow("filtered") << "finished" << Ids{3, 1};
+    QTest::addColumn<QStringList>("cells");  // column=cell of the first run listed, as written
+    QTest::newRow("every run, newest first") << "" << Ids{5, 4, 3, 2, 1} << QStringList{"plausibility_pct="};
+    QTest::newRow("filtered") << "finished" << Ids{3, 1} << QStringList{};
+    QTest::newRow("readings and band; formulas stay text, numbers numbers")
+        << "failed" << Ids{2}
+        << QStringList{"p1_reading=\"'=1+2\"", "p1_written=100", "p1_source=typed", "p1_unusual=1", "p6_reading=-0.0002", "p6_source=meter",
+                       "p7_reading=", "p7_unusual=", "meter_asset_id=\"'@SUM(A1)\"", "plausibility_pct=0"};
 }
 
 void TestResultsQuery::exportCsv()
 {
     QFETCH(QString, result);
     QFETCH(Ids, ids);
+    QFETCH(QStringList, cells);
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     QString error;
@@ -186,6 +196,11 @@ void TestResultsQuery::exportCsv()
     QCOMPARE(lines.takeLast(), QByteArray());
     QCOMPARE(lines.takeFirst(), CsvColumns().join(QLatin1Char(',')).toUtf8() + '\r');
     QCOMPARE(lines.size(), ids.size());
+    QStringList got;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("(?:^|,)(\"(?:[^\"]|\"\")*\"|[^,]*)")).globalMatch(QString::fromUtf8(lines[0].chopped(1)));
+    while (it.hasNext()) got << it.next().captured(1);
+    QCOMPARE(got.size(), CsvColumns().size());
+    for (const QString& cell : cells) QCOMPARE(cell.section(QLatin1Char('='), 0, 0) + QLatin1Char('=') + got.value(CsvColumns().indexOf(cell.section(QLatin1Char('='), 0, 0)), QStringLiteral("?")), cell);
     for (int i = 0; i < ids.size(); ++i) {
         QVERIFY(lines[i].startsWith(QByteArray::number(ids[i]) + ",calibration,"));
         if (!result.isEmpty()) QVERIFY(lines[i].contains("," + result.toUtf8() + ","));
@@ -194,8 +209,8 @@ void TestResultsQuery::exportCsv()
                 lines[i].contains(",Anna,25\xC2\xB1"
                                   "5\xC2\xB0"
                                   "C,"));
-        // The meter's columns close the line, the vendor and serial left empty.
-        if (ids[i] == 1) QVERIFY2(lines[i].endsWith(",fluke-dmm,,287,,,/dev/ttyUSB0\r"), lines[i].constData());
+        // The meter's columns follow the run's, the vendor and serial left empty.
+        if (ids[i] == 1) QVERIFY2(lines[i].contains(",Anna,25\xC2\xB1" "5\xC2\xB0" "C,,,,,,fluke-dmm,,287,,,/dev/ttyUSB0,"), lines[i].constData());
         if (ids[i] == 3) QVERIFY(lines[i].contains(",\"Cleo \"\"the\"\" Tech\","));
     }
 }

@@ -68,6 +68,10 @@ QString UsageText()
                "  list [FILTERS]               one tab-separated line per run, newest first: id, date,\n"
                "                               serial, model, operator, result, duration in seconds\n"
                "  export --csv FILE [FILTERS]  the runs as CSV; FILE - writes to standard output\n"
+               "                               (each point's reading, the certificate number, the\n"
+               "                               meter's asset number and due date, the band after\n"
+               "                               the run's columns); --bom begins it with UTF-8's\n"
+               "                               byte-order mark, for a spreadsheet to read it as UTF-8\n"
                "  report ID --pdf FILE         the calibration certificate of run ID as a one-page A4 PDF\n"
                "                               (a report, for a run that did not finish)\n"
                "  stats [FILTERS] [--bench B] [--plausibility P] [--csv FILE]\n"
@@ -76,7 +80,9 @@ QString UsageText()
                "                               amperes), the percentage outside the plausibility band\n"
                "                               (P percent of the level if given, else the band each\n"
                "                               run was held to, none with the check off), the unusual\n"
-               "                               ones; finished calibrations unless --result says\n"
+               "                               ones, then how many were not checked (empty percentage\n"
+               "                               when none was); readings as taken, as the chart reads\n"
+               "                               them; finished calibrations unless --result says\n"
                "                               otherwise; --csv writes them as CSV instead. Without\n"
                "                               --serial and --plausibility it reads the sums the\n"
                "                               record keeps per day, else every reading (slower)\n"
@@ -152,7 +158,7 @@ const QStringList Filters{QStringLiteral("serial"), QStringLiteral("since"), QSt
 
 const Command Commands[] = {
     {QStringLiteral("list"), Filters, 1},
-    {QStringLiteral("export"), Filters + QStringList{QStringLiteral("csv")}, 1},
+    {QStringLiteral("export"), Filters + QStringList{QStringLiteral("csv"), QStringLiteral("bom")}, 1},
     {QStringLiteral("report"), {QStringLiteral("pdf")}, 2},
     {QStringLiteral("stats"), Filters + QStringList{QStringLiteral("bench"), QStringLiteral("plausibility"), QStringLiteral("csv")}, 1},
     {QStringLiteral("chart"),
@@ -164,7 +170,7 @@ const Command Commands[] = {
 const QStringList StatsColumns{QStringLiteral("model"),   QStringLiteral("point"), QStringLiteral("unit"),
                                QStringLiteral("nominal"), QStringLiteral("n"),     QStringLiteral("mean"),
                                QStringLiteral("sd"),      QStringLiteral("min"),   QStringLiteral("max"),
-                               QStringLiteral("outside_pct"), QStringLiteral("unusual")};
+                               QStringLiteral("outside_pct"), QStringLiteral("unusual"), QStringLiteral("unchecked")};
 
 QString Decimal(double v) { return QString::number(v, 'g', 10); }
 
@@ -208,14 +214,14 @@ int List(const ResultsDb& db, const RunFilter& filter)
     return runs.empty() ? NothingFound : Done;
 }
 
-int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
+int Export(const ResultsDb& db, const RunFilter& filter, const QString& target, ByteOrderMark mark)
 {
     // Streamed: the runs are not listed first, which on a line's record would hold them all at once.
     QString error;
     qint64 runs = 0;
     if (target == QLatin1String("-")) {
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error, &runs) ||
+        if (!out.open(stdout, QIODevice::WriteOnly) || !ExportCsv(db.database(), filter, out, &error, &runs, mark) ||
             !out.flush()) {
             if (out.error() != QFileDevice::NoError)
                 return Say(
@@ -228,7 +234,7 @@ int Export(const ResultsDb& db, const RunFilter& filter, const QString& target)
     // Written whole or not at all: a half-written file must not replace yesterday's export.
     WholeFile out(target);
     if (!out.open()) return Say(OutputFault, QStringLiteral("%1 cannot be written: %2").arg(target, out.errorString()));
-    if (!ExportCsv(db.database(), filter, *out.device(), &error, &runs)) {
+    if (!ExportCsv(db.database(), filter, *out.device(), &error, &runs, mark)) {
         const bool writeFault = out.device()->error() != QFileDevice::NoError;
         out.cancel();
         if (writeFault)
@@ -271,7 +277,9 @@ int Stats(const ResultsDb& db, const RunFilter& filter, double share, const QStr
         out += line({csv ? p.model : TabField(p.model), QString::number(p.point), p.unit, p.nominal, QString::number(p.n),
                      QString::number(p.mean, 'f', 4), QString::number(p.standardDeviation, 'f', 4),
                      QString::number(p.minimum, 'f', 3), QString::number(p.maximum, 'f', 3),
-                     QString::number(100.0 * p.outsideShare(), 'f', 2), QString::number(p.unusual)});
+                     // Empty, not 0.00: with no reading held to a band, none is known to lie inside it.
+                     p.checked > 0 ? QString::number(100.0 * p.outsideShare(), 'f', 2) : QString(), QString::number(p.unusual),
+                     QString::number(p.unchecked())});
     }
     const int written = csv ? WriteWhole(csvTarget, out.toUtf8()) : WriteWhole(QStringLiteral("-"), out.toUtf8());
     if (written != Done) return written;
@@ -326,6 +334,7 @@ int main(int argc, char** argv)
     const QCommandLineOption bench(QStringLiteral("bench"), QString(), QStringLiteral("name"));
     const QCommandLineOption plausibility(QStringLiteral("plausibility"), QString(), QStringLiteral("percent"));
     const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption bom(QStringLiteral("bom"));
     const QCommandLineOption model(QStringLiteral("model"), QString(), QStringLiteral("model"));
     const QCommandLineOption point(QStringLiteral("point"), QString(), QStringLiteral("point"));
     const QCommandLineOption runs(QStringLiteral("runs"), QString(), QStringLiteral("n"));
@@ -333,7 +342,7 @@ int main(int argc, char** argv)
     const QCommandLineOption baselineRuns(QStringLiteral("baseline-runs"), QString(), QStringLiteral("n"));
     const QCommandLineOption baselineSince(QStringLiteral("baseline-since"), QString(), QStringLiteral("day"));
     const QCommandLineOption baselineUntil(QStringLiteral("baseline-until"), QString(), QStringLiteral("day"));
-    parser.addOptions({help, version, db, config, serial, since, until, result, csv, pdf, bench, plausibility, model, point, runs, png,
+    parser.addOptions({help, version, db, config, serial, since, until, result, csv, bom, pdf, bench, plausibility, model, point, runs, png,
                        baselineRuns, baselineSince, baselineUntil});
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
 
@@ -443,7 +452,7 @@ int main(int argc, char** argv)
     }
 
     if (command->name == QLatin1String("list")) return List(results, filter);
-    if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv));
+    if (command->name == QLatin1String("export")) return Export(results, filter, parser.value(csv), parser.isSet(bom) ? ByteOrderMark::With : ByteOrderMark::Without);
     if (command->name == QLatin1String("stats")) return Stats(results, filter, share, parser.value(csv));
     if (command->name == QLatin1String("chart")) return Chart(results, chart, parser.value(png));
     return Report(results, id, parser.value(pdf));
