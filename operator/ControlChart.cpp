@@ -135,16 +135,24 @@ void ControlChart::setData(const ControlChartData& data)
         line << QPointF(i + 1, s.value);
         if (s.beyondLimits) marked << QPointF(i + 1, s.value);
     }
-    const double right = std::max(n, 2);
+    // Half a run of room either side, so that the first and the last reading (a lone one above all)
+    // are not drawn on the axes' edge; ticks on whole runs only, so that no two say the same.
+    const double left = 0.5, right = std::max(n, 1) + 0.5;
     // The axes first: each change of their range would place every point of the series anew.
-    runAxis_->setRange(1, right);
+    runAxis_->setRange(left, right);
+    runAxis_->setTickType(QValueAxis::TicksDynamic);
+    runAxis_->setTickAnchor(1);
+    runAxis_->setTickInterval(RunTickInterval(n));
     valueAxis_->setRange(low, high);
     valueAxis_->applyNiceNumbers();
+    valueAxis_->setLabelFormat(TickLabelFormat(valueAxis_->min(), valueAxis_->max(), valueAxis_->tickCount()));
     readings->setPointsVisible(n <= MarkedReadingsAtMost);
+    // A lone reading has no line to be seen by: its marker must be.
+    readings->setMarkerSize(n <= 1 ? 9.0 : 5.0);
     readings->replace(line);
     beyond->replace(marked);
     auto across = [&](QLineSeries* series, double y) {
-        series->replace(limits.valid() ? QList<QPointF>{{1, y}, {right, y}} : QList<QPointF>{});
+        series->replace(limits.valid() ? QList<QPointF>{{left, y}, {right, y}} : QList<QPointF>{});
     };
     across(centre, limits.mean);
     across(upper, limits.upper);
@@ -176,9 +184,14 @@ void ControlChart::setData(const ControlChartData& data)
     bars->replace(outline);
     countAxis_->setRange(0, most * 1.1);
     countAxis_->applyNiceNumbers();
+    // Counts are whole: a tick between two of them would repeat a label.
+    countAxis_->setTickType(QValueAxis::TicksDynamic);
+    countAxis_->setTickAnchor(0);
+    countAxis_->setTickInterval(RunTickInterval(most));
     const double width = countAxis_->max();
     histogramValueAxis_->setRange(valueAxis_->min(), valueAxis_->max());
     histogramValueAxis_->setTickCount(valueAxis_->tickCount());
+    histogramValueAxis_->setLabelFormat(valueAxis_->labelFormat());
     const bool hasLevel = data_.nominal != 0.0;
     level->replace(hasLevel ? QList<QPointF>{{0, data_.nominal}, {width, data_.nominal}} : QList<QPointF>{});
     // Beside the chart there is room for short names only; the numbers go into the title.

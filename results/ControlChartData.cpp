@@ -32,7 +32,7 @@ bool ReadSeries(const QSqlDatabase& db, const ChartRequest& request, const QStri
                 std::vector<ChartSample>* samples, QString* error)
 {
     QString sql = QStringLiteral(
-        "SELECT r.id, r.started_ms, g.typed, g.value_sent FROM TestResult r"
+        "SELECT r.id, r.started_ms, g.typed, g.value_sent, r.plausibility_pct FROM TestResult r"
         " JOIN TestReading g ON g.run_id = r.id AND g.point = ?"
         " WHERE r.model = ? AND r.result = ?");
     binds.prepend(ResultWord(RecordResult::Finished));
@@ -48,7 +48,8 @@ bool ReadSeries(const QSqlDatabase& db, const ChartRequest& request, const QStri
     samples->clear();
     while (q.next())
         samples->push_back({q.value(0).toLongLong(), q.value(1).toLongLong(),
-                            ReadingValue(q.value(2).toString(), q.value(3).toLongLong()), false});
+                            ReadingValue(q.value(2).toString(), q.value(3).toLongLong()), false,
+                            q.value(4).isNull() ? -1.0 : q.value(4).toDouble()});
     // A query cut short by a damaged file must not pass for a short history.
     return !q.lastError().isValid() || QueryFault(q, error);
 }
@@ -135,6 +136,33 @@ std::vector<HistogramBin> Histogram(const std::vector<double>& values, double fr
     return bins;
 }
 
+QString TickLabelFormat(double min, double max, int ticks)
+{
+    const double step = ticks > 1 ? (max - min) / (ticks - 1) : 0.0;
+    if (!(step > 0.0) || !std::isfinite(step)) return QStringLiteral("%.3f");
+    for (int places = std::clamp(static_cast<int>(std::floor(-std::log10(step))), 0, 12); places <= 12; ++places) {
+        const QString format = QStringLiteral("%.%1f").arg(places);
+        QString last;
+        bool apart = true;
+        for (int i = 0; i < ticks && apart; ++i) {
+            const QString label = QString::asprintf(qPrintable(format), min + i * step);
+            apart = label != last;
+            last = label;
+        }
+        if (apart) return format;
+    }
+    return QStringLiteral("%.12g");
+}
+
+int RunTickInterval(int runs)
+{
+    // 1, 2, 5, 10, 20, 50 ... runs, for at most ten ticks.
+    for (int interval = 1; interval < 100000000; interval *= 10)
+        for (int factor : {1, 2, 5})
+            if (runs <= interval * factor * 10) return interval * factor;
+    return std::max(1, runs / 10);
+}
+
 bool ChartModels(const QSqlDatabase& db, QStringList* models, QString* error)
 {
     return ReadWords(db, QStringLiteral("model"), models, error);
@@ -157,13 +185,16 @@ bool LoadControlChart(const QSqlDatabase& db, const ChartRequest& request, Contr
     data->quantity = point->quantity;
     const std::uint8_t model = ModelCode(request.model);
     data->nominal = NominalValue(*point, model);
-    if (request.plausibilityShare > 0.0) data->band = PlausibleBandOf(*point, model, request.plausibilityShare);
 
     // The newest first, so that the limit keeps the newest; drawn oldest first.
     if (!ReadSeries(db, request, QStringLiteral(" ORDER BY r.started_ms DESC, r.id DESC LIMIT ?"),
                     {std::max(1, request.lastRuns)}, &data->samples, error))
         return false;
     std::reverse(data->samples.begin(), data->samples.end());
+    // The band the runs were held to, as the newest recorded it; the bench's own for runs of old.
+    const double share = !data->samples.empty() && data->samples.back().bandPct >= 0 ? data->samples.back().bandPct / 100.0
+                                                                                      : request.plausibilityShare;
+    if (share > 0.0) data->band = PlausibleBandOf(*point, model, share);
 
     std::vector<ChartSample> baseline;
     const ChartBaseline& b = request.baseline;

@@ -28,7 +28,8 @@ struct ChartRequest {
     // Only the newest runs are drawn, so that a chart of a line's whole life stays quick.
     int lastRuns = 1000;
     ChartBaseline baseline;
-    // The share the plausibility check allows around the level; 0: the check is off and no band is drawn.
+    // The share the plausibility check allows around the level; 0: the check is off and no band is
+    // drawn. The band the newest run recorded comes first; this is for runs that recorded none.
     double plausibilityShare = 0.0;
 };
 
@@ -37,6 +38,7 @@ struct ChartSample {
     qint64 startedMs = 0;
     double value = 0.0;  // volts or amperes
     bool beyondLimits = false;
+    double bandPct = -1.0;  // the plausibility band the run was held to, in percent; 0 off, -1 not recorded
 };
 
 // The centre line and the ±3σ limits, σ the sample standard deviation of the baseline.
@@ -74,6 +76,13 @@ ControlLimits ComputeLimits(const std::vector<double>& values);
 // `count` bins of equal width from `from` to `to`; a value on the last edge counts in the last bin,
 // values outside are left out.
 std::vector<HistogramBin> Histogram(const std::vector<double>& values, double from, double to, int count);
+
+// The printf format of a value axis's labels from `min` to `max` in `ticks` ticks: as few decimals
+// as keep every label apart from its neighbours ("%.3f").
+QString TickLabelFormat(double min, double max, int ticks);
+// The step of the run axis's ticks over `runs` runs: a whole number of runs, so that no two ticks
+// carry the same label, and few enough ticks to be read.
+int RunTickInterval(int runs);
 
 // The level of point `point` (1..7) for the model the record names, as the prompt names it
 // ("37.0V(7212B)"); empty where there is none.

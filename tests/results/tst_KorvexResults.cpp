@@ -472,6 +472,10 @@ void TestKorvexResults::chart_data()
     QTest::newRow("a baseline of one run gives no limits")
         << QStringList{"--baseline-since", "2026-04-03", "--baseline-until", "2026-04-03"} << 0 << "6 1 - - - - 0";
     QTest::newRow("a model without runs") << QStringList{"--model", "7213B"} << 1 << "0 0 - - - - 0";
+    QTest::newRow("the model typed in small letters") << QStringList{"--model", "7212b", "--baseline-runs", "4"} << 0
+                                                      << "6 4 37.01 0.001632993162 37.00510102 37.01489898 1";
+    QTest::newRow("a PDF for a .pdf name") << QStringList{"--png", "{pdf}", "--baseline-runs", "4"} << 0
+                                           << "6 4 37.01 0.001632993162 37.00510102 37.01489898 1";
 }
 
 void TestKorvexResults::chart()
@@ -479,9 +483,11 @@ void TestKorvexResults::chart()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, line);
-    const QString png = dir_.filePath(QStringLiteral("db/chart.png"));
+    const QString png = dir_.filePath(QStringLiteral("db/chart.png")), pdf = dir_.filePath(QStringLiteral("db/chart.pdf"));
     QFile::remove(png);
-    // The last --model given counts.
+    QFile::remove(pdf);
+    args.replaceInStrings(QStringLiteral("{pdf}"), pdf);
+    // The last --model and --png given count.
     const Outcome o = Results(QStringList{"--db", chart_, "chart", "--model", "7212B", "--point", "4", "--png", png} + args);
     QVERIFY2(o.code == code, qPrintable(o.err));
     const QStringList lines = QString::fromUtf8(o.out).split(QLatin1Char('\n'));
@@ -491,6 +497,12 @@ void TestKorvexResults::chart()
     for (int i = 0; i < got.size(); ++i) {
         if (expected[i] == QLatin1String("-")) QVERIFY(got[i].isEmpty());
         else QVERIFY2(std::fabs(got[i].toDouble() - expected[i].toDouble()) < 1e-8, qPrintable(lines.value(1)));
+    }
+    if (args.contains(pdf)) {
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-");
+        QVERIFY(!QFile::exists(png));
+        return;
     }
     QCOMPARE(QImage(png).size(), QSize(1600, 900));
 }

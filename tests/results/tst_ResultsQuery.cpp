@@ -82,6 +82,8 @@ private slots:
     void serialIndex();
     void histogram_data();
     void histogram();
+    void axisTicks_data();
+    void axisTicks();
     void controlChart_data();
     void controlChart();
     void chartBaseline_data();
@@ -323,6 +325,30 @@ void TestResultsQuery::histogram()
     QCOMPARE(got, counts);
 }
 
+void TestResultsQuery::axisTicks_data()
+{
+    QTest::addColumn<double>("min");
+    QTest::addColumn<double>("max");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QString>("format");  // the fewest decimals that keep the labels apart
+    QTest::newRow("readings of 37 V a few mV apart") << 37.008 << 37.014 << 7 << "%.3f";
+    QTest::newRow("a 100 mV point's band, half steps") << 0.09 << 0.11 << 5 << "%.3f";
+    QTest::newRow("whole volts") << 30.0 << 40.0 << 6 << "%.0f";
+    QTest::newRow("a tenth of a millivolt") << 37.0100 << 37.0104 << 5 << "%.4f";
+}
+
+void TestResultsQuery::axisTicks()
+{
+    QFETCH(double, min);
+    QFETCH(double, max);
+    QFETCH(int, ticks);
+    QFETCH(QString, format);
+    QCOMPARE(TickLabelFormat(min, max, ticks), format);
+    // Whole runs, never more than ten ticks, the fewest runs per tick that allow it.
+    for (const auto& [runs, interval] : {std::pair{1, 1}, {10, 1}, {11, 2}, {25, 5}, {101, 20}, {1000, 100}})
+        QCOMPARE(RunTickInterval(runs), interval);
+}
+
 void TestResultsQuery::controlChart_data()
 {
     QTest::addColumn<QString>("model");
@@ -334,13 +360,18 @@ void TestResultsQuery::controlChart_data()
     QTest::addColumn<int>("baseline");
     QTest::addColumn<double>("mean");
     QTest::addColumn<QList<int>>("beyond");
+    QTest::addColumn<double>("newestBandPct");  // the band the newest run recorded; -1: none, the bench's 10 % then
     const QDate first;
-    QTest::newRow("every bench") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 4 << 37.010 << QList<int>{5, 7};
-    QTest::newRow("the newest three") << "7212B" << "" << 3 << first << first << QList<int>{5, 6, 7} << 4 << 37.010 << QList<int>{5, 7};
-    QTest::newRow("one bench, its own baseline") << "7212B" << "bench-2" << 100 << first << first << QList<int>{1, 3, 5, 7} << 4 << 37.0105 << QList<int>{};
+    QTest::newRow("every bench") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 4 << 37.010 << QList<int>{5, 7} << -1.0;
+    QTest::newRow("the band the newest run was held to") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7}
+                                                         << 4 << 37.010 << QList<int>{5, 7} << 5.0;
+    QTest::newRow("the newest run was not checked") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7}
+                                                    << 4 << 37.010 << QList<int>{5, 7} << 0.0;
+    QTest::newRow("the newest three") << "7212B" << "" << 3 << first << first << QList<int>{5, 6, 7} << 4 << 37.010 << QList<int>{5, 7} << -1.0;
+    QTest::newRow("one bench, its own baseline") << "7212B" << "bench-2" << 100 << first << first << QList<int>{1, 3, 5, 7} << 4 << 37.0105 << QList<int>{} << -1.0;
     QTest::newRow("baseline of days, both included") << "7212B" << "" << 100 << QDate(2026, 4, 1) << QDate(2026, 4, 2)
-                                                    << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 2 << 37.011 << QList<int>{5, 7};
-    QTest::newRow("a model without runs") << "7213B" << "" << 100 << first << first << QList<int>{} << 0 << 0.0 << QList<int>{};
+                                                    << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 2 << 37.011 << QList<int>{5, 7} << -1.0;
+    QTest::newRow("a model without runs") << "7213B" << "" << 100 << first << first << QList<int>{} << 0 << 0.0 << QList<int>{} << -1.0;
 }
 
 void TestResultsQuery::controlChart()
@@ -354,6 +385,13 @@ void TestResultsQuery::controlChart()
     QFETCH(int, baseline);
     QFETCH(double, mean);
     QFETCH(QList<int>, beyond);
+    QFETCH(double, newestBandPct);
+    QSqlQuery band(chartDb_.database());
+    const QString newest = QStringLiteral("UPDATE TestResult SET plausibility_pct = ? WHERE id = (SELECT id FROM TestResult WHERE model = '7212B'"
+                                          " AND result = 'finished' ORDER BY started_ms DESC, id DESC LIMIT 1)");
+    QVERIFY(band.prepare(newest));
+    band.addBindValue(newestBandPct < 0 ? QVariant(QMetaType(QMetaType::Double)) : QVariant(newestBandPct));
+    QVERIFY(band.exec());
     ChartRequest request{model, 4, bench, lastRuns, {}, 0.10};
     request.baseline.runs = 4;
     if (from.isValid()) request.baseline = {ChartBaseline::Kind::Days, 0, from, to};
@@ -372,9 +410,13 @@ void TestResultsQuery::controlChart()
     QCOMPARE(data.beyond, beyond.size());
     QCOMPARE(data.limits.count, baseline);
     if (baseline > 0) QVERIFY2(std::fabs(data.limits.mean - mean) < 1e-9, qPrintable(QString::number(data.limits.mean, 'g', 12)));
-    // The level and the band are the point table's: 37.0 V for this model, 10 % either side.
+    // The level is the point table's: 37.0 V for this model; the band the one the runs were held
+    // to, the bench's 10 % either side for runs that recorded none.
     QCOMPARE(data.nominal, model == QLatin1String("7212B") ? 37.0 : 73.0);
-    QVERIFY(data.band.bounded && std::fabs(data.band.low - 0.9 * data.nominal) < 1e-6 && std::fabs(data.band.high - 1.1 * data.nominal) < 1e-6);
+    const double share = newestBandPct < 0 || model != QLatin1String("7212B") ? 0.10 : newestBandPct / 100.0;
+    QCOMPARE(data.band.bounded, share > 0);
+    if (share > 0)
+        QVERIFY(std::fabs(data.band.low - (1 - share) * data.nominal) < 1e-6 && std::fabs(data.band.high - (1 + share) * data.nominal) < 1e-6);
 }
 
 void TestResultsQuery::chartBaseline_data()

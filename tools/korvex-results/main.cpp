@@ -89,7 +89,8 @@ QString UsageText()
                "  chart --model M --point P --png FILE [--bench B] [--runs N] [BASELINE]\n"
                "                               the control chart of point P (1 to 7) over the newest N\n"
                "                               (1000) finished calibrations of model M, of bench B or\n"
-               "                               all, as a 1600x900 PNG; writes a line with the runs\n"
+               "                               all, as a 1600x900 PNG (a PDF for a FILE named .pdf;\n"
+               "                               M in any case); writes a line with the runs\n"
                "                               drawn, the baseline's runs, mean, sigma, the lower and\n"
                "                               upper limits and the readings beyond them\n"
                "\n"
@@ -174,15 +175,23 @@ const QStringList StatsColumns{QStringLiteral("model"),   QStringLiteral("point"
 
 QString Decimal(double v) { return QString::number(v, 'g', 10); }
 
-int Chart(const ResultsDb& db, const ChartRequest& request, const QString& target)
+int Chart(const ResultsDb& db, ChartRequest request, const QString& target)
 {
     ControlChartData data;
     QString error;
+    // The model as the record spells it, however it was typed ("7212b").
+    QStringList models;
+    if (!ChartModels(db.database(), &models, &error))
+        return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
+    for (const QString& m : models)
+        if (m.compare(request.model, Qt::CaseInsensitive) == 0) request.model = m;
     if (!LoadControlChart(db.database(), request, &data, &error))
         return Say(DatabaseFault, QStringLiteral("%1 cannot be read: %2").arg(db.path(), error));
     ControlChart chart;
     chart.setData(data);
-    if (!chart.SavePng(target, ChartPictureSize, &error)) return Say(OutputFault, error);
+    // A file named .pdf gets a PDF, as the results window writes it; any other name a PNG.
+    const bool pdf = target.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    if (!(pdf ? chart.SavePdf(target, &error) : chart.SavePng(target, ChartPictureSize, &error))) return Say(OutputFault, error);
     const ControlLimits& l = data.limits;
     QString out = QStringLiteral("runs\tbaseline\tmean\tsigma\tlower\tupper\tbeyond\n");
     out += QStringList{QString::number(data.samples.size()), QString::number(l.count),
