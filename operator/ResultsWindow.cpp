@@ -673,7 +673,10 @@ void ResultsWindow::fillChartChoices()
         labelChart->setVisible(true);
         return;
     }
-    const QString model = comboModel->currentText(), bench = comboBench->currentData().toString();
+    QString model = comboModel->currentText();
+    const QString bench = comboBench->currentData().toString();
+    // First opened on the model just calibrated, not on the first of the list.
+    if (model.isEmpty() && !NewestChartModel(db_.database(), &model, &error)) model.clear();
     {
         const QSignalBlocker blockModel(comboModel), blockBench(comboBench);
         comboModel->clear();

@@ -168,6 +168,18 @@ bool ChartModels(const QSqlDatabase& db, QStringList* models, QString* error)
     return ReadWords(db, QStringLiteral("model"), models, error);
 }
 
+bool NewestChartModel(const QSqlDatabase& db, QString* model, QString* error)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    model->clear();
+    if (!RunQuery(q, QStringLiteral("SELECT model FROM TestResult WHERE result = ? AND model IS NOT NULL ORDER BY started_ms DESC, id DESC LIMIT 1"),
+                  {ResultWord(RecordResult::Finished)}, error))
+        return false;
+    if (q.next()) *model = q.value(0).toString();
+    return !q.lastError().isValid() || QueryFault(q, error);
+}
+
 bool ChartBenches(const QSqlDatabase& db, QStringList* benches, QString* error)
 {
     return ReadWords(db, QStringLiteral("bench"), benches, error);

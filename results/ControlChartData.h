@@ -90,6 +90,9 @@ QString PointLevel(int point, const QString& model);
 
 // The models and the benches the record names, sorted.
 bool ChartModels(const QSqlDatabase& db, QStringList* models, QString* error);
+// The model of the newest finished calibration, the one a chart is first wanted of; empty when
+// there is none.
+bool NewestChartModel(const QSqlDatabase& db, QString* model, QString* error);
 bool ChartBenches(const QSqlDatabase& db, QStringList* benches, QString* error);
 
 // Reads the series and its baseline and derives the rest; false with an error when the record

@@ -413,6 +413,12 @@ void TestResultsQuery::controlChart()
     // The level is the point table's: 37.0 V for this model; the band the one the runs were held
     // to, the bench's 10 % either side for runs that recorded none.
     QCOMPARE(data.nominal, model == QLatin1String("7212B") ? 37.0 : 73.0);
+    // A chart is first shown of the model calibrated last, not of the first of the list.
+    QStringList models;
+    QString newestModel;
+    QVERIFY(ChartModels(chartDb_.database(), &models, &error) && NewestChartModel(chartDb_.database(), &newestModel, &error));
+    QCOMPARE(models.value(0), QStringLiteral("7211B"));
+    QCOMPARE(newestModel, QStringLiteral("7212B"));
     const double share = newestBandPct < 0 || model != QLatin1String("7212B") ? 0.10 : newestBandPct / 100.0;
     QCOMPARE(data.band.bounded, share > 0);
     if (share > 0)
