@@ -57,7 +57,7 @@ QString BaselineText(const ControlChartData& d)
                              ? QStringLiteral("the first %1 runs").arg(b.runs)
                              : QStringLiteral("the runs of %1 to %2").arg(b.from.toString(Qt::ISODate), b.to.toString(Qt::ISODate));
     if (!d.limits.valid())
-        return QStringLiteral("Baseline: %1, %2 found, too few for limits").arg(from).arg(d.limits.count);
+        return QStringLiteral("Baseline: %1, %2 found: limits need at least %3").arg(from).arg(d.limits.count).arg(ControlLimits::MinBaselineRuns);
     return QStringLiteral("Baseline: %1, %2 found: mean %3 %4, σ %5 %4").arg(from).arg(d.limits.count).arg(Number(d.limits.mean), d.unit(), Number(d.limits.sigma));
 }
 

@@ -108,7 +108,7 @@ ControlLimits ComputeLimits(const std::vector<double>& values)
 {
     ControlLimits limits;
     limits.count = static_cast<int>(values.size());
-    if (!limits.valid()) return limits;
+    if (!limits.computed()) return limits;
     double sum = 0.0;
     for (double v : values) sum += v;
     limits.mean = sum / limits.count;

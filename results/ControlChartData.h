@@ -41,11 +41,15 @@ struct ChartSample {
     double bandPct = -1.0;  // the plausibility band the run was held to, in percent; 0 off, -1 not recorded
 };
 
-// The centre line and the ±3σ limits, σ the sample standard deviation of the baseline.
+// The centre line and the ±3σ limits, σ the sample standard deviation of the baseline. A σ of a
+// handful of readings is a guess (two readings gave limits of -162 to +263 V for a 100 mV point),
+// so limits are drawn only from MinBaselineRuns readings on; mean and σ are told from two on.
 struct ControlLimits {
-    int count = 0;  // the baseline's readings; fewer than two give no limits
+    static constexpr int MinBaselineRuns = 20;
+    int count = 0;  // the baseline's readings
     double mean = 0.0, sigma = 0.0, lower = 0.0, upper = 0.0;
-    bool valid() const { return count >= 2; }
+    bool computed() const { return count >= 2; }
+    bool valid() const { return count >= MinBaselineRuns; }
 };
 
 struct HistogramBin {

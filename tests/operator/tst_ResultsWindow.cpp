@@ -152,8 +152,9 @@ bool MakeChartDatabase(const QString& path)
     ResultsDb db;
     if (!db.open(path, ResultsDb::Mode::Record)) return false;
     QSqlQuery q(db.database());
-    for (int i = 0; i < 12; ++i) {
-        const qint64 id = AddRun(db.database(), {"calibration", QDateTime(QDate(2026, 4, i + 1), QTime(9, 0)), 60000,
+    // 20 runs a bench: the least a baseline gives limits from.
+    for (int i = 0; i < 40; ++i) {
+        const qint64 id = AddRun(db.database(), {"calibration", QDateTime(QDate(2026, 4, 1).addDays(i), QTime(9, 0)), 60000,
                                                  "finished", "", "", "7212B", "Anna", ""});
         const QString typed = i == 9 ? QStringLiteral("37.050") : i % 2 ? QStringLiteral("37.012") : QStringLiteral("37.010");
         if (id == 0 || !Exec(q, QStringLiteral("UPDATE TestResult SET bench = ? WHERE id = ?"), {i % 2 ? "bench-2" : "bench-1", id}) ||
@@ -552,9 +553,9 @@ void TestResultsWindow::chart_data()
     QTest::addColumn<int>("beyond");
     QTest::addColumn<QString>("answer");  // the name given in the save dialog; empty: declined
     QTest::addColumn<QString>("written");
-    QTest::newRow("every bench, PNG") << "All" << 4 << 12 << 1 << "chart.png" << "chart.png";
-    QTest::newRow("one bench, name without extension") << "bench-2" << 4 << 6 << 1 << "chart" << "chart.png";
-    QTest::newRow("PDF") << "bench-1" << 4 << 6 << 0 << "chart.pdf" << "chart.pdf";
+    QTest::newRow("every bench, PNG") << "All" << 4 << 40 << 1 << "chart.png" << "chart.png";
+    QTest::newRow("one bench, name without extension") << "bench-2" << 4 << 20 << 1 << "chart" << "chart.png";
+    QTest::newRow("PDF") << "bench-1" << 4 << 20 << 0 << "chart.pdf" << "chart.pdf";
     QTest::newRow("a point without readings") << "All" << 5 << 0 << 0 << "" << "";
 }
 
@@ -577,7 +578,7 @@ void TestResultsWindow::chart()
     QVERIFY(w.comboBench->isVisible());
     w.comboBench->setCurrentIndex(w.comboBench->findText(bench));
     w.comboPoint->setCurrentIndex(w.comboPoint->findData(point));
-    w.spinBaselineRuns->setValue(4);
+    w.spinBaselineRuns->setValue(20);
     QCOMPARE(w.comboPoint->currentText(), point == 4 ? QStringLiteral("4: 37.0V(7212B)") : QStringLiteral("5: 20.0V(7212B)"));
     QCOMPARE(w.chartView->readings->count(), runs);
     QCOMPARE(w.chartView->beyond->count(), beyond);

@@ -42,10 +42,12 @@ qint64 AddRun(const QSqlDatabase& db, const QDateTime& started, int seconds, QVa
     return q.lastInsertId().toLongLong();
 }
 
-// Point 4 of eight finished 7212B calibrations, a day apart from 2026-04-01, on two benches in
-// turn; the first four make a baseline of mean 37.010 V, σ 1.633 mV, which the sixth and the
-// eighth leave. A failed run and another model's are not charted.
-const double ChartValues[] = {37.010, 37.012, 37.008, 37.010, 37.011, 37.030, 37.009, 36.990};
+// Point 4 of 24 finished 7212B calibrations, a day apart from 2026-04-01, on two benches in turn;
+// the first 20 make a baseline of mean 37.010 V, σ 6.6 mV, which the sixth and the eighth leave.
+// A failed run and another model's are not charted.
+const double ChartValues[] = {37.010, 37.012, 37.008, 37.010, 37.011, 37.030, 37.009, 36.990, 37.010, 37.011, 37.009, 37.010,
+                              37.012, 37.008, 37.010, 37.011, 37.009, 37.010, 37.012, 37.008, 37.010, 37.011, 37.009, 37.010};
+constexpr int ChartRuns = 24;
 
 bool AddChartRuns(const QSqlDatabase& db)
 {
@@ -60,7 +62,7 @@ bool AddChartRuns(const QSqlDatabase& db)
         return id > 0 && q.exec();
     };
     bool ok = run(1, "failed", "7212B", "bench-1", QStringLiteral("37.5")) && run(2, "finished", "7211B", "bench-1", QStringLiteral("19.0"));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < ChartRuns; ++i)
         ok = ok && run(i + 1, "finished", "7212B", i % 2 ? "bench-2" : "bench-1", QString::number(ChartValues[i], 'f', 3));
     return ok;
 }
@@ -354,24 +356,34 @@ void TestResultsQuery::controlChart_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("bench");
     QTest::addColumn<int>("lastRuns");
-    QTest::addColumn<QDate>("from");  // null: the first four runs are the baseline
+    QTest::addColumn<QDate>("from");  // null: the first baselineRuns runs are the baseline
     QTest::addColumn<QDate>("to");
     QTest::addColumn<QList<int>>("runs");  // the runs of ChartValues charted, oldest first
     QTest::addColumn<int>("baseline");
     QTest::addColumn<double>("mean");
     QTest::addColumn<QList<int>>("beyond");
     QTest::addColumn<double>("newestBandPct");  // the band the newest run recorded; -1: none, the bench's 10 % then
+    QTest::addColumn<int>("baselineRuns");
     const QDate first;
-    QTest::newRow("every bench") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 4 << 37.010 << QList<int>{5, 7} << -1.0;
-    QTest::newRow("the band the newest run was held to") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7}
-                                                         << 4 << 37.010 << QList<int>{5, 7} << 5.0;
-    QTest::newRow("the newest run was not checked") << "7212B" << "" << 100 << first << first << QList<int>{0, 1, 2, 3, 4, 5, 6, 7}
-                                                    << 4 << 37.010 << QList<int>{5, 7} << 0.0;
-    QTest::newRow("the newest three") << "7212B" << "" << 3 << first << first << QList<int>{5, 6, 7} << 4 << 37.010 << QList<int>{5, 7} << -1.0;
-    QTest::newRow("one bench, its own baseline") << "7212B" << "bench-2" << 100 << first << first << QList<int>{1, 3, 5, 7} << 4 << 37.0105 << QList<int>{} << -1.0;
-    QTest::newRow("baseline of days, both included") << "7212B" << "" << 100 << QDate(2026, 4, 1) << QDate(2026, 4, 2)
-                                                    << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 2 << 37.011 << QList<int>{5, 7} << -1.0;
-    QTest::newRow("a model without runs") << "7213B" << "" << 100 << first << first << QList<int>{} << 0 << 0.0 << QList<int>{} << -1.0;
+    QList<int> all, odd;
+    for (int i = 0; i < ChartRuns; ++i) {
+        all << i;
+        if (i % 2) odd << i;
+    }
+    QTest::newRow("every bench") << "7212B" << "" << 100 << first << first << all << 20 << 37.010 << QList<int>{5, 7} << -1.0 << 20;
+    QTest::newRow("the band the newest run was held to") << "7212B" << "" << 100 << first << first << all << 20 << 37.010
+                                                         << QList<int>{5, 7} << 5.0 << 20;
+    QTest::newRow("the newest run was not checked") << "7212B" << "" << 100 << first << first << all << 20 << 37.010
+                                                    << QList<int>{5, 7} << 0.0 << 20;
+    QTest::newRow("the newest three") << "7212B" << "" << 3 << first << first << QList<int>{21, 22, 23} << 20 << 37.010 << QList<int>{}
+                                      << -1.0 << 20;
+    // Fewer than 20 runs tell a mean and a σ, and draw no limits.
+    QTest::newRow("a baseline of four runs") << "7212B" << "" << 100 << first << first << all << 4 << 37.010 << QList<int>{} << -1.0 << 4;
+    QTest::newRow("one bench, its own baseline") << "7212B" << "bench-2" << 100 << first << first << odd << 12 << 37.010083333333334
+                                                 << QList<int>{} << -1.0 << 20;
+    QTest::newRow("baseline of days, both included") << "7212B" << "" << 100 << QDate(2026, 4, 1) << QDate(2026, 4, 2) << all << 2
+                                                    << 37.011 << QList<int>{} << -1.0 << 20;
+    QTest::newRow("a model without runs") << "7213B" << "" << 100 << first << first << QList<int>{} << 0 << 0.0 << QList<int>{} << -1.0 << 20;
 }
 
 void TestResultsQuery::controlChart()
@@ -386,6 +398,7 @@ void TestResultsQuery::controlChart()
     QFETCH(double, mean);
     QFETCH(QList<int>, beyond);
     QFETCH(double, newestBandPct);
+    QFETCH(int, baselineRuns);
     QSqlQuery band(chartDb_.database());
     const QString newest = QStringLiteral("UPDATE TestResult SET plausibility_pct = ? WHERE id = (SELECT id FROM TestResult WHERE model = '7212B'"
                                           " AND result = 'finished' ORDER BY started_ms DESC, id DESC LIMIT 1)");
@@ -393,7 +406,7 @@ void TestResultsQuery::controlChart()
     band.addBindValue(newestBandPct < 0 ? QVariant(QMetaType(QMetaType::Double)) : QVariant(newestBandPct));
     QVERIFY(band.exec());
     ChartRequest request{model, 4, bench, lastRuns, {}, 0.10};
-    request.baseline.runs = 4;
+    request.baseline.runs = baselineRuns;
     if (from.isValid()) request.baseline = {ChartBaseline::Kind::Days, 0, from, to};
     ControlChartData data;
     QString error;
@@ -409,7 +422,8 @@ void TestResultsQuery::controlChart()
     QCOMPARE(marked, beyond);
     QCOMPARE(data.beyond, beyond.size());
     QCOMPARE(data.limits.count, baseline);
-    if (baseline > 0) QVERIFY2(std::fabs(data.limits.mean - mean) < 1e-9, qPrintable(QString::number(data.limits.mean, 'g', 12)));
+    if (baseline > 1) QVERIFY2(std::fabs(data.limits.mean - mean) < 1e-9, qPrintable(QString::number(data.limits.mean, 'g', 12)));
+    QCOMPARE(data.limits.valid(), baseline >= 20);
     // The level is the point table's: 37.0 V for this model; the band the one the runs were held
     // to, the bench's 10 % either side for runs that recorded none.
     QCOMPARE(data.nominal, model == QLatin1String("7212B") ? 37.0 : 73.0);

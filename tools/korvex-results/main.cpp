@@ -195,7 +195,7 @@ int Chart(const ResultsDb& db, ChartRequest request, const QString& target)
     const ControlLimits& l = data.limits;
     QString out = QStringLiteral("runs\tbaseline\tmean\tsigma\tlower\tupper\tbeyond\n");
     out += QStringList{QString::number(data.samples.size()), QString::number(l.count),
-                       l.valid() ? Decimal(l.mean) : QString(), l.valid() ? Decimal(l.sigma) : QString(),
+                       l.computed() ? Decimal(l.mean) : QString(), l.computed() ? Decimal(l.sigma) : QString(),
                        l.valid() ? Decimal(l.lower) : QString(), l.valid() ? Decimal(l.upper) : QString(),
                        QString::number(data.beyond)}
                .join(QLatin1Char('\t')) +
