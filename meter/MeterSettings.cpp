@@ -109,21 +109,30 @@ QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath)
     return port;
 }
 
-void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath)
+void SaveMeterSettings(const MeterSettings& settings, const QString& iniPath)
 {
-    IniFile ini(iniPath);
-    const char* kind = settings.connection == MeterSettings::Connection::Serial ? "serial"
-                       : settings.connection == MeterSettings::Connection::Tcp  ? "tcp"
+    const char* kind = settings.connection == MeterSettings::Connection::Serial   ? "serial"
+                       : settings.connection == MeterSettings::Connection::Tcp    ? "tcp"
                        : settings.connection == MeterSettings::Connection::Sigrok ? "sigrok"
-                                                                                 : "none";
-    ini.WriteString(Section, QStringLiteral("Connection"), QString::fromLatin1(kind));
-    ini.WriteString(Section, QStringLiteral("Port"), settings.port);
-    ini.WriteInteger(Section, QStringLiteral("Baud"), settings.baud);
-    ini.WriteString(Section, QStringLiteral("Host"),
-                    settings.host.isEmpty() ? QString() : HostAndPort(settings.host, settings.tcpPort));
-    ini.WriteString(Section, QStringLiteral("Driver"), settings.driver);
-    ini.WriteString(Section, QStringLiteral("Conn"), settings.conn);
-    ini.WriteString(Section, QStringLiteral("SerialComm"), settings.serialComm);
-    ini.WriteString(Section, QStringLiteral("LineEnd"),
-                    settings.lineEnd == "\r\n" ? QStringLiteral("crlf") : settings.lineEnd == "\r" ? QStringLiteral("cr") : QStringLiteral("lf"));
+                                                                                  : "none";
+    // Percent as typed: 0.05, not 0.049999999999999996.
+    auto percent = [](double share) { return QString::number(share * 100.0, 'g', 10); };
+    // One replacement of the file: a meter set up by halves would read the wrong quantity.
+    IniFile(iniPath).WriteStrings(
+        Section,
+        {{QStringLiteral("Connection"), QString::fromLatin1(kind)},
+         {QStringLiteral("Port"), settings.port},
+         {QStringLiteral("Baud"), QString::number(settings.baud)},
+         {QStringLiteral("Host"), settings.host.isEmpty() ? QString() : HostAndPort(settings.host, settings.tcpPort)},
+         {QStringLiteral("Driver"), settings.driver},
+         {QStringLiteral("Conn"), settings.conn},
+         {QStringLiteral("SerialComm"), settings.serialComm},
+         {QStringLiteral("LineEnd"), settings.lineEnd == "\r\n" ? QStringLiteral("crlf")
+                                     : settings.lineEnd == "\r" ? QStringLiteral("cr")
+                                                                 : QStringLiteral("lf")},
+         {QStringLiteral("AssetId"), settings.assetId},
+         {QStringLiteral("CalibrationDue"), settings.calibrationDue},
+         {QStringLiteral("Plausibility"), percent(settings.plausibilityShare)},
+         {QStringLiteral("SettleTolerance"), percent(settings.settleShare)},
+         {QStringLiteral("MaxReads"), QString::number(settings.maxReads)}});
 }

@@ -53,9 +53,11 @@ QString MeterHostName(const QString& typed);
 // Plausibility (percent; 10 unless given, 0 turns the check off), AssetId and
 // CalibrationDue (yyyy-MM-dd). Unusable values give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
-// Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm) into [Meter]; the other
-// keys and sections stay as they are. Throws AppError when the file cannot be written.
-void SaveMeterConnection(const MeterSettings& settings, const QString& iniPath);
+// Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm)
+// and the bench's keys (AssetId, CalibrationDue, Plausibility, SettleTolerance, MaxReads) into
+// [Meter] in one replacement of the file; the other keys and sections stay as they are. Throws
+// AppError when the file cannot be written.
+void SaveMeterSettings(const MeterSettings& settings, const QString& iniPath);
 // The device a serial meter's Port (a libsigrok meter's Conn) names: COMn through [Ports],
 // anything else as it stands.
 QString MeterDevicePath(const MeterSettings& settings, const QString& iniPath);

@@ -1,5 +1,6 @@
 // The meter dialog: how the bench multimeter is reached (SCPI or libsigrok), with a test that asks
-// it who it is and, for libsigrok, a scan for the meter on the connection.
+// it who it is and, for libsigrok, a scan for the meter on the connection; the meter's asset number
+// and due date, and how its readings are checked and settled.
 #include "MeterDlg.h"
 
 #include "AppError.h"
@@ -7,6 +8,8 @@
 #include "SigrokModule.h"
 
 #include <QComboBox>
+#include <QDate>
+#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -53,6 +56,30 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     editSerialComm = new QLineEdit(this);
     editSerialComm->setObjectName(QStringLiteral("editSerialComm"));
     editSerialComm->setPlaceholderText(QStringLiteral("the driver's own, or e.g. 115200/8n1"));
+    editAssetId = new QLineEdit(this);
+    editAssetId->setObjectName(QStringLiteral("editAssetId"));
+    editAssetId->setPlaceholderText(QStringLiteral("for the certificate, e.g. DMM-0042"));
+    editCalibrationDue = new QLineEdit(this);
+    editCalibrationDue->setObjectName(QStringLiteral("editCalibrationDue"));
+    editCalibrationDue->setPlaceholderText(QStringLiteral("yyyy-MM-dd, e.g. 2027-06-30"));
+    // The ranges are those LoadMeterSettings takes, so that no value the file holds is changed by
+    // opening the dialog and pressing OK.
+    spinPlausibility = new QDoubleSpinBox(this);
+    spinPlausibility->setObjectName(QStringLiteral("spinPlausibility"));
+    spinPlausibility->setRange(0.0, 1000.0);
+    spinPlausibility->setDecimals(2);
+    spinPlausibility->setSuffix(QStringLiteral(" %"));
+    spinPlausibility->setSpecialValueText(QStringLiteral("off"));
+    spinSettleTolerance = new QDoubleSpinBox(this);
+    spinSettleTolerance->setObjectName(QStringLiteral("spinSettleTolerance"));
+    spinSettleTolerance->setRange(0.0, 1000.0);
+    spinSettleTolerance->setDecimals(4);
+    spinSettleTolerance->setSingleStep(0.01);
+    spinSettleTolerance->setSuffix(QStringLiteral(" %"));
+    spinMaxReads = new QSpinBox(this);
+    spinMaxReads->setObjectName(QStringLiteral("spinMaxReads"));
+    spinMaxReads->setRange(1, 50);
+
     btnScan = new QPushButton(QStringLiteral("Scan"), this);
     btnScan->setObjectName(QStringLiteral("btnScan"));
     btnScan->setAutoDefault(false);
@@ -67,6 +94,11 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     form->addRow(QStringLiteral("Driver :"), comboDriver);
     form->addRow(QStringLiteral("Device or USB id :"), editConn);
     form->addRow(QStringLiteral("Serial settings :"), editSerialComm);
+    form->addRow(QStringLiteral("Asset number :"), editAssetId);
+    form->addRow(QStringLiteral("Calibration due :"), editCalibrationDue);
+    form->addRow(QStringLiteral("Plausibility :"), spinPlausibility);
+    form->addRow(QStringLiteral("Settle tolerance :"), spinSettleTolerance);
+    form->addRow(QStringLiteral("Readings at most :"), spinMaxReads);
 
     btnTest = new QPushButton(QStringLiteral("Test"), this);
     btnTest->setObjectName(QStringLiteral("btnTest"));
@@ -123,13 +155,18 @@ void TFormMeter::Load()
     if (!loaded_.driver.isEmpty()) comboDriver->setCurrentIndex(comboDriver->findData(loaded_.driver));
     editConn->setText(loaded_.conn);
     editSerialComm->setText(loaded_.serialComm);
+    editAssetId->setText(loaded_.assetId);
+    editCalibrationDue->setText(loaded_.calibrationDue);
+    spinPlausibility->setValue(loaded_.plausibilityShare * 100.0);
+    spinSettleTolerance->setValue(loaded_.settleShare * 100.0);
+    spinMaxReads->setValue(loaded_.maxReads);
     labelAnswer->clear();
     UpdateEnabled();
 }
 
 MeterSettings TFormMeter::Settings() const
 {
-    // What the dialog does not show (queries, settling, the check) stays as the file has it.
+    // What the dialog does not show (the queries, the time limit) stays as the file has it.
     MeterSettings s = loaded_;
     s.connection = static_cast<MeterSettings::Connection>(comboConnection->currentIndex());
     s.port = editPort->text().trimmed();
@@ -145,6 +182,11 @@ MeterSettings TFormMeter::Settings() const
     s.conn = editConn->text().trimmed();
     s.serialComm = editSerialComm->text().trimmed();
     if (s.connection == MeterSettings::Connection::Sigrok && s.driver.isEmpty()) s.connection = MeterSettings::Connection::None;
+    s.assetId = editAssetId->text().trimmed();
+    s.calibrationDue = editCalibrationDue->text().trimmed();
+    s.plausibilityShare = spinPlausibility->value() / 100.0;
+    s.settleShare = spinSettleTolerance->value() / 100.0;
+    s.maxReads = spinMaxReads->value();
     return s;
 }
 
@@ -224,8 +266,18 @@ void TFormMeter::Scan()
 
 void TFormMeter::Accept()
 {
+    const MeterSettings s = Settings();
+    // A date the program cannot read would make every run's meter look past due, or never.
+    if (!s.calibrationDue.isEmpty() && !QDate::fromString(s.calibrationDue, QStringLiteral("yyyy-MM-dd")).isValid()) {
+        labelAnswer->setText(QStringLiteral("The calibration due date \"%1\" is not a date: type it as yyyy-MM-dd, "
+                                            "for example 2027-06-30, or leave it empty.")
+                                 .arg(s.calibrationDue));
+        editCalibrationDue->setFocus();
+        editCalibrationDue->selectAll();
+        return;
+    }
     try {
-        SaveMeterConnection(Settings(), iniPath_);
+        SaveMeterSettings(s, iniPath_);
     } catch (const AppError& e) {
         labelAnswer->setText(e.message());
         return;

@@ -1,5 +1,6 @@
 // The meter dialog: how the bench multimeter is reached (SCPI or libsigrok), with a test that asks
-// it who it is and, for libsigrok, a scan for the meter on the connection.
+// it who it is and, for libsigrok, a scan for the meter on the connection; the meter's asset number
+// and due date, and how its readings are checked and settled.
 #pragma once
 
 #include "MeterSettings.h"
@@ -11,6 +12,7 @@
 class MeterLink;
 class SigrokDevice;
 class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,8 +36,8 @@ public:
     // looks by itself, as for USB meters); what is found shows in labelAnswer and, when the
     // connection was empty, fills it.
     void Scan();
-    // Writes the connection into Config.Ini and closes with OK; a file that cannot be written is
-    // said in the dialog, which stays open.
+    // Writes the dialog's keys into Config.Ini and closes with OK; a due date that is not one, or a
+    // file that cannot be written, is said in the dialog, which stays open.
     void Accept();
 
     QComboBox* comboConnection = nullptr;
@@ -47,6 +49,11 @@ public:
     QComboBox* comboDriver = nullptr;  // libsigrok's multimeter drivers, the name as item data
     QLineEdit* editConn = nullptr;
     QLineEdit* editSerialComm = nullptr;
+    QLineEdit* editAssetId = nullptr;
+    QLineEdit* editCalibrationDue = nullptr;  // yyyy-MM-dd, or empty
+    QDoubleSpinBox* spinPlausibility = nullptr;  // percent of the point's level; 0 turns the check off
+    QDoubleSpinBox* spinSettleTolerance = nullptr;  // percent of the reading
+    QSpinBox* spinMaxReads = nullptr;
     QPushButton* btnScan = nullptr;
     QPushButton* btnTest = nullptr;
     QLabel* labelAnswer = nullptr;

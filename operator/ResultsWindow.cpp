@@ -2,6 +2,7 @@
 #include "ResultsWindow.h"
 
 #include "AppError.h"
+#include "BenchTime.h"
 #include "ControlChart.h"
 #include "MeterSettings.h"
 #include "PrintModule.h"
@@ -30,6 +31,7 @@
 #include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -58,7 +60,7 @@ QString HeaderText(const RunDetails& r)
                  .arg(OrNone(r.operatorName), OrNone(r.temperature), OrNone(r.humidity), OrNone(r.bench));
     const QString after = r.hasCounterAfter ? QString::number(r.counterAfter) : QStringLiteral("not recorded");
     lines << QStringLiteral("Started %1; ended %2; unit counter %3 before, %4 after")
-                 .arg(r.startedAt, r.endedAt.isEmpty() ? QStringLiteral("never") : r.endedAt,
+                 .arg(BenchTimeOf(r.startedAt), r.endedAt.isEmpty() ? QStringLiteral("never") : BenchTimeOf(r.endedAt),
                       QString::number(r.counterBefore), after);
     lines << (r.meter.isEmpty() ? QStringLiteral("No reading from a meter: every reading typed")
                                 : QStringLiteral("Measured with %1 (%2)").arg(r.meter.describe(), r.meter.source == QLatin1String("SCPI") ? QStringLiteral("SCPI") : QStringLiteral("libsigrok ") + r.meter.source));
@@ -107,6 +109,18 @@ QString WithSuffix(const QString& path, const QString& suffix)
     return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + suffix : path;
 }
 
+// A part of a proposed file name: a serial field or a model may hold anything, a name only what
+// every file system and shell takes as it is.
+QString FilePart(const QString& text)
+{
+    QString part = text.trimmed();
+    for (QChar& c : part)
+        if (!c.isLetterOrNumber() || c.unicode() > 127) c = QLatin1Char('_');
+    return part;
+}
+
+QString Today() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+
 QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -147,9 +161,10 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     setWindowTitle(QStringLiteral("Results"));
     setSizeGripEnabled(true);
 
-    askSaveName_ = [this](const QString& caption, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    askSaveName_ = [this](const QString& caption, const QString& filter, const QString& proposed) {
+        return QFileDialog::getSaveFileName(this, caption, proposed, filter);
     };
+    lastFolder_ = QDir::homePath();
 
     editSerial = new QLineEdit(this);
     editSerial->setObjectName(QStringLiteral("editSerial"));
@@ -204,6 +219,13 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     tableRuns->setWordWrap(false);
     tableRuns->verticalHeader()->setVisible(false);
     tableRuns->verticalHeader()->setDefaultSectionSize(RowHeight(*tableRuns));
+
+    labelNoRuns = new QLabel(this);
+    labelNoRuns->setObjectName(QStringLiteral("labelNoRuns"));
+    labelNoRuns->setAlignment(Qt::AlignCenter);
+    runsStack_ = new QStackedWidget(this);
+    runsStack_->addWidget(tableRuns);
+    runsStack_->addWidget(labelNoRuns);
 
     labelStatus = new QLabel(this);
     labelStatus->setObjectName(QStringLiteral("labelStatus"));
@@ -269,7 +291,7 @@ ResultsWindow::ResultsWindow(QString databasePath, QWidget* parent)
     auto* runsPage = new QWidget(this);
     auto* runsLayout = new QVBoxLayout(runsPage);
     runsLayout->addLayout(filters);
-    runsLayout->addWidget(tableRuns, 3);
+    runsLayout->addWidget(runsStack_, 3);
     runsLayout->addWidget(details, 4);
     tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("tabs"));
@@ -329,6 +351,8 @@ void ResultsWindow::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     // A window brought back from the task bar keeps what it shows; an opening reads afresh.
     if (event->spontaneous()) return;
+    // The band may have been changed in the meter dialog since.
+    if (!iniPath_.isEmpty()) plausibilityShare_ = LoadMeterSettings(iniPath_).plausibilityShare;
     Reload();
     chartChoicesRead_ = false;
     if (tabs->currentIndex() == ChartPage) {
@@ -376,12 +400,14 @@ qint64 ResultsWindow::SelectedRunId() const
 bool ResultsWindow::requery(qint64 keepRun)
 {
     serialPause_.stop();
+    runsStack_->setCurrentWidget(tableRuns);
     if (!db_.isOpen()) {
         updateButtons();
         return false;
     }
     QString error;
-    if (!model_->setFilter(db_.database(), CurrentFilter(), &error)) {
+    const RunFilter filter = CurrentFilter();
+    if (!model_->setFilter(db_.database(), filter, &error)) {
         clearDetails();
         showStatus(QStringLiteral("The runs cannot be read: %1").arg(error));
         updateButtons();
@@ -389,6 +415,11 @@ bool ResultsWindow::requery(qint64 keepRun)
     }
     for (int column : {RunListModel::ColId, RunListModel::ColKind}) tableRuns->setColumnHidden(column, true);
     tableRuns->resizeColumnsToContents();
+    if (model_->rowCount() == 0) {
+        const bool filtered = !filter.serial.isEmpty() || filter.from.isValid() || filter.to.isValid() || !filter.result.isEmpty();
+        labelNoRuns->setText(filtered ? QStringLiteral("No run matches.") : QStringLiteral("No run recorded yet."));
+        runsStack_->setCurrentWidget(labelNoRuns);
+    }
 
     // A reset list keeps no selection and says nothing of losing it; the run stays selected while
     // it is among the rows fetched.
@@ -442,7 +473,7 @@ void ResultsWindow::showDetails(qint64 id)
     FillTable(tableReadings, readings);
     std::vector<QStringList> steps;
     for (const StepRow& s : details_.steps)
-        steps.push_back({QString::number(s.step), s.state, QString::number(s.sends), s.at});
+        steps.push_back({QString::number(s.step), s.state, QString::number(s.sends), BenchTimeOf(s.at)});
     FillTable(tableSteps, steps);
     textLog->setPlainText(details_.eventLog);
     // A wrapped label does not tell the layout how tall it has become: the window, at whatever
@@ -480,7 +511,8 @@ void ResultsWindow::btnExportClick()
 {
     applyPendingFilter();
     if (!db_.isOpen()) return;
-    const QString chosen = askSaveName_(QStringLiteral("Export CSV"), QStringLiteral("CSV files (*.csv)"));
+    const QString chosen = askSaveName(QStringLiteral("Export CSV"), QStringLiteral("CSV files (*.csv)"),
+                                       QStringLiteral("runs-%1.csv").arg(Today()));
     if (chosen.isEmpty()) return;
     const QString path = WithSuffix(chosen, QStringLiteral("csv"));
     // Written aside and put in place at the end: a failed export leaves an earlier file as it was.
@@ -500,13 +532,19 @@ void ResultsWindow::btnExportClick()
         showStatus(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
         return;
     }
+    rememberFolder(path);
     showStatus(QStringLiteral("The runs listed were written to %1.").arg(path));
 }
 
 void ResultsWindow::btnReportPdfClick()
 {
     if (!hasDetails_) return;
-    const QString chosen = askSaveName_(QStringLiteral("Report PDF"), QStringLiteral("PDF files (*.pdf)"));
+    // The unit's number and the day of its run: the name says the same at every reprint.
+    const QString serial = FilePart(details_.serialWritten.isEmpty() ? details_.serialRead : details_.serialWritten);
+    const QString day = QDateTime::fromString(details_.startedAt, Qt::ISODateWithMs).toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString chosen = askSaveName(QStringLiteral("Report PDF"), QStringLiteral("PDF files (*.pdf)"),
+                                       QStringLiteral("%1-%2.pdf").arg(serial.isEmpty() ? QStringLiteral("run%1").arg(details_.id) : serial,
+                                                                        day.isEmpty() ? Today() : day));
     if (chosen.isEmpty()) return;
     const QString path = WithSuffix(chosen, QStringLiteral("pdf"));
     QString error;
@@ -514,6 +552,7 @@ void ResultsWindow::btnReportPdfClick()
         showStatus(error);
         return;
     }
+    rememberFolder(path);
     showStatus(QStringLiteral("The report of run %1 was written to %2.").arg(QString::number(details_.id), path));
 }
 
@@ -754,12 +793,22 @@ void ResultsWindow::baselineChanged()
 
 void ResultsWindow::btnSaveChartClick()
 {
-    const QString chosen = askSaveName_(QStringLiteral("Save chart"), QStringLiteral("PNG pictures (*.png);;PDF files (*.pdf)"));
+    const ChartRequest request = CurrentChartRequest();
+    const QString chosen = askSaveName(QStringLiteral("Save chart"), QStringLiteral("PNG pictures (*.png);;PDF files (*.pdf)"),
+                                       QStringLiteral("%1-point%2-%3.png").arg(FilePart(request.model)).arg(request.point).arg(Today()));
     if (chosen.isEmpty()) return;
     const QString path = WithSuffix(chosen, QStringLiteral("png"));
     QString error;
     const bool pdf = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
     const bool ok = pdf ? chartView->SavePdf(path, &error) : chartView->SavePng(path, ChartPictureSize, &error);
+    if (ok) rememberFolder(path);
     labelChart->setText(ok ? QStringLiteral("The chart was written to %1.").arg(path) : error);
     labelChart->setVisible(true);
 }
+
+QString ResultsWindow::askSaveName(const QString& caption, const QString& filter, const QString& name) const
+{
+    return askSaveName_(caption, filter, QDir(lastFolder_).filePath(name));
+}
+
+void ResultsWindow::rememberFolder(const QString& path) { lastFolder_ = QFileInfo(path).absolutePath(); }

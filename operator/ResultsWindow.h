@@ -22,6 +22,7 @@ class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
 class QSpinBox;
+class QStackedWidget;
 class QTabWidget;
 class RunListModel;
 class QTableView;
@@ -30,8 +31,9 @@ class QTableWidget;
 class ResultsWindow : public QDialog {
     Q_OBJECT
 public:
-    // Asks for the name of a file to write; empty when the operator declines.
-    using SaveNameAsker = std::function<QString(const QString& caption, const QString& filter)>;
+    // Asks for the name of a file to write, `proposed` (a path) coming filled in; empty when the
+    // operator declines.
+    using SaveNameAsker = std::function<QString(const QString& caption, const QString& filter, const QString& proposed)>;
     // Lets the operator choose and set up a printer; false when printing is declined. Unset: the
     // print dialog.
     using PrintAsker = std::function<bool(QPrinter& printer)>;
@@ -69,6 +71,8 @@ public:
     QDateEdit* dateTo = nullptr;
     QComboBox* comboResult = nullptr;
     QTableView* tableRuns = nullptr;
+    // In the list's place when it is empty.
+    QLabel* labelNoRuns = nullptr;
     QLabel* labelStatus = nullptr;
     QLabel* labelRun = nullptr;
     QTableWidget* tableReadings = nullptr;
@@ -116,6 +120,9 @@ private:
     void showBaselineControls();
     void baselineChanged();
     void btnSaveChartClick();
+    // Asks for a file, `name` proposed in the folder last written to.
+    QString askSaveName(const QString& caption, const QString& filter, const QString& name) const;
+    void rememberFolder(const QString& path);
 
     const QString databasePath_;
     std::optional<ServerSettings> lineServer_;
@@ -126,6 +133,9 @@ private:
     RunDetails details_;
     bool hasDetails_ = false;
     SaveNameAsker askSaveName_;
+    // For as long as the program runs; not in Config.Ini, which the bench's operators share.
+    QString lastFolder_;
+    QStackedWidget* runsStack_ = nullptr;
     PrintAsker askPrint_;
     QString iniPath_;
     double plausibilityShare_ = 0.0;

@@ -1,6 +1,8 @@
 // The results window's list of runs, read from the record a page at a time as it is scrolled.
 #include "RunListModel.h"
 
+#include "BenchTime.h"
+
 #include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -77,7 +79,8 @@ QVariant RunListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
     switch (index.column()) {
     case ColId: return r.id;
-    case ColDate: return r.date;
+    // From the moment, not the text the writing bench gave it in its own zone.
+    case ColDate: return BenchTime(QDateTime::fromMSecsSinceEpoch(r.startedMs));
     case ColSerial: return r.serial;
     case ColModel: return r.model;
     case ColOperator: return r.operatorName;

@@ -9,6 +9,28 @@ namespace {
 
 constexpr char Program[] = "korvex-calibrator";
 
+// Qt's own options, which QApplication takes off the line later: with a value, and without one.
+// Qt reads them with one dash or two.
+const QStringList QtValueOptions{QStringLiteral("platform"),   QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+                                 QStringLiteral("plugin"),     QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
+                                 QStringLiteral("qwindowtitle"), QStringLiteral("session"),          QStringLiteral("display"),
+                                 QStringLiteral("geometry"),   QStringLiteral("title"),              QStringLiteral("icon"),
+                                 QStringLiteral("name"),       QStringLiteral("style"),              QStringLiteral("stylesheet")};
+const QStringList QtFlagOptions{QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
+                                QStringLiteral("dograb"),  QStringLiteral("sync"),        QStringLiteral("testability")};
+const QStringList QtJoinedOptions{QStringLiteral("style="), QStringLiteral("stylesheet="), QStringLiteral("qmljsdebugger=")};
+
+// How many arguments a Qt option at `arg` takes up (itself and its value); 0 when it is none of Qt's.
+int QtOptionLength(const QString& arg) {
+    if (!arg.startsWith(QLatin1Char('-'))) return 0;
+    const QString name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+    if (QtValueOptions.contains(name)) return 2;
+    if (QtFlagOptions.contains(name)) return 1;
+    for (const QString& joined : QtJoinedOptions)
+        if (name.startsWith(joined)) return 1;
+    return 0;
+}
+
 void Write(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
@@ -20,7 +42,10 @@ CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine line;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        if (arg == QLatin1String("--help")) {
+        if (arg == QLatin1String("--")) break;
+        if (const int qtLength = QtOptionLength(arg)) {
+            i += qtLength - 1;
+        } else if (arg == QLatin1String("--help")) {
             line.help = true;
         } else if (arg == QLatin1String("--version")) {
             line.version = true;
@@ -44,6 +69,9 @@ CommandLine ParseCommandLine(const QStringList& args) {
                 line.error = QStringLiteral("invalid number of runs '%1'").arg(value);
                 line.runs = 1;
             }
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1 && line.error.isEmpty()) {
+            // A mistyped option must not start a bench that silently does something else.
+            line.error = QStringLiteral("unrecognized option '%1'").arg(arg);
         }
     }
     return line;
@@ -68,6 +96,9 @@ QString HelpText() {
                "                           memory as PEAK_RSS_KB, for timing the start-up\n"
                "      --help             display this help and exit\n"
                "      --version          output version information and exit\n"
+               "\n"
+               "Qt's own options (-platform, -style, -reverse, ...) are passed on to Qt. Any\n"
+               "other option is an error (exit status 2).\n"
                "\n"
                "Only one calibrator runs per user: a second start brings the running window to\n"
                "the front and ends. Installed, the calibrator keeps Config.Ini, the results\n"

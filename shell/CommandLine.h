@@ -17,7 +17,8 @@ struct CommandLine {
     QString error;
 };
 
-// Only the calibrator's own options are read: Qt's (-platform, -style, ...) are QApplication's.
+// Only the calibrator's own options are read: Qt's (-platform, -style, ...) are passed over for
+// QApplication, and any other option makes the line unusable.
 CommandLine ParseCommandLine(const QStringList& args);
 QString HelpText();
 QString VersionBanner();

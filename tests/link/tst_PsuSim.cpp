@@ -106,6 +106,8 @@ private slots:
     void noAnswerToOneStep();
     void delayedAnswer();
     void hangUp();
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestPsuSim::answersAndState()
@@ -303,4 +305,28 @@ void TestPsuSim::hangUp()
 }
 
 QTEST_GUILESS_MAIN(TestPsuSim)
+void TestPsuSim::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");  // how its output begins, its error output when it fails
+    QTest::newRow("help names the program, not its path") << QStringList{"--help"} << 0 << "Usage: psu-sim [options]\n";
+    QTest::newRow("unknown option") << QStringList{"--serial", "7", "--colour"} << 2
+                                    << "psu-sim: unrecognized option '--colour'\nTry 'psu-sim --help' for more information.\n";
+    QTest::newRow("value missing") << QStringList{"--device"} << 2 << "psu-sim: Missing value after '--device'.\nTry 'psu-sim --help'";
+}
+
+void TestPsuSim::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    QProcess sim;
+    sim.start(QStringLiteral(PSU_SIM_PATH), args);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), exitCode);
+    const QString out = QString::fromLocal8Bit(exitCode == 0 ? sim.readAllStandardOutput() : sim.readAllStandardError());
+    QVERIFY2(out.startsWith(said), qPrintable(out));
+}
+
 #include "tst_PsuSim.moc"

@@ -37,6 +37,8 @@ class TestMeterDlg : public QObject {
 private slots:
     void showsAndWritesTheConnection_data();
     void showsAndWritesTheConnection();
+    void benchKeys_data();
+    void benchKeys();
     void testAsksWhoTheMeterIs_data();
     void testAsksWhoTheMeterIs();
 };
@@ -109,6 +111,40 @@ void TestMeterDlg::showsAndWritesTheConnection()
     const QByteArray written = ReadAll(path);
     if (ini.contains("PowerID=7")) QVERIFY(written.contains("PowerID=7"));
     if (ini.contains("MaxReads=3")) QCOMPARE(LoadMeterSettings(path).maxReads, 3);
+}
+
+void TestMeterDlg::benchKeys_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("typed");    // asset, due date, plausibility, settle tolerance, reads; empty: as loaded
+    QTest::addColumn<QStringList>("written");  // lines Config.Ini then holds; empty: refused
+    const QByteArray bench("[Meter]\r\nVoltageQuery=MEAS:VOLT:DC? AUTO\r\nAssetId=A-7\r\nCalibrationDue=2026-01-31\r\n"
+                           "Plausibility=2.5\r\nSettleTolerance=0.1\r\nMaxReads=3\r\n[Ports]\r\nCOM1=/dev/ttyUSB0\r\n");
+    QTest::newRow("defaults") << QByteArray("[Config]\r\nPowerID=7\r\n") << QStringList{} << QStringList{"PowerID=7", "Plausibility=10", "SettleTolerance=0.05", "MaxReads=5"};
+    QTest::newRow("loaded, kept with the rest") << bench << QStringList{} << QStringList{"VoltageQuery=MEAS:VOLT:DC? AUTO", "AssetId=A-7", "CalibrationDue=2026-01-31",
+                                                                                      "Plausibility=2.5", "SettleTolerance=0.1", "MaxReads=3", "COM1=/dev/ttyUSB0"};
+    QTest::newRow("edited") << bench << QStringList{"DMM-0042", "", "0", "0.02", "8"}
+                            << QStringList{"AssetId=DMM-0042", "CalibrationDue=", "Plausibility=0", "SettleTolerance=0.02", "MaxReads=8"};
+    QTest::newRow("date in another form") << bench << QStringList{"A-7", "30.06.2027", "2.5", "0.1", "3"} << QStringList{};
+    QTest::newRow("no such day") << bench << QStringList{"A-7", "2027-02-30", "2.5", "0.1", "3"} << QStringList{};
+}
+
+void TestMeterDlg::benchKeys()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, written);
+    QTemporaryDir dir;
+    const QString path = WriteIni(dir, ini);
+    TFormMeter dialog(path);
+    const QList<QWidget*> fields{dialog.editAssetId, dialog.editCalibrationDue, dialog.spinPlausibility, dialog.spinSettleTolerance, dialog.spinMaxReads};
+    for (int i = 0; i < typed.size(); ++i) QVERIFY(fields[i]->metaObject()->userProperty().write(fields[i], typed[i]));
+    dialog.btnOK->click();
+    QCOMPARE(dialog.result(), int(written.isEmpty() ? QDialog::Rejected : QDialog::Accepted));
+    const QStringList lines = QString::fromLatin1(ReadAll(path)).split(QStringLiteral("\r\n"));
+    for (const QString& line : written) QVERIFY2(lines.contains(line), qPrintable(lines.join(QLatin1Char('|'))));
+    if (written.isEmpty()) QCOMPARE(ReadAll(path), ini);
+    if (written.isEmpty()) QVERIFY(dialog.labelAnswer->text().startsWith(QStringLiteral("The calibration due date \"%1\" is not a date: type it as yyyy-MM-dd").arg(typed[1])));
 }
 
 void TestMeterDlg::testAsksWhoTheMeterIs_data()

@@ -32,6 +32,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <ctime>
+
 namespace {
 
 struct SeedRun {
@@ -45,6 +47,9 @@ struct SeedRun {
     const char* operatorName;
     const char* log;
 };
+
+// The bench lies in Central Europe, an hour ahead of UTC in March; set before any time is made.
+const bool BenchZone = (qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3"), tzset(), true);
 
 QDateTime At(int day, int hour, int minute) { return QDateTime(QDate(2026, 3, day), QTime(hour, minute)); }
 
@@ -106,7 +111,7 @@ bool AddDetails(const QSqlDatabase& db, qint64 id, int readings, int steps)
     for (int s = 1; s <= steps; ++s)
         if (!Exec(q, QStringLiteral("INSERT INTO TestStep VALUES (?, ?, ?, ?, ?)"),
                   {id, s, s == steps ? "Communication failed !" : "Succeed !", s % 3,
-                   QStringLiteral("09:00:%1").arg(s, 2, 10, QLatin1Char('0'))}))
+                   QStringLiteral("2026-03-03T08:00:%1.000+00:00").arg(s, 2, 10, QLatin1Char('0'))}))
             return false;
     return true;
 }
@@ -118,7 +123,9 @@ bool MakeDatabase(const QString& path)
     if (!db.open(path, ResultsDb::Mode::Record)) return false;
     for (const SeedRun& r : Seed)
         if (AddRun(db.database(), r) == 0) return false;
-    return AddDetails(db.database(), 1, 7, 6) && AddDetails(db.database(), 4, 0, 5);
+    // Run 4 was recorded by a bench whose clock keeps UTC.
+    return AddDetails(db.database(), 1, 7, 6) && AddDetails(db.database(), 4, 0, 5) &&
+           QSqlQuery(db.database()).exec(QStringLiteral("UPDATE TestResult SET started_at = '2026-03-03T15:45:00.000+00:00' WHERE id = 4"));
 }
 
 QList<qint64> ListedIds(const ResultsWindow& w)
@@ -223,15 +230,15 @@ void TestResultsWindow::listNewestFirst_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QStringList>("cells");  // Date, Serial, Model, Operator, Result, Duration
     QTest::newRow("unended run on top")
-        << 0 << QStringList{"2026-03-06 10:00:00", "", "7205A", "Cleo", "interrupted", ""};
+        << 0 << QStringList{"2026-03-06 10:00:00 +01:00", "", "7205A", "Cleo", "interrupted", ""};
     QTest::newRow("serial read only")
-        << 1 << QStringList{"2026-03-05 08:15:00", "104711", "7212B", "Anna", "aborted", Decimal("61.2")};
+        << 1 << QStringList{"2026-03-05 08:15:00 +01:00", "104711", "7212B", "Anna", "aborted", Decimal("61.2")};
     QTest::newRow("later the same day")
-        << 2 << QStringList{"2026-03-03 16:45:00", "004711", "7212B", "Ben", "cleared", Decimal("7.0")};
+        << 2 << QStringList{"2026-03-03 16:45:00 +01:00", "004711", "7212B", "Ben", "cleared", Decimal("7.0")};
     QTest::newRow("serial written")
-        << 3 << QStringList{"2026-03-03 09:00:00", "004711", "7212B", "Anna", "finished", Decimal("95.4")};
+        << 3 << QStringList{"2026-03-03 09:00:00 +01:00", "004711", "7212B", "Anna", "finished", Decimal("95.4")};
     QTest::newRow("oldest last")
-        << 4 << QStringList{"2026-03-01 14:30:00", "004712", "7205A", "Ben", "failed", Decimal("12.3")};
+        << 4 << QStringList{"2026-03-01 14:30:00 +01:00", "004712", "7205A", "Ben", "failed", Decimal("12.3")};
 }
 
 void TestResultsWindow::listNewestFirst()
@@ -301,6 +308,7 @@ void TestResultsWindow::filters()
         QCOMPARE(ListedIds(w), before);
     }
     QTRY_COMPARE(ListedIds(w), ids);
+    QCOMPARE(w.labelNoRuns->isVisible() ? w.labelNoRuns->text() : QString(), ids.isEmpty() ? QStringLiteral("No run matches.") : QString());
 }
 
 void TestResultsWindow::selectionFollowsTheFilter()
@@ -339,10 +347,10 @@ void TestResultsWindow::details_data()
         << qint64(4) << qint64(1)
         << QStringList{"Run 1, calibration: finished", "Serial number read none, written 004711", "model 7212B",
                        "COM1 at 9600 baud", "Operator Anna", "humidity <70%", "bench bench-7",
-                       "unit counter 4711 before, 4712 after", "ended 2026-03-03T09:01:35.400"}
+                       "unit counter 4711 before, 4712 after", "Started 2026-03-03 09:00:00 +01:00; ended 2026-03-03 09:01:35 +01:00"}
         << QStringList{"4", "V", "nominal 4", "37.0", "meter", "37000 mV"} << 6 << "Average voltage : 37000mV";
     QTest::newRow("clearing") << qint64(1) << qint64(4)
-                              << QStringList{"Run 4, clearing: cleared", "Serial number read 004711, written none"}
+                              << QStringList{"Run 4, clearing: cleared", "Serial number read 004711, written none", "Started 2026-03-03 16:45:00 +01:00"}
                               << QStringList{} << 5 << "Clear calibration data";
     QTest::newRow("run without an end")
         << qint64(1) << qint64(5) << QStringList{"ended never", "4711 before, not recorded after"} << QStringList{} << 0
@@ -375,7 +383,7 @@ void TestResultsWindow::details()
     if (steps > 0) {
         QCOMPARE(Cell(w.tableSteps, steps - 1, 1), QStringLiteral("Communication failed !"));
         QCOMPARE(Cell(w.tableSteps, 1, 2), QStringLiteral("2"));
-        QCOMPARE(Cell(w.tableSteps, 1, 3), QStringLiteral("09:00:02"));
+        QCOMPARE(Cell(w.tableSteps, 1, 3), QStringLiteral("2026-03-03 09:00:02 +01:00"));
     }
     QVERIFY2(w.textLog->toPlainText().endsWith(log), qPrintable(w.textLog->toPlainText()));
     // The layout takes up a new text when the event loop next runs, as it does on screen.
@@ -419,9 +427,10 @@ void TestResultsWindow::exportCsv()
     QFETCH(QList<qint64>, ids);
     QTemporaryDir out;
     ResultsWindow w(path_);
-    QStringList asked;
-    w.setSaveNameAsker([&](const QString&, const QString& filter) {
+    QStringList asked, proposed;
+    w.setSaveNameAsker([&](const QString&, const QString& filter, const QString& name) {
         asked << filter;
+        proposed << name;
         return answer.isEmpty() ? QString() : out.filePath(answer);
     });
     w.show();
@@ -429,6 +438,10 @@ void TestResultsWindow::exportCsv()
     QTest::mouseClick(w.btnExport, Qt::LeftButton);
     QCOMPARE(asked.size(), 1);
     QVERIFY(asked.first().contains(QStringLiteral("*.csv")));
+    const QString today = QStringLiteral("runs-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate));
+    // The next export is proposed where this one went; one that failed does not move it.
+    QTest::mouseClick(w.btnExport, Qt::LeftButton);
+    QCOMPARE(proposed, (QStringList{QDir::home().filePath(today), (written.isEmpty() ? QDir::home() : QDir(out.path())).filePath(today)}));
 
     if (written.isEmpty()) {
         QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
@@ -470,7 +483,8 @@ void TestResultsWindow::report()
     QFETCH(QString, written);
     QTemporaryDir out;
     ResultsWindow w(path_);
-    w.setSaveNameAsker([&](const QString&, const QString&) { return answer.isEmpty() ? QString() : out.filePath(answer); });
+    QString proposed;
+    w.setSaveNameAsker([&](const QString&, const QString&, const QString& name) { return proposed = name, answer.isEmpty() ? QString() : out.filePath(answer); });
     // A printer that writes its pages to a file, as a print dialog's "Print to File" does.
     w.setPrintAsker([&](QPrinter& printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);
@@ -482,6 +496,8 @@ void TestResultsWindow::report()
     QVERIFY(ClickRun(w, 1));
     QTest::mouseClick(print ? w.btnPrint : w.btnReportPdf, Qt::LeftButton);
     QCOMPARE(w.labelStatus->isVisibleTo(&w), !answer.isEmpty());
+    // The unit's serial number and the day of its run.
+    QCOMPARE(proposed, print ? QString() : QDir::home().filePath(QStringLiteral("004711-2026-03-03.pdf")));
     if (written.isEmpty()) {
         QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
         return;
@@ -569,7 +585,8 @@ void TestResultsWindow::chart()
     QFETCH(QString, written);
     QTemporaryDir out;
     ResultsWindow w(chartPath_);
-    w.setSaveNameAsker([&](const QString&, const QString&) { return answer.isEmpty() ? QString() : out.filePath(answer); });
+    QString proposed;
+    w.setSaveNameAsker([&](const QString&, const QString&, const QString& name) { return proposed = name, answer.isEmpty() ? QString() : out.filePath(answer); });
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.tabs->setCurrentIndex(1);
@@ -588,6 +605,7 @@ void TestResultsWindow::chart()
     if (runs == 0) return;
 
     QTest::mouseClick(w.btnSaveChart, Qt::LeftButton);
+    QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("7212B-point%1-%2.png").arg(point).arg(QDate::currentDate().toString(Qt::ISODate)));
     if (written.isEmpty()) {
         QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
         return;

@@ -533,7 +533,9 @@ void TestKorvexResults::failures_data()
     QTest::newRow("unknown result lists the valid ones")
         << QStringList{"--db", "{db}", "list", "--result", "ok"} << 2
         << "finished, failed, aborted, stalled, cleared, clearing_failed, interrupted";
-    QTest::newRow("unknown option") << QStringList{"--db", "{db}", "list", "--colour"} << 2 << "colour";
+    QTest::newRow("unknown option")
+        << QStringList{"--db", "{db}", "list", "--colour"} << 2 << "unrecognized option '--colour'; --help shows the usage";
+    QTest::newRow("unknown short option") << QStringList{"--db", "{db}", "-x", "list"} << 2 << "unrecognized option '-x'";
     QTest::newRow("option of another command")
         << QStringList{"--db", "{db}", "list", "--pdf", "{dir}/r.pdf"} << 2 << "--pdf does not apply to list";
     QTest::newRow("band of no width")

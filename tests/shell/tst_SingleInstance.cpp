@@ -426,6 +426,11 @@ void TestSingleInstance::commandLineAnsweredWithoutStarting_data() {
         << QStringLiteral("korvex-calibrator: invalid number of runs 'many'") + tryHelp;
     QTest::newRow("no runs") << QStringList{QStringLiteral("--automatic"), QStringLiteral("--runs"), QStringLiteral("0")}
                              << 2 << QString() << QStringLiteral("korvex-calibrator: invalid number of runs '0'") + tryHelp;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--automatic"), QStringLiteral("--colour")} << 2 << QString()
+                                    << QStringLiteral("korvex-calibrator: unrecognized option '--colour'") + tryHelp;
+    // Qt's own options, and the value after one, are Qt's to read.
+    QTest::newRow("Qt's options pass") << QStringList{"-qwindowtitle", "-Bench A-", "--platform", "offscreen", "-reverse", "--version"}
+                                       << 0 << QStringLiteral("korvex-calibrator (Korvex Power Calibrator) ") << QString();
 }
 
 void TestSingleInstance::commandLineAnsweredWithoutStarting() {

@@ -353,7 +353,13 @@ int main(int argc, char** argv)
     const QCommandLineOption baselineUntil(QStringLiteral("baseline-until"), QString(), QStringLiteral("day"));
     parser.addOptions({help, version, db, config, serial, since, until, result, csv, bom, pdf, bench, plausibility, model, point, runs, png,
                        baselineRuns, baselineSince, baselineUntil});
-    if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
+    if (!parser.parse(QCoreApplication::arguments())) {
+        // Named as typed, as GNU programs name it: QCommandLineParser's own text drops the dashes.
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty()) return Usage(parser.errorText());
+        const QString& name = unknown.first();
+        return Usage(QStringLiteral("unrecognized option '%1%2'").arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+    }
 
     const QStringList words = parser.positionalArguments();
     if (parser.isSet(help) || words.value(0) == QLatin1String("help")) {

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -66,7 +67,7 @@ int main(int argc, char** argv)
         "SIGTERM/SIGINT print it and end.\n"
         "CMDS selects answers by command: all or hex codes (0x8C or 8C), comma-separated, each\n"
         "optionally limited to its first N occurrences with xN (0x8Cx2, allx1)."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Attach to this device instead of a new pseudo-terminal."), QStringLiteral("path"));
     const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate for --device (default 9600)."), QStringLiteral("rate"), QStringLiteral("9600"));
@@ -102,6 +103,23 @@ int main(int argc, char** argv)
     parser.addOptions({device, baud, address, serial, noAnswer, noAnswerStep, dropEvery, badChecksum, wrongAddress, duplicate,
                        noise, noiseBytes, split, gap, delay, hangup, atStep, hangupStep, randomFaults, model, meterPty, meterTcp, meterOffset, meterNoise, meterDelay,
                        meterFault, meterFluke, meterWrongDial, meterOverloadAt, meterUnplugAt, exitAfter});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        const QString problem = unknown.isEmpty() ? parser.errorText()
+                                                  : QStringLiteral("unrecognized option '%1%2'")
+                                                        .arg(unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), unknown.first());
+        return Fail(QStringLiteral("%1\nTry 'psu-sim --help' for more information.").arg(problem));
+    }
+    if (parser.isSet(help)) {
+        // The usage names the program by its name, not by the path it was started by.
+        QString text = parser.helpText();
+        const QString startedBy = QCoreApplication::arguments().constFirst();
+        const QString startedAs = QStringLiteral("Usage: ") + startedBy;
+        if (text.startsWith(startedAs)) text.replace(0, startedAs.size(), QStringLiteral("Usage: ") + QFileInfo(startedBy).fileName());
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    // --version and --help-all, Qt's own way.
     parser.process(app);
 
     PsuSimOptions opt;
