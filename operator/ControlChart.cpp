@@ -187,7 +187,8 @@ void ControlChart::setData(const ControlChartData& data)
     // Counts are whole: a tick between two of them would repeat a label.
     countAxis_->setTickType(QValueAxis::TicksDynamic);
     countAxis_->setTickAnchor(0);
-    countAxis_->setTickInterval(RunTickInterval(most));
+    // The histogram is narrow: a few ticks only.
+    countAxis_->setTickInterval(RunTickInterval(most, 3));
     const double width = countAxis_->max();
     histogramValueAxis_->setRange(valueAxis_->min(), valueAxis_->max());
     histogramValueAxis_->setTickCount(valueAxis_->tickCount());

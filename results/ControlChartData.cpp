@@ -154,13 +154,14 @@ QString TickLabelFormat(double min, double max, int ticks)
     return QStringLiteral("%.12g");
 }
 
-int RunTickInterval(int runs)
+int RunTickInterval(int runs, int ticks)
 {
-    // 1, 2, 5, 10, 20, 50 ... runs, for at most ten ticks.
+    ticks = std::max(1, ticks);
+    // 1, 2, 5, 10, 20, 50 ... runs.
     for (int interval = 1; interval < 100000000; interval *= 10)
         for (int factor : {1, 2, 5})
-            if (runs <= interval * factor * 10) return interval * factor;
-    return std::max(1, runs / 10);
+            if (runs <= interval * factor * ticks) return interval * factor;
+    return std::max(1, runs / ticks);
 }
 
 bool ChartModels(const QSqlDatabase& db, QStringList* models, QString* error)

@@ -84,9 +84,9 @@ std::vector<HistogramBin> Histogram(const std::vector<double>& values, double fr
 // The printf format of a value axis's labels from `min` to `max` in `ticks` ticks: as few decimals
 // as keep every label apart from its neighbours ("%.3f").
 QString TickLabelFormat(double min, double max, int ticks);
-// The step of the run axis's ticks over `runs` runs: a whole number of runs, so that no two ticks
-// carry the same label, and few enough ticks to be read.
-int RunTickInterval(int runs);
+// The step of the ticks of an axis of `runs` runs (or counts): a whole number, so that no two ticks
+// carry the same label, and no more than `ticks` ticks, so that each can be read.
+int RunTickInterval(int runs, int ticks = 10);
 
 // The level of point `point` (1..7) for the model the record names, as the prompt names it
 // ("37.0V(7212B)"); empty where there is none.

@@ -349,6 +349,9 @@ void TestResultsQuery::axisTicks()
     // Whole runs, never more than ten ticks, the fewest runs per tick that allow it.
     for (const auto& [runs, interval] : {std::pair{1, 1}, {10, 1}, {11, 2}, {25, 5}, {101, 20}, {1000, 100}})
         QCOMPARE(RunTickInterval(runs), interval);
+    // The narrow histogram's counts: at most three ticks past zero.
+    for (const auto& [runs, interval] : {std::pair{3, 1}, {4, 2}, {22, 10}})
+        QCOMPARE(RunTickInterval(runs, 3), interval);
 }
 
 void TestResultsQuery::controlChart_data()
