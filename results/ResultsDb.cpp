@@ -312,16 +312,20 @@ QString ConnectOptions(const ServerSettings& s)
 
 }  // namespace
 
+QString UtcOffsetText(const QDateTime& t)
+{
+    const int offset = t.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return QStringLiteral("%1%2:%3")
+        .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 QString IsoTime(const QDateTime& t)
 {
     // With the offset spelled out (also +00:00), so that a record read elsewhere still tells the moment.
-    const int offset = t.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           QStringLiteral("%1%2:%3")
-               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + UtcOffsetText(t);
 }
 
 MeterDue MeterDueOn(const QString& due, const QDate& day)

@@ -40,6 +40,8 @@ struct ServerSettings {
 
 // A moment as every row carries it: ISO 8601 with milliseconds and the offset from UTC.
 QString IsoTime(const QDateTime& t);
+// The offset of `t` from UTC as ISO 8601 writes it: "+01:00", "-05:30", "+00:00".
+QString UtcOffsetText(const QDateTime& t);
 
 class ResultsDb {
 public:
