@@ -109,7 +109,7 @@ void RecordingCost(const QString& folder)
             step.us.push_back(static_cast<double>(t.nsecsElapsed()) / 1000.0);
             if (e.MeterStep) {
                 t.restart();
-                record.ReadingAccepted(n, QStringLiteral("3.999"), 3999, ReadingSource::Meter);
+                record.ReadingAccepted(n, QStringLiteral("3.999"), 3999, ReadingSource::Meter, {});
                 reading.us.push_back(static_cast<double>(t.nsecsElapsed()) / 1000.0);
             }
         }

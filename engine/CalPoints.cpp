@@ -69,11 +69,14 @@ QString NominalLevel(const CalPoint& point, std::uint8_t model)
     return QString::fromLatin1(point.levelByModel[model]);
 }
 
+QString BareLevel(const CalPoint& point, std::uint8_t model)
+{
+    return NominalLevel(point, model).section(QLatin1Char('('), 0, 0).trimmed();
+}
+
 double NominalValue(const CalPoint& point, std::uint8_t model)
 {
-    QString level = NominalLevel(point, model);
-    const int tag = level.indexOf(QLatin1Char('('));
-    if (tag >= 0) level.truncate(tag);
+    QString level = BareLevel(point, model);
     double scale = 1.0;
     if (level.endsWith(QLatin1String("mV")) || level.endsWith(QLatin1String("mA"))) {
         scale = 0.001;

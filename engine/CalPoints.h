@@ -43,6 +43,8 @@ const CalPoint* PointNumbered(int number);
 // The level the supply outputs at a point for `model`, as the prompt names it ("100mV",
 // "37.0V(7212B)"); empty where the model has none.
 QString NominalLevel(const CalPoint& point, std::uint8_t model);
+// The same level without the model it is told apart by ("37.0V"), as it is shown beside the model.
+QString BareLevel(const CalPoint& point, std::uint8_t model);
 // The same level as a number in volts or amperes; 0 where there is none.
 double NominalValue(const CalPoint& point, std::uint8_t model);
 // The operator's prompt at the point for `model`.

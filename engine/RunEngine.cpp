@@ -561,7 +561,7 @@ void RunEngine::TimerReadVolTimer()
     if (readVolHandler_) readVolHandler_();
 }
 
-void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source)
+void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source, const ReadingQuality& quality)
 {
     // The dialog may have been open while the run ended behind it.
     if (!state_.FCalibrating || !IsMeterStep(state_.FStep)) return;
@@ -575,7 +575,7 @@ void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingS
     std::int64_t sent = milli;
     const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(state_.FStep - 1)].Frame;
     if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
-    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source); });
+    Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source, quality); });
     StartStep(state_.FStep);
 }
 

@@ -134,7 +134,8 @@ public:
     // The operator's reading at the current meter step, in millivolts or milliamperes: stored into
     // the set-point frame that follows, which then starts. `typed` is the text as entered. Nothing
     // happens when the run is over.
-    void AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source = ReadingSource::Typed);
+    void AcceptReading(const QString& typed, std::int32_t milli, ReadingSource source = ReadingSource::Typed,
+                       const ReadingQuality& quality = {});
     // The operator closed the value dialog without a reading: the run is aborted at its point.
     void RefuseReading();
     // A clearing run over `list`; `lastSent` is the frame its list was composed in.

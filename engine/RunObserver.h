@@ -27,6 +27,14 @@ enum class RunEnd {
 // unchanged.
 enum class ReadingSource { Typed, Meter };
 
+// How well a reading was taken, for its uncertainty: how many readings the meter gave at the point
+// and how they spread, and the step of the reading's last digit. A typed reading is one reading.
+struct ReadingQuality {
+    int reads = 1;
+    double deviation = 0.0;   // the readings' experimental standard deviation (V or A); 0 with one
+    double resolution = 0.0;  // V or A; 0: not known
+};
+
 class RunObserver {
 public:
     virtual ~RunObserver() = default;
@@ -39,7 +47,8 @@ public:
     virtual void StepState(int step, StepOutcome outcome) = 0;
     // The operator's reading at meter step `meterStep` went into the frame of the step after it:
     // `typed` as entered, `valueSent` the millivolts or milliamperes as that frame carries them.
-    virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) = 0;
+    virtual void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                                 const ReadingQuality& quality) = 0;
     // A step ran out of sends; the run waits, still active, for a late answer.
     virtual void RunStalled(int step) = 0;
     // A line was added to the event log.

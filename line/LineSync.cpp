@@ -29,7 +29,7 @@ const QStringList RunColumns{
     QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
     QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection"),
     QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no"),
-    QStringLiteral("plausibility_pct")};
+    QStringLiteral("plausibility_pct"), QStringLiteral("meter_accuracy")};
 
 QString Placeholders(int n)
 {
@@ -153,7 +153,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         return true;
     };
     std::vector<Row> readings, steps;
-    if (!readRows(QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"), &readings) ||
+    if (!readRows(QStringLiteral("SELECT %1 FROM TestReading WHERE run_id = ? ORDER BY point").arg(ReadingColumns().join(QStringLiteral(", "))), &readings) ||
         !readRows(QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), &steps))
         return false;
 
@@ -171,7 +171,8 @@ bool LineSync::SendRun(qint64 localId, QString* error)
         const qint64 id = q.value(0).toLongLong();
         q.finish();
         for (const Row& row : readings) {
-            if (!q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
+            if (!q.prepare(QStringLiteral("INSERT INTO TestReading (run_id, %1) VALUES (?, %2)")
+                               .arg(ReadingColumns().join(QStringLiteral(", ")), Placeholders(static_cast<int>(ReadingColumns().size())))))
                 return serverFault(q.lastError());
             q.addBindValue(id);
             for (const QVariant& v : row.values) q.addBindValue(v);

@@ -61,6 +61,14 @@ void MeterReader::OnReply(const MeterReply& reply, const QString& error)
     result.value = readings_.back();
     result.reads = static_cast<int>(n);
     result.spread = *high - *low;
+    result.resolution = reply.resolution;
+    if (n >= 2) {
+        double mean = 0;
+        for (double v : readings_) mean += v / static_cast<double>(n);
+        double squares = 0;
+        for (double v : readings_) squares += (v - mean) * (v - mean);
+        result.deviation = std::sqrt(squares / static_cast<double>(n - 1));
+    }
     result.settled = agreed;
     Finish(result);
 }

@@ -14,6 +14,8 @@ struct MeterResult {
     double value = 0.0;  // the last reading, in volts or amperes
     int reads = 0;
     double spread = 0.0;  // largest minus smallest reading taken
+    double deviation = 0.0;   // the readings' experimental standard deviation; 0 with one
+    double resolution = 0.0;  // the step of the last reading's last digit; 0: not known
     bool settled = false;  // two consecutive readings agreed within the tolerance
     QString message;       // why there is no value, for the operator
     bool advice = false;   // the message says what the meter shows and what to do about it

@@ -91,6 +91,8 @@ MeterReply CheckSample(const MeterSample& s, MeterQuantity expected)
     MeterReply r;
     r.kind = MeterReply::Kind::Value;
     r.value = s.value;
+    // Without the driver's digits, the shortest text of the value is the best guess of the display.
+    r.resolution = s.hasDigits ? std::pow(10.0, -s.digits) : NumberResolution(QString::number(s.value, 'g', 7));
     return r;
 }
 

@@ -15,6 +15,10 @@ struct MeterSample {
     int mq = 0;
     int unit = 0;
     std::uint64_t flags = 0;
+    // The places the meter shows after the decimal point (negative: zeros before it), when the
+    // driver reports them.
+    int digits = 0;
+    bool hasDigits = false;
 };
 
 // A value only for a DC voltage in volts (DC current in amperes) without hold, relative, min/max or

@@ -98,6 +98,7 @@ MeterSettings LoadMeterSettings(const QString& iniPath)
     s.plausibilityShare = Percent(ini, QStringLiteral("Plausibility"), DefaultPlausibility);
     s.assetId = ini.ReadString(Section, QStringLiteral("AssetId"), QString()).trimmed();
     s.calibrationDue = ini.ReadString(Section, QStringLiteral("CalibrationDue"), QString()).trimmed();
+    s.accuracy = ini.ReadString(Section, QStringLiteral("Accuracy"), QString()).trimmed();
     return s;
 }
 
@@ -132,6 +133,7 @@ void SaveMeterSettings(const MeterSettings& settings, const QString& iniPath)
                                                                  : QStringLiteral("lf")},
          {QStringLiteral("AssetId"), settings.assetId},
          {QStringLiteral("CalibrationDue"), settings.calibrationDue},
+         {QStringLiteral("Accuracy"), settings.accuracy},
          {QStringLiteral("Plausibility"), percent(settings.plausibilityShare)},
          {QStringLiteral("SettleTolerance"), percent(settings.settleShare)},
          {QStringLiteral("MaxReads"), QString::number(settings.maxReads)}});

@@ -38,6 +38,9 @@ struct MeterSettings {
     // the date its own calibration runs out (yyyy-MM-dd), as written; both for the certificate.
     QString assetId;
     QString calibrationDue;
+    // The meter's accuracy as its datasheet gives it, per function and range ("DCV=0.025%+2;
+    // DCA=0.15%+2"), as entered; empty: the readings' uncertainty is not evaluated.
+    QString accuracy;
 
     bool enabled() const { return connection != Connection::None; }
     // "serial /dev/ttyUSB1 at 9600 baud", "TCP 192.168.1.20:5025", "TCP [::1]:5025",
@@ -51,10 +54,10 @@ QString MeterHostName(const QString& typed);
 // Keys of [Meter]: Connection (none, serial, tcp, sigrok), Driver, Conn, SerialComm, Port, Baud, Host (host, host:port, [IPv6]:port), LineEnd
 // (lf, crlf, cr), TimeoutMs, VoltageQuery, CurrentQuery, SettleTolerance (percent), MaxReads,
 // Plausibility (percent; 10 unless given, 0 turns the check off), AssetId and
-// CalibrationDue (yyyy-MM-dd). Unusable values give the defaults; a missing section means no meter.
+// CalibrationDue (yyyy-MM-dd), Accuracy. Unusable values give the defaults; a missing section means no meter.
 MeterSettings LoadMeterSettings(const QString& iniPath);
 // Writes how the meter is reached (Connection, Port, Baud, Host, LineEnd, Driver, Conn, SerialComm)
-// and the bench's keys (AssetId, CalibrationDue, Plausibility, SettleTolerance, MaxReads) into
+// and the bench's keys (AssetId, CalibrationDue, Accuracy, Plausibility, SettleTolerance, MaxReads) into
 // [Meter] in one replacement of the file; the other keys and sections stay as they are. Throws
 // AppError when the file cannot be written.
 void SaveMeterSettings(const MeterSettings& settings, const QString& iniPath);

@@ -14,6 +14,9 @@ constexpr int LongestLine = 64;
 const QRegularExpression NumberAndUnit(
     QStringLiteral("^([+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eE][+-]?[0-9]{1,3})?)\\s*([A-Za-z]*)$"));
 
+// A number as typed or answered, with a decimal point or comma: its places and exponent.
+const QRegularExpression PlainNumber(QStringLiteral("^\\s*[+-]?([0-9]*)(?:[.,]([0-9]*))?(?:[eE]([+-]?[0-9]{1,3}))?\\s*$"));
+
 MeterReply Garbled(const QString& why)
 {
     MeterReply r;
@@ -23,6 +26,13 @@ MeterReply Garbled(const QString& why)
 }
 
 }  // namespace
+
+double NumberResolution(const QString& text)
+{
+    const auto m = PlainNumber.match(text);
+    if (!m.hasMatch() || m.captured(1).size() + m.captured(2).size() == 0) return 0.0;
+    return std::pow(10.0, m.captured(3).toInt() - static_cast<int>(m.captured(2).size()));
+}
 
 MeterReply ParseMeterReply(const QByteArray& line, MeterQuantity expected)
 {
@@ -59,5 +69,6 @@ MeterReply ParseMeterReply(const QByteArray& line, MeterQuantity expected)
     }
     r.kind = MeterReply::Kind::Value;
     r.value = value;
+    r.resolution = NumberResolution(m.captured(1));
     return r;
 }

@@ -16,6 +16,8 @@ struct MeterReply {
     };
     Kind kind = Kind::Empty;
     double value = 0.0;  // volts or amperes; only with Kind::Value
+    // The step of the reading's last digit as the meter gave it (V or A); 0: not known.
+    double resolution = 0.0;
     QString problem;     // what was wrong, in words for the operator
     // The problem is a whole sentence of what the meter shows and what to do ("The meter reads
     // 12.3 Ω: set its dial to DC volts"), not the reason there is no reading.
@@ -26,4 +28,9 @@ struct MeterReply {
 // unit suffix of the expected quantity (V, VDC or A, ADC, in any letter case). Several values,
 // a suffix of the other quantity, NaN or infinity are garbled; a magnitude of 9.9E37 or more is
 // the overload value.
+// The step of the last digit of a number as written ("0.1003" 0.0001, "5" 1, "1.500E-03" 0.000001,
+// "0,25" 0.01); 0 when the text is no number. Trailing zeros count: a meter that shows them
+// resolves them.
+double NumberResolution(const QString& text);
+
 MeterReply ParseMeterReply(const QByteArray& line, MeterQuantity expected);

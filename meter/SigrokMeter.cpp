@@ -120,6 +120,8 @@ bool TakeSample(const std::shared_ptr<sigrok::Packet>& packet, MeterSample* samp
     sample->mq = analog->mq()->id();
     sample->unit = analog->unit()->id();
     sample->flags = sigrok::QuantityFlag::mask_from_flags(analog->mq_flags());
+    sample->hasDigits = analog->is_digits_decimal();
+    sample->digits = analog->digits();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "AppError.h"
 #include "MeterLink.h"
 #include "SigrokModule.h"
+#include "Uncertainty.h"
 
 #include <QComboBox>
 #include <QDate>
@@ -62,6 +63,9 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     editCalibrationDue = new QLineEdit(this);
     editCalibrationDue->setObjectName(QStringLiteral("editCalibrationDue"));
     editCalibrationDue->setPlaceholderText(QStringLiteral("yyyy-MM-dd, e.g. 2027-06-30"));
+    editAccuracy = new QLineEdit(this);
+    editAccuracy->setObjectName(QStringLiteral("editAccuracy"));
+    editAccuracy->setPlaceholderText(QStringLiteral("from its datasheet, e.g. DCV=0.025%+2; DCA=0.15%+2"));
     // The ranges are those LoadMeterSettings takes, so that no value the file holds is changed by
     // opening the dialog and pressing OK.
     spinPlausibility = new QDoubleSpinBox(this);
@@ -96,6 +100,7 @@ TFormMeter::TFormMeter(QString iniPath, QWidget* parent) : QDialog(parent), iniP
     form->addRow(QStringLiteral("Serial settings :"), editSerialComm);
     form->addRow(QStringLiteral("Asset number :"), editAssetId);
     form->addRow(QStringLiteral("Calibration due :"), editCalibrationDue);
+    form->addRow(QStringLiteral("Accuracy :"), editAccuracy);
     form->addRow(QStringLiteral("Plausibility :"), spinPlausibility);
     form->addRow(QStringLiteral("Settle tolerance :"), spinSettleTolerance);
     form->addRow(QStringLiteral("Readings at most :"), spinMaxReads);
@@ -157,6 +162,7 @@ void TFormMeter::Load()
     editSerialComm->setText(loaded_.serialComm);
     editAssetId->setText(loaded_.assetId);
     editCalibrationDue->setText(loaded_.calibrationDue);
+    editAccuracy->setText(loaded_.accuracy);
     spinPlausibility->setValue(loaded_.plausibilityShare * 100.0);
     spinSettleTolerance->setValue(loaded_.settleShare * 100.0);
     spinMaxReads->setValue(loaded_.maxReads);
@@ -184,6 +190,7 @@ MeterSettings TFormMeter::Settings() const
     if (s.connection == MeterSettings::Connection::Sigrok && s.driver.isEmpty()) s.connection = MeterSettings::Connection::None;
     s.assetId = editAssetId->text().trimmed();
     s.calibrationDue = editCalibrationDue->text().trimmed();
+    s.accuracy = editAccuracy->text().trimmed();
     s.plausibilityShare = spinPlausibility->value() / 100.0;
     s.settleShare = spinSettleTolerance->value() / 100.0;
     s.maxReads = spinMaxReads->value();
@@ -274,6 +281,16 @@ void TFormMeter::Accept()
                                  .arg(s.calibrationDue));
         editCalibrationDue->setFocus();
         editCalibrationDue->selectAll();
+        return;
+    }
+    // An entry the certificate cannot read would leave every reading's uncertainty unevaluated.
+    QString problem;
+    if (!s.accuracy.isEmpty() && !ParseAccuracy(s.accuracy, &problem)) {
+        labelAnswer->setText(QStringLiteral("The accuracy cannot be read: %1. Type each function as the datasheet "
+                                            "gives it, for example DCV=0.025%+2; DCA=0.15%+2, or leave it empty.")
+                                 .arg(problem));
+        editAccuracy->setFocus();
+        editAccuracy->selectAll();
         return;
     }
     try {

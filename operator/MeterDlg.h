@@ -51,6 +51,7 @@ public:
     QLineEdit* editSerialComm = nullptr;
     QLineEdit* editAssetId = nullptr;
     QLineEdit* editCalibrationDue = nullptr;  // yyyy-MM-dd, or empty
+    QLineEdit* editAccuracy = nullptr;        // the datasheet's accuracy per function, or empty
     QDoubleSpinBox* spinPlausibility = nullptr;  // percent of the point's level; 0 turns the check off
     QDoubleSpinBox* spinSettleTolerance = nullptr;  // percent of the reading
     QSpinBox* spinMaxReads = nullptr;

@@ -65,6 +65,7 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
         dialog->SetUnusualCheck([this, request](double value, const QString& shown) {
             return unusualCheck_(request.step, request.model, value, shown);
         });
+    MeterResult meterResult;
     if (reader_) {
         // A voltage query at a current point would read the wrong quantity.
         const bool current = IsCurrentPoint(request.step);
@@ -73,7 +74,9 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
         if (query.isEmpty()) query = request.meterCommand.toLatin1();
         dialog->StartMeterReading();
         TFormValue* shown = dialog.get();
-        reader_->Read(quantity, query, [shown, quantity](const MeterResult& r) {
+        // Cancelled below before this frame is gone, so the result can land here.
+        reader_->Read(quantity, query, [shown, quantity, &meterResult](const MeterResult& r) {
+            meterResult = r;
             QLocale locale = QLocale::system();
             locale.setNumberOptions(QLocale::OmitGroupSeparator);
             shown->SetMeterValue(r.ok ? locale.toString(r.value, 'g', 8) : QString(), MeterReader::Describe(r, quantity));
@@ -86,6 +89,10 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
         answer->value = dialog->FValue;
         answer->typed = dialog->Edit1->text();
         answer->source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;
+        if (answer->source == ReadingSource::Meter && meterResult.ok)
+            answer->quality = {meterResult.reads, meterResult.deviation, meterResult.resolution};
+        else
+            answer->quality = {1, 0.0, NumberResolution(answer->typed)};
     }
     return result;
 }
@@ -122,5 +129,5 @@ void MeterPrompt::TimerReadVolTimer()
         engine_.RefuseReading();
         return;
     }
-    engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source);
+    engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source, answer.quality);
 }

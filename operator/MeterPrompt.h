@@ -29,6 +29,7 @@ struct ValueAnswer {
     double value = 0.0;
     QString typed;  // the entry's text as accepted
     ReadingSource source = ReadingSource::Typed;
+    ReadingQuality quality;
 };
 
 // The two windows of a prompt, so the order of a prompt can be followed without them.

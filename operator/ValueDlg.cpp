@@ -130,10 +130,9 @@ void TFormValue::OpenLine(QLabel* label, int extra)
 
 namespace {
 
-// "100mV" and "37.0V(7212B)" as "100 mV" and "37.0 V", the way a level is spoken.
-QString SpokenLevel(const QString& level)
+// "100mV" and "37.0V" as "100 mV" and "37.0 V", the way a level is spoken.
+QString SpokenLevel(QString bare)
 {
-    QString bare = level.section(QLatin1Char('('), 0, 0).trimmed();
     const qsizetype unit = bare.indexOf(QRegularExpression(QStringLiteral("m?[VA]$")));
     if (unit > 0) bare.insert(unit, QLatin1Char(' '));
     return bare;
@@ -150,7 +149,7 @@ void TFormValue::ShowPointLine(std::uint8_t model)
 {
     const CalPoint* point = PointAtStep(step_);
     if (!point) return;
-    const QString level = NominalLevel(*point, model).section(QLatin1Char('('), 0, 0);
+    const QString level = BareLevel(*point, model);
     if (Label5->isHidden()) OpenLine(Label5, 20);
     Label5->setText(QStringLiteral("Point %1 of %2: about %3, type %4")
                         .arg(point->number)
@@ -229,9 +228,10 @@ void TFormValue::Button1Click()
         // The slip of a first day: typing what a meter on millivolts shows. The question says how
         // the level is typed.
         const QString level = NominalLevel(step_, model_);
+        const CalPoint* point = PointAtStep(step_);
         const QString question =
             QStringLiteral("The value %1 is far from the expected %2. The entry is in %3: %4 is %5. Use it anyway?")
-                .arg(Edit1->text(), level, EntryUnit(step_), SpokenLevel(level),
+                .arg(Edit1->text(), level, EntryUnit(step_), SpokenLevel(point ? BareLevel(*point, model_) : level),
                      QLocale::system().toString(NominalValue(step_, model_), 'g', 6));
         if (MessageBoxes::WarningQuestion(this, question) != BoxAnswer::Yes) return;
     } else if (unusualCheck_) {

@@ -2,8 +2,10 @@
 #include "ReportPage.h"
 
 #include "CalPoints.h"
+#include "ControlChartData.h"
 #include "OPCPublic.h"
 #include "RunWords.h"
+#include "Uncertainty.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -67,15 +69,7 @@ QString OrNone(const QString& text) { return text.isEmpty() ? QStringLiteral("no
 QString Shown(const QString& text) { return text.isEmpty() ? NotRecorded : text; }
 
 
-// A reading in volts or amperes: as it was typed here or at the bench (whose decimal comma this
-// machine may not use), else as it was written into the supply.
-double ReadingValue(const ReadingRow& r)
-{
-    bool ok = false;
-    double value = QLocale::c().toDouble(r.typed.trimmed(), &ok);
-    if (!ok) value = QLocale::system().toDouble(r.typed.trimmed(), &ok);
-    return ok ? value : r.valueSent / 1000.0;
-}
+double ReadingValue(const ReadingRow& r) { return ReadingValue(r.typed, r.valueSent); }
 
 // Milli-units to as many places as the reading had below them, so that the deviation claims no
 // more than the meter showed.
@@ -131,6 +125,35 @@ PointFigures Figures(const CalPoint& point, std::optional<std::uint8_t> model, c
 
 QString Percent(double pct) { return QString::number(pct, 'g', 4); }
 
+// The meter's accuracy a run's readings are evaluated with; null with `why` when there is none.
+std::optional<MeterAccuracy> AccuracyOf(const RunDetails& run, QString* why)
+{
+    if (run.meterAccuracy.isEmpty()) {
+        *why = QStringLiteral("no accuracy of the meter was entered at the bench");
+        return std::nullopt;
+    }
+    QString problem;
+    auto accuracy = ParseAccuracy(run.meterAccuracy, &problem);
+    if (!accuracy) *why = QStringLiteral("the meter's accuracy \"%1\" is not understood (%2)").arg(run.meterAccuracy, problem);
+    return accuracy;
+}
+
+UncertaintyBudget BudgetOf(const MeterAccuracy& accuracy, const ReadingRow& r)
+{
+    if (r.reads < 1) {
+        UncertaintyBudget b;
+        b.why = QStringLiteral("recorded without how it was taken");
+        return b;
+    }
+    return EvaluateUncertainty(accuracy, r.quantity == QLatin1String("A"), {ReadingValue(r), r.reads, r.deviation, r.resolution});
+}
+
+// Milli-units to three significant digits: "0.1 mV", "0.0123 mA".
+QString Milli(double value, bool current)
+{
+    return QStringLiteral("%1 %2").arg(QString::number(value * 1000.0, 'g', 3), current ? QStringLiteral("mA") : QStringLiteral("mV"));
+}
+
 struct Field {
     QString label;
     QString value;
@@ -157,6 +180,8 @@ public:
         heading_.setPixelSize(std::max(1, qRound(unit * 1.15)));
         title_ = bold_;
         title_.setPixelSize(std::max(1, qRound(unit * 2.0)));
+        small_ = body_;
+        small_.setPixelSize(std::max(1, qRound(unit * 0.85)));
     }
 
     // The height and the width the report needs at this size.
@@ -189,6 +214,7 @@ public:
         meterBlock(run);
         notesBlock(run);
         resultBlock(run);
+        uncertaintyBlock(run);
         signatures();
         return QSizeF(needWidth_, y_ - area_.top());
     }
@@ -277,11 +303,15 @@ private:
 
     void pointsTable(const RunDetails& run)
     {
-        constexpr std::size_t Columns = 8;
+        constexpr std::size_t Columns = 9;
         constexpr std::size_t DeviationColumn = 3;
+        constexpr std::size_t UncertaintyColumn = 4;
+        constexpr std::size_t InBandColumn = 6;
         using Row = std::array<QString, Columns>;
+        QString notEvaluated;
+        const std::optional<MeterAccuracy> accuracy = AccuracyOf(run, &notEvaluated);
         const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal"), QStringLiteral("Reading"),
-                          QStringLiteral("Deviation"),
+                          QStringLiteral("Deviation"), QStringLiteral("U (k = 2)"),
                           run.plausibilityPct > 0 ? QStringLiteral("Band (\u00b1%1 %)").arg(Percent(run.plausibilityPct))
                                                   : QStringLiteral("Band"),
                           QStringLiteral("In band"), QStringLiteral("Written"), QStringLiteral("Note")};
@@ -293,15 +323,20 @@ private:
                                             [&point](const ReadingRow& r) { return r.point == point.number; });
             if (found == run.readings.end()) {
                 rows.push_back({QString::number(point.number), model ? NominalLevel(point, *model) : QString(),
-                                QStringLiteral("not measured"), QString(), QString(), QString(), QString(), QString()});
+                                QStringLiteral("not measured"), QString(), QString(), QString(), QString(), QString(), QString()});
                 continue;
             }
             const PointFigures f = Figures(point, model, *found, run.plausibilityPct);
+            QString expanded = QStringLiteral("-");
+            if (accuracy) {
+                const UncertaintyBudget b = BudgetOf(*accuracy, *found);
+                if (b.evaluated) expanded = ExpandedText(b.expanded, current);
+            }
             rows.push_back({QString::number(point.number), found->nominal,
                             QStringLiteral("%1 %2%3")
                                 .arg(found->typed, found->quantity,
                                      found->source == QLatin1String("meter") ? QStringLiteral(" (meter)") : QString()),
-                            f.deviation, f.band, f.inBand,
+                            f.deviation, expanded, f.band, f.inBand,
                             QStringLiteral("%1 %2").arg(found->valueSent).arg(current ? QStringLiteral("mA") : QStringLiteral("mV")),
                             found->unusual ? QStringLiteral("unusual") : QString()});
         }
@@ -317,9 +352,10 @@ private:
         std::array<qreal, Columns> widths{};
         for (std::size_t c = 0; c < headers.size(); ++c) {
             widths[c] = widthOf(bold_, headers[c]);
-            // A deviation is a figure: the page gets smaller rather than cut it.
+            // A deviation and its uncertainty are figures: the page gets smaller rather than cut them.
+            const bool figure = c == DeviationColumn || c == UncertaintyColumn;
             for (const auto& row : rows)
-                widths[c] = std::max(widths[c], c == DeviationColumn ? widthOf(body_, row[c]) : std::min(widthOf(body_, row[c]), unit_ * 14));
+                widths[c] = std::max(widths[c], figure ? widthOf(body_, row[c]) : std::min(widthOf(body_, row[c]), unit_ * 14));
             widths[c] += 2 * pad;
         }
         qreal total = 0;
@@ -335,7 +371,7 @@ private:
             qreal x = area_.left();
             for (std::size_t c = 0; c < cells.size(); ++c) {
                 const QRectF cell(x + pad, y_, widths[c] - 2 * pad, rowHeight);
-                const int align = c == 0 || c == 5 ? Qt::AlignHCenter : Qt::AlignLeft;
+                const int align = c == 0 || c == InBandColumn ? Qt::AlignHCenter : Qt::AlignLeft;
                 text(cell, align | Qt::AlignVCenter, elided(font, cells[c], cell.width()), font);
                 x += widths[c];
             }
@@ -472,6 +508,40 @@ private:
         paragraph(words, body_);
     }
 
+    // The budget's inputs once, so that each U can be worked out again by hand.
+    void uncertaintyBlock(const RunDetails& run)
+    {
+        if (run.kind != QLatin1String("calibration") || run.readings.empty()) return;
+        y_ += unit_ * 0.6;
+        QString why;
+        const std::optional<MeterAccuracy> accuracy = AccuracyOf(run, &why);
+        if (!accuracy) {
+            paragraph(QStringLiteral("The uncertainty of the readings was not evaluated: %1.").arg(why), small_);
+            return;
+        }
+        QStringList inputs, missing;
+        for (const ReadingRow& r : run.readings) {
+            const bool current = r.quantity == QLatin1String("A");
+            const UncertaintyBudget b = BudgetOf(*accuracy, r);
+            if (!b.evaluated) {
+                missing << QStringLiteral("point %1 (%2)").arg(r.point).arg(b.why);
+                continue;
+            }
+            QString input = QStringLiteral("%1: limit %2, digit %3").arg(r.point).arg(Milli(b.accuracyLimit, current), Milli(r.resolution, current));
+            if (r.reads >= 2) input += QStringLiteral(", %1 readings, s %2").arg(r.reads).arg(Milli(r.deviation, current));
+            inputs << input;
+        }
+        QString words = QStringLiteral(
+            "U is the expanded uncertainty of each reading (k = 2), its inputs combined in quadrature as the GUM does: the "
+            "meter's accuracy %1, as the bench entered it from the meter's datasheet, as a rectangular limit (limit / \u221a3); "
+            "the reading's last digit, rectangular over half a digit (digit / 2\u221a3); and the standard deviation s of the "
+            "readings the meter gave at the point (none for a single reading).")
+                            .arg(run.meterAccuracy);
+        if (!inputs.isEmpty()) words += QStringLiteral(" Inputs by point: %1.").arg(inputs.join(QStringLiteral("; ")));
+        if (!missing.isEmpty()) words += QStringLiteral(" Not evaluated: %1.").arg(missing.join(QStringLiteral(", ")));
+        paragraph(words, small_);
+    }
+
     // Kept at the foot of the page, where a signature is looked for; whatever room is left over
     // opens up above them.
     void signatures()
@@ -508,7 +578,7 @@ private:
     const bool paint_;
     qreal y_;
     qreal needWidth_ = 0;
-    QFont body_, bold_, heading_, title_;
+    QFont body_, bold_, heading_, title_, small_;
 };
 
 }  // namespace

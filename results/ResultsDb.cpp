@@ -229,6 +229,15 @@ const std::vector<std::vector<QString>> Migrations{
             "ALTER TABLE ReadingSummary ADD COLUMN highest_taken DOUBLE PRECISION NOT NULL DEFAULT 0",
             "DELETE FROM ReadingSummary",
         },
+        // 10 -> 11: what a reading's uncertainty is evaluated from: the meter's accuracy as the bench
+        // entered it, and per reading how many readings the meter gave, their standard deviation and
+        // the step of the last digit. Readings recorded before have none, and are not evaluated.
+        {
+            "ALTER TABLE TestResult ADD COLUMN meter_accuracy TEXT",
+            "ALTER TABLE TestReading ADD COLUMN reads INTEGER",
+            "ALTER TABLE TestReading ADD COLUMN deviation DOUBLE PRECISION",
+            "ALTER TABLE TestReading ADD COLUMN resolution DOUBLE PRECISION",
+        },
 };
 
 // The step whose statements differ on a server. The list of pieces is the file's, kept by a
@@ -253,6 +262,11 @@ const std::vector<const char*> ServerSerialSearch{
 // The step after whose SQL the statistics' sums are filled from the rows already there: the last
 // one to change their columns, so that a file of any earlier version is filled once, in full.
 constexpr int SummaryStep = 9;
+
+const QStringList TestReadingColumns{QStringLiteral("point"),   QStringLiteral("quantity"),   QStringLiteral("nominal"),
+                                     QStringLiteral("typed"),   QStringLiteral("value_sent"), QStringLiteral("source"),
+                                     QStringLiteral("unusual"), QStringLiteral("reads"),      QStringLiteral("deviation"),
+                                     QStringLiteral("resolution")};
 
 // The same schema on a PostgreSQL server: its integers are 64-bit and its ids an identity.
 QString ForServer(QString s)
@@ -311,6 +325,8 @@ QString ConnectOptions(const ServerSettings& s)
 }
 
 }  // namespace
+
+const QStringList& ReadingColumns() { return TestReadingColumns; }
 
 QString UtcOffsetText(const QDateTime& t)
 {

@@ -38,6 +38,10 @@ struct ServerSettings {
     QString problem() const;
 };
 
+// The columns of TestReading after its run's id, in the order every reader and writer of a reading
+// uses: point, quantity, nominal, typed, value_sent, source, unusual, reads, deviation, resolution.
+const QStringList& ReadingColumns();
+
 // A moment as every row carries it: ISO 8601 with milliseconds and the offset from UTC.
 QString IsoTime(const QDateTime& t);
 // The offset of `t` from UTC as ISO 8601 writes it: "+01:00", "-05:30", "+00:00".
@@ -45,7 +49,7 @@ QString UtcOffsetText(const QDateTime& t);
 
 class ResultsDb {
 public:
-    static constexpr int SchemaVersionNow = 10;
+    static constexpr int SchemaVersionNow = 11;
 
     enum class Mode {
         // The calibrator: creates the file and its schema, migrates an older one, and moves a

@@ -286,7 +286,7 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     QSqlQuery q(db);
     if (!RunQuery(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
                     MeterColumns.join(QStringLiteral(", ")) +
-                    QStringLiteral(", meter_asset_id, meter_calibration_due, plausibility_pct, certificate_no FROM TestResult WHERE id = ?"),
+                    QStringLiteral(", meter_asset_id, meter_calibration_due, plausibility_pct, certificate_no, meter_accuracy FROM TestResult WHERE id = ?"),
              {id}, error))
         return false;
     if (!q.next()) {
@@ -325,13 +325,15 @@ bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
     const QVariant pct = q.value(r.indexOf(QLatin1String("plausibility_pct")));
     run->plausibilityPct = pct.isNull() ? -1.0 : pct.toDouble();
     run->certificateNo = text("certificate_no");
+    run->meterAccuracy = text("meter_accuracy");
 
-    if (!RunQuery(q, QStringLiteral("SELECT point, quantity, nominal, typed, value_sent, source, unusual FROM TestReading WHERE run_id = ? ORDER BY point"),
+    if (!RunQuery(q, QStringLiteral("SELECT %1 FROM TestReading WHERE run_id = ? ORDER BY point").arg(ReadingColumns().join(QStringLiteral(", "))),
              {id}, error))
         return false;
     while (q.next())
         run->readings.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                 q.value(4).toLongLong(), q.value(5).toString(), q.value(6).toInt() != 0});
+                                 q.value(4).toLongLong(), q.value(5).toString(), q.value(6).toInt() != 0,
+                                 q.value(7).isNull() ? 0 : q.value(7).toInt(), q.value(8).toDouble(), q.value(9).toDouble()});
     if (!Finished(q, error)) return false;
     if (!RunQuery(q, QStringLiteral("SELECT step, state, sends, at FROM TestStep WHERE run_id = ? ORDER BY step"), {id}, error))
         return false;

@@ -83,6 +83,11 @@ struct ReadingRow {
     qint64 valueSent = 0;
     QString source;  // "typed" or "meter"
     bool unusual = false;  // far from the model's recent runs at this point
+    // How the reading was taken: readings the meter gave (0: not recorded), their standard
+    // deviation and the step of the last digit (0: not recorded), in V or A.
+    int reads = 0;
+    double deviation = 0.0;
+    double resolution = 0.0;
 };
 
 struct StepRow {
@@ -110,6 +115,8 @@ struct RunDetails {
     double plausibilityPct = -1;
     // Given when the calibration finished; empty for any other run and for runs recorded before.
     QString certificateNo;
+    // The meter's datasheet accuracy as the bench entered it; empty: none was.
+    QString meterAccuracy;
     std::vector<ReadingRow> readings;  // by point
     std::vector<StepRow> steps;        // by step
 };

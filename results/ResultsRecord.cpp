@@ -205,8 +205,8 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         q.prepare(QStringLiteral(
             "INSERT INTO TestResult (kind, started_at, started_ms, result, model, address, port, baud, test_code,"
             " operator, temperature, humidity, bench, program_version, unit_counter_before, run_uid,"
-            " meter_asset_id, meter_calibration_due, plausibility_pct)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " meter_asset_id, meter_calibration_due, plausibility_pct, meter_accuracy)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(kind == RunKind::Clearing ? QStringLiteral("clearing") : QStringLiteral("calibration"));
         q.addBindValue(IsoTime(s.FStartTime));
         q.addBindValue(s.FStartTime.toMSecsSinceEpoch());
@@ -226,6 +226,7 @@ void ResultsRecord::RunStarted(RunKind kind, const TRunState& s)
         q.addBindValue(TextOrNull(bench.assetId));
         q.addBindValue(TextOrNull(bench.calibrationDue));
         q.addBindValue(calibration && benchMeter_ ? QVariant(bench.plausibilityShare * 100.0) : QVariant(QMetaType(QMetaType::Double)));
+        q.addBindValue(TextOrNull(bench.accuracy));
         if (!Exec(q)) return false;
         id = q.lastInsertId().toLongLong();
         return id > 0;
@@ -271,7 +272,8 @@ void ResultsRecord::StepState(int step, StepOutcome outcome)
     if (!failedThisRun_) Write([&] { return WriteStep(step) && WriteRun(); });
 }
 
-void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source)
+void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                                    const ReadingQuality& quality)
 {
     if (!recording_ || failedThisRun_) return;
     const CalPoint* point = PointOfMeterStep(meterStep);
@@ -279,8 +281,9 @@ void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::in
     if (source == ReadingSource::Meter && meterIdentity_) meter_ = meterIdentity_();
     Write([&] {
         QSqlQuery q(db_.database());
-        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+        const QStringList& columns = ReadingColumns();
+        q.prepare(QStringLiteral("INSERT OR REPLACE INTO TestReading (run_id, %1) VALUES (?%2)")
+                      .arg(columns.join(QStringLiteral(", ")), QStringLiteral(", ?").repeated(columns.size())));
         q.addBindValue(runId_);
         q.addBindValue(point->number);
         q.addBindValue(point->quantity == Quantity::Current ? QStringLiteral("A") : QStringLiteral("V"));
@@ -289,6 +292,9 @@ void ResultsRecord::ReadingAccepted(int meterStep, const QString& typed, std::in
         q.addBindValue(static_cast<qint64>(valueSent));
         q.addBindValue(source == ReadingSource::Meter ? QStringLiteral("meter") : QStringLiteral("typed"));
         q.addBindValue(unusual_ && unusual_(meterStep, valueSent) ? 1 : 0);
+        q.addBindValue(quality.reads);
+        q.addBindValue(quality.deviation);
+        q.addBindValue(quality.resolution > 0 ? QVariant(quality.resolution) : QVariant(QMetaType(QMetaType::Double)));
         return Exec(q) && WriteRun();
     });
 }

@@ -28,6 +28,7 @@ struct BenchMeter {
     QString assetId;
     QString calibrationDue;          // yyyy-MM-dd, as written
     double plausibilityShare = 0.0;  // 0.10 for 10 %; 0: readings are not checked
+    QString accuracy;                // its datasheet accuracy as entered; empty: none given
 };
 
 class ResultsRecord : public RunObserver {
@@ -77,7 +78,8 @@ public:
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int step, const TPsuFrame& frame) override;
     void StepState(int step, StepOutcome outcome) override;
-    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override;
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                         const ReadingQuality& quality) override;
     void RunStalled(int step) override;
     void LogLine(const QString& line) override;
     void RunEnded(RunKind kind, RunEnd end, const TRunState& state) override;

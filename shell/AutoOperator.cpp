@@ -223,7 +223,8 @@ void AutoOperator::StepState(int step, StepOutcome outcome)
     say_(QStringLiteral("[step %1] %2: %3").arg(step, 2).arg(what, text));
 }
 
-void AutoOperator::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source)
+void AutoOperator::ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                                   const ReadingQuality&)
 {
     points_ = CalPointOfMeterStep(meterStep);
     say_(QStringLiteral("  point %1: %2 %3 (%4), sent %5 %6")

@@ -45,7 +45,8 @@ public:
     void RunStarted(RunKind kind, const TRunState& state) override;
     void FrameSent(int, const TPsuFrame&) override {}
     void StepState(int step, StepOutcome outcome) override;
-    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override;
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                         const ReadingQuality& quality) override;
     void RunStalled(int step) override;
     void LogLine(const QString&) override {}
     void RunEnded(RunKind kind, RunEnd end, const TRunState& state) override;

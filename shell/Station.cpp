@@ -155,7 +155,7 @@ void Station::ApplyMeter()
 {
     const MeterSettings meter = LoadMeterSettings(iniPath_);
     meterProblem_ = meterDialogs_.ApplyMeter(meter, MeterDevicePath(meter, iniPath_));
-    benchMeter_ = BenchMeter{meter.assetId, meter.calibrationDue, meter.plausibilityShare};
+    benchMeter_ = BenchMeter{meter.assetId, meter.calibrationDue, meter.plausibilityShare, meter.accuracy};
 }
 
 void Station::TellMeterProblem()

@@ -47,7 +47,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
         {"About", "Shows the program's version."},
         {"Exit", "Closes the program; not while a calibration is running."},
         {"Results...", "The record of every unit: its readings, its report or certificate, CSV exports and charts (Alt+U)."},
-        {"Meter...", "The multimeter the program reads, its asset number, calibration due date and checks (Alt+M)."},
+        {"Meter...", "The multimeter the program reads, its asset number, calibration due date, accuracy and checks (Alt+M)."},
     };
     int row = 1;
     for (const auto& [button, function] : buttonHelp) {
@@ -72,9 +72,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
         points->addWidget(new QLabel(QString::number(p.number), TabSheet2), p.number, 0);
         points->addWidget(new QLabel(current ? QStringLiteral("current") : QStringLiteral("voltage"), TabSheet2), p.number, 1);
         for (int model = 0; model < OfferedModelCount; ++model) {
-            QString level = NominalLevel(p, static_cast<std::uint8_t>(model));
-            level.truncate(level.indexOf(QLatin1Char('(')) >= 0 ? level.indexOf(QLatin1Char('(')) : level.size());
-            points->addWidget(new QLabel(level, TabSheet2), p.number, 2 + model);
+            points->addWidget(new QLabel(BareLevel(p, static_cast<std::uint8_t>(model)), TabSheet2), p.number, 2 + model);
         }
         const bool small = p.picture == WiringPicture::Millivolts || p.picture == WiringPicture::Milliamperes;
         points->addWidget(new QLabel(QStringLiteral("%1 (%2)").arg(static_cast<int>(p.picture))

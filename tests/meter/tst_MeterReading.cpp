@@ -88,24 +88,27 @@ void TestMeterReading::replies_data()
     QTest::addColumn<MeterQuantity>("quantity");
     QTest::addColumn<K>("kind");
     QTest::addColumn<double>("value");
-    QTest::newRow("exponent form") << QByteArray("+3.99912E+00") << V << K::Value << 3.99912;
-    QTest::newRow("plain") << QByteArray("4.0012") << V << K::Value << 4.0012;
-    QTest::newRow("line end and blanks") << QByteArray("  -1.5e-3\r\n") << V << K::Value << -0.0015;
-    QTest::newRow("leading point") << QByteArray(".5") << A << K::Value << 0.5;
-    QTest::newRow("unit VDC") << QByteArray("37.0125 VDC") << V << K::Value << 37.0125;
-    QTest::newRow("unit a, lower case") << QByteArray("3.0985a") << A << K::Value << 3.0985;
-    QTest::newRow("overload") << QByteArray("+9.90000000E+37") << V << K::Overload << 0.0;
-    QTest::newRow("negative overload") << QByteArray("-9.9E37") << A << K::Overload << 0.0;
-    QTest::newRow("empty") << QByteArray("\r\n") << V << K::Empty << 0.0;
-    QTest::newRow("two values") << QByteArray("1.0,2.0") << V << K::Garbled << 0.0;
-    QTest::newRow("amperes at a voltage point") << QByteArray("0.1004 A") << V << K::Garbled << 0.0;
-    QTest::newRow("volts at a current point") << QByteArray("4.0 V") << A << K::Garbled << 0.0;
-    QTest::newRow("unknown unit") << QByteArray("4.0 OHM") << V << K::Garbled << 0.0;
-    QTest::newRow("error message") << QByteArray("-113,\"Undefined header\"") << V << K::Garbled << 0.0;
-    QTest::newRow("nan") << QByteArray("nan") << V << K::Garbled << 0.0;
-    QTest::newRow("control byte") << QByteArray("4.0\x01") << V << K::Garbled << 0.0;
-    QTest::newRow("huge exponent") << QByteArray("1E999") << V << K::Garbled << 0.0;
-    QTest::newRow("much too long") << QByteArray(200, '1') << V << K::Garbled << 0.0;
+    QTest::addColumn<double>("resolution");  // the step of the last digit as given
+    QTest::newRow("exponent form") << QByteArray("+3.99912E+00") << V << K::Value << 3.99912 << 1e-5;
+    QTest::newRow("plain") << QByteArray("4.0012") << V << K::Value << 4.0012 << 1e-4;
+    QTest::newRow("line end and blanks") << QByteArray("  -1.5e-3\r\n") << V << K::Value << -0.0015 << 1e-4;
+    QTest::newRow("leading point") << QByteArray(".5") << A << K::Value << 0.5 << 0.1;
+    QTest::newRow("trailing zeros are digits") << QByteArray("+1.00300000E-01") << V << K::Value << 0.1003 << 1e-9;
+    QTest::newRow("whole number") << QByteArray("37 V") << V << K::Value << 37.0 << 1.0;
+    QTest::newRow("unit VDC") << QByteArray("37.0125 VDC") << V << K::Value << 37.0125 << 1e-4;
+    QTest::newRow("unit a, lower case") << QByteArray("3.0985a") << A << K::Value << 3.0985 << 1e-4;
+    QTest::newRow("overload") << QByteArray("+9.90000000E+37") << V << K::Overload << 0.0 << 0.0;
+    QTest::newRow("negative overload") << QByteArray("-9.9E37") << A << K::Overload << 0.0 << 0.0;
+    QTest::newRow("empty") << QByteArray("\r\n") << V << K::Empty << 0.0 << 0.0;
+    QTest::newRow("two values") << QByteArray("1.0,2.0") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("amperes at a voltage point") << QByteArray("0.1004 A") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("volts at a current point") << QByteArray("4.0 V") << A << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("unknown unit") << QByteArray("4.0 OHM") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("error message") << QByteArray("-113,\"Undefined header\"") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("nan") << QByteArray("nan") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("control byte") << QByteArray("4.0\x01") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("huge exponent") << QByteArray("1E999") << V << K::Garbled << 0.0 << 0.0;
+    QTest::newRow("much too long") << QByteArray(200, '1') << V << K::Garbled << 0.0 << 0.0;
 }
 
 void TestMeterReading::replies()
@@ -118,6 +121,8 @@ void TestMeterReading::replies()
     QCOMPARE(r.kind, kind);
     if (kind == MeterReply::Kind::Value) {
         QCOMPARE(r.value, value);
+        QFETCH(double, resolution);
+        QCOMPARE(r.resolution, resolution);
         QVERIFY(r.problem.isEmpty());
     } else {
         // Whatever is wrong, the operator is told what.
@@ -192,16 +197,19 @@ void TestMeterReading::settling_data()
     QTest::addColumn<int>("reads");
     QTest::addColumn<bool>("settled");
     QTest::addColumn<QString>("message");
-    QTest::newRow("two agree at once") << QStringList{"3.9990", "3.9991"} << 5 << true << 3.9991 << 2 << true << "";
-    QTest::newRow("settles on the 4th") << QStringList{"3.90", "3.97", "3.9985", "3.9988"} << 5 << true << 3.9988 << 4 << true << "";
-    QTest::newRow("never settles: the last of 5") << QStringList{"1", "2", "3", "4", "5"} << 5 << true << 5.0 << 5 << false << "";
-    QTest::newRow("one read allowed") << QStringList{"0.1003"} << 1 << true << 0.1003 << 1 << false << "";
-    QTest::newRow("overload") << QStringList{"9.9E37"} << 5 << false << 0.0 << 0 << false << "overload";
-    QTest::newRow("garbage after a good reading") << QStringList{"4.0", "#?!"} << 5 << false << 0.0 << 1 << false << "not a reading";
+    QTest::addColumn<double>("deviation");  // the readings' standard deviation, worked out by hand
+    QTest::newRow("two agree at once") << QStringList{"3.9990", "3.9991"} << 5 << true << 3.9991 << 2 << true << "" << 7.07106781e-5;
+    QTest::newRow("settles on the 4th") << QStringList{"3.90", "3.97", "3.9985", "3.9988"} << 5 << true << 3.9988 << 4 << true << ""
+                                        << 0.046552363;
+    QTest::newRow("never settles: the last of 5") << QStringList{"1", "2", "3", "4", "5"} << 5 << true << 5.0 << 5 << false << ""
+                                                  << 1.58113883;
+    QTest::newRow("one read allowed") << QStringList{"0.1003"} << 1 << true << 0.1003 << 1 << false << "" << 0.0;
+    QTest::newRow("overload") << QStringList{"9.9E37"} << 5 << false << 0.0 << 0 << false << "overload" << 0.0;
+    QTest::newRow("garbage after a good reading") << QStringList{"4.0", "#?!"} << 5 << false << 0.0 << 1 << false << "not a reading" << 0.0;
     QTest::newRow("timeout") << QStringList{"!the meter did not answer within 3 s"} << 5 << false << 0.0 << 0 << false
-                             << "did not answer";
+                             << "did not answer" << 0.0;
     QTest::newRow("connection lost midway") << QStringList{"4.0", "!the connection to the meter was lost: gone"} << 5 << false
-                                            << 0.0 << 1 << false << "lost";
+                                            << 0.0 << 1 << false << "lost" << 0.0;
 }
 
 void TestMeterReading::settling()
@@ -235,6 +243,9 @@ void TestMeterReading::settling()
             high = std::max(high, answers[i].toDouble());
         }
         QCOMPARE(r.spread, high - low);
+        QFETCH(double, deviation);
+        QVERIFY2(std::fabs(r.deviation - deviation) < 1e-8, qPrintable(QString::number(r.deviation, 'g', 10)));
+        QCOMPARE(r.resolution, NumberResolution(answers[reads - 1]));
     }
     QCOMPARE(channel.asked.size(), std::max(reads + (ok ? 0 : 1), 1));
     for (const QByteArray& q : channel.asked) QCOMPARE(q, QByteArray("MEAS:VOLT:DC?"));

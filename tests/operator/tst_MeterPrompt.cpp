@@ -506,20 +506,21 @@ void TestMeterPrompt::meterFillsTheDialog_data()
     QTest::addColumn<QString>("typed");      // what the operator types then; empty: presses OK
     QTest::addColumn<int>("milli");
     QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<double>("resolution");  // the last digit of the meter's answer, or of what was typed
     const QByteArray volts = "Meas:Volt:DC?\n";
     const QByteArray amps = "MEAS:CURR:DC?";
     QTest::newRow("voltage point, OK only") << 7 << QStringList{"+3.99880E+00", "+3.99881E+00"} << "Meter: 2 readings"
-                                            << "3.99881" << "" << 3999 << volts;
+                                            << "3.99881" << "" << 3999 << volts << 1e-5;
     QTest::newRow("current point asks for a current") << 19 << QStringList{"+1.00400E-01", "+1.00400E-01"}
-                                                      << "Meter: 2 readings" << "0.1004" << "" << 100 << amps;
-    QTest::newRow("overload: typed instead") << 7 << QStringList{"+9.9E37"} << "overload" << "" << "3.999" << 3999 << volts;
-    QTest::newRow("garbled answer: typed instead") << 7 << QStringList{"#?!"} << "not a reading" << "" << "3.999" << 3999 << volts;
+                                                      << "Meter: 2 readings" << "0.1004" << "" << 100 << amps << 1e-6;
+    QTest::newRow("overload: typed instead") << 7 << QStringList{"+9.9E37"} << "overload" << "" << "3.999" << 3999 << volts << 1e-3;
+    QTest::newRow("garbled answer: typed instead") << 7 << QStringList{"#?!"} << "not a reading" << "" << "3.999" << 3999 << volts << 1e-3;
     QTest::newRow("no answer: typed instead") << 19 << QStringList{"!the meter did not answer within 3 s"} << "did not answer"
-                                              << "" << "0.1" << 100 << amps;
+                                              << "" << "0.1" << 100 << amps << 0.1;
     QTest::newRow("line lost: typed instead") << 7 << QStringList{"!the connection to the meter was lost: gone"} << "lost"
-                                              << "" << "3.999" << 3999 << volts;
+                                              << "" << "3.999" << 3999 << volts << 1e-3;
     QTest::newRow("reading typed over") << 7 << QStringList{"+3.99880E+00", "+3.99880E+00"} << "Meter: " << "3.9988"
-                                        << "3.997" << 3997 << volts;
+                                        << "3.997" << 3997 << volts << 1e-3;
 }
 
 void TestMeterPrompt::meterFillsTheDialog()
@@ -531,6 +532,7 @@ void TestMeterPrompt::meterFillsTheDialog()
     QFETCH(QString, typed);
     QFETCH(int, milli);
     QFETCH(QByteArray, query);
+    QFETCH(double, resolution);
     Rig rig;
     QWidget owner;
     TForm3 form3;
@@ -580,6 +582,9 @@ void TestMeterPrompt::meterFillsTheDialog()
     QCOMPARE(int(rig.s.FStep), pointStep + 2);
     QCOMPARE(watcher.readings.size(), 1u);
     QCOMPARE(watcher.readings[0].source, typed.isEmpty() ? ReadingSource::Meter : ReadingSource::Typed);
+    // What its uncertainty is worked out from: the meter's readings, or the one typed.
+    QCOMPARE(watcher.readings[0].quality.reads, typed.isEmpty() ? int(answers.size()) : 1);
+    QCOMPARE(watcher.readings[0].quality.resolution, resolution);
 }
 
 QTEST_MAIN(TestMeterPrompt)

@@ -38,7 +38,7 @@ public:
     void RunStarted(RunKind, const TRunState&) override {}
     void FrameSent(int, const TPsuFrame&) override {}
     void StepState(int, StepOutcome) override {}
-    void ReadingAccepted(int meterStep, const QString&, std::int64_t sent, ReadingSource) override
+    void ReadingAccepted(int meterStep, const QString&, std::int64_t sent, ReadingSource, const ReadingQuality&) override
     {
         accepted[CalPointOfMeterStep(meterStep)] = sent;
     }

@@ -151,10 +151,10 @@ void TestKorvexResults::initTestCase()
         QVERIFY(AddRun(db, "2026-03-09T09:00:00", 192,
                        "result,serial_written,address,port,baud,date_written,operator,temperature,humidity,"
                        "bench,program_version,certificate_no,meter_source,meter_vendor,meter_model,meter_connection,"
-                       "meter_asset_id,meter_calibration_due,plausibility_pct",
+                       "meter_asset_id,meter_calibration_due,plausibility_pct,meter_accuracy",
                        {"finished", "000042", 3, "COM1", 9600, "2026-03-09", "Anna",
                         QString::fromUtf8("25±5°C"), "<70%", "bench-7", "1.1.0.19", "bench-7-20260309-0001", "fluke-dmm",
-                        "Fluke", "287", "/dev/ttyUSB0", "DMM-0042", "2026-03-08", 10.0}));
+                        "Fluke", "287", "/dev/ttyUSB0", "DMM-0042", "2026-03-08", 10.0, "DCV=0.025%+2; DCA=0.15%+2"}));
         // Held to a band so narrow that the first reading lies outside it.
         QVERIFY(AddRun(db, "2026-03-10T10:00:00", 30, "result,serial_read,operator,plausibility_pct",
                        {"aborted", "777001", "Ben\tB.\x1b]0;owned\x07", 0.01}));
@@ -165,10 +165,13 @@ void TestKorvexResults::initTestCase()
         for (const Reading& r : Readings) {
             ++point;
             // The first run's current points were read from the meter; its 4th was marked unusual.
-            const QString insert = QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual)"
-                                                  " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-            QVERIFY(Exec(q, insert, {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed", point == 4}));
-            if (point <= 2) QVERIFY(Exec(q, insert, {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed", 0}));
+            // The meter's readings spread: 3 readings at point 6, 2 at point 7.
+            const QString insert = QStringLiteral("INSERT INTO TestReading (run_id, point, quantity, nominal, typed, value_sent, source, unusual,"
+                                                  " reads, deviation, resolution) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            QVERIFY(Exec(q, insert, {1, point, r.quantity, r.nominal, r.typed, r.sent, point >= 6 ? "meter" : "typed", point == 4,
+                                     point < 6 ? 1 : 9 - point, point == 6 ? 2e-5 : point == 7 ? 1e-4 : 0.0,
+                                     point == 4 || point == 5 ? 1e-3 : 1e-4}));
+            if (point <= 2) QVERIFY(Exec(q, insert, {2, point, r.quantity, r.nominal, r.typed, r.sent, "typed", 0, QVariant(), QVariant(), QVariant()}));
         }
     }
     {
@@ -406,7 +409,10 @@ void TestKorvexResults::report_data()
                           "+1.2 mV (+0.030 %)|+12 mV (+0.032 %)|-5 mV (-0.025 %)|-0.2 mA (-0.200 %)|+2.1 mA (+0.068 %)|"
                           // what the figures are, and what the result leaves out
                           "before adjustment (as found)|makes no statement of conformity|a check for gross errors, not a tolerance|"
-                          "Temperature (stated)|stated values, not measured|Unusual for the model: point 4.")
+                          "Temperature (stated)|stated values, not measured|Unusual for the model: point 4.|"
+                          // each reading's expanded uncertainty, worked out by hand, and the budget's inputs
+                          "U (k = 2)|±0.27 mV|±1.4 mV|±13 mV|±8.1 mV|±0.41 mA|±5.6 mA|meter's accuracy DCV=0.025%+2; DCA=0.15%+2|"
+                          "6: limit 0.35 mA, digit 0.1 mA, 3 readings, s 0.02 mA")
             .split(QLatin1Char('|'));
     int point = 0;
     for (const Reading& r : Readings) {
@@ -419,7 +425,8 @@ void TestKorvexResults::report_data()
     QTest::newRow("aborted, serial read only")
         << 2 << QString::fromUtf8("Calibration report|777001|aborted|3.9987 V|not measured|Tested by|"
                                   "none: not a finished calibration|0.09999–0.10001 V|1 of 2|"
-                                  "Outside the plausibility band, taken as the operator confirmed them: point 1.")
+                                  "Outside the plausibility band, taken as the operator confirmed them: point 1.|"
+                                  "The uncertainty of the readings was not evaluated: no accuracy of the meter was entered at the bench.")
                     .split(QLatin1Char('|'));
 }
 

@@ -9,6 +9,7 @@
 #include "ResultsQuery.h"
 #include "ResultsRecord.h"
 #include "ReportPage.h"
+#include "Uncertainty.h"
 #include "ResultsStats.h"
 
 #include <QFile>
@@ -50,6 +51,8 @@ private slots:
     void faultsNeverReachTheRun_data();
     void faultsNeverReachTheRun();
     void meterDue_data();
+    void uncertaintyBudgets_data();
+    void uncertaintyBudgets();
     void meterDue();
     void schemaVersions();
     void unusualReadings_data();
@@ -129,6 +132,10 @@ void TestResultsRecord::finishedCalibrationRecordsEverything()
         QCOMPARE(r.typed, Typed[i]);
         QCOMPARE(r.valueSent, sent[std::size_t(i)]);
         QCOMPARE(r.source, i < 5 ? QStringLiteral("typed") : QStringLiteral("meter"));
+        // What the reading's uncertainty is worked out from, as the dialog handed it over.
+        QCOMPARE(r.reads, i < 5 ? 1 : 3);
+        QCOMPARE(r.deviation, i < 5 ? 0.0 : 2e-5);
+        QCOMPARE(r.resolution, i < 5 ? 1e-3 : 1e-4);
     }
     QCOMPARE(run.steps.size(), 29u);
     for (int i = 0; i < 29; ++i) {
@@ -378,7 +385,7 @@ void TestResultsRecord::meterDue()
     Bench bench(dir.filePath(QStringLiteral("PowerTestDb.sqlite")));
     QStringList notices;
     bench.record->setNoticeSink([&notices](const QString& text) { notices << text; });
-    bench.record->setBenchMeter([&due] { return BenchMeter{QStringLiteral("DMM-0042"), due, 0.1}; });
+    bench.record->setBenchMeter([&due] { return BenchMeter{QStringLiteral("DMM-0042"), due, 0.1, QString()}; });
     // Asked before the run, as the notice says it; a Yes goes ahead.
     const QString question = bench.record->MeterDueQuestion();
     if (notice.isEmpty())
@@ -406,6 +413,71 @@ void TestResultsRecord::meterDue()
     QCOMPARE(run.plausibilityPct, -1.0);
     QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
     if (!notice.isEmpty()) QVERIFY2(notices[0].startsWith(notice), qPrintable(notices[0]));
+}
+
+void TestResultsRecord::uncertaintyBudgets_data()
+{
+    QTest::addColumn<QString>("accuracy");
+    QTest::addColumn<bool>("current");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("resolution");
+    QTest::addColumn<int>("reads");
+    QTest::addColumn<double>("deviation");
+    QTest::addColumn<double>("limit");     // the datasheet's half-width; < 0: not evaluated
+    QTest::addColumn<double>("expanded");  // U, k = 2, worked out by hand
+    QTest::addColumn<QString>("said");     // the page's U, or why there is none
+    const QString usual = QStringLiteral("DCV=0.025%+2; DCA=0.15%+2");
+    const QString ranged = QStringLiteral("DCV:0.2=0.05%+3; DCV=0.025%+2");
+    QTest::newRow("typed at 100 mV") << usual << false << 0.1003 << 1e-4 << 1 << 0.0 << 2.25075e-4 << 2.662299e-4 << "±0.27 mV";
+    QTest::newRow("meter at 1 V, 3 readings spread")
+        << usual << false << 1.00012 << 1e-5 << 3 << 2e-5 << 2.7003e-4 << 3.144120e-4 << "±0.31 mV";
+    QTest::newRow("one reading: its deviation is no input")
+        << usual << false << 0.1003 << 1e-4 << 1 << 0.5 << 2.25075e-4 << 2.662299e-4 << "±0.27 mV";
+    QTest::newRow("the smallest range that holds it")
+        << ranged << false << 0.1003 << 1e-4 << 1 << 0.0 << 3.5015e-4 << 4.084198e-4 << "±0.41 mV";
+    QTest::newRow("above every range: the function's own")
+        << ranged << false << 5.0012 << 1e-4 << 1 << 0.0 << 1.4503e-3 << 1.675657e-3 << "±1.7 mV";
+    QTest::newRow("amperes with a floor in mA")
+        << "DCA=0.15%+0.5mA" << true << 0.5003 << 1e-4 << 2 << 5e-5 << 1.25045e-3 << 1.448505e-3 << "±1.4 mA";
+    QTest::newRow("micro sign, comma, blanks, lower case")
+        << QString::fromUtf8("dcv = 0,01 % + 20 µV") << false << 0.1003 << 1e-5 << 1 << 0.0 << 3.003e-5 << 3.515302e-5 << "±0.035 mV";
+    QTest::newRow("no term for amperes") << QStringLiteral("DCV=0.025%+2") << true << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0
+                                         << "no accuracy for DC amperes";
+    QTest::newRow("last digit not known") << usual << false << 0.1 << 0.0 << 1 << 0.0 << -1.0 << 0.0 << "last digit is not known";
+    QTest::newRow("percent missing") << "DCV=0.025+2" << false << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0 << "not a function";
+    QTest::newRow("AC is not a calibration function") << "ACV=1%+5" << false << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0 << "not a function";
+    QTest::newRow("amperes in a volts floor") << "DCV=0.025%+2mA" << false << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0 << "mixes volts";
+    QTest::newRow("prefix without unit") << "DCV:200m=0.05%+3" << false << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0 << "needs its unit";
+    QTest::newRow("empty entry") << " ; " << false << 0.1 << 1e-4 << 1 << 0.0 << -1.0 << 0.0 << "no accuracy is given";
+}
+
+void TestResultsRecord::uncertaintyBudgets()
+{
+    QFETCH(QString, accuracy);
+    QFETCH(bool, current);
+    QFETCH(double, value);
+    QFETCH(double, resolution);
+    QFETCH(int, reads);
+    QFETCH(double, deviation);
+    QFETCH(double, limit);
+    QFETCH(double, expanded);
+    QFETCH(QString, said);
+    QString problem;
+    const std::optional<MeterAccuracy> parsed = ParseAccuracy(accuracy, &problem);
+    if (!parsed) {
+        QVERIFY(limit < 0);
+        QVERIFY2(problem.contains(said), qPrintable(problem));
+        return;
+    }
+    const UncertaintyBudget b = EvaluateUncertainty(*parsed, current, {value, reads, deviation, resolution});
+    QCOMPARE(b.evaluated, limit >= 0);
+    if (!b.evaluated) {
+        QVERIFY2(b.why.contains(said), qPrintable(b.why));
+        return;
+    }
+    QVERIFY2(std::fabs(b.accuracyLimit - limit) < 1e-12, qPrintable(QString::number(b.accuracyLimit, 'g', 10)));
+    QVERIFY2(std::fabs(b.expanded - expanded) < 1e-9, qPrintable(QString::number(b.expanded, 'g', 10)));
+    QCOMPARE(ExpandedText(b.expanded, current), said);
 }
 
 void TestResultsRecord::schemaVersions()
@@ -443,7 +515,9 @@ void TestResultsRecord::schemaVersions()
                                 "DROP INDEX TestResult_certificate_no", "DROP INDEX TestResult_model_started",
                                 "ALTER TABLE TestResult DROP COLUMN certificate_no", "ALTER TABLE TestResult DROP COLUMN meter_asset_id",
                                 "ALTER TABLE TestResult DROP COLUMN meter_calibration_due", "ALTER TABLE TestReading DROP COLUMN unusual",
-                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct",
+                                "ALTER TABLE TestResult DROP COLUMN plausibility_pct", "ALTER TABLE TestResult DROP COLUMN meter_accuracy",
+                                "ALTER TABLE TestReading DROP COLUMN reads", "ALTER TABLE TestReading DROP COLUMN deviation",
+                                "ALTER TABLE TestReading DROP COLUMN resolution",
                                 "DROP INDEX TestResult_started_list", "DROP INDEX TestResult_result_started",
                                 "CREATE INDEX TestResult_started ON TestResult (started_ms)", "DROP TABLE ReadingSummary",
                                 "DROP TRIGGER TestResult_serial_search_insert", "DROP TRIGGER TestResult_serial_search_update",

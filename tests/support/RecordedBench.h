@@ -46,7 +46,8 @@ struct RecordedBench : FakeStation {
             const QString text = Typed[point - 1];
             // The two current points come from the meter, the voltage points are typed.
             engine.AcceptReading(text, static_cast<std::int32_t>(std::lround(text.toDouble() * 1000)),
-                                 point >= 6 ? ReadingSource::Meter : ReadingSource::Typed);
+                                 point >= 6 ? ReadingSource::Meter : ReadingSource::Typed,
+                                 point >= 6 ? ReadingQuality{3, 2e-5, 1e-4} : ReadingQuality{1, 0.0, 1e-3});
         });
         if (!dbPath.isEmpty()) {
             record = std::make_unique<ResultsRecord>(engine, dbPath, RecordContext{QStringLiteral("bench-7"), QStringLiteral("1.1.0.19")});

@@ -24,6 +24,7 @@ public:
         QString typed;
         std::int64_t sent;
         ReadingSource source;
+        ReadingQuality quality;
     };
 
     explicit RecordingObserver(const RecordingView* view = nullptr) : view_(view) {}
@@ -44,9 +45,10 @@ public:
         states.emplace_back(step, StepOutcomeText(outcome));
         events << QStringLiteral("state %1").arg(step);
     }
-    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source) override
+    void ReadingAccepted(int meterStep, const QString& typed, std::int64_t valueSent, ReadingSource source,
+                         const ReadingQuality& quality) override
     {
-        readings.push_back({meterStep, typed, valueSent, source});
+        readings.push_back({meterStep, typed, valueSent, source, quality});
         events << QStringLiteral("reading %1").arg(meterStep);
     }
     void RunStalled(int step) override
