@@ -91,11 +91,58 @@ QFont CaptionFont(QFont font) {
     return font;
 }
 
+// A toolbar button as assistive technology presses it. Most of them open a modal window; Qt's own
+// tool button would click inside the press request, so the screen reader or test driver that
+// asked would wait for its answer until the window closed, or until its own time limit. The click
+// is made once the request is answered, as a click of the mouse is.
+class ToolbarButtonAccessible : public QAccessibleWidget {
+public:
+    explicit ToolbarButtonAccessible(QToolButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override {
+        const auto* b = static_cast<const QToolButton*>(widget());
+        if (t == QAccessible::Name && b->accessibleName().isEmpty()) return CaptionWithoutMnemonic(b->text());
+        if (t == QAccessible::Accelerator) {
+            const QKeySequence mnemonic = QKeySequence::mnemonic(b->text());
+            return mnemonic.isEmpty() ? QString() : mnemonic.toString(QKeySequence::NativeText);
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = static_cast<const QToolButton*>(widget())->isDown();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return widget()->isEnabled() ? QStringList{pressAction()} + QAccessibleWidget::actionNames() : QStringList{};
+    }
+    void doAction(const QString& action) override {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        if (!widget()->isEnabled()) return;
+        QMetaObject::invokeMethod(static_cast<QToolButton*>(widget()), &QToolButton::click, Qt::QueuedConnection);
+    }
+
+private:
+    // "&Setting" as it is read out: "Setting"; "&&" stands for a plain "&".
+    static QString CaptionWithoutMnemonic(QString caption) {
+        for (qsizetype i = 0; i < caption.size(); ++i)
+            if (caption[i] == QLatin1Char('&')) caption.remove(i, 1);
+        return caption;
+    }
+};
+
 // The main window is a plain top-level widget, which assistive technology would take for a mere
 // filler; screen readers and UI automation look for a frame.
 QAccessibleInterface* MainFormAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("TMainForm") && object && object->isWidgetType())
+    if (!object || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String("TMainForm"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    auto* button = qobject_cast<QToolButton*>(object);
+    if (button && button->parent() && qobject_cast<TMainForm*>(button->parent()->parent()))
+        return new ToolbarButtonAccessible(button);
     return nullptr;
 }
 

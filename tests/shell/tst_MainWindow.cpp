@@ -276,6 +276,21 @@ void TestMainWindow::accessibleRolesAndNames() {
         QCOMPARE(b->text(QAccessible::Name), name);
         QCOMPARE(b->text(QAccessible::Description), button->toolTip());
         QCOMPARE(b->state().disabled, !button->isEnabled());
+        QCOMPARE(b->text(QAccessible::Accelerator), QKeySequence::mnemonic(button->text()).toString(QKeySequence::NativeText));
+        QVERIFY(b->actionInterface());
+        QCOMPARE(b->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), button->isEnabled());
+    }
+    // Pressed by a screen reader or a test driver, a button is clicked once the request has been
+    // answered: a modal window its click opens must not hold the answer back. Setting opens
+    // nothing here, and the disabled Abort is never clicked.
+    for (QToolButton* button : {w.btnSetting, w.btnCancel}) {
+        int clicks = 0;
+        const QMetaObject::Connection counted = connect(button, &QToolButton::clicked, this, [&clicks] { ++clicks; });
+        iface(button)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(clicks, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(clicks, button->isEnabled() ? 1 : 0);
+        disconnect(counted);
     }
 
     QAccessibleInterface* grid = iface(w.Panel2->StringGrid);
