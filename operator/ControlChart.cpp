@@ -58,7 +58,11 @@ QString BaselineText(const ControlChartData& d)
                              : QStringLiteral("the runs of %1 to %2").arg(b.from.toString(Qt::ISODate), b.to.toString(Qt::ISODate));
     if (!d.limits.valid())
         return QStringLiteral("Baseline: %1, %2 found: limits need at least %3").arg(from).arg(d.limits.count).arg(ControlLimits::MinBaselineRuns);
-    return QStringLiteral("Baseline: %1, %2 found: mean %3 %4, σ %5 %4").arg(from).arg(d.limits.count).arg(Number(d.limits.mean), d.unit(), Number(d.limits.sigma));
+    // The limits on a line of their own: at the window's smallest, one line would be cut.
+    return QStringLiteral("Baseline: %1, %2 found: mean %3 %4, σ %5 %4\n±3σ limits %6 to %7 %4")
+        .arg(from)
+        .arg(d.limits.count)
+        .arg(Number(d.limits.mean), d.unit(), Number(d.limits.sigma), Number(d.limits.lower), Number(d.limits.upper));
 }
 
 }  // namespace
@@ -160,9 +164,9 @@ void ControlChart::setData(const ControlChartData& data)
     const QString u = data_.unit();
     readings->setName(QStringLiteral("Readings (%1)").arg(n));
     beyond->setName(QStringLiteral("Beyond the limits (%1)").arg(data_.beyond));
-    centre->setName(limits.valid() ? QStringLiteral("Centre %1 %2").arg(Number(limits.mean), u) : QStringLiteral("Centre"));
-    upper->setName(limits.valid() ? QStringLiteral("±3σ limits %1 to %2 %3").arg(Number(limits.lower), Number(limits.upper), u)
-                                  : QStringLiteral("±3σ limits"));
+    // Names only: at the window's smallest, numbers in the legend would be cut; they are in the title.
+    centre->setName(QStringLiteral("Centre"));
+    upper->setName(QStringLiteral("±3σ limits"));
     runAxis_->setTitleText(n == 0 ? QStringLiteral("Runs in time order")
                                   : QStringLiteral("Runs in time order, %1 to %2")
                                         .arg(Day(data_.samples.front().startedMs), Day(data_.samples.back().startedMs)));
@@ -172,7 +176,8 @@ void ControlChart::setData(const ControlChartData& data)
     else if (n == 0)
         chart->setTitle(QStringLiteral("%1<br>No finished calibration").arg(data_.title().toHtmlEscaped()));
     else
-        chart->setTitle(QStringLiteral("%1<br>%2").arg(data_.title().toHtmlEscaped(), BaselineText(data_).toHtmlEscaped()));
+        chart->setTitle(QStringLiteral("%1<br>%2").arg(data_.title().toHtmlEscaped(),
+                                                       BaselineText(data_).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
 
     // The histogram lies on its side, its value axis level with the chart's.
     QList<QPointF> outline;

@@ -13,6 +13,9 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QGraphicsTextItem>
+#include <QChart>
+#include <QLegend>
 #include <QHeaderView>
 #include <QImage>
 #include <QLineSeries>
@@ -561,6 +564,30 @@ void TestResultsWindow::unreadableDatabase()
     QVERIFY(w.btnExport->isEnabled());
 }
 
+namespace {
+// The chart's texts drawn cut short (its title, axes and legend), and the legend entries drawn
+// over one another's ("first / second").
+QStringList LegendFaults(QChart* chart)
+{
+    std::function<void(QGraphicsItem*, QList<QGraphicsTextItem*>&)> gather = [&](QGraphicsItem* item, QList<QGraphicsTextItem*>& texts) {
+        if (!item->isVisible()) return;
+        if (auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item); text && !text->toPlainText().isEmpty()) texts << text;
+        for (QGraphicsItem* child : item->childItems()) gather(child, texts);
+    };
+    QList<QGraphicsTextItem*> all, legend;
+    gather(chart, all);
+    gather(chart->legend(), legend);
+    QStringList faults;
+    for (const QGraphicsTextItem* text : all)
+        if (text->toPlainText().endsWith(QLatin1String("..."))) faults << text->toPlainText();
+    for (qsizetype i = 0; i < legend.size(); ++i)
+        for (qsizetype j = i + 1; j < legend.size(); ++j)
+            if (legend[i]->sceneBoundingRect().intersects(legend[j]->sceneBoundingRect()))
+                faults << legend[i]->toPlainText() + QStringLiteral(" / ") + legend[j]->toPlainText();
+    return faults;
+}
+}  // namespace
+
 void TestResultsWindow::chart_data()
 {
     QTest::addColumn<QString>("bench");
@@ -602,6 +629,15 @@ void TestResultsWindow::chart()
     if (beyond > 0) QCOMPARE(w.chartView->beyond->at(0).y(), 37.050);
     QCOMPARE(w.btnSaveChart->isEnabled(), runs > 0);
     QVERIFY2(CutLabels(w).isEmpty(), qPrintable(CutLabels(w).join(QStringLiteral(" | "))));
+    // At the window's smallest and at a screen's width, every text of the charts whole, the legend's apart.
+    for (const int width : {w.minimumSizeHint().width(), 1366}) {
+        w.resize(width, w.height());
+        QCoreApplication::processEvents();
+        for (QChart* chart : {w.chartView->chart, w.chartView->histogram}) {
+            const QStringList over = LegendFaults(chart);
+            QVERIFY2(over.isEmpty(), qPrintable(QStringLiteral("at %1 px: %2").arg(width).arg(over.join(QStringLiteral(" | ")))));
+        }
+    }
     if (runs == 0) return;
 
     QTest::mouseClick(w.btnSaveChart, Qt::LeftButton);
