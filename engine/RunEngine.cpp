@@ -56,13 +56,16 @@ RunEngine::RunEngine(SerialLink& link, Clock& clock, RunView& view)
       timerReadVol_(clock.createTimer()),
       timerShow_(clock.createTimer()),
       timerMeterDelay_(clock.createTimer()),
-      timerSerial_(clock.createTimer())
+      timerSerial_(clock.createTimer()),
+      timerSlowPause_(clock.createTimer())
 {
     timerSend_->setHandler([this] { TimerSendTimer(); });
     timerReadVol_->setHandler([this] { TimerReadVolTimer(); });
     timerShow_->setHandler([this] { TimerShowTimer(); });
     timerMeterDelay_->setHandler([this] { MeterDelayOver(); });
     timerSerial_->setHandler([this] { TimerSerialTimer(); });
+    timerSlowPause_->setInterval(SlowFramePauseMs);
+    timerSlowPause_->setHandler([this] { SlowFramePauseOver(); });
 
     link_.setRunModeSource([this] { return static_cast<int>(state_.FRunMode); });
     link_.setLogSink([this](const QString& line) { view_.AddLogLine(line); });
@@ -335,6 +338,7 @@ void RunEngine::StartStep(int step)
 
 void RunEngine::TimerSendTimer()
 {
+    if (timerSlowPause_->isActive()) return;
     if (state_.FClearing) {
         ClearingBranch();
         return;
@@ -384,16 +388,24 @@ void RunEngine::CalibrationBranch()
             if (slow) {
                 // The supply is writing its EEPROM; nothing may be sent meanwhile. Its time starts
                 // when the frame has left the port, not when it was queued.
-                const quint64 generation = runGeneration_;
                 timerSend_->stop();
                 link_.WaitUntilSent();
-                clock_.SleepBlocking(SlowFramePauseMs);
-                if (generation != runGeneration_ || !state_.FCalibrating) return;
-                timerSend_->start();
+                slowPauseRun_ = runGeneration_;
+                timerSlowPause_->start();
             }
         }
     }
     ++state_.FTryCount;
+}
+
+void RunEngine::SlowFramePauseOver()
+{
+    timerSlowPause_->stop();
+    // An answer to the frame of a run that has ended since belongs to no step.
+    const bool held = std::exchange(replyHeld_, false);
+    if (slowPauseRun_ != runGeneration_ || !state_.FCalibrating) return;
+    timerSend_->start();
+    if (held) HandleReply();
 }
 
 void RunEngine::ClearStallLine()
@@ -412,6 +424,10 @@ void RunEngine::WriteLastSent(int step)
 
 void RunEngine::HandleReply()
 {
+    if (timerSlowPause_->isActive()) {
+        replyHeld_ = true;
+        return;
+    }
     switch (state_.FRunMode) {
         case RunMode::Calibration:
             HandleCalReply();

@@ -201,6 +201,8 @@ private:
     void ParseReadSerial();
     void HandOverToMeter();
     void MeterDelayOver();
+    // The supply has written its EEPROM: the run's sends go on, and an answer that came meanwhile is taken.
+    void SlowFramePauseOver();
     void WriteLastSent(int step);
     // The one way a run ends: the run flags down, the three timers stopped, the observers told,
     // then what the operator is shown after that kind of ending. `reason` is the line database's
@@ -222,6 +224,11 @@ private:
     std::unique_ptr<Timer> timerMeterDelay_;
     // The limit of the wait for the line's serial number.
     std::unique_ptr<Timer> timerSerial_;
+    // The supply's EEPROM write after a slow frame: while it runs nothing is sent, by this run or
+    // the next, and answers wait. A timer, so that the windows and what reads them go on meanwhile.
+    std::unique_ptr<Timer> timerSlowPause_;
+    quint64 slowPauseRun_ = 0;
+    bool replyHeld_ = false;
     std::function<void()> readVolHandler_;
     std::function<void()> saveConfig_;
     std::function<QString()> reserveCounter_;

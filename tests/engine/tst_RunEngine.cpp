@@ -315,29 +315,28 @@ void TestRunEngine::slowFramePause_data()
 {
     QTest::addColumn<int>("step");
     QTest::addColumn<bool>("slow");
-    QTest::newRow("serial number 0x8B") << 25 << true;
-    QTest::newRow("testing info 0x89") << 26 << true;
-    QTest::newRow("set point 0x86") << 6 << false;
-    QTest::newRow("leave calibration 0x83") << 27 << false;
+    QTest::addColumn<int>("answeredAfter");  // ms after the send; 0: not answered
+    QTest::newRow("serial number 0x8B") << 25 << true << 0;
+    QTest::newRow("testing info 0x89") << 26 << true << 0;
+    QTest::newRow("serial number 0x8B, answered during the pause") << 25 << true << 1000;
+    QTest::newRow("set point 0x86") << 6 << false << 0;
+    QTest::newRow("leave calibration 0x83") << 27 << false << 0;
 }
 
 void TestRunEngine::slowFramePause()
 {
     QFETCH(int, step);
     QFETCH(bool, slow);
+    QFETCH(int, answeredAfter);
     Rig rig;
     rig.engine.LoadConfig(StoredConfig{42, 500});
     std::vector<int> rxAtWrite;
     std::vector<qint64> sentAt;
-    rig.comm.setFrameHandler([&](const TPsuFrame&) {
+    std::vector<TPsuFrame> sent;
+    rig.comm.setFrameHandler([&](const TPsuFrame& frame) {
         rxAtWrite.push_back(rig.link.FRxCount());
         sentAt.push_back(rig.clock.tickMs());
-    });
-    // How many blocking pauses had begun when the engine waited for the frame to leave.
-    std::vector<int> pausesAtWait;
-    rig.comm.setWaitHandler([&] {
-        pausesAtWait.push_back(static_cast<int>(std::count_if(rig.clock.waits().begin(), rig.clock.waits().end(),
-                                                              [](const FakeClock::Wait& w) { return w.blocking; })));
+        sent.push_back(frame);
     });
     rig.start();
     rig.engine.StartStep(step);
@@ -348,27 +347,27 @@ void TestRunEngine::slowFramePause()
     rig.clock.advance(t0 + 400 - rig.clock.tickMs());
     QCOMPARE(sentAt.size(), 1u);
     QCOMPARE(rxAtWrite[0], slow ? 0 : 10);
+    // The pause is a timer: the window's thread is never held.
+    QVERIFY(std::none_of(rig.clock.waits().begin(), rig.clock.waits().end(), [](const FakeClock::Wait& w) { return w.blocking; }));
+    // The pause begins only once the frame has left the port, and that wait is bounded.
+    QCOMPARE(rig.comm.waitTimeouts, slow ? std::vector<int>{SerialLink::SendBoundMs(9600)} : std::vector<int>{});
 
-    std::vector<FakeClock::Wait> blocking;
-    for (const FakeClock::Wait& w : rig.clock.waits())
-        if (w.blocking) blocking.push_back(w);
-    if (slow) {
-        QCOMPARE(blocking.size(), 1u);
-        QCOMPARE(blocking[0].ms, 2000);
-        QCOMPARE(blocking[0].at, sentAt[0]);
-        QVERIFY(rig.engine.TimerSend().isActive());
-        // The pause begins only once the frame has left the port, and that wait is bounded.
-        QCOMPARE(pausesAtWait, std::vector<int>{0});
-        QCOMPARE(rig.comm.waitTimeouts, std::vector<int>{SerialLink::SendBoundMs(9600)});
-    } else {
-        QVERIFY(blocking.empty());
-        QVERIFY(pausesAtWait.empty());
+    if (answeredAfter > 0) {
+        // The supply's answer to the slow frame is taken when its EEPROM write is over.
+        rig.clock.advance(sentAt[0] + answeredAfter - rig.clock.tickMs());
+        rig.link.ClearRx();
+        rig.receive(rig.replyTo(sent[0]));
+        rig.clock.advance(sentAt[0] + 1999 - rig.clock.tickMs());
+        QCOMPARE(static_cast<int>(rig.engine.state().FStep), step);
+        rig.clock.advance(1);
+        QCOMPARE(static_cast<int>(rig.engine.state().FStep), step + 1);
     }
-
     rig.runUntil([&] { return sentAt.size() == 2; }, 5000);
     QCOMPARE(sentAt.size(), 2u);
     QCOMPARE(sentAt[0], t0 + 400);
     QCOMPARE(sentAt[1] - sentAt[0], slow ? 2400 : 400);
+    // Unanswered, the frame is sent again; answered, the next step's goes out.
+    QCOMPARE(sent[1].command() == sent[0].command(), answeredAfter == 0);
 }
 
 void TestRunEngine::anyCommandAcknowledges_data()
