@@ -99,11 +99,9 @@ bool ListIsBuilt(const TRunState& state) { return state.FCalList.size() == CalSt
 
 std::uint32_t TestCodeForModel(std::uint8_t model)
 {
-    switch (model) {
-    case 1: return 0x020102;
-    case 2: return 0x020103;
-    default: return 0x020101;
-    }
+    // By the code as it is: a code with its top bit set names no model here.
+    const ModelFacts* facts = model < Models().size() ? ModelFactsOf(model) : nullptr;
+    return facts ? facts->testCode : Models()[0].testCode;
 }
 
 void BuildCalList(TRunState& state, const QDate& today)

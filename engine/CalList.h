@@ -23,7 +23,8 @@ using TEventQueue = std::vector<TEvent>;
 
 constexpr int CalStepCount = 29;
 
-// Testing-information code of a model: 0x020102 for 1, 0x020103 for 2, 0x020101 otherwise.
+// Testing-information code of a model, as the model table gives it (0x020102 for 1, 0x020103 for
+// 2); the first model's, 0x020101, for a code outside the table.
 std::uint32_t TestCodeForModel(std::uint8_t model);
 
 // Rebuilds state.FCalList from nothing with the 29 steps; step 26 carries `today`.

@@ -1,6 +1,8 @@
 // The seven calibration points of a run and what is derived from them.
 #include "CalPoints.h"
 
+#include "OPCPublic.h"
+
 #include <cmath>
 
 namespace {
@@ -9,31 +11,31 @@ namespace {
 // has always read, blanks included: they are kept whole rather than assembled.
 const std::array<CalPoint, CalPointCount> Points{{
     {1, Quantity::Voltage, 4, 5, 6, WiringPicture::Millivolts, 4, "Calibrate the 1st voltage point",
-     "100mV", {},
+     "100mV", 0.1,
      "1.Calibrate the 1st VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply."},
     {2, Quantity::Voltage, 7, 8, 9, WiringPicture::Volts, 5, "Calibrate the 2nd voltage point",
-     "3.999V", {},
+     "3.999V", 3.999,
      "2.Calibrate the 2nd VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply. "},
     {3, Quantity::Voltage, 10, 11, 12, WiringPicture::Volts, 6, "Calibrate the 3rd voltage point",
-     "4.00V", {},
+     "4.00V", 4.0,
      "3.Calibrate the 3rd VOLTAGE point. The output VOLTAGE is about %1. Please select proper VOLTAGE range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply."},
     {4, Quantity::Voltage, 13, 14, 15, WiringPicture::Volts, 7, "Calibrate the 4th voltage point",
-     nullptr, {"19.0V(7211B)", "37.0V(7212B)", "73.0V(7213B)"},
+     nullptr, 0,
      "4.Calibrate the 4th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper VOLTAGE range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply. "},
     {5, Quantity::Voltage, 16, 17, 18, WiringPicture::Volts, 8, "Calibrate the 5th voltage point",
-     nullptr, {"19.0V(7211B)", "20.0V(7212B)", "20.0V(7213B)"},
+     nullptr, 0,
      "5.Calibrate the 5th VOLTAGE point. The output VOLTAGE is about %1 . Please select proper VOLTAGE range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply. "},
     {6, Quantity::Current, 19, 20, 21, WiringPicture::Milliamperes, 9, "Calibrate the 1st current point",
-     "100mA", {},
+     "100mA", 0.1,
      "6.Calibrate the 1st CURRENT point. The output CURRENT is about %1. Please select proper CURRENT range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply."},
     {7, Quantity::Current, 22, 23, 24, WiringPicture::Amperes, 10, "Calibrate the 2st current point",
-     nullptr, {"5.1A(7211B)", "3.1A(7212B)", "1.6A(7213B)"},
+     nullptr, 0,
      "7.Calibrate the 2nd CURRENT point. The output CURRENT is about %1 . Please select proper CURRENT range of "
      "the multimeter, then connect the two probes to the output terminals of the power supply"},
 }};
@@ -65,8 +67,13 @@ const CalPoint* PointNumbered(int number)
 QString NominalLevel(const CalPoint& point, std::uint8_t model)
 {
     if (point.level) return QString::fromLatin1(point.level);
-    if (model >= OfferedModelCount) return QString();
-    return QString::fromLatin1(point.levelByModel[model]);
+    // A model's own level is named with the model, "37.0V(7212B)", as the bench has always read it.
+    const double value = NominalValue(point, model);
+    if (value == 0.0) return QString();
+    return QStringLiteral("%1%2(%3)")
+        .arg(value, 0, 'f', 1)
+        .arg(point.quantity == Quantity::Current ? QLatin1Char('A') : QLatin1Char('V'))
+        .arg(QLatin1String(ModelFactsOf(model)->name));
 }
 
 QString BareLevel(const CalPoint& point, std::uint8_t model)
@@ -76,17 +83,9 @@ QString BareLevel(const CalPoint& point, std::uint8_t model)
 
 double NominalValue(const CalPoint& point, std::uint8_t model)
 {
-    QString level = BareLevel(point, model);
-    double scale = 1.0;
-    if (level.endsWith(QLatin1String("mV")) || level.endsWith(QLatin1String("mA"))) {
-        scale = 0.001;
-        level.chop(2);
-    } else if (level.endsWith(QLatin1Char('V')) || level.endsWith(QLatin1Char('A'))) {
-        level.chop(1);
-    }
-    bool ok = false;
-    const double value = level.toDouble(&ok);
-    return ok ? value * scale : 0.0;
+    if (point.level) return point.levelValue;
+    if (model >= OfferedModelCount) return 0.0;
+    return ModelFactsOf(model)->levels[static_cast<std::size_t>(point.number - 1)];
 }
 
 QString PromptText(const CalPoint& point, std::uint8_t model)

@@ -24,9 +24,10 @@ struct CalPoint {
     WiringPicture picture;
     int gridRow;         // the row of the step grid that shows the value step
     const char* gridText;
-    // The level as the prompt names it: `level` for every model, or one per offered model.
+    // The level as the prompt names it and in volts or amperes, where it is every model's; null
+    // where each model has its own (the model table holds it).
     const char* level;
-    std::array<const char*, OfferedModelCount> levelByModel;
+    double levelValue;
     // The prompt; %1 is the level.
     const char* prompt;
 };

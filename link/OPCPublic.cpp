@@ -3,18 +3,15 @@
 
 namespace {
 
-struct ModelEntry {
-    const char* name;
-    const char* tag;
-};
+constexpr std::uint32_t PlainTestCode = 0x020101;
 
-constexpr std::array<ModelEntry, 6> ModelTable{{
-    {"7211B", "7211b"},
-    {"7212B", "7212b"},
-    {"7213B", "7213b"},
-    {"7221B", "7221b"},
-    {"7222B", "7222b"},
-    {"7223B", "7223b"},
+constexpr std::array<ModelFacts, 6> ModelTable{{
+    {"7211B", "7211b", "Power 7211B", PlainTestCode, {0, 0, 0, 19.0, 19.0, 0, 5.1}},
+    {"7212B", "7212b", "Power 7212B", 0x020102, {0, 0, 0, 37.0, 20.0, 0, 3.1}},
+    {"7213B", "7213b", "Power 7213B", 0x020103, {0, 0, 0, 73.0, 20.0, 0, 1.6}},
+    {"7221B", "7221b", nullptr, PlainTestCode, {}},
+    {"7222B", "7222b", nullptr, PlainTestCode, {}},
+    {"7223B", "7223b", nullptr, PlainTestCode, {}},
 }};
 
 // Only the characters that serial digits and model tags are made of may reach a frame.
@@ -49,6 +46,14 @@ QString FrameToHex(const TPsuFrame& frame)
         text += QLatin1Char(Digits[b & 0x0F]);
     }
     return text;
+}
+
+const std::array<ModelFacts, 6>& Models() { return ModelTable; }
+
+const ModelFacts* ModelFactsOf(std::uint8_t modelCode)
+{
+    const unsigned index = modelCode & 0x7Fu;
+    return index < ModelTable.size() ? &ModelTable[index] : nullptr;
 }
 
 QString ModelName(std::uint8_t modelCode)

@@ -60,6 +60,21 @@ std::uint8_t FrameChecksum(const TPsuFrame& frame);
 void SealFrame(TPsuFrame& frame);
 // " AA 01 8C ..." : each byte preceded by one blank, upper-case hex, 78 characters.
 QString FrameToHex(const TPsuFrame& frame);
+// What the program knows of a model of the series: the one table the frame codecs, the points'
+// levels, the settings and the testing information read, by model code.
+struct ModelFacts {
+    const char* name;        // "7212B", as the record and the screens name it
+    const char* tag;         // "7212b", written into the supply beside its serial number
+    const char* choice;      // "Power 7212B", as the settings offer it; null for a model not offered
+    std::uint32_t testCode;  // the testing information written with the date
+    // The model's own output at each of the seven points, in volts or amperes; 0 where the level
+    // is every model's (the points' table holds it) or the model is not calibrated here.
+    std::array<double, 7> levels;
+};
+const std::array<ModelFacts, 6>& Models();
+// The facts of a model code (top bit ignored); null outside the table.
+const ModelFacts* ModelFactsOf(std::uint8_t modelCode);
+
 // Model name of a model code (top bit ignored); "Unknown" outside the table.
 QString ModelName(std::uint8_t modelCode);
 // The code of a model by its name, as the record keeps it; none for a name no model has.

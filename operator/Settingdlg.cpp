@@ -1,6 +1,8 @@
 // The settings dialog: serial port, baud rate, supply address, model and operator.
 #include "Settingdlg.h"
 
+#include "OPCPublic.h"
+
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -66,9 +68,10 @@ TFormSetting::TFormSetting(QWidget* parent) : QDialog(parent)
                              QStringLiteral("COM4"), QStringLiteral("COM5"), QStringLiteral("COM6"),
                              QStringLiteral("COM7"), QStringLiteral("COM8")},
                             0, &portTyped_);
-    cbSerial = MakeTypedList({QStringLiteral("Power 7211B"), QStringLiteral("Power 7212B"),
-                              QStringLiteral("Power 7213B")},
-                             1, &modelTyped_);
+    QStringList choices;
+    for (const ModelFacts& m : Models())
+        if (m.choice) choices << QLatin1String(m.choice);
+    cbSerial = MakeTypedList(choices, 1, &modelTyped_);
 
     Addr = new AddressSpinBox(this);
 
