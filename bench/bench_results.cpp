@@ -33,8 +33,8 @@ public:
     void Warning(const QString&) override {}
     void Error(const QString&) override {}
     void Information(const QString&) override {}
-    BoxAnswer Question(const QString&) override { return BoxAnswer::Yes; }
-    BoxAnswer WarningQuestion(const QString&) override { return BoxAnswer::Yes; }
+    void Question(const QString&, Answered then) override { then(BoxAnswer::Yes); }
+    void WarningQuestion(const QString&, Answered then) override { then(BoxAnswer::Yes); }
     void SetStallLine(const QString&) override {}
     void SetStepState(int, StepOutcome) override {}
     void UpdateProgress() override {}

@@ -55,7 +55,6 @@ void ClearingRun::btnClearClick()
 
 void ClearingRun::StartClearing()
 {
-    const TRunState& s = engine_.state();
     RunView& view = engine_.view();
 
     if (!engine_.link().FPortOpen) {
@@ -68,8 +67,16 @@ void ClearingRun::StartClearing()
     }
     // Erasing a supply's calibration cannot be undone: a box closed without an answer is no
     // consent.
-    if (view.WarningQuestion(QStringLiteral("Do you clearing ?")) != BoxAnswer::Yes) return;
+    view.WarningQuestion(QStringLiteral("Do you clearing ?"), [this](BoxAnswer answer) {
+        // The port may have closed, or a run begun, while the question was open.
+        if (answer == BoxAnswer::Yes && engine_.link().FPortOpen && !engine_.IsRunning()) Clear();
+    });
+}
 
+void ClearingRun::Clear()
+{
+    const TRunState& s = engine_.state();
+    RunView& view = engine_.view();
     TPsuFrame composed = s.FLastSent;
     TSendQueue list = BuildClearList(s.FAddress, composed);
     engine_.StartClearing(*this, std::move(list), composed);

@@ -20,5 +20,8 @@ public:
     bool IsConfirmation(const TPsuFrame& reply, int address) const override;
 
 private:
+    // The five frames sent, once the operator has said yes.
+    void Clear();
+
     RunEngine& engine_;
 };

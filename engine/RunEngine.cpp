@@ -251,9 +251,10 @@ void RunEngine::ShowEnding(EndCause cause, const QString& reason)
 void RunEngine::btnCancelClick()
 {
     if (!state_.FCalibrating) return;
-    if (view_.Question(QStringLiteral("Abort ?")) != BoxAnswer::Yes) return;
-    // The run may have ended by itself while the question was open; EndRun then does nothing.
-    EndRun(EndCause::ToolbarAbort);
+    view_.Question(QStringLiteral("Abort ?"), [this, run = runGeneration_](BoxAnswer answer) {
+        // The run may have ended by itself while the question was open; EndRun then does nothing.
+        if (answer == BoxAnswer::Yes && run == runGeneration_) EndRun(EndCause::ToolbarAbort);
+    });
 }
 
 void RunEngine::RefuseReading()
@@ -284,11 +285,19 @@ void RunEngine::btnStartClick()
         view_.Warning(QStringLiteral("Testing ,please again for a moment !"));
         return;
     }
+    auto ready = [this] {
+        view_.Question(QStringLiteral("Are you all ready ?"), [this](BoxAnswer answer) {
+            // Nothing else may have begun while the question was open.
+            if (answer == BoxAnswer::Yes && !state_.FCalibrating && !state_.FClearing) StartCalibration();
+        });
+    };
     // Told before anything else opens, so that an Enter meant for it cannot confirm a prompt unread.
-    if (const QString doubt = startDoubt_ ? startDoubt_() : QString(); !doubt.isEmpty() && view_.WarningQuestion(doubt) != BoxAnswer::Yes)
-        return;
-    if (view_.Question(QStringLiteral("Are you all ready ?")) != BoxAnswer::Yes) return;
-    StartCalibration();
+    if (const QString doubt = startDoubt_ ? startDoubt_() : QString(); !doubt.isEmpty())
+        view_.WarningQuestion(doubt, [ready](BoxAnswer answer) {
+            if (answer == BoxAnswer::Yes) ready();
+        });
+    else
+        ready();
 }
 
 void RunEngine::StartCalibration()

@@ -157,8 +157,8 @@ private:
         void Warning(const QString& text) override { window_.Warning(text); }
         void Error(const QString& text) override { window_.Error(text); }
         void Information(const QString& text) override { window_.Information(text); }
-        BoxAnswer Question(const QString& text) override { return window_.Question(text); }
-        BoxAnswer WarningQuestion(const QString& text) override { return window_.WarningQuestion(text); }
+        void Question(const QString& text, Answered then) override { window_.Question(text, std::move(then)); }
+        void WarningQuestion(const QString& text, Answered then) override { window_.WarningQuestion(text, std::move(then)); }
         void SetStepState(int step, StepOutcome outcome) override;
         void UpdateProgress() override { window_.UpdateProgress(); }
         void AddLogLine(const QString& text) override;

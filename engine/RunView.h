@@ -5,7 +5,11 @@
 
 #include <QString>
 
+#include <functional>
+
 enum class BoxAnswer { Yes, No, Closed };
+// What is done with the answer to a question, once the operator gives it.
+using Answered = std::function<void(BoxAnswer)>;
 
 enum class ToolButton { Setting, Start, Clear, Cancel };
 
@@ -14,14 +18,15 @@ public:
     virtual ~RunView() = default;
 
     // Message boxes. Notice: OK button and the application's title. Warning, Error, Information:
-    // one Yes button and those titles. Question: Yes and No; Closed when dismissed otherwise.
+    // one Yes button and those titles. Question: Yes and No; Closed when dismissed otherwise. A
+    // question returns at once, nothing waiting for the operator; `then` gets the answer.
     virtual void Notice(const QString& text) = 0;
     virtual void Warning(const QString& text) = 0;
     virtual void Error(const QString& text) = 0;
     virtual void Information(const QString& text) = 0;
-    virtual BoxAnswer Question(const QString& text) = 0;
+    virtual void Question(const QString& text, Answered then) = 0;
     // A question shown with the warning icon, No the default ("Do you clearing ?").
-    virtual BoxAnswer WarningQuestion(const QString& text) = 0;
+    virtual void WarningQuestion(const QString& text, Answered then) = 0;
 
     // Progress display.
     virtual void SetStepState(int step, StepOutcome outcome) = 0;

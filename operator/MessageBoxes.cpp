@@ -40,6 +40,19 @@ void ShowSingle(QWidget* parent, QMessageBox::Icon icon, const QString& title, c
     box.exec();
 }
 
+// Shows a question modal, as exec() would, and hands its answer on when it closes; the box is
+// gone after that.
+void Ask(QMessageBox* box, std::function<BoxAnswer()> answer, Answered then)
+{
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QDialog::finished, box, [box, answer = std::move(answer), then = std::move(then)] {
+        const BoxAnswer a = answer();
+        box->deleteLater();
+        if (then) then(a);
+    });
+    box->show();
+}
+
 }  // namespace
 
 namespace MessageBoxes {
@@ -66,25 +79,26 @@ void Information(QWidget* parent, const QString& text)
     ShowSingle(parent, QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Yes);
 }
 
-BoxAnswer Question(QWidget* parent, const QString& text)
+void Question(QWidget* parent, const QString& text, Answered then)
 {
-    DismissibleBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
-                       QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::Yes);
-    box.exec();
-    if (box.dismissed || !box.clickedButton()) return BoxAnswer::Closed;
-    return box.clickedButton() == box.button(QMessageBox::Yes) ? BoxAnswer::Yes : BoxAnswer::No;
+    auto* box = new DismissibleBox(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                                   QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::Yes);
+    Ask(box, [box] {
+        if (box->dismissed || !box->clickedButton()) return BoxAnswer::Closed;
+        return box->clickedButton() == box->button(QMessageBox::Yes) ? BoxAnswer::Yes : BoxAnswer::No;
+    }, std::move(then));
 }
 
-BoxAnswer WarningQuestion(QWidget* parent, const QString& text)
+void WarningQuestion(QWidget* parent, const QString& text, Answered then)
 {
     // Asked before something that cannot be undone (a supply's calibration erased, a far-off value
     // written): going ahead takes a deliberate Yes, an Enter meant for something else answers No.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    box.exec();
-    return box.clickedButton() == box.button(QMessageBox::Yes) ? BoxAnswer::Yes : BoxAnswer::No;
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    Ask(box, [box] { return box->clickedButton() == box->button(QMessageBox::Yes) ? BoxAnswer::Yes : BoxAnswer::No; },
+        std::move(then));
 }
 
 }  // namespace MessageBoxes

@@ -18,11 +18,13 @@ void Notice(QWidget* parent, const QString& text);
 void Warning(QWidget* parent, const QString& text);
 void Error(QWidget* parent, const QString& text);
 void Information(QWidget* parent, const QString& text);
+// The questions are shown modal and return at once: nothing waits in a loop of its own for the
+// operator, and `then` is called with the answer when the box closes.
 // Yes and No under the title "Confirm"; Closed when the box is dismissed by Esc or its close box,
 // which callers that go on only on Yes treat like No.
-BoxAnswer Question(QWidget* parent, const QString& text);
+void Question(QWidget* parent, const QString& text, Answered then);
 // Yes and No under the title "Warning" with its icon, No the default. Enter, Esc and the close box
 // answer No, so only a deliberate Yes lets a destructive or doubtful action go ahead.
-BoxAnswer WarningQuestion(QWidget* parent, const QString& text);
+void WarningQuestion(QWidget* parent, const QString& text, Answered then);
 
 }  // namespace MessageBoxes

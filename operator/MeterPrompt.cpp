@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -48,16 +49,23 @@ QString WindowMeterDialogs::ApplyMeter(const MeterSettings& settings, const QStr
 
 MeterIdentity WindowMeterDialogs::Identity() const { return channel_ ? channel_->Identity() : MeterIdentity{}; }
 
-void WindowMeterDialogs::ShowInformation(const QString& text, int picture)
+void WindowMeterDialogs::ShowInformation(const QString& text, int picture, Closed closed)
 {
     form3_.SetPrompt(text);
     form3_.ShowPicture(picture);
-    form3_.exec();
+    form3_.setWindowModality(Qt::ApplicationModal);
+    // The window serves every prompt: this prompt's answer is taken once.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&form3_, &QDialog::finished, &form3_, [connection, closed = std::move(closed)] {
+        QObject::disconnect(*connection);
+        if (closed) closed();
+    });
+    form3_.show();
 }
 
-int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answer)
+void WindowMeterDialogs::AskValue(const ValueRequest& request, Answered answered)
 {
-    auto dialog = std::make_unique<TFormValue>(valueParent_);
+    auto* dialog = new TFormValue(valueParent_);
     dialog->PrepareForStep(RunMode::Calibration, static_cast<std::uint8_t>(request.step));
     dialog->ShowPointLine(request.model);
     dialog->SetPlausibility(request.model, settings_.plausibilityShare);
@@ -65,7 +73,7 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
         dialog->SetUnusualCheck([this, request](double value, const QString& shown) {
             return unusualCheck_(request.step, request.model, value, shown);
         });
-    MeterResult meterResult;
+    auto meterResult = std::make_shared<MeterResult>();
     if (reader_) {
         // A voltage query at a current point would read the wrong quantity.
         const bool current = IsCurrentPoint(request.step);
@@ -73,28 +81,34 @@ int WindowMeterDialogs::AskValue(const ValueRequest& request, ValueAnswer* answe
         QByteArray query = current ? settings_.currentQuery : settings_.voltageQuery;
         if (query.isEmpty()) query = request.meterCommand.toLatin1();
         dialog->StartMeterReading();
-        TFormValue* shown = dialog.get();
-        // Cancelled below before this frame is gone, so the result can land here.
-        reader_->Read(quantity, query, [shown, quantity, &meterResult](const MeterResult& r) {
-            meterResult = r;
+        // Cancelled when the dialog closes; a dialog gone with its window takes nothing.
+        reader_->Read(quantity, query, [shown = QPointer<TFormValue>(dialog), quantity, meterResult](const MeterResult& r) {
+            *meterResult = r;
+            if (!shown) return;
             QLocale locale = QLocale::system();
             locale.setNumberOptions(QLocale::OmitGroupSeparator);
             shown->SetMeterValue(r.ok ? locale.toString(r.value, 'g', 8) : QString(), MeterReader::Describe(r, quantity));
         });
     }
-    const int result = dialog->exec();
-    // The reading must not reach a dialog that is gone.
-    if (reader_) reader_->Cancel();
-    if (result == TFormValue::ResultAccepted && answer) {
-        answer->value = dialog->FValue;
-        answer->typed = dialog->Edit1->text();
-        answer->source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;
-        if (answer->source == ReadingSource::Meter && meterResult.ok)
-            answer->quality = {meterResult.reads, meterResult.deviation, meterResult.resolution};
-        else
-            answer->quality = {1, 0.0, NumberResolution(answer->typed)};
-    }
-    return result;
+    dialog->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(dialog, &QDialog::finished, dialog, [this, dialog, meterResult, answered = std::move(answered)](int result) {
+        // The reading must not reach a dialog that is gone.
+        if (reader_) reader_->Cancel();
+        ValueAnswer answer;
+        if (result == TFormValue::ResultAccepted) {
+            answer.value = dialog->FValue;
+            answer.typed = dialog->Edit1->text();
+            answer.source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;
+            if (answer.source == ReadingSource::Meter && meterResult->ok)
+                answer.quality = {meterResult->reads, meterResult->deviation, meterResult->resolution};
+            else
+                answer.quality = {1, 0.0, NumberResolution(answer.typed)};
+        }
+        // Released once its prompt is over; the next point gets a fresh one.
+        dialog->deleteLater();
+        if (answered) answered(result, answer);
+    });
+    dialog->show();
 }
 
 namespace {
@@ -117,17 +131,18 @@ void MeterPrompt::TimerReadVolTimer()
     const TRunState& s = engine_.state();
     const CalPoint* point = PointOfMeterStep(s.FStep);
     if (!point) return;
-    dialogs_.ShowInformation(PromptText(*point, s.FModel), static_cast<int>(point->picture));
 
     ValueRequest request;
     request.step = s.FStep;
     request.model = s.FModel;
     request.meterCommand = s.FCalList[static_cast<std::size_t>(s.FStep - 1)].MeterCommand;
-    ValueAnswer answer;
-    const int result = dialogs_.AskValue(request, &answer);
-    if (result != TFormValue::ResultAccepted) {
-        engine_.RefuseReading();
-        return;
-    }
-    engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source, answer.quality);
+    dialogs_.ShowInformation(PromptText(*point, s.FModel), static_cast<int>(point->picture), [this, request] {
+        dialogs_.AskValue(request, [this](int result, const ValueAnswer& answer) {
+            if (result != TFormValue::ResultAccepted) {
+                engine_.RefuseReading();
+                return;
+            }
+            engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source, answer.quality);
+        });
+    });
 }

@@ -32,14 +32,18 @@ struct ValueAnswer {
     ReadingQuality quality;
 };
 
-// The two windows of a prompt, so the order of a prompt can be followed without them.
+// The two windows of a prompt, so the order of a prompt can be followed without them. Both
+// return at once, nothing waiting for the operator in a loop of its own; what follows is handed in.
 class MeterDialogs {
 public:
+    using Closed = std::function<void()>;
+    // The dialog's result and, on 1, the answer.
+    using Answered = std::function<void(int result, const ValueAnswer& answer)>;
     virtual ~MeterDialogs() = default;
-    // Shows the information window with the text and picture 1..4; returns when it is closed.
-    virtual void ShowInformation(const QString& text, int picture) = 0;
-    // Asks for the reading; returns the dialog's result and, on 1, fills `answer`.
-    virtual int AskValue(const ValueRequest& request, ValueAnswer* answer) = 0;
+    // Shows the information window with the text and picture 1..4; `closed` runs when it is closed.
+    virtual void ShowInformation(const QString& text, int picture, Closed closed) = 0;
+    // Asks for the reading; `answered` gets it when the dialog closes.
+    virtual void AskValue(const ValueRequest& request, Answered answered) = 0;
 };
 
 // The real windows: the one information window of the program and a fresh value dialog for each
@@ -49,8 +53,8 @@ class WindowMeterDialogs : public MeterDialogs {
 public:
     WindowMeterDialogs(TForm3& form3, QWidget* valueParent);
     ~WindowMeterDialogs() override;
-    void ShowInformation(const QString& text, int picture) override;
-    int AskValue(const ValueRequest& request, ValueAnswer* answer) override;
+    void ShowInformation(const QString& text, int picture, Closed closed) override;
+    void AskValue(const ValueRequest& request, Answered answered) override;
 
     // The meter from now on (an SCPI line or a libsigrok meter), and the plausibility share that
     // goes with its settings; a channel given here (tests) is used instead of one of the settings' own.

@@ -9,6 +9,7 @@
 #include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -214,6 +215,17 @@ double TFormValue::EntryValue(const QString& text)
     return ok ? value : 0.0;
 }
 
+void TFormValue::keyPressEvent(QKeyEvent* event)
+{
+    // Enter confirms through the entry. Passed on, QDialog would press the default button of any
+    // child window, such as the question the same Enter has just opened: its No.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void TFormValue::Button1Click()
 {
     FValue = EntryValue(Edit1->text());
@@ -233,7 +245,13 @@ void TFormValue::Button1Click()
             QStringLiteral("The value %1 is far from the expected %2. The entry is in %3: %4 is %5. Use it anyway?")
                 .arg(Edit1->text(), level, EntryUnit(step_), SpokenLevel(point ? BareLevel(*point, model_) : level),
                      QLocale::system().toString(NominalValue(step_, model_), 'g', 6));
-        if (MessageBoxes::WarningQuestion(this, question) != BoxAnswer::Yes) return;
+        // Asked without a loop of its own; the dialog closes on Yes, and stays with the text on No.
+        MessageBoxes::WarningQuestion(this, question, [this, value = FValue](BoxAnswer answer) {
+            if (answer != BoxAnswer::Yes) return;
+            FValue = value;
+            done(ResultAccepted);
+        });
+        return;
     } else if (unusualCheck_) {
         // Asked again at every Enter, also for the notice already shown: the record takes its
         // verdict from this last look. Shown once, the same text is taken.

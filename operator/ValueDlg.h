@@ -72,6 +72,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The type size the labels are drawn in where the machine's face lets their text fit.

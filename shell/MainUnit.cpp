@@ -161,11 +161,11 @@ void MessageBoxPresenter::Error(QWidget* parent, const QString& text) { MessageB
 void MessageBoxPresenter::Information(QWidget* parent, const QString& text) {
     MessageBoxes::Information(parent, text);
 }
-BoxAnswer MessageBoxPresenter::Question(QWidget* parent, const QString& text) {
-    return MessageBoxes::Question(parent, text);
+void MessageBoxPresenter::Question(QWidget* parent, const QString& text, Answered then) {
+    MessageBoxes::Question(parent, text, std::move(then));
 }
-BoxAnswer MessageBoxPresenter::WarningQuestion(QWidget* parent, const QString& text) {
-    return MessageBoxes::WarningQuestion(parent, text);
+void MessageBoxPresenter::WarningQuestion(QWidget* parent, const QString& text, Answered then) {
+    MessageBoxes::WarningQuestion(parent, text, std::move(then));
 }
 
 TMainForm::TMainForm(const MainFormParts& parts, QWidget* parent)
@@ -463,8 +463,13 @@ void TMainForm::Notice(const QString& text) { boxes_->Notice(this, text); }
 void TMainForm::Warning(const QString& text) { boxes_->Warning(this, text); }
 void TMainForm::Error(const QString& text) { boxes_->Error(this, text); }
 void TMainForm::Information(const QString& text) { boxes_->Information(this, text); }
-BoxAnswer TMainForm::Question(const QString& text) { return boxes_->Question(this, text); }
-BoxAnswer TMainForm::WarningQuestion(const QString& text) { return boxes_->WarningQuestion(this, text); }
+// The answer comes in an event of its own, handled as a click is.
+void TMainForm::Question(const QString& text, Answered then) {
+    boxes_->Question(this, text, [this, then = std::move(then)](BoxAnswer a) { guard_.Run([&] { then(a); }); });
+}
+void TMainForm::WarningQuestion(const QString& text, Answered then) {
+    boxes_->WarningQuestion(this, text, [this, then = std::move(then)](BoxAnswer a) { guard_.Run([&] { then(a); }); });
+}
 
 void TMainForm::SetStepState(int step, StepOutcome outcome) { Panel2->SetStepState(step, StepOutcomeText(outcome)); }
 void TMainForm::UpdateProgress() { Panel2->UpdateProgress(); }

@@ -30,8 +30,9 @@ public:
     virtual void Warning(QWidget* parent, const QString& text) = 0;
     virtual void Error(QWidget* parent, const QString& text) = 0;
     virtual void Information(QWidget* parent, const QString& text) = 0;
-    virtual BoxAnswer Question(QWidget* parent, const QString& text) = 0;
-    virtual BoxAnswer WarningQuestion(QWidget* parent, const QString& text) = 0;
+    // Return at once; the answer goes to `then`.
+    virtual void Question(QWidget* parent, const QString& text, Answered then) = 0;
+    virtual void WarningQuestion(QWidget* parent, const QString& text, Answered then) = 0;
 };
 
 class MessageBoxPresenter : public BoxPresenter {
@@ -40,8 +41,8 @@ public:
     void Warning(QWidget* parent, const QString& text) override;
     void Error(QWidget* parent, const QString& text) override;
     void Information(QWidget* parent, const QString& text) override;
-    BoxAnswer Question(QWidget* parent, const QString& text) override;
-    BoxAnswer WarningQuestion(QWidget* parent, const QString& text) override;
+    void Question(QWidget* parent, const QString& text, Answered then) override;
+    void WarningQuestion(QWidget* parent, const QString& text, Answered then) override;
 };
 
 // What the main window is built from. The serial control and the clock outlive the window.
@@ -111,8 +112,8 @@ public:
     void Warning(const QString& text) override;
     void Error(const QString& text) override;
     void Information(const QString& text) override;
-    BoxAnswer Question(const QString& text) override;
-    BoxAnswer WarningQuestion(const QString& text) override;
+    void Question(const QString& text, Answered then) override;
+    void WarningQuestion(const QString& text, Answered then) override;
     void SetStepState(int step, StepOutcome outcome) override;
     void UpdateProgress() override;
     void AddLogLine(const QString& text) override;

@@ -88,11 +88,19 @@ void TestMessageBoxes::questions()
     if (how == "enter") answerer.dismissBox([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
 
     const QString text = warning ? QStringLiteral("Do you clearing ?") : QStringLiteral("Abort ?");
-    const BoxAnswer answer =
-        warning ? MessageBoxes::WarningQuestion(nullptr, text) : MessageBoxes::Question(nullptr, text);
+    std::vector<BoxAnswer> answers;
+    const Answered answered = [&answers](BoxAnswer a) { answers.push_back(a); };
+    if (warning)
+        MessageBoxes::WarningQuestion(nullptr, text, answered);
+    else
+        MessageBoxes::Question(nullptr, text, answered);
+    // Asked without a loop of its own: the call is back before the box is answered.
+    QVERIFY(answers.empty());
+    QVERIFY(QApplication::activeModalWidget());
+    QTRY_COMPARE(answers.size(), std::size_t(1));
 
     QCOMPARE(answerer.unexpected, 0);
-    QCOMPARE(answer, expected);
+    QCOMPARE(answers[0], expected);
     QCOMPARE(answerer.boxes.size(), std::size_t(1));
     const auto& seen = answerer.boxes.front();
     QCOMPARE(seen.text, text);

@@ -198,7 +198,7 @@ void TestValueDlg::plausibility()
     ModalAnswerer answerer;
     if (!expected.isEmpty()) answerer.pressBox(useAnyway ? QMessageBox::Yes : QMessageBox::No);
     dialog.Button1->click();
-    QVERIFY(answerer.done());
+    QTRY_VERIFY(answerer.done());
     QCOMPARE(answerer.unexpected, 0);
     const bool accepted = expected.isEmpty() || useAnyway;
     QCOMPARE(dialog.result(), accepted ? TFormValue::ResultAccepted : 0);
@@ -344,8 +344,9 @@ void TestValueDlg::unusualNotice()
             QTest::keyClick(dialog.Edit1, Qt::Key_Return);
             const QString expected = notices[i].isEmpty() ? QString() : QStringLiteral("far ") + Typed(notices[i].mid(4));
             QCOMPARE(dialog.Label4->isHidden() ? QString() : dialog.Label4->text(), expected);
-            // Every Enter but the last leaves the dialog open for another look.
-            QCOMPARE(dialog.isVisible(), i + 1 < enters.size());
+            // Every Enter but the last leaves the dialog open for another look; the last one closes
+            // it, after the question where there is one.
+            QCOMPARE(dialog.isVisible(), i + 1 < enters.size() || plausibility > 0.0);
         }
     });
     if (plausibility > 0.0) answerer.pressBox(QMessageBox::Yes);

@@ -291,7 +291,8 @@ void TestGuiCalibration::wholeCalibrationThroughTheWindows()
     const TRunState& s = engine.state();
     const QDate today = QDate::currentDate();
     QTest::mouseClick(form.btnStart, Qt::LeftButton);
-    QVERIFY(s.FCalibrating);
+    // The question is answered after the click has returned.
+    QTRY_VERIFY_WITH_TIMEOUT(s.FCalibrating, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!s.FCalibrating, 150000);
     QTRY_VERIFY_WITH_TIMEOUT(answer.done(), 5000);
     QCOMPARE(answer.unexpected, 0);

@@ -40,8 +40,8 @@ public:
     void Warning(QWidget*, const QString& text) override { box("Warning", text); }
     void Error(QWidget*, const QString& text) override { box("Error", text); }
     void Information(QWidget*, const QString& text) override { box("Information", text); }
-    BoxAnswer Question(QWidget*, const QString& text) override { return ask("Question", text); }
-    BoxAnswer WarningQuestion(QWidget*, const QString& text) override { return ask("WarningQuestion", text); }
+    void Question(QWidget*, const QString& text, Answered then) override { then(ask("Question", text)); }
+    void WarningQuestion(QWidget*, const QString& text, Answered then) override { then(ask("WarningQuestion", text)); }
 
     std::vector<Box> boxes;
     std::deque<BoxAnswer> answers;

@@ -21,8 +21,9 @@ public:
     void Warning(const QString& text) override { box("Warning", text); }
     void Error(const QString& text) override { box("Error", text); }
     void Information(const QString& text) override { box("Information", text); }
-    BoxAnswer Question(const QString& text) override { return ask("Question", text); }
-    BoxAnswer WarningQuestion(const QString& text) override { return ask("WarningQuestion", text); }
+    // Answered at once, as an operator who answers before anything else happens.
+    void Question(const QString& text, Answered then) override { then(ask("Question", text)); }
+    void WarningQuestion(const QString& text, Answered then) override { then(ask("WarningQuestion", text)); }
 
     void SetStepState(int step, StepOutcome outcome) override
     {
