@@ -3,7 +3,10 @@
 
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+
+#include <deque>
 
 namespace {
 
@@ -31,13 +34,54 @@ protected:
     }
 };
 
+// A box told while another is up waits for it, so that they are read in the order they were told.
+struct Told {
+    QPointer<QWidget> parent;
+    bool hadParent;
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButton button;
+};
+std::deque<Told>& Waiting()
+{
+    static std::deque<Told> waiting;
+    return waiting;
+}
+QPointer<QMessageBox>& Showing()
+{
+    static QPointer<QMessageBox> showing;
+    return showing;
+}
+
+void ShowNext()
+{
+    while (!Showing() && !Waiting().empty()) {
+        Told told = std::move(Waiting().front());
+        Waiting().pop_front();
+        // The window it was told over is gone, and with it what the box was about.
+        if (told.hadParent && !told.parent) continue;
+        auto* box = new QMessageBox(told.icon, told.title, told.text, told.button, told.parent);
+        box->setDefaultButton(told.button);
+        box->setEscapeButton(told.button);
+        box->setWindowModality(Qt::ApplicationModal);
+        QObject::connect(box, &QDialog::finished, box, [box] {
+            box->deleteLater();
+            Showing() = nullptr;
+            ShowNext();
+        });
+        Showing() = box;
+        box->show();
+    }
+}
+
+// Shown modal, as exec() would, and back at once: nothing waits in a loop of its own for the
+// operator to read it.
 void ShowSingle(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                 QMessageBox::StandardButton button)
 {
-    QMessageBox box(icon, title, text, button, parent);
-    box.setDefaultButton(button);
-    box.setEscapeButton(button);
-    box.exec();
+    Waiting().push_back({parent, parent != nullptr, icon, title, text, button});
+    ShowNext();
 }
 
 // Shows a question modal, as exec() would, and hands its answer on when it closes; the box is

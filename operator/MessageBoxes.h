@@ -12,6 +12,8 @@ namespace MessageBoxes {
 // The title of plain notices.
 QString AppTitle();
 
+// Every box is shown modal and returns at once, nothing waiting in a loop of its own for the
+// operator. A box told while another of these four is up is shown when that one is closed.
 // OK button, the application's title, no icon.
 void Notice(QWidget* parent, const QString& text);
 // A single Yes button with the titles "Warning", "Error" and "Information" and their icons.

@@ -45,14 +45,22 @@ void TestMessageBoxes::singleButtonBoxes()
     if (kind == "Warning") MessageBoxes::Warning(nullptr, text);
     if (kind == "Error") MessageBoxes::Error(nullptr, text);
     if (kind == "Information") MessageBoxes::Information(nullptr, text);
+    // Told while the first is up, the second waits for it.
+    const QString then = QStringLiteral("Calibrating abort !");
+    answerer.pressBox(QMessageBox::Ok);
+    MessageBoxes::Notice(nullptr, then);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QCOMPARE(std::count_if(windows.begin(), windows.end(), [](QWidget* w) { return qobject_cast<QMessageBox*>(w) && w->isVisible(); }), 1);
+    QTRY_VERIFY(answerer.done() && !QApplication::activeModalWidget());
 
     QCOMPARE(answerer.unexpected, 0);
-    QCOMPARE(answerer.boxes.size(), std::size_t(1));
+    QCOMPARE(answerer.boxes.size(), std::size_t(2));
     const auto& seen = answerer.boxes.front();
     QCOMPARE(seen.title, title);
     QCOMPARE(seen.text, text);
     QCOMPARE(int(seen.icon), icon);
     QCOMPARE(int(seen.buttons), button);
+    QCOMPARE(answerer.boxes[1].text, then);
 }
 
 void TestMessageBoxes::questions_data()
