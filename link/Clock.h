@@ -1,4 +1,4 @@
-// Time as the link and the run engine see it: timers, the pumping wait, the blocking pause, the date.
+// Time as the link and the run engine see it: timers, the blocking pause, the date.
 #pragma once
 
 #include <QDateTime>
@@ -33,8 +33,6 @@ public:
     virtual std::unique_ptr<Timer> createTimer() = 0;
     // Monotonic milliseconds.
     virtual qint64 tickMs() const = 0;
-    // Waits until strictly more than ms have passed, handling ticks, clicks and serial events meanwhile.
-    virtual bool WaitPumping(int ms) = 0;
     // Pauses without handling any tick, click or serial event.
     virtual void SleepBlocking(int ms) = 0;
     // Local date and time.

@@ -1,9 +1,8 @@
-// The real clock: QTimer timers, an event-loop wait and a thread sleep.
+// The real clock: QTimer timers and a thread sleep.
 #include "QtClock.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
@@ -31,24 +30,6 @@ private:
 std::unique_ptr<Timer> QtClock::createTimer() { return std::make_unique<QtTimer>(); }
 
 qint64 QtClock::tickMs() const { return started_.elapsed(); }
-
-bool QtClock::WaitPumping(int ms)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QEventLoop loop;
-    QTimer wake;
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.setSingleShot(true);
-    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // Sleep in the event loop rather than spin: the wait must not burn a core.
-    while (elapsed.elapsed() <= ms) {
-        const qint64 left = ms - elapsed.elapsed() + 1;
-        wake.start(static_cast<int>(qMax<qint64>(1, left)));
-        loop.exec();
-    }
-    return true;
-}
 
 void QtClock::SleepBlocking(int ms) { QThread::msleep(static_cast<unsigned long>(qMax(0, ms))); }
 

@@ -10,7 +10,6 @@ public:
     QtClock() { started_.start(); }
     std::unique_ptr<Timer> createTimer() override;
     qint64 tickMs() const override;
-    bool WaitPumping(int ms) override;
     void SleepBlocking(int ms) override;
     QDateTime now() const override;
 

@@ -29,7 +29,6 @@ public:
 
     std::unique_ptr<Timer> createTimer() override;
     qint64 tickMs() const override { return inner_.tickMs(); }
-    bool WaitPumping(int ms) override { return inner_.WaitPumping(ms); }
     void SleepBlocking(int ms) override { inner_.SleepBlocking(ms); }
     QDateTime now() const override { return inner_.now(); }
 

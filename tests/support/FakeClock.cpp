@@ -97,13 +97,6 @@ bool FakeClock::advanceUntil(const std::function<bool()>& pred, qint64 maxMs)
     return pred();
 }
 
-bool FakeClock::WaitPumping(int ms)
-{
-    waits_.push_back({now_, ms, false});
-    advance(static_cast<qint64>(ms) + 1);
-    return true;
-}
-
 void FakeClock::SleepBlocking(int ms)
 {
     waits_.push_back({now_, ms, true});

@@ -18,7 +18,6 @@ public:
 
     std::unique_ptr<Timer> createTimer() override;
     qint64 tickMs() const override { return now_; }
-    bool WaitPumping(int ms) override;
     void SleepBlocking(int ms) override;
     QDateTime now() const override { return start_.addMSecs(now_); }
 
@@ -29,7 +28,7 @@ public:
     // Runs `action` once when virtual time reaches now + ms.
     void scheduleIn(qint64 ms, std::function<void()> action);
 
-    // Pumping waits and blocking sleeps seen so far, in order, as (start, ms).
+    // Blocking sleeps seen so far, in order, as (start, ms).
     struct Wait {
         qint64 at;
         int ms;
