@@ -597,9 +597,7 @@ void RunEngine::AcceptReading(const QString& typed, std::int32_t milli, ReadingS
     state_.FStep = static_cast<std::uint8_t>(meterStep + 1);
     StoreMeasuredValue(state_.FStep);
     // What the supply will receive, as its frame carries it.
-    std::int64_t sent = milli;
-    const TPsuFrame& f = state_.FCalList[static_cast<std::size_t>(state_.FStep - 1)].Frame;
-    if (f.command() == Cmd::CurrentValue) sent = f.data(0) | (f.data(1) << 8);
+    const std::int64_t sent = IsCurrentPoint(meterStep) ? std::int64_t{CurrentOnTheWire(milli)} : std::int64_t{milli};
     Tell([&](RunObserver& o) { o.ReadingAccepted(meterStep, typed, sent, source, quality); });
     StartStep(state_.FStep);
 }

@@ -103,10 +103,12 @@ void PutVoltageMv(TPsuFrame& frame, std::int32_t millivolts)
 
 void PutCurrentMa(TPsuFrame& frame, std::int32_t milliamperes)
 {
-    const auto ma = static_cast<std::uint32_t>(milliamperes);
+    const std::uint16_t ma = CurrentOnTheWire(milliamperes);
     frame.data(0) = static_cast<std::uint8_t>(ma & 0xFF);
     frame.data(1) = static_cast<std::uint8_t>((ma >> 8) & 0xFF);
 }
+
+std::uint16_t CurrentOnTheWire(std::int32_t milliamperes) { return static_cast<std::uint16_t>(static_cast<std::uint32_t>(milliamperes) & 0xFFFFu); }
 
 void PutCalibrationMode(TPsuFrame& frame, bool enter)
 {

@@ -92,5 +92,7 @@ TPsuFrame MakeFrame(int address, std::uint8_t command);
 void PutVoltageMv(TPsuFrame& frame, std::int32_t millivolts);
 // Current in milliamperes: the low 16 bits in data bytes 0..1, least significant first.
 void PutCurrentMa(TPsuFrame& frame, std::int32_t milliamperes);
+// The current the supply receives for `milliamperes`, as those two bytes carry it (0..65535).
+std::uint16_t CurrentOnTheWire(std::int32_t milliamperes);
 // Calibration-mode switch: the access code in data bytes 0..1, then 1 to enter or 0 to leave.
 void PutCalibrationMode(TPsuFrame& frame, bool enter);

@@ -7,7 +7,6 @@
 #include "MeterReader.h"
 #include "RunEngine.h"
 #include "SigrokModule.h"
-#include "Rounding.h"
 #include "Unit3.h"
 #include "ValueDlg.h"
 
@@ -16,9 +15,6 @@
 #include <QLocale>
 #include <QPointer>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
 #include <memory>
 
 WindowMeterDialogs::WindowMeterDialogs(TForm3& form3, QWidget* valueParent)
@@ -97,6 +93,7 @@ void WindowMeterDialogs::AskValue(const ValueRequest& request, Answered answered
         ValueAnswer answer;
         if (result == TFormValue::ResultAccepted) {
             answer.value = dialog->FValue;
+            answer.milli = dialog->FMilli;
             answer.typed = dialog->Edit1->text();
             answer.source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;
             if (answer.source == ReadingSource::Meter && meterResult->ok)
@@ -110,19 +107,6 @@ void WindowMeterDialogs::AskValue(const ValueRequest& request, Answered answered
     });
     dialog->show();
 }
-
-namespace {
-
-// The value dialog refuses what does not fit; the clamp only keeps the conversion defined.
-std::int32_t ToMilli(double value)
-{
-    const double milli = RoundHalfEven(value * 1000.0);
-    if (std::isnan(milli)) return 0;
-    return static_cast<std::int32_t>(std::clamp(milli, double(std::numeric_limits<std::int32_t>::min()),
-                                                double(std::numeric_limits<std::int32_t>::max())));
-}
-
-}  // namespace
 
 MeterPrompt::MeterPrompt(RunEngine& engine, MeterDialogs& dialogs) : engine_(engine), dialogs_(dialogs) {}
 
@@ -142,7 +126,7 @@ void MeterPrompt::TimerReadVolTimer()
                 engine_.RefuseReading();
                 return;
             }
-            engine_.AcceptReading(answer.typed, ToMilli(answer.value), answer.source, answer.quality);
+            engine_.AcceptReading(answer.typed, answer.milli, answer.source, answer.quality);
         });
     });
 }

@@ -27,6 +27,7 @@ struct ValueRequest {
 };
 struct ValueAnswer {
     double value = 0.0;
+    std::int32_t milli = 0;  // the value as the supply receives it
     QString typed;  // the entry's text as accepted
     ReadingSource source = ReadingSource::Typed;
     ReadingQuality quality;

@@ -230,10 +230,12 @@ void TFormValue::Button1Click()
 {
     FValue = EntryValue(Edit1->text());
     // A reading the supply's frame cannot carry would be written cut off as a calibration value.
-    if (!MilliValue(FValue, step_)) {
+    const std::optional<std::int32_t> milli = MilliValue(FValue, step_);
+    if (!milli) {
         MessageBoxes::Notice(this, QStringLiteral("Please input valid value !"));
         return;
     }
+    FMilli = *milli;
     // A meter on the wrong range, a lost decimal point, a current read as a voltage: asked, not
     // written into the supply unseen.
     if (!Plausible(FValue)) {
@@ -246,9 +248,10 @@ void TFormValue::Button1Click()
                 .arg(Edit1->text(), level, EntryUnit(step_), SpokenLevel(point ? BareLevel(*point, model_) : level),
                      QLocale::system().toString(NominalValue(step_, model_), 'g', 6));
         // Asked without a loop of its own; the dialog closes on Yes, and stays with the text on No.
-        MessageBoxes::WarningQuestion(this, question, [this, value = FValue](BoxAnswer answer) {
+        MessageBoxes::WarningQuestion(this, question, [this, value = FValue, milli = *milli](BoxAnswer answer) {
             if (answer != BoxAnswer::Yes) return;
             FValue = value;
+            FMilli = milli;
             done(ResultAccepted);
         });
         return;

@@ -69,6 +69,8 @@ public:
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     double FValue = 0.0;
+    // FValue in millivolts or milliamperes as the supply receives it, rounded once when accepted.
+    std::int32_t FMilli = 0;
 
 protected:
     void showEvent(QShowEvent* event) override;
