@@ -16,21 +16,6 @@
 
 namespace {
 
-// TestResult's columns as a run carries them from bench to line; the server gives its own id.
-const QStringList RunColumns{
-    QStringLiteral("kind"),        QStringLiteral("started_at"),     QStringLiteral("started_ms"),
-    QStringLiteral("ended_at"),    QStringLiteral("ended_ms"),       QStringLiteral("result"),
-    QStringLiteral("serial_read"), QStringLiteral("serial_written"), QStringLiteral("model"),
-    QStringLiteral("address"),     QStringLiteral("port"),           QStringLiteral("baud"),
-    QStringLiteral("test_code"),   QStringLiteral("date_written"),   QStringLiteral("operator"),
-    QStringLiteral("temperature"), QStringLiteral("humidity"),       QStringLiteral("bench"),
-    QStringLiteral("program_version"), QStringLiteral("unit_counter_before"),
-    QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid"),
-    QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
-    QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection"),
-    QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no"),
-    QStringLiteral("plausibility_pct"), QStringLiteral("meter_accuracy")};
-
 QString Placeholders(int n)
 {
     QStringList marks;
@@ -123,7 +108,7 @@ bool LineSync::SendRun(qint64 localId, QString* error)
     if (!name.exec()) return localFault(name);
 
     QSqlQuery run(local);
-    run.prepare(QStringLiteral("SELECT ") + RunColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult WHERE id = ?"));
+    run.prepare(QStringLiteral("SELECT ") + RunColumns().join(QStringLiteral(", ")) + QStringLiteral(" FROM TestResult WHERE id = ?"));
     run.addBindValue(localId);
     if (!run.exec()) return localFault(run);
     if (!run.next()) {
@@ -161,10 +146,10 @@ bool LineSync::SendRun(qint64 localId, QString* error)
     QSqlQuery q(server);
     // A statement the server would not prepare (a table another session holds past the limit)
     // is reported as such, not run again as an empty one.
-    if (!q.prepare(QStringLiteral("INSERT INTO TestResult (") + RunColumns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-                   Placeholders(static_cast<int>(RunColumns.size())) + QStringLiteral(") ON CONFLICT (run_uid) DO NOTHING RETURNING id")))
+    if (!q.prepare(QStringLiteral("INSERT INTO TestResult (") + RunColumns().join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+                   Placeholders(static_cast<int>(RunColumns().size())) + QStringLiteral(") ON CONFLICT (run_uid) DO NOTHING RETURNING id")))
         return serverFault(q.lastError());
-    for (const QString& column : RunColumns) q.addBindValue(runRow.value(column));
+    for (const QString& column : RunColumns()) q.addBindValue(runRow.value(column));
     if (!q.exec()) return serverFault(q.lastError());
     // No row back: an earlier pass sent it and lost only the mark in the file.
     if (q.next()) {

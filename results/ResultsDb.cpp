@@ -263,6 +263,21 @@ const std::vector<const char*> ServerSerialSearch{
 // one to change their columns, so that a file of any earlier version is filled once, in full.
 constexpr int SummaryStep = 9;
 
+// TestResult's columns as a run is read whole or carried from bench to line; the server gives its own id.
+const QStringList TestResultColumns{
+    QStringLiteral("kind"),        QStringLiteral("started_at"),     QStringLiteral("started_ms"),
+    QStringLiteral("ended_at"),    QStringLiteral("ended_ms"),       QStringLiteral("result"),
+    QStringLiteral("serial_read"), QStringLiteral("serial_written"), QStringLiteral("model"),
+    QStringLiteral("address"),     QStringLiteral("port"),           QStringLiteral("baud"),
+    QStringLiteral("test_code"),   QStringLiteral("date_written"),   QStringLiteral("operator"),
+    QStringLiteral("temperature"), QStringLiteral("humidity"),       QStringLiteral("bench"),
+    QStringLiteral("program_version"), QStringLiteral("unit_counter_before"),
+    QStringLiteral("unit_counter_after"), QStringLiteral("event_log"), QStringLiteral("run_uid"),
+    QStringLiteral("meter_source"), QStringLiteral("meter_vendor"), QStringLiteral("meter_model"),
+    QStringLiteral("meter_version"), QStringLiteral("meter_serial"), QStringLiteral("meter_connection"),
+    QStringLiteral("meter_asset_id"), QStringLiteral("meter_calibration_due"), QStringLiteral("certificate_no"),
+    QStringLiteral("plausibility_pct"), QStringLiteral("meter_accuracy")};
+
 const QStringList TestReadingColumns{QStringLiteral("point"),   QStringLiteral("quantity"),   QStringLiteral("nominal"),
                                      QStringLiteral("typed"),   QStringLiteral("value_sent"), QStringLiteral("source"),
                                      QStringLiteral("unusual"), QStringLiteral("reads"),      QStringLiteral("deviation"),
@@ -327,6 +342,7 @@ QString ConnectOptions(const ServerSettings& s)
 }  // namespace
 
 const QStringList& ReadingColumns() { return TestReadingColumns; }
+const QStringList& RunColumns() { return TestResultColumns; }
 
 QString UtcOffsetText(const QDateTime& t)
 {

@@ -41,6 +41,8 @@ struct ServerSettings {
 // The columns of TestReading after its run's id, in the order every reader and writer of a reading
 // uses: point, quantity, nominal, typed, value_sent, source, unusual, reads, deviation, resolution.
 const QStringList& ReadingColumns();
+// The columns of TestResult but its id, in the order every reader and copier of a whole run uses.
+const QStringList& RunColumns();
 
 // A moment as every row carries it: ISO 8601 with milliseconds and the offset from UTC.
 QString IsoTime(const QDateTime& t);

@@ -284,10 +284,7 @@ bool ListRuns(const QSqlDatabase& db, const RunFilter& asked, std::vector<RunSum
 bool LoadRun(const QSqlDatabase& db, qint64 id, RunDetails* run, QString* error)
 {
     QSqlQuery q(db);
-    if (!RunQuery(q, QStringLiteral("SELECT ") + Columns.join(QStringLiteral(", ")) + QStringLiteral(", event_log, ") +
-                    MeterColumns.join(QStringLiteral(", ")) +
-                    QStringLiteral(", meter_asset_id, meter_calibration_due, plausibility_pct, certificate_no, meter_accuracy FROM TestResult WHERE id = ?"),
-             {id}, error))
+    if (!RunQuery(q, QStringLiteral("SELECT %1 FROM TestResult WHERE id = ?").arg(RunColumns().join(QStringLiteral(", "))), {id}, error))
         return false;
     if (!q.next()) {
         if (error) *error = QStringLiteral("there is no run %1").arg(id);
