@@ -34,6 +34,19 @@ protected:
     }
 };
 
+// Shows a box modal, as exec() would, and hands its answer on when it closes; the box is gone
+// after that.
+void Ask(QMessageBox* box, std::function<BoxAnswer()> answer, Answered then)
+{
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QDialog::finished, box, [box, answer = std::move(answer), then = std::move(then)] {
+        const BoxAnswer a = answer();
+        box->deleteLater();
+        if (then) then(a);
+    });
+    box->show();
+}
+
 // A box told while another is up waits for it, so that they are read in the order they were told.
 struct Told {
     QPointer<QWidget> parent;
@@ -64,14 +77,11 @@ void ShowNext()
         auto* box = new QMessageBox(told.icon, told.title, told.text, told.button, told.parent);
         box->setDefaultButton(told.button);
         box->setEscapeButton(told.button);
-        box->setWindowModality(Qt::ApplicationModal);
-        QObject::connect(box, &QDialog::finished, box, [box] {
-            box->deleteLater();
+        Showing() = box;
+        Ask(box, [] { return BoxAnswer::Yes; }, [](BoxAnswer) {
             Showing() = nullptr;
             ShowNext();
         });
-        Showing() = box;
-        box->show();
     }
 }
 
@@ -82,19 +92,6 @@ void ShowSingle(QWidget* parent, QMessageBox::Icon icon, const QString& title, c
 {
     Waiting().push_back({parent, parent != nullptr, icon, title, text, button});
     ShowNext();
-}
-
-// Shows a question modal, as exec() would, and hands its answer on when it closes; the box is
-// gone after that.
-void Ask(QMessageBox* box, std::function<BoxAnswer()> answer, Answered then)
-{
-    box->setWindowModality(Qt::ApplicationModal);
-    QObject::connect(box, &QDialog::finished, box, [box, answer = std::move(answer), then = std::move(then)] {
-        const BoxAnswer a = answer();
-        box->deleteLater();
-        if (then) then(a);
-    });
-    box->show();
 }
 
 }  // namespace

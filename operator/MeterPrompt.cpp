@@ -51,11 +51,8 @@ void WindowMeterDialogs::ShowInformation(const QString& text, int picture, Close
     form3_.ShowPicture(picture);
     form3_.setWindowModality(Qt::ApplicationModal);
     // The window serves every prompt: this prompt's answer is taken once.
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(&form3_, &QDialog::finished, &form3_, [connection, closed = std::move(closed)] {
-        QObject::disconnect(*connection);
-        if (closed) closed();
-    });
+    QObject::connect(&form3_, &QDialog::finished, &form3_, [closed = std::move(closed)] { if (closed) closed(); },
+                     Qt::SingleShotConnection);
     form3_.show();
 }
 
@@ -92,7 +89,6 @@ void WindowMeterDialogs::AskValue(const ValueRequest& request, Answered answered
         if (reader_) reader_->Cancel();
         ValueAnswer answer;
         if (result == TFormValue::ResultAccepted) {
-            answer.value = dialog->FValue;
             answer.milli = dialog->FMilli;
             answer.typed = dialog->Edit1->text();
             answer.source = dialog->ValueFromMeter() ? ReadingSource::Meter : ReadingSource::Typed;

@@ -26,7 +26,6 @@ struct ValueRequest {
     QString meterCommand;  // the step's query for a meter
 };
 struct ValueAnswer {
-    double value = 0.0;
     std::int32_t milli = 0;  // the value as the supply receives it
     QString typed;  // the entry's text as accepted
     ReadingSource source = ReadingSource::Typed;

@@ -187,6 +187,8 @@ public:
     // The height and the width the report needs at this size.
     QSizeF compose(const RunDetails& run)
     {
+        // The table and the budget at the foot read the same accuracy.
+        accuracy_ = AccuracyOf(run, &notEvaluated_);
         titleBlock(run);
         const QString serial = run.serialWritten.isEmpty() ? run.serialRead : run.serialWritten;
         fieldBlock(QStringLiteral("Unit"),
@@ -308,8 +310,6 @@ private:
         constexpr std::size_t UncertaintyColumn = 4;
         constexpr std::size_t InBandColumn = 6;
         using Row = std::array<QString, Columns>;
-        QString notEvaluated;
-        const std::optional<MeterAccuracy> accuracy = AccuracyOf(run, &notEvaluated);
         const Row headers{QStringLiteral("Point"), QStringLiteral("Nominal"), QStringLiteral("Reading"),
                           QStringLiteral("Deviation"), QStringLiteral("U (k = 2)"),
                           run.plausibilityPct > 0 ? QStringLiteral("Band (\u00b1%1 %)").arg(Percent(run.plausibilityPct))
@@ -328,8 +328,8 @@ private:
             }
             const PointFigures f = Figures(point, model, *found, run.plausibilityPct);
             QString expanded = QStringLiteral("-");
-            if (accuracy) {
-                const UncertaintyBudget b = BudgetOf(*accuracy, *found);
+            if (accuracy_) {
+                const UncertaintyBudget b = BudgetOf(*accuracy_, *found);
                 if (b.evaluated) expanded = ExpandedText(b.expanded, current);
             }
             rows.push_back({QString::number(point.number), found->nominal,
@@ -513,16 +513,14 @@ private:
     {
         if (run.kind != QLatin1String("calibration") || run.readings.empty()) return;
         y_ += unit_ * 0.6;
-        QString why;
-        const std::optional<MeterAccuracy> accuracy = AccuracyOf(run, &why);
-        if (!accuracy) {
-            paragraph(QStringLiteral("The uncertainty of the readings was not evaluated: %1.").arg(why), small_);
+        if (!accuracy_) {
+            paragraph(QStringLiteral("The uncertainty of the readings was not evaluated: %1.").arg(notEvaluated_), small_);
             return;
         }
         QStringList inputs, missing;
         for (const ReadingRow& r : run.readings) {
             const bool current = r.quantity == QLatin1String("A");
-            const UncertaintyBudget b = BudgetOf(*accuracy, r);
+            const UncertaintyBudget b = BudgetOf(*accuracy_, r);
             if (!b.evaluated) {
                 missing << QStringLiteral("point %1 (%2)").arg(r.point).arg(b.why);
                 continue;
@@ -579,6 +577,8 @@ private:
     qreal y_;
     qreal needWidth_ = 0;
     QFont body_, bold_, heading_, title_, small_;
+    std::optional<MeterAccuracy> accuracy_;
+    QString notEvaluated_;
 };
 
 }  // namespace

@@ -88,11 +88,10 @@ UncertaintyBudget EvaluateUncertainty(const MeterAccuracy& accuracy, bool curren
     }
     const double root3 = std::sqrt(3.0);
     b.accuracyLimit = term->readingPct / 100.0 * std::fabs(reading.value) + term->counts * reading.resolution + term->floor;
-    b.uAccuracy = b.accuracyLimit / root3;
-    b.uResolution = reading.resolution / (2.0 * root3);
-    b.uSpread = reading.reads >= 2 ? reading.deviation : 0.0;
-    b.combined = std::sqrt(b.uAccuracy * b.uAccuracy + b.uResolution * b.uResolution + b.uSpread * b.uSpread);
-    b.expanded = 2.0 * b.combined;
+    const double uAccuracy = b.accuracyLimit / root3;
+    const double uResolution = reading.resolution / (2.0 * root3);
+    const double uSpread = reading.reads >= 2 ? reading.deviation : 0.0;
+    b.expanded = 2.0 * std::sqrt(uAccuracy * uAccuracy + uResolution * uResolution + uSpread * uSpread);
     b.evaluated = true;
     return b;
 }

@@ -37,16 +37,14 @@ struct ReadingEvidence {
     double resolution = 0.0;  // the step of the reading's last digit; 0: not known
 };
 
-// A GUM budget: each input as a standard uncertainty, combined in quadrature and expanded with k = 2.
+// A GUM budget: the datasheet's limit (rectangular, limit / √3), the last digit (rectangular over
+// half a digit, resolution / 2√3) and the readings' standard deviation, combined in quadrature
+// and expanded with k = 2.
 struct UncertaintyBudget {
     bool evaluated = false;
     QString why;               // when not: what is missing, for the page
     double accuracyLimit = 0;  // the datasheet's half-width at the reading
-    double uAccuracy = 0;      // rectangular: limit / √3
-    double uResolution = 0;    // rectangular over half a digit: resolution / (2√3)
-    double uSpread = 0;        // the readings' standard deviation
-    double combined = 0;
-    double expanded = 0;  // U = 2 · combined
+    double expanded = 0;       // U
 };
 
 UncertaintyBudget EvaluateUncertainty(const MeterAccuracy& accuracy, bool current, const ReadingEvidence& reading);

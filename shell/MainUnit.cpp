@@ -101,7 +101,9 @@ public:
 
     QString text(QAccessible::Text t) const override {
         const auto* b = static_cast<const QToolButton*>(widget());
-        if (t == QAccessible::Name && b->accessibleName().isEmpty()) return CaptionWithoutMnemonic(b->text());
+        // "&Setting" is read out "Setting"; "&&" stands for a plain "&".
+        if (t == QAccessible::Name && b->accessibleName().isEmpty())
+            return QString(b->text()).replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
         if (t == QAccessible::Accelerator) {
             const QKeySequence mnemonic = QKeySequence::mnemonic(b->text());
             return mnemonic.isEmpty() ? QString() : mnemonic.toString(QKeySequence::NativeText);
@@ -123,14 +125,6 @@ public:
         }
         if (!widget()->isEnabled()) return;
         QMetaObject::invokeMethod(static_cast<QToolButton*>(widget()), &QToolButton::click, Qt::QueuedConnection);
-    }
-
-private:
-    // "&Setting" as it is read out: "Setting"; "&&" stands for a plain "&".
-    static QString CaptionWithoutMnemonic(QString caption) {
-        for (qsizetype i = 0; i < caption.size(); ++i)
-            if (caption[i] == QLatin1Char('&')) caption.remove(i, 1);
-        return caption;
     }
 };
 
@@ -464,11 +458,12 @@ void TMainForm::Warning(const QString& text) { boxes_->Warning(this, text); }
 void TMainForm::Error(const QString& text) { boxes_->Error(this, text); }
 void TMainForm::Information(const QString& text) { boxes_->Information(this, text); }
 // The answer comes in an event of its own, handled as a click is.
-void TMainForm::Question(const QString& text, Answered then) {
-    boxes_->Question(this, text, [this, then = std::move(then)](BoxAnswer a) { guard_.Run([&] { then(a); }); });
+Answered TMainForm::Guarded(Answered then) {
+    return [this, then = std::move(then)](BoxAnswer a) { guard_.Run([&] { then(a); }); };
 }
+void TMainForm::Question(const QString& text, Answered then) { boxes_->Question(this, text, Guarded(std::move(then))); }
 void TMainForm::WarningQuestion(const QString& text, Answered then) {
-    boxes_->WarningQuestion(this, text, [this, then = std::move(then)](BoxAnswer a) { guard_.Run([&] { then(a); }); });
+    boxes_->WarningQuestion(this, text, Guarded(std::move(then)));
 }
 
 void TMainForm::SetStepState(int step, StepOutcome outcome) { Panel2->SetStepState(step, StepOutcomeText(outcome)); }

@@ -153,6 +153,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // An answer to a question, handled under the error handler as a click is.
+    Answered Guarded(Answered then);
     QToolButton* AddToolButton(const QString& name, const QString& caption, const QString& tip,
                                const QString& picture, void (TMainForm::*handler)());
     QToolButton* Button(ToolButton button) const;

@@ -48,7 +48,6 @@ public:
         order << QStringLiteral("ask");
         ValueAnswer answer;
         if (result == TFormValue::ResultAccepted) {
-            answer.value = reading;
             answer.milli = TFormValue::MilliValue(reading, static_cast<std::uint8_t>(request.step)).value_or(0);
             answer.typed = QString::number(reading);
         }

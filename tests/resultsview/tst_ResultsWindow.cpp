@@ -13,6 +13,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QChart>
 #include <QLegend>
@@ -569,17 +570,14 @@ namespace {
 // over one another's ("first / second").
 QStringList LegendFaults(QChart* chart)
 {
-    std::function<void(QGraphicsItem*, QList<QGraphicsTextItem*>&)> gather = [&](QGraphicsItem* item, QList<QGraphicsTextItem*>& texts) {
-        if (!item->isVisible()) return;
-        if (auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item); text && !text->toPlainText().isEmpty()) texts << text;
-        for (QGraphicsItem* child : item->childItems()) gather(child, texts);
-    };
-    QList<QGraphicsTextItem*> all, legend;
-    gather(chart, all);
-    gather(chart->legend(), legend);
+    QList<QGraphicsTextItem*> legend;
     QStringList faults;
-    for (const QGraphicsTextItem* text : all)
+    for (QGraphicsItem* item : chart->scene()->items()) {
+        auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
+        if (!text || !text->isVisible() || text->toPlainText().isEmpty()) continue;
         if (text->toPlainText().endsWith(QLatin1String("..."))) faults << text->toPlainText();
+        if (chart->legend()->isAncestorOf(text)) legend << text;
+    }
     for (qsizetype i = 0; i < legend.size(); ++i)
         for (qsizetype j = i + 1; j < legend.size(); ++j)
             if (legend[i]->sceneBoundingRect().intersects(legend[j]->sceneBoundingRect()))

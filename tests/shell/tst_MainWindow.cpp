@@ -276,7 +276,7 @@ void TestMainWindow::accessibleRolesAndNames() {
         QCOMPARE(b->text(QAccessible::Name), name);
         QCOMPARE(b->text(QAccessible::Description), button->toolTip());
         QCOMPARE(b->state().disabled, !button->isEnabled());
-        QCOMPARE(b->text(QAccessible::Accelerator), QKeySequence::mnemonic(button->text()).toString(QKeySequence::NativeText));
+        QCOMPARE(b->text(QAccessible::Accelerator), QStringLiteral("Alt+") + name[0]);
         QVERIFY(b->actionInterface());
         QCOMPARE(b->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), button->isEnabled());
     }
